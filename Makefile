@@ -1,0 +1,41 @@
+# Two commands on a fresh Debian machine:
+#   make run    install what is missing, build, run psex on the shipped example
+#   make test   the same set-up, then the whole test suite
+#
+# Only Debian's packages are used.  'apt-get update' runs only when a package
+# is missing, so a machine that has everything is not touched.
+
+PACKAGES := cmake ninja-build g++ libboost-dev libgtest-dev
+BUILD    := build
+EXAMPLE  := examples/seagrass.txt
+SUDO     := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+
+.PHONY: run test deps configure build clean
+
+run: build
+	rm -rf $(BUILD)/run && mkdir -p $(BUILD)/run
+	cd $(BUILD)/run && ../psex ../../$(EXAMPLE)
+	@echo "Result files are in $(BUILD)/run:" && ls $(BUILD)/run
+
+test: build
+	ctest --test-dir $(BUILD) --output-on-failure -j2
+
+deps:
+	@missing=""; \
+	for p in $(PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:$$missing"; \
+	  $(SUDO) apt-get update && \
+	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y --no-install-recommends $$missing; \
+	fi
+
+configure: deps
+	@[ -f $(BUILD)/build.ninja ] || cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release
+
+build: configure
+	cmake --build $(BUILD)
+
+clean:
+	rm -rf $(BUILD)
