@@ -1,0 +1,267 @@
+// datareader.cpp                                                 -*-C++-*-
+#include "datareader.h"
+
+#include "contract.h"
+
+#include <iostream>
+
+namespace psex {
+
+namespace {
+
+constexpr int k_eof = std::char_traits<char>::eof();
+
+// Spreadsheets often save UTF-8 text with a byte-order mark in front; it is
+// not part of the first header line.
+constexpr char k_byteOrderMark[] = "\xEF\xBB\xBF";
+
+bool isSeparator(int c) {
+    return c == ',' || c == '\t';
+}
+
+} // namespace
+
+DataReader::DataReader(std::istream& stream) : d_stream(&stream), d_buffer(stream.rdbuf()) {
+    if (d_buffer && stream) {
+        for (int i = 0; i < 3; ++i) {
+            const int c = d_buffer->sgetc();
+            if (c == k_eof || static_cast<char>(c) != k_byteOrderMark[i]) {
+                break;
+            }
+            d_pending += static_cast<char>(d_buffer->sbumpc());
+        }
+        if (d_pending.size() == 3) {
+            d_pending.clear();
+        }
+    }
+    if (readHeader()) {
+        skipCommentLines();
+        readColumnNames();
+    }
+}
+
+int DataReader::get() {
+    if (d_pendingPos < d_pending.size()) {
+        return static_cast<unsigned char>(d_pending[d_pendingPos++]);
+    }
+    if (!d_buffer || !*d_stream) {
+        return k_eof;
+    }
+    // A read error of the stream's buffer comes back as the end of file,
+    // which is exactly how the reader treats it.
+    return d_buffer->sbumpc();
+}
+
+int DataReader::peek() {
+    if (d_pendingPos < d_pending.size()) {
+        return static_cast<unsigned char>(d_pending[d_pendingPos]);
+    }
+    if (!d_buffer || !*d_stream) {
+        return k_eof;
+    }
+    return d_buffer->sgetc();
+}
+
+bool DataReader::skipLine() {
+    for (int c = get(); c != k_eof; c = get()) {
+        if (c == '\n') {
+            ++d_line;
+            return true;
+        }
+    }
+    return false;
+}
+
+void DataReader::reportEndOfFileInHeader() const {
+    std::cout << "Error:" << d_line << ": end of file while parsing header variable." << std::endl;
+}
+
+bool DataReader::readHeader() {
+    for (;;) {
+        int c = get();
+        if (c == '#') {
+            skipLine();
+            continue;
+        }
+        if (c == '\r') {
+            continue; // the character after a CR decides what the line is
+        }
+        if (c == '\n') {
+            ++d_line;
+            return true;
+        }
+        if (c == '\t' || c == ' ') {
+            skipLine();
+            return true;
+        }
+        if (c == k_eof) {
+            reportEndOfFileInHeader();
+            return false;
+        }
+
+        std::string key;
+        for (; c != '=' && c != '\n' && c != k_eof; c = get()) {
+            key += static_cast<char>(c);
+        }
+        if (c == k_eof) {
+            reportEndOfFileInHeader();
+            return false;
+        }
+        if (c == '\n') {
+            ++d_line;
+            if (key.back() == '\r') {
+                key.pop_back();
+            }
+            std::cout << "Error:" << d_line << ": header variable with no '=' (line = '" << key
+                      << "')." << std::endl;
+            continue; // the line is ignored and the header goes on
+        }
+
+        std::string value;
+        for (c = get(); c != '\n' && c != '\t' && c != k_eof; c = get()) {
+            value += static_cast<char>(c);
+        }
+        if (c == '\n') {
+            ++d_line;
+            // A file saved with Windows line ends reads as it would there.
+            if (!value.empty() && value.back() == '\r') {
+                value.pop_back();
+            }
+        } else if (c == '\t') {
+            // The rest of the line is taken for a spreadsheet's leftover
+            // cells; a line cut off by the end of file is incomplete.
+            if (!skipLine()) {
+                reportEndOfFileInHeader();
+                return false;
+            }
+        } else {
+            reportEndOfFileInHeader();
+            return false;
+        }
+
+        if (d_parameters.count(key) != 0) {
+            std::cout << "error:" << d_line << ": duplicate key in header ('" << key << "')."
+                      << std::endl;
+        }
+        d_parameters[key] = value;
+    }
+}
+
+void DataReader::skipCommentLines() {
+    while (peek() == '#') {
+        skipLine();
+    }
+}
+
+void DataReader::readColumnNames() {
+    std::int32_t position = 0;
+    std::string name;
+    for (int c = get(); c != k_eof; c = get()) {
+        if (c == '\r') {
+            continue;
+        }
+        if (isSeparator(c) || c == '\n') {
+            if (!name.empty()) {
+                auto entry = d_columnNames.find(name);
+                if (entry != d_columnNames.end()) {
+                    std::cout << "error:" << d_line << ": duplicate column name '" << name << "'."
+                              << std::endl;
+                    entry->second = position;
+                } else {
+                    d_columnNames.emplace(name, position);
+                }
+                ++position;
+            }
+            if (c == '\n') {
+                ++d_line;
+                break;
+            }
+            name.clear();
+            continue;
+        }
+        name += static_cast<char>(c);
+    }
+    d_columnData.assign(static_cast<std::size_t>(position), std::string());
+}
+
+bool DataReader::readDataLine() {
+    if (!*d_stream) {
+        return false;
+    }
+    const int first = peek();
+    if (first == k_eof || first == '\t' || first == ' ') {
+        return false;
+    }
+
+    const std::size_t n = d_columnData.size();
+    std::size_t i = 0;
+    bool extraFieldHasText = false; // text in a field beyond the n-th
+    if (n > 0) {
+        d_columnData[0].clear();
+    }
+    for (;;) {
+        const int c = get();
+        if (c == '\r') {
+            continue;
+        }
+        if (isSeparator(c) || c == '\n' || c == k_eof) {
+            if (i < n) {
+                ++i;
+                if (i < n) {
+                    d_columnData[i].clear();
+                }
+            } else if (extraFieldHasText) {
+                std::cout << "error:" << d_line << ": data line has too many entries." << std::endl;
+                if (isSeparator(c)) {
+                    skipLine(); // the next line starts afresh
+                } else if (c == '\n') {
+                    ++d_line;
+                }
+                break;
+            }
+            if (c == '\n') {
+                ++d_line;
+                break;
+            }
+            if (c == k_eof) {
+                break;
+            }
+            continue;
+        }
+        if (i < n) {
+            d_columnData[i] += static_cast<char>(c);
+        } else {
+            extraFieldHasText = true;
+        }
+    }
+
+    if (i == 0) {
+        return false;
+    }
+    if (i >= n) {
+        return true;
+    }
+    std::cout << "error:" << d_line << ": data line has not enough entries (" << i << " of " << n
+              << ")." << std::endl;
+    return false;
+}
+
+bool DataReader::hasParameter(const std::string& name) const {
+    return d_parameters.count(name) != 0;
+}
+
+std::string DataReader::getParameter(const std::string& name) const {
+    PSEX_ASSERT(hasParameter(name));
+    return d_parameters.find(name)->second;
+}
+
+std::uint32_t DataReader::columnCount() const {
+    return static_cast<std::uint32_t>(d_columnNames.size());
+}
+
+const std::string& DataReader::getColumn(std::size_t columnIndex) const {
+    PSEX_ASSERT(columnIndex < d_columnData.size());
+    return d_columnData[columnIndex];
+}
+
+} // namespace psex

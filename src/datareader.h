@@ -1,0 +1,88 @@
+// datareader.h                                                   -*-C++-*-
+#ifndef PSEX_DATAREADER_H
+#define PSEX_DATAREADER_H
+
+// Purpose: parse a data file into its header parameters, its column names
+// and, one at a time, its data lines, all kept as text.
+//
+// A data file has four sections: a header of 'KEY=value' and '#' comment
+// lines, one line that ends the header (empty, or beginning with a space or
+// a TAB), optional comment lines and the column-name line, and then one data
+// line per sample.  Fields are separated by commas or TABs.  The reader
+// neither trims nor converts anything; what the keys and columns mean is the
+// business of the table builder.  Format problems are reported on standard
+// output with the number of the line concerned, and never stop the run.
+
+#include <cstddef>
+#include <cstdint>
+#include <istream>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace psex {
+
+class DataReader {
+    // The parsed data file.  It borrows the input stream, which must outlive
+    // it.  Not copyable: it owns a position in the stream.
+
+    // DATA
+    std::istream* d_stream;                            // borrowed
+    std::streambuf* d_buffer;                          // the stream's buffer
+    std::string d_pending;                             // bytes read ahead at the start
+    std::size_t d_pendingPos = 0;                      // next byte of 'd_pending'
+    std::map<std::string, std::string> d_parameters;   // key -> value, byte-wise order
+    std::map<std::string, std::int32_t> d_columnNames; // name -> position
+    std::vector<std::string> d_columnData;             // fields of the current line
+    std::uint32_t d_line = 1;                          // number of the current line
+
+  public:
+    // CREATORS
+    explicit DataReader(std::istream& stream);
+    // Read the header and the column-name line from the specified 'stream',
+    // printing format messages as they arise, and leave the stream at the
+    // first character of the first data line.
+
+    DataReader(const DataReader&) = delete;
+    DataReader& operator=(const DataReader&) = delete;
+
+    // MANIPULATORS
+    bool readDataLine();
+    // Read the next data line into the column fields.  Return true if a line
+    // with all its fields was delivered, and false once the data have ended
+    // (end of file, a line beginning with a space or a TAB, or a line with
+    // too few fields).  Call it until it returns false, and not after.
+
+    // ACCESSORS
+    bool hasParameter(const std::string& name) const;
+    // Return whether the header defines the specified key 'name' (exact,
+    // case-sensitive match).
+
+    std::string getParameter(const std::string& name) const;
+    // Return the value text of the specified key 'name'.  The behaviour is
+    // undefined unless 'hasParameter(name)'.
+
+    const std::map<std::string, std::string>& parameters() const { return d_parameters; }
+    // Return the header parameters in byte-wise ascending key order.
+
+    std::uint32_t columnCount() const;
+    // Return the number of distinct column names.
+
+    const std::string& getColumn(std::size_t columnIndex) const;
+    // Return field 'columnIndex' of the line delivered last; valid until the
+    // next 'readDataLine'.  The behaviour is undefined unless 'columnIndex'
+    // is below the number of positions of the column-name line.
+
+  private:
+    int get();
+    int peek();
+    bool skipLine();
+    bool readHeader();
+    void skipCommentLines();
+    void readColumnNames();
+    void reportEndOfFileInHeader() const;
+};
+
+} // namespace psex
+
+#endif

@@ -1,0 +1,240 @@
+// datareader_test.cpp                                            -*-C++-*-
+#include "datareader.h"
+
+#include "capture.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using psex::DataReader;
+using psex::test::CapturedOutput;
+using Parameters = std::map<std::string, std::string>;
+
+// A data file parsed from text, with everything the reader printed.
+class ParsedFile {
+    CapturedOutput d_capture; // first: it must see the constructor's messages
+    std::istringstream d_in;
+    DataReader d_reader;
+
+  public:
+    explicit ParsedFile(const std::string& text) : d_in(text), d_reader(d_in) {}
+
+    DataReader& reader() { return d_reader; }
+    std::string messages() const { return d_capture.out(); }
+
+    // Read every data line the reader delivers, each as its fields.
+    std::vector<std::vector<std::string>> dataLines(std::size_t fields) {
+        std::vector<std::vector<std::string>> lines;
+        while (d_reader.readDataLine()) {
+            std::vector<std::string> line;
+            for (std::size_t i = 0; i < fields; ++i) {
+                line.push_back(d_reader.getColumn(i));
+            }
+            lines.push_back(line);
+        }
+        return lines;
+    }
+};
+
+using Lines = std::vector<std::vector<std::string>>;
+
+TEST(DataReader, KeepsHeaderTextExactlyAsWritten) {
+    ParsedFile file("# a comment line\n"
+                    "PLOIDY=2\n"
+                    "TITLE=a=b\n"
+                    "=\n"
+                    "NOTE=kept\tleft over from a spreadsheet\n"
+                    "PLOIDY = 1\n"
+                    "\n"
+                    "Sample,A\n");
+    EXPECT_EQ(
+        (Parameters{
+            {"", ""}, {"NOTE", "kept"}, {"PLOIDY", "2"}, {"PLOIDY ", " 1"}, {"TITLE", "a=b"}}),
+        file.reader().parameters());
+    EXPECT_EQ("", file.messages());
+    EXPECT_TRUE(file.reader().hasParameter("TITLE"));
+    EXPECT_FALSE(file.reader().hasParameter("title"));
+    EXPECT_EQ("a=b", file.reader().getParameter("TITLE"));
+    EXPECT_EQ(2u, file.reader().columnCount());
+}
+
+TEST(DataReader, OrdersKeysByteWise) {
+    ParsedFile file("TITLE=t\nPLOIDY=2\nextra=1\nLOCUSNAMES=A,B\nFREQUENCY=MLG\n\nS\n");
+    std::vector<std::string> keys;
+    for (const auto& parameter : file.reader().parameters()) {
+        keys.push_back(parameter.first);
+    }
+    EXPECT_EQ((std::vector<std::string>{"FREQUENCY", "LOCUSNAMES", "PLOIDY", "TITLE", "extra"}),
+              keys);
+}
+
+TEST(DataReader, NumbersHeaderMessagesAfterTheCountedLineEnd) {
+    // A line without '=' and a repeated key are reported once their line end
+    // has been counted, so with the number of the following line.
+    ParsedFile file("PLOIDY=1\n"    // 1
+                    "no equals\r\n" // 2: E1 reported as line 3, without the CR
+                    "PLOIDY=2\n"    // 3: E3 reported as line 4
+                    "\n"            // 4
+                    "Sample,A\n");
+    EXPECT_EQ("Error:3: header variable with no '=' (line = 'no equals').\n"
+              "error:4: duplicate key in header ('PLOIDY').\n",
+              file.messages());
+    EXPECT_EQ((Parameters{{"PLOIDY", "2"}}), file.reader().parameters());
+    EXPECT_EQ(2u, file.reader().columnCount());
+}
+
+TEST(DataReader, ReportsAFileThatBeginsWithItsColumnLine) {
+    ParsedFile file("Sample,A,B\ns1,1,2\n");
+    EXPECT_EQ("Error:2: header variable with no '=' (line = 'Sample,A,B').\n"
+              "Error:3: header variable with no '=' (line = 's1,1,2').\n"
+              "Error:3: end of file while parsing header variable.\n",
+              file.messages());
+    EXPECT_TRUE(file.reader().parameters().empty());
+    EXPECT_EQ(0u, file.reader().columnCount());
+    EXPECT_FALSE(file.reader().readDataLine());
+}
+
+TEST(DataReader, ReportsTheEndOfFileInsideTheHeaderOnTheLineConcerned) {
+    struct Case {
+        const char* text;
+        const char* message;
+        Parameters parameters;
+    } cases[] = {
+        {"", "Error:1: end of file while parsing header variable.\n", {}},
+        {"A=1\nB=2", "Error:2: end of file while parsing header variable.\n", {{"A", "1"}}},
+        {"A=1\nB", "Error:2: end of file while parsing header variable.\n", {{"A", "1"}}},
+        {"A=1\n# comment", "Error:2: end of file while parsing header variable.\n", {{"A", "1"}}},
+        {"# comment\n", "Error:2: end of file while parsing header variable.\n", {}},
+        // A value cut short by a TAB whose line never ends is incomplete.
+        {"A=1\nB=2\tjunk", "Error:2: end of file while parsing header variable.\n", {{"A", "1"}}},
+    };
+    for (const Case& c : cases) {
+        ParsedFile file(c.text);
+        EXPECT_EQ(c.message, file.messages()) << "file: " << c.text;
+        EXPECT_EQ(c.parameters, file.reader().parameters()) << "file: " << c.text;
+        EXPECT_EQ(0u, file.reader().columnCount());
+        EXPECT_FALSE(file.reader().readDataLine());
+    }
+}
+
+TEST(DataReader, EndsTheHeaderAtAnEmptyOrIndentedLine) {
+    // The indented line's content is discarded and counted, and comment
+    // lines may stand between the header and the column-name line.
+    ParsedFile indented("A=1\n   not a parameter=1\n# comment\nSample,,X,Y,\nx,1,2,,\n");
+    EXPECT_EQ("", indented.messages());
+    EXPECT_EQ((Parameters{{"A", "1"}}), indented.reader().parameters());
+    EXPECT_EQ(3u, indented.reader().columnCount());
+    EXPECT_EQ((Lines{{"x", "1", "2"}}), indented.dataLines(3));
+
+    ParsedFile noHeader("\nSample,X\nx,1\n");
+    EXPECT_TRUE(noHeader.reader().parameters().empty());
+    EXPECT_EQ((Lines{{"x", "1"}}), noHeader.dataLines(2));
+
+    // A second empty line is taken for the column-name line: no columns.
+    ParsedFile secondEmpty("A=1\n\n\nSample,X\n");
+    EXPECT_EQ(0u, secondEmpty.reader().columnCount());
+}
+
+TEST(DataReader, CountsRepeatedColumnNamesOnceButGivesThemPositions) {
+    ParsedFile file("A=1\n\nSample,L,L,M\nx,1,2,3\n");
+    EXPECT_EQ("error:3: duplicate column name 'L'.\n", file.messages());
+    EXPECT_EQ(3u, file.reader().columnCount());
+    EXPECT_EQ((Lines{{"x", "1", "2", "3"}}), file.dataLines(4));
+}
+
+TEST(DataReader, DropsAColumnNameCutOffByTheEndOfFile) {
+    ParsedFile file("A=1\n\nSample,B");
+    EXPECT_EQ(1u, file.reader().columnCount());
+}
+
+TEST(DataReader, DeliversDataLinesByPosition) {
+    ParsedFile file("A=1\n\nSample,X,Y\n"
+                    "x,1,2\n"
+                    "#y,,3,,\n" // a number sign here is data; empty fields count
+                    "z\t4\t5\n"
+                    "w,6,7"); // the last line may lack its line end
+    EXPECT_EQ("", file.messages());
+    EXPECT_EQ((Lines{{"x", "1", "2"}, {"#y", "", "3"}, {"z", "4", "5"}, {"w", "6", "7"}}),
+              file.dataLines(3));
+}
+
+TEST(DataReader, EndsTheDataAtAnIndentedLineWithoutAMessage) {
+    ParsedFile file("A=1\n\nSample,X\nx,1\n y,2\nz,3\n");
+    EXPECT_EQ((Lines{{"x", "1"}}), file.dataLines(2));
+    EXPECT_EQ("", file.messages());
+}
+
+TEST(DataReader, NumbersDataLineMessages) {
+    struct Case {
+        const char* data; // lines after the three-column header ending on line 3
+        Lines delivered;
+        const char* message;
+    } cases[] = {
+        // A short line ended by its line end is reported with the next
+        // line's number; a short last line without one with its own.
+        {"x,1,2\ny,1\nz,1,2\n",
+         {{"x", "1", "2"}},
+         "error:6: data line has not enough entries (2 of 3).\n"},
+        {"x,1,2\ny,1", {{"x", "1", "2"}}, "error:5: data line has not enough entries (2 of 3).\n"},
+        {"x,1,2\n\n", {{"x", "1", "2"}}, "error:6: data line has not enough entries (1 of 3).\n"},
+        // Too many entries: the line concerned, and the next line is read.
+        {"x,1,2,3,4\ny,4,5\n",
+         {{"x", "1", "2"}, {"y", "4", "5"}},
+         "error:4: data line has too many entries.\n"},
+        {"x,1,2,,9\ny,4,5\n",
+         {{"x", "1", "2"}, {"y", "4", "5"}},
+         "error:4: data line has too many entries.\n"},
+        {"x,1,2,3\ny,4,5\n",
+         {{"x", "1", "2"}, {"y", "4", "5"}},
+         "error:4: data line has too many entries.\n"},
+        {"x,1,2\ny,4,5,6",
+         {{"x", "1", "2"}, {"y", "4", "5"}},
+         "error:5: data line has too many entries.\n"},
+    };
+    for (const Case& c : cases) {
+        ParsedFile file(std::string("A=1\n\nSample,X,Y\n") + c.data);
+        EXPECT_EQ(c.delivered, file.dataLines(3)) << "data: " << c.data;
+        EXPECT_EQ(c.message, file.messages()) << "data: " << c.data;
+    }
+}
+
+TEST(DataReader, ReadsWindowsLineEndsLikeUnixOnes) {
+    ParsedFile windows("PLOIDY=2\r\nTITLE=run 1\r\nODD=v\r\r\n\r\n# comment\r\n"
+                       "Sample\tA\tB\r\nx\t1\t2\r\ny\t3\t4\r\n");
+    EXPECT_EQ("", windows.messages());
+    EXPECT_EQ((Parameters{{"ODD", "v\r"}, {"PLOIDY", "2"}, {"TITLE", "run 1"}}),
+              windows.reader().parameters());
+    EXPECT_EQ(3u, windows.reader().columnCount());
+    EXPECT_EQ((Lines{{"x", "1", "2"}, {"y", "3", "4"}}), windows.dataLines(3));
+
+    ParsedFile shortLine("A=1\r\n\r\nSample,X,Y\r\nx,1\r\n");
+    EXPECT_TRUE(shortLine.dataLines(3).empty());
+    EXPECT_EQ("error:5: data line has not enough entries (2 of 3).\n", shortLine.messages());
+}
+
+TEST(DataReader, SkipsAByteOrderMark) {
+    ParsedFile marked("\xEF\xBB\xBFPLOIDY=2\n\nSample,A\n");
+    EXPECT_EQ((Parameters{{"PLOIDY", "2"}}), marked.reader().parameters());
+
+    ParsedFile markedComment("\xEF\xBB\xBF# comment\nPLOIDY=2\n\nSample,A\n");
+    EXPECT_EQ((Parameters{{"PLOIDY", "2"}}), markedComment.reader().parameters());
+
+    // Only a whole mark is dropped.
+    ParsedFile partial("\xEF\xBBX=1\n\nSample,A\n");
+    EXPECT_EQ((Parameters{{"\xEF\xBBX", "1"}}), partial.reader().parameters());
+}
+
+TEST(DataReaderDeathTest, ChecksItsPreconditions) {
+    ParsedFile file("A=1\n\nSample,X\nx,1\n");
+    EXPECT_DEATH(file.reader().getParameter("B"), "hasParameter\\(name\\)");
+    ASSERT_TRUE(file.reader().readDataLine());
+    EXPECT_DEATH(file.reader().getColumn(2), "columnIndex < d_columnData.size\\(\\)");
+}
+
+} // namespace
