@@ -1,0 +1,49 @@
+// locus.cpp                                                      -*-C++-*-
+#include "locus.h"
+
+#include "contract.h"
+
+namespace psex {
+
+void Locus::addAllele(std::int32_t allele) {
+    auto entry = d_frequencies.find(allele);
+    if (entry == d_frequencies.end()) {
+        d_frequencies.emplace(allele, 1.0);
+    } else {
+        entry->second += 1.0;
+    }
+    ++d_sampleCount;
+}
+
+void Locus::computeFrequencies(std::uint32_t sampleSize, int ploidy) {
+    PSEX_ASSERT(d_sampleCount == sampleSize * ploidy);
+    const double total = static_cast<double>(d_sampleCount);
+    for (auto& entry : d_frequencies) {
+        entry.second /= total;
+    }
+    d_normalized = true;
+}
+
+void Locus::copyFrequencies(const Locus& other) {
+    d_frequencies = other.d_frequencies;
+    d_normalized = true;
+}
+
+double Locus::frequency(std::int32_t allele) const {
+    auto entry = d_frequencies.find(allele);
+    return entry == d_frequencies.end() ? 0.0 : entry->second;
+}
+
+std::uint32_t Locus::alleleCount() const {
+    return static_cast<std::uint32_t>(d_frequencies.size());
+}
+
+double Locus::expectedHeterozygosity() const {
+    double sum = 0.0;
+    for (const auto& entry : d_frequencies) {
+        sum += entry.second * entry.second;
+    }
+    return 1.0 - sum;
+}
+
+} // namespace psex

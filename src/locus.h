@@ -1,0 +1,67 @@
+// locus.h                                                        -*-C++-*-
+#ifndef PSEX_LOCUS_H
+#define PSEX_LOCUS_H
+
+// Purpose: hold the alleles seen at one locus, first as copy counts, then as
+// relative frequencies.
+//
+// Allele frequencies are never given in a data file: they are estimated from
+// the samples.  A locus counts allele copies while the table is filled and is
+// then normalized once, turning each count into a relative frequency; from
+// then on it is only read (probabilities, simulation, statistics, reports).
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+namespace psex {
+
+class Locus {
+    // A value type: copy it freely.
+
+    // DATA
+    std::string d_name;
+    std::map<std::int32_t, double> d_frequencies; // count, then frequency
+    std::uint32_t d_sampleCount = 0;              // allele copies counted
+    bool d_normalized = false;                    // counts turned into frequencies
+
+  public:
+    // MANIPULATORS
+    void setName(const std::string& name) { d_name = name; }
+    // Set the locus name to the specified 'name'.
+
+    void addAllele(std::int32_t allele);
+    // Count one copy of the specified 'allele'.  Call it only before the
+    // locus is normalized.
+
+    void computeFrequencies(std::uint32_t sampleSize, int ploidy);
+    // Turn every count into its share of all copies counted.  The behaviour
+    // is undefined unless 'sampleSize * ploidy' copies were counted.
+
+    void copyFrequencies(const Locus& other);
+    // Make the frequencies an exact copy of those of the specified 'other'
+    // locus and mark this locus normalized; name and copy count stay.
+
+    // ACCESSORS
+    const std::string& name() const { return d_name; }
+    const std::map<std::int32_t, double>& frequencies() const { return d_frequencies; }
+    // Return the allele entries in ascending (signed) order of allele value.
+
+    std::uint32_t sampleCount() const { return d_sampleCount; }
+    bool isNormalized() const { return d_normalized; }
+
+    double frequency(std::int32_t allele) const;
+    // Return the entry for the specified 'allele', or 0.0 if it was never
+    // counted.
+
+    std::uint32_t alleleCount() const;
+    // Return the number of distinct alleles.
+
+    double expectedHeterozygosity() const;
+    // Return He = 1 - sum of squared frequencies, summed in ascending allele
+    // order; 1.0 for a locus without alleles.
+};
+
+} // namespace psex
+
+#endif

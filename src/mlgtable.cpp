@@ -1,0 +1,438 @@
+// mlgtable.cpp                                                   -*-C++-*-
+#include "mlgtable.h"
+
+#include "contract.h"
+#include "datareader.h"
+#include "math.h"
+
+#include <algorithm>
+#include <cmath>
+#include <iostream>
+#include <limits>
+
+namespace psex {
+
+namespace {
+
+constexpr double k_undefined = std::numeric_limits<double>::quiet_NaN();
+
+} // namespace
+
+MLGTable::MLGTable(std::int32_t ploidy, std::uint32_t locusCount, bool frequencyFromSamples,
+                   bool fisModel, std::int32_t simulations)
+    : d_ploidy(ploidy), d_locusCount(locusCount), d_loci(locusCount), d_simulations(simulations),
+      d_frequencyFromSamples(frequencyFromSamples), d_fisModel(fisModel) {}
+
+Locus& MLGTable::locus(std::uint32_t index) {
+    PSEX_ASSERT(index < d_loci.size());
+    return d_loci[index];
+}
+
+void MLGTable::addSample(const MLGTuple& tuple) {
+    auto position = std::lower_bound(d_mlgs.begin(), d_mlgs.end(), tuple);
+    const bool isNew = position == d_mlgs.end() || !(*position == tuple);
+    if (isNew) {
+        d_mlgs.insert(position, tuple);
+    } else {
+        position->addSamples(tuple);
+    }
+
+    // With FREQUENCY=MLG a genotype's alleles count once, for the first
+    // sample that carries it.
+    if (d_frequencyFromSamples || isNew) {
+        for (std::uint32_t l = 0; l < d_locusCount; ++l) {
+            for (std::int32_t k = 0; k < d_ploidy; ++k) {
+                d_loci[l].addAllele(tuple.allele(l, k));
+            }
+        }
+    }
+    d_sampleNames.insert(d_sampleNames.end(), tuple.sampleNames().begin(),
+                         tuple.sampleNames().end());
+}
+
+void MLGTable::computeAlleleFrequencies() {
+    const std::uint32_t sampleSize =
+        static_cast<std::uint32_t>(d_frequencyFromSamples ? d_sampleNames.size() : d_mlgs.size());
+    for (Locus& locus : d_loci) {
+        if (locus.isNormalized()) {
+            break; // either all loci of a table are normalized or none is
+        }
+        locus.computeFrequencies(sampleSize, d_ploidy);
+    }
+    checkFrequencies();
+}
+
+void MLGTable::checkFrequencies() const {
+    bool failed = false;
+    for (const Locus& locus : d_loci) {
+        double sum = 0.0;
+        for (const auto& entry : locus.frequencies()) {
+            sum += entry.second;
+        }
+        if (std::fabs(sum - 1.0) > 1e-08) {
+            failed = true;
+        }
+    }
+    if (failed) {
+        std::cerr << "error: not all frequencies sum up to +-1.0." << std::endl;
+    }
+}
+
+void MLGTable::setFrequencies(const std::vector<Locus>& loci) {
+    PSEX_ASSERT(loci.size() == d_loci.size());
+    for (std::size_t j = 0; j < loci.size(); ++j) {
+        d_loci[j].copyFrequencies(loci[j]);
+    }
+}
+
+std::uint32_t MLGTable::heterozygoteCount(std::uint32_t locusIndex) const {
+    std::uint32_t count = 0;
+    for (const MLGTuple& mlg : d_mlgs) {
+        if (mlg.ploidy() == 2 && mlg.allele(locusIndex, 0) != mlg.allele(locusIndex, 1)) {
+            count += d_frequencyFromSamples ? mlg.sampleCount() : 1;
+        }
+    }
+    return count;
+}
+
+double MLGTable::pgen(const MLGTuple& tuple) const {
+    std::vector<double> fisByLocus;
+    if (d_fisModel) {
+        for (std::uint32_t j = 0; j < d_loci.size(); ++j) {
+            fisByLocus.push_back(fis(j));
+        }
+    }
+    return pgen(tuple, fisByLocus);
+}
+
+double MLGTable::pgen(const MLGTuple& tuple, const std::vector<double>& fisByLocus) const {
+    double probability = 1.0;
+    for (std::uint32_t j = 0; j < d_loci.size(); ++j) {
+        const Locus& locus = d_loci[j];
+        double f = 1.0;
+        for (std::int32_t k = 0; k < d_ploidy; ++k) {
+            f = f * locus.frequency(tuple.allele(j, k));
+        }
+        const bool heterozygous = d_ploidy == 2 && tuple.allele(j, 0) != tuple.allele(j, 1);
+        if (d_fisModel) {
+            const double F = fisByLocus[j];
+            if (heterozygous) {
+                f = (1.0 - F) * f;
+            } else {
+                const double p = locus.frequency(tuple.allele(j, 0));
+                f = F * p + (1.0 - F) * f;
+            }
+        }
+        double term = heterozygous ? f + f : f;
+        // A strongly negative Fis (heterozygote excess, common in clonal
+        // populations) drives a rare homozygote's term below zero; no
+        // probability is negative.
+        if (term < 0.0) {
+            term = 0.0;
+        }
+        probability = probability * term;
+    }
+    return probability;
+}
+
+void MLGTable::computeProbabilities(std::uint32_t sampleSize) {
+    computeAlleleFrequencies();
+
+    // Nothing in the loop below changes a frequency or a genotype count, so
+    // each locus's Fis is the same for every MLG: compute it once.
+    std::vector<double> fisByLocus;
+    if (d_fisModel) {
+        for (std::uint32_t j = 0; j < d_loci.size(); ++j) {
+            fisByLocus.push_back(fis(j));
+        }
+    }
+
+    for (MLGTuple& mlg : d_mlgs) {
+        const std::uint32_t n = mlg.sampleCount();
+        if (n == 0) {
+            mlg.setPsex(0.0);
+            continue;
+        }
+        const double g = pgen(mlg, fisByLocus);
+        mlg.setPgen(g);
+        mlg.setPsex(psexFromTermSum(binomialTermSum(sampleSize, n, g)));
+        d_psexValues.push_back(mlg.psex());
+    }
+    std::sort(d_psexValues.begin(), d_psexValues.end());
+}
+
+void MLGTable::setPsexValues(std::vector<double> values) {
+    PSEX_ASSERT(std::is_sorted(values.begin(), values.end()));
+    d_psexValues = std::move(values);
+}
+
+void MLGTable::assignPValues() {
+    for (MLGTuple& mlg : d_mlgs) {
+        if (mlg.sampleCount() > 1) {
+            mlg.setPvalue(psexSignificance(mlg.psex()));
+        }
+    }
+}
+
+double MLGTable::clonalRichness() const {
+    const std::size_t n = d_sampleNames.size();
+    if (n <= 1) {
+        return k_undefined;
+    }
+    return static_cast<double>(d_mlgs.size() - 1) / static_cast<double>(n - 1);
+}
+
+double MLGTable::pd() const {
+    if (d_sampleNames.empty()) {
+        return k_undefined;
+    }
+    return static_cast<double>(d_mlgs.size()) / static_cast<double>(d_sampleNames.size());
+}
+
+std::uint32_t MLGTable::singleMLGCount() const {
+    return static_cast<std::uint32_t>(std::count_if(
+        d_mlgs.begin(), d_mlgs.end(), [](const MLGTuple& mlg) { return mlg.sampleCount() == 1; }));
+}
+
+std::uint32_t MLGTable::clonalMLGCount() const {
+    return static_cast<std::uint32_t>(d_mlgs.size()) - singleMLGCount();
+}
+
+double MLGTable::observedHeterozygosity(std::uint32_t locusIndex) const {
+    const std::size_t denominator = d_frequencyFromSamples ? d_sampleNames.size() : d_mlgs.size();
+    if (denominator == 0) {
+        return k_undefined;
+    }
+    return static_cast<double>(heterozygoteCount(locusIndex)) / static_cast<double>(denominator);
+}
+
+double MLGTable::fis(std::uint32_t locusIndex) const {
+    PSEX_ASSERT(locusIndex < d_loci.size());
+    const double he = d_loci[locusIndex].expectedHeterozygosity();
+    const double ho = observedHeterozygosity(locusIndex);
+    if (std::isnan(ho)) {
+        return k_undefined;
+    }
+    if (he > 0.0) {
+        return (he - ho) / he;
+    }
+    return 1.0;
+}
+
+double MLGTable::significanceThreshold(double significanceLevel) const {
+    PSEX_ASSERT(significanceLevel >= 0.0 && significanceLevel <= 1.0);
+    if (d_psexValues.empty()) {
+        return 1.0;
+    }
+    const double position = significanceLevel * static_cast<double>(d_psexValues.size() - 1);
+    return d_psexValues[static_cast<std::size_t>(position)];
+}
+
+double MLGTable::realizedSignificanceLevel(double significanceLevel) const {
+    const std::size_t m = d_psexValues.size();
+    if (m == 0) {
+        return 0.0;
+    }
+    const double b = significanceLevel * static_cast<double>(m);
+    const std::uint64_t c = static_cast<std::uint64_t>(b);
+    const std::uint64_t r = b + 0.5 >= static_cast<double>(c + 1) ? c + 1 : c;
+    if (r == 0) {
+        return 0.0; // a level too small for the list reaches nothing below it
+    }
+    return static_cast<double>(r - 1) / static_cast<double>(m);
+}
+
+double MLGTable::psexSignificance(double psex) const {
+    if (d_psexValues.empty()) {
+        return 0.0;
+    }
+    const auto first = std::lower_bound(d_psexValues.begin(), d_psexValues.end(), psex);
+    return static_cast<double>(first - d_psexValues.begin()) /
+           static_cast<double>(d_psexValues.size());
+}
+
+std::string MLGTable::significanceCode(double psex) const {
+    if (!(significanceThreshold(0.05) > psex)) {
+        return "ns";
+    }
+    std::string code = "*";
+    if (significanceThreshold(0.01) > psex) {
+        code += "*";
+        if (significanceThreshold(0.001) > psex) {
+            code += "*";
+        }
+    }
+    return code;
+}
+
+// ---- building the table from a data file ----
+
+namespace {
+
+bool isAtoiSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// The header settings of a data file, with the messages and defaults for
+// what is missing or not accepted.
+struct Settings {
+    std::int32_t ploidy = 0; // 0: unset
+    std::int32_t locusCount = 0;
+    std::int32_t simulations = 0;
+    bool frequencyFromSamples = true;
+    bool fisModel = false;
+    bool hasLocusNames = false;
+    std::string locusNames;
+    std::string title;
+};
+
+void reportError(const std::string& text) {
+    std::cerr << "error: " << text << std::endl;
+}
+
+Settings readSettings(const DataReader& reader) {
+    Settings settings;
+    if (reader.hasParameter("PLOIDY")) {
+        const std::string value = reader.getParameter("PLOIDY");
+        if (value == "DIPLOID" || value == "2") {
+            settings.ploidy = 2;
+        } else if (value == "HAPLOID" || value == "1") {
+            settings.ploidy = 1;
+        } else {
+            reportError("only HAPLOID and DIPLOID are supported for now (not '" + value + "').");
+        }
+    }
+    if (reader.hasParameter("FREQUENCY")) {
+        const std::string value = reader.getParameter("FREQUENCY");
+        if (value == "MLG") {
+            settings.frequencyFromSamples = false;
+        } else if (value != "SAMPLE") {
+            reportError("FREQUENCY is unspecified, assuming SAMPLE.");
+        }
+    }
+    if (reader.hasParameter("MODEL")) {
+        const std::string value = reader.getParameter("MODEL");
+        if (value == "FIS") {
+            settings.fisModel = true;
+        } else if (value != "HWE") {
+            reportError("MODEL is unspecified, assuming HWE.");
+        }
+    }
+    if (reader.hasParameter("SIMULATIONS")) {
+        settings.simulations = decimalValue(reader.getParameter("SIMULATIONS"));
+    }
+    if (reader.hasParameter("LOCUSCOUNT")) {
+        settings.locusCount = decimalValue(reader.getParameter("LOCUSCOUNT"));
+    }
+    if (reader.hasParameter("LOCUSNAMES")) {
+        settings.hasLocusNames = true;
+        settings.locusNames = reader.getParameter("LOCUSNAMES");
+    }
+    if (reader.hasParameter("TITLE")) {
+        settings.title = reader.getParameter("TITLE");
+    }
+
+    if (settings.ploidy == 0) {
+        reportError("PLOIDY is unspecified, assuming DIPLOID.");
+        settings.ploidy = 2;
+    }
+    // A count below one cannot size a table nor repeat a simulation: it is
+    // taken as not given.
+    if (settings.locusCount < 1) {
+        reportError("LOCUSCOUNT is unspecified, assuming 1.");
+        settings.locusCount = 1;
+    }
+    if (settings.simulations < 1) {
+        reportError("SIMULATIONS is unspecified, assuming 1000.");
+        settings.simulations = 1000;
+    }
+    return settings;
+}
+
+// Return the pieces of a LOCUSNAMES value: the text between commas, empty
+// pieces and spaces included; the value's end closes the last piece.
+std::vector<std::string> splitLocusNames(const std::string& value) {
+    std::vector<std::string> pieces(1);
+    for (const char c : value) {
+        if (c == ',') {
+            pieces.emplace_back();
+        } else {
+            pieces.back() += c;
+        }
+    }
+    return pieces;
+}
+
+} // namespace
+
+std::int32_t decimalValue(const std::string& text) {
+    constexpr std::int64_t k_limit = std::int64_t(std::numeric_limits<std::int32_t>::max()) + 1;
+    std::size_t i = 0;
+    while (i < text.size() && isAtoiSpace(text[i])) {
+        ++i;
+    }
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    std::int64_t magnitude = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        magnitude = std::min(magnitude * 10 + (text[i] - '0'), k_limit);
+    }
+    const std::int64_t value = negative ? -magnitude : magnitude;
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(
+        value, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+}
+
+MLGTable buildTable(DataReader& reader) {
+    const Settings settings = readSettings(reader);
+    const std::uint32_t locusCount = static_cast<std::uint32_t>(settings.locusCount);
+    const std::uint64_t expectedColumns =
+        static_cast<std::uint64_t>(locusCount) * static_cast<std::uint64_t>(settings.ploidy) + 1;
+    const bool columnsFit = reader.columnCount() == expectedColumns;
+    const std::vector<std::string> names =
+        settings.hasLocusNames ? splitLocusNames(settings.locusNames) : std::vector<std::string>();
+
+    // A table whose columns do not fit holds no samples.  Its loci are only
+    // listed in the report, so a locus count far beyond anything the file
+    // holds (2000000000, say) must not size it: it keeps at most as many
+    // loci as the column-name line has names or LOCUSNAMES has pieces.
+    std::uint32_t lociHeld = locusCount;
+    if (!columnsFit) {
+        const std::size_t bound = std::max<std::size_t>(reader.columnCount(), names.size());
+        lociHeld = static_cast<std::uint32_t>(std::min<std::size_t>(locusCount, bound));
+    }
+
+    MLGTable table(settings.ploidy, lociHeld, settings.frequencyFromSamples, settings.fisModel,
+                   settings.simulations);
+    table.setTitle(settings.title);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (i < lociHeld) {
+            table.locus(static_cast<std::uint32_t>(i)).setName(names[i]);
+        } else {
+            reportError("too many locus names given in LOCUSNAMES.");
+        }
+    }
+
+    if (!columnsFit) {
+        std::cerr << "error: not enough columns in table according to ploidy and locus count "
+                     "(should be: "
+                  << expectedColumns << " has: " << reader.columnCount() << ")." << std::endl;
+        return table;
+    }
+
+    const std::size_t alleleFields = static_cast<std::size_t>(expectedColumns - 1);
+    while (reader.readDataLine()) {
+        MLGTuple tuple(settings.ploidy, locusCount);
+        tuple.addSampleName(reader.getColumn(0));
+        for (std::size_t i = 0; i < alleleFields; ++i) {
+            tuple.alleleAt(i) = decimalValue(reader.getColumn(i + 1));
+        }
+        table.addSample(tuple);
+    }
+    table.computeProbabilities(static_cast<std::uint32_t>(table.sampleNames().size()));
+    return table;
+}
+
+} // namespace psex

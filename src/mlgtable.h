@@ -1,0 +1,175 @@
+// mlgtable.h                                                     -*-C++-*-
+#ifndef PSEX_MLGTABLE_H
+#define PSEX_MLGTABLE_H
+
+// Purpose: the genotype table of one data set: its settings, its loci with
+// their allele frequencies, its distinct multilocus genotypes (MLGs) with
+// their samples, PGen and PSex, the list of PSex values, and the diversity
+// and significance statistics read off all of these.
+//
+// Samples are grouped into MLGs as they are added; the MLG list stays sorted
+// by allele values.  Once every sample is in, 'computeProbabilities' fixes
+// the allele frequencies and gives every MLG its PGen (the chance of the
+// genotype from one sexual event) and PSex (the chance of seeing it at least
+// n times among N sexually produced samples).  The same type holds the
+// table read from a data file and the simulated data sets.
+
+#include "locus.h"
+#include "mlgtuple.h"
+
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace psex {
+
+class DataReader;
+
+class MLGTable {
+    // A value type: copying it copies every list.
+
+    // DATA
+    std::int32_t d_ploidy;                  // 1 (haploid) or 2 (diploid)
+    std::uint32_t d_locusCount;             // number of loci
+    std::vector<Locus> d_loci;              // in data-file order
+    std::vector<MLGTuple> d_mlgs;           // distinct, ascending by alleles
+    std::vector<std::string> d_sampleNames; // every sample, in order added
+    std::vector<double> d_psexValues;       // ascending
+    std::string d_title;                    // TITLE, or empty
+    std::int32_t d_simulations;             // simulated data sets to draw
+    bool d_frequencyFromSamples;            // FREQUENCY=SAMPLE (else MLG)
+    bool d_fisModel;                        // MODEL=FIS (else HWE)
+
+  public:
+    // CREATORS
+    MLGTable(std::int32_t ploidy, std::uint32_t locusCount, bool frequencyFromSamples,
+             bool fisModel, std::int32_t simulations);
+    // Create an empty table with the specified settings and 'locusCount'
+    // unnamed loci.
+
+    // MANIPULATORS
+    Locus& locus(std::uint32_t index);
+    // Return the locus at 'index'.  The behaviour is undefined unless
+    // 'index' is below the number of loci.
+
+    void setTitle(const std::string& title) { d_title = title; }
+
+    void addSample(const MLGTuple& tuple);
+    // Add the samples of the specified 'tuple' (normally one): they join the
+    // equal MLG or found a new one at its place in the sorted list.  Allele
+    // copies are counted once per call, and only for a new MLG unless
+    // frequencies come from all samples.
+
+    void computeAlleleFrequencies();
+    // Turn the allele counts of every locus into frequencies (unless the
+    // loci are normalized already), then check their sums.
+
+    void checkFrequencies() const;
+    // Report on standard error when the frequencies of any locus do not add
+    // up to one within 1e-8.
+
+    void setFrequencies(const std::vector<Locus>& loci);
+    // Copy the frequencies of the specified 'loci' into this table's loci,
+    // which become normalized.  The behaviour is undefined unless 'loci' has
+    // as many entries as this table has loci.
+
+    void computeProbabilities(std::uint32_t sampleSize);
+    // Fix the allele frequencies, give every MLG its PGen and its PSex for
+    // the specified 'sampleSize' N, and make the PSex list the sorted PSex
+    // values of all MLGs.  Call it once, after every sample is in.
+
+    void clearPsexValues() { d_psexValues.clear(); }
+    void setPsexValues(std::vector<double> values);
+    // Replace the PSex list by the specified 'values'.  The behaviour is
+    // undefined unless 'values' is in ascending order.
+
+    void assignPValues();
+    // Give every MLG seen more than once its p-value: the share of the PSex
+    // list below its PSex.
+
+    // ACCESSORS
+    std::int32_t ploidy() const { return d_ploidy; }
+    std::uint32_t locusCount() const { return d_locusCount; }
+    const std::vector<Locus>& loci() const { return d_loci; }
+    const std::vector<MLGTuple>& mlgs() const { return d_mlgs; }
+    const std::vector<std::string>& sampleNames() const { return d_sampleNames; }
+    const std::vector<double>& psexValues() const { return d_psexValues; }
+    const std::string& title() const { return d_title; }
+    std::int32_t simulations() const { return d_simulations; }
+    bool frequencyFromSamples() const { return d_frequencyFromSamples; }
+    bool fisModel() const { return d_fisModel; }
+
+    std::uint32_t heterozygoteCount(std::uint32_t locusIndex) const;
+    // Return the number of heterozygous samples at a locus (with FREQUENCY
+    // SAMPLE) or of heterozygous distinct genotypes (with MLG); 0 for
+    // haploid data.
+
+    double pgen(const MLGTuple& tuple) const;
+    // Return the PGen of the specified 'tuple' under this table's model and
+    // frequencies: per locus 2pq for a heterozygote and p^2 for a homozygote
+    // (p for a haploid), corrected by the locus's Fis under MODEL=FIS.  A
+    // locus term that the correction would make negative counts as 0.
+
+    double clonalRichness() const;
+    // Return R = (G - 1) / (N - 1), or NaN (undefined) when N <= 1.
+
+    double pd() const;
+    // Return Pd = G / N, or NaN when N = 0.
+
+    std::uint32_t singleMLGCount() const;
+    // Return the number of MLGs carried by exactly one sample.
+
+    std::uint32_t clonalMLGCount() const;
+    // Return the number of all other MLGs.
+
+    double observedHeterozygosity(std::uint32_t locusIndex) const;
+    // Return Ho, the share of heterozygous samples (FREQUENCY SAMPLE) or
+    // distinct genotypes (MLG) at a locus, or NaN when there are none.
+
+    double fis(std::uint32_t locusIndex) const;
+    // Return Fis = (He - Ho) / He, or 1 when He is not above 0; NaN when Ho
+    // is undefined.  The behaviour is undefined unless 'locusIndex' is below
+    // the number of loci.
+
+    double significanceThreshold(double significanceLevel) const;
+    // Return the PSex list entry at index floor(level * (M - 1)), or 1.0 for
+    // an empty list.  The behaviour is undefined unless the specified
+    // 'significanceLevel' lies in [0, 1].
+
+    double realizedSignificanceLevel(double significanceLevel) const;
+    // Return the level the threshold really reaches: (r - 1) / M with r the
+    // level times M rounded half up, never below 0; 0 for an empty list.
+
+    double psexSignificance(double psex) const;
+    // Return the share of the PSex list strictly below the specified 'psex';
+    // 0 for an empty list.
+
+    std::string significanceCode(double psex) const;
+    // Return "ns", "*", "**" or "***": one star for a 'psex' below the 0.05
+    // threshold, two when also below the 0.01 one, three when also below the
+    // 0.001 one (all strictly).
+
+    void writeMLGSummary(std::ostream& out) const;
+    // Write the MLG table and the per-locus statistics of a simulation
+    // results file to the specified 'out'.
+
+  private:
+    double pgen(const MLGTuple& tuple, const std::vector<double>& fisByLocus) const;
+};
+
+std::int32_t decimalValue(const std::string& text);
+// Return the integer at the start of the specified 'text' as 'atoi' reads it
+// (leading white space, an optional sign, the digits up to the first other
+// character; 0 without digits), saturated at the 32-bit limits.
+
+MLGTable buildTable(DataReader& reader);
+// Return the genotype table of the data file behind the specified 'reader':
+// header parameters interpreted (with messages and defaults on standard
+// error), columns checked, every data line added as a sample, frequencies,
+// PGen and PSex computed.  When the columns do not fit the loci and the
+// ploidy, the table comes back without samples.
+
+} // namespace psex
+
+#endif

@@ -1,0 +1,102 @@
+// math_test.cpp                                                  -*-C++-*-
+#include "math.h"
+
+#include "capture.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace {
+
+using psex::binomialCoefficient;
+using psex::binomialTermSum;
+using psex::binomialTermSumInLogSpace;
+using psex::psexFromTermSum;
+
+TEST(BinomialCoefficient, IsTheRunningProductOfQuotients) {
+    EXPECT_EQ(1.0, binomialCoefficient(0, 0));
+    EXPECT_EQ(1.0, binomialCoefficient(7, 0));
+    EXPECT_EQ(7.0, binomialCoefficient(7, 1));
+    EXPECT_EQ(10.0, binomialCoefficient(5, 2));
+    EXPECT_EQ(120.0, binomialCoefficient(10, 3));
+    EXPECT_EQ(1.0, binomialCoefficient(40, 40));
+    // (4/3) * (3/2) * (2/1): the quotients are rounded before they multiply.
+    EXPECT_EQ((4.0 / 3.0) * (3.0 / 2.0) * 2.0, binomialCoefficient(4, 3));
+    // Large arguments overflow to infinity rather than wrap.
+    EXPECT_TRUE(std::isinf(binomialCoefficient(2000, 1000)));
+}
+
+TEST(BinomialCoefficientDeathTest, RequiresKNotAboveN) {
+    EXPECT_DEATH(binomialCoefficient(3, 4), "n >= k");
+}
+
+// The lower sums S = sum_{i<n} c(N,i) g^i (1-g)^(N-i) below were computed
+// exactly in rational arithmetic from the exact value of the double g
+// (Python: fractions.Fraction, math.comb), then rounded to 17 digits.
+struct ExactSum {
+    std::uint32_t sampleSize;
+    std::uint32_t count;
+    double pgen;
+    double sum;
+};
+
+const ExactSum k_exactSums[] = {
+    {2000, 400, 0.2, 0.49107999312580392}, // c(2000, i) overflows: NaN directly
+    {2000, 450, 0.2, 0.99685349014076086},
+    {20000, 5000, 0.25, 0.49728556246230149}, // a 5000-sample clone among 20000
+    {40000, 10000, 0.25, 0.49808059543412503},
+    {1000, 30, 0.02, 0.97930348132676048}, // every direct term finite
+    {1500, 3, 0.001, 0.80890966005048848},
+    {5000, 2, 1e-06, 0.99998754406374257},
+};
+
+TEST(BinomialTermSum, AgreesWithTheExactBinomialTail) {
+    for (const ExactSum& c : k_exactSums) {
+        const double sum = binomialTermSum(c.sampleSize, c.count, c.pgen);
+        EXPECT_TRUE(std::isfinite(sum));
+        EXPECT_NEAR(c.sum, sum, 1e-12 * c.sum)
+            << "N=" << c.sampleSize << " n=" << c.count << " g=" << c.pgen;
+        const double logSpace = binomialTermSumInLogSpace(c.sampleSize, c.count, c.pgen);
+        EXPECT_NEAR(c.sum, logSpace, 1e-12 * c.sum)
+            << "N=" << c.sampleSize << " n=" << c.count << " g=" << c.pgen;
+    }
+}
+
+TEST(BinomialTermSum, FormsFiniteTermsDirectlyFromTheTopTermDown) {
+    // N = 4, n = 3: the terms for i = 2, 1, 0, added in that order.
+    const double g = 0.3;
+    const double expected = 6.0 * std::pow(g, 2.0) * std::pow(1.0 - g, 2.0) +
+                            4.0 * std::pow(g, 1.0) * std::pow(1.0 - g, 3.0) +
+                            1.0 * std::pow(g, 0.0) * std::pow(1.0 - g, 4.0);
+    EXPECT_EQ(expected, binomialTermSum(4, 3, g));
+    EXPECT_EQ(0.0, binomialTermSum(4, 0, g));
+}
+
+TEST(BinomialTermSum, HandlesTheEdgeProbabilities) {
+    // PSex for n = 1 is 1 - (1 - g)^N; for n = N it is g^N up to rounding.
+    EXPECT_EQ(std::pow(1.0 - 0.1, 10.0), binomialTermSum(10, 1, 0.1));
+    EXPECT_NEAR(std::pow(0.4, 6.0), 1.0 - binomialTermSum(6, 6, 0.4), 1e-15);
+    // g = 0: only the i = 0 term, 1 * 0^0 * 1^N, is left; g = 1: no term.
+    EXPECT_EQ(1.0, binomialTermSum(50, 5, 0.0));
+    EXPECT_EQ(0.0, binomialTermSum(50, 5, 1.0));
+    EXPECT_EQ(1.0, binomialTermSum(3000, 800, 0.0)); // through the log-space form
+    EXPECT_EQ(0.0, binomialTermSum(3000, 800, 1.0));
+    EXPECT_EQ(1.0, binomialTermSumInLogSpace(3000, 1, 0.0));
+}
+
+TEST(PsexFromTermSum, RoundsSumsAboveOneAndWarnsOnlyBeyondTheTolerance) {
+    {
+        psex::test::CapturedOutput capture;
+        EXPECT_EQ(0.0, psexFromTermSum(1.00000005));
+        EXPECT_EQ(0.0, psexFromTermSum(1.0));
+        EXPECT_EQ(0.25, psexFromTermSum(0.75));
+        EXPECT_EQ("", capture.err());
+    }
+    psex::test::CapturedOutput capture;
+    EXPECT_EQ(0.0, psexFromTermSum(1.0000002));
+    EXPECT_EQ("Warning: rounded 1.0000002 to 1.0.\n", capture.err());
+    EXPECT_EQ("", capture.out());
+}
+
+} // namespace

@@ -1,0 +1,612 @@
+// mlgtable_test.cpp                                              -*-C++-*-
+#include "mlgtable.h"
+
+#include "capture.h"
+#include "datareader.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <map>
+#include <sstream>
+
+namespace {
+
+using psex::MLGTable;
+using psex::MLGTuple;
+using psex::test::CapturedOutput;
+using Alleles = std::vector<std::int32_t>;
+using Names = std::vector<std::string>;
+using Frequencies = std::map<std::int32_t, double>;
+
+std::string numbered(const char* prefix, int number) {
+    std::string name(prefix);
+    name += std::to_string(number);
+    return name;
+}
+
+struct Sample {
+    std::string name;
+    Alleles alleles;
+};
+
+MLGTuple tupleOf(std::int32_t ploidy, const Sample& sample) {
+    MLGTuple tuple(ploidy, static_cast<std::uint32_t>(sample.alleles.size() / ploidy));
+    for (std::size_t i = 0; i < sample.alleles.size(); ++i) {
+        tuple.alleleAt(i) = sample.alleles[i];
+    }
+    tuple.addSampleName(sample.name);
+    return tuple;
+}
+
+struct Settings {
+    std::int32_t ploidy = 2;
+    std::uint32_t locusCount = 1;
+    bool frequencyFromSamples = true;
+    bool fisModel = false;
+};
+
+MLGTable filledTable(const Settings& settings, const std::vector<Sample>& samples) {
+    MLGTable table(settings.ploidy, settings.locusCount, settings.frequencyFromSamples,
+                   settings.fisModel, 1000);
+    for (const Sample& sample : samples) {
+        table.addSample(tupleOf(settings.ploidy, sample));
+    }
+    return table;
+}
+
+MLGTable completedTable(const Settings& settings, const std::vector<Sample>& samples) {
+    MLGTable table = filledTable(settings, samples);
+    table.computeProbabilities(static_cast<std::uint32_t>(table.sampleNames().size()));
+    return table;
+}
+
+Alleles allelesOf(const MLGTable& table) {
+    Alleles all;
+    for (const MLGTuple& mlg : table.mlgs()) {
+        all.insert(all.end(), mlg.alleles().begin(), mlg.alleles().end());
+    }
+    return all;
+}
+
+// The worked example: four diploid samples at one locus.
+const std::vector<Sample> k_worked = {
+    {"s1", {1, 2}}, {"s2", {1, 2}}, {"s3", {1, 1}}, {"s4", {2, 3}}};
+
+// ---- grouping samples into MLGs ----
+
+TEST(MLGTable, GroupsEqualGenotypesInSortedOrder) {
+    const MLGTable table = filledTable({}, k_worked);
+    EXPECT_EQ((Alleles{1, 1, 1, 2, 2, 3}), allelesOf(table));
+    EXPECT_EQ((Names{"s1", "s2"}), table.mlgs()[1].sampleNames());
+    EXPECT_EQ((Names{"s1", "s2", "s3", "s4"}), table.sampleNames());
+
+    const MLGTable swapped = filledTable({}, {{"a", {12, 14}}, {"b", {14, 12}}});
+    EXPECT_EQ(2u, swapped.mlgs().size());
+
+    const MLGTable haploid =
+        filledTable({1, 2, true, false}, {{"a", {3, 1}}, {"b", {1, 5}}, {"c", {1, 2}}});
+    EXPECT_EQ((Alleles{1, 2, 1, 5, 3, 1}), allelesOf(haploid));
+    EXPECT_EQ((Names{"a", "b", "c"}), haploid.sampleNames());
+
+    const MLGTable negative = filledTable({1, 1, true, false}, {{"a", {0}}, {"b", {-1}}});
+    EXPECT_EQ((Alleles{-1, 0}), allelesOf(negative));
+}
+
+TEST(MLGTable, CountsAllelesPerSampleOrPerDistinctGenotype) {
+    const std::vector<Sample> samples = {{"a", {1, 2}}, {"b", {1, 2}}, {"c", {3, 3}}};
+    const MLGTable bySample = filledTable({2, 1, true, false}, samples);
+    EXPECT_EQ((Frequencies{{1, 2.0}, {2, 2.0}, {3, 2.0}}), bySample.loci()[0].frequencies());
+    EXPECT_EQ(6u, bySample.loci()[0].sampleCount());
+
+    const MLGTable byMLG = filledTable({2, 1, false, false}, samples);
+    EXPECT_EQ((Frequencies{{1, 1.0}, {2, 1.0}, {3, 2.0}}), byMLG.loci()[0].frequencies());
+    EXPECT_EQ((Names{"a", "b"}), byMLG.mlgs()[0].sampleNames());
+}
+
+TEST(MLGTable, CountsATupleWithSeveralNamesOnce) {
+    MLGTable table(2, 1, true, false, 1000);
+    MLGTuple tuple = tupleOf(2, {"a", {4, 5}});
+    tuple.addSampleName("b");
+    tuple.addSampleName("c");
+    table.addSample(tuple);
+    EXPECT_EQ(2u, table.loci()[0].sampleCount());
+    EXPECT_EQ((Names{"a", "b", "c"}), table.sampleNames());
+    EXPECT_EQ(3u, table.mlgs()[0].sampleCount());
+}
+
+TEST(MLGTable, CountsHeterozygotesPerSampleOrPerGenotype) {
+    std::vector<Sample> samples = {
+        {"a", {12, 14}}, {"b", {12, 14}}, {"c", {12, 14}}, {"d", {12, 12}}, {"e", {12, 12}}};
+    EXPECT_EQ(3u, filledTable({2, 1, true, false}, samples).heterozygoteCount(0));
+    EXPECT_EQ(1u, filledTable({2, 1, false, false}, samples).heterozygoteCount(0));
+    EXPECT_EQ(0u, filledTable({1, 2, true, false}, {{"a", {1, 2}}}).heterozygoteCount(0));
+}
+
+// ---- allele frequencies ----
+
+TEST(MLGTable, EstimatesFrequenciesFromSamplesOrDistinctGenotypes) {
+    const MLGTable bySample = completedTable({}, k_worked);
+    EXPECT_EQ((Frequencies{{1, 0.5}, {2, 0.375}, {3, 0.125}}), bySample.loci()[0].frequencies());
+
+    const MLGTable byMLG = completedTable({2, 1, false, false}, k_worked);
+    EXPECT_EQ((Frequencies{{1, 3.0 / 6.0}, {2, 2.0 / 6.0}, {3, 1.0 / 6.0}}),
+              byMLG.loci()[0].frequencies());
+}
+
+TEST(MLGTable, ReportsFrequenciesThatDoNotSumToOne) {
+    CapturedOutput capture;
+    completedTable({}, k_worked);
+    EXPECT_EQ("", capture.err());
+
+    MLGTable empty(2, 2, true, false, 1000);
+    empty.computeProbabilities(0);
+    EXPECT_EQ("error: not all frequencies sum up to +-1.0.\n", capture.err());
+    EXPECT_TRUE(empty.psexValues().empty());
+}
+
+TEST(MLGTable, LeavesCopiedFrequenciesAsTheyAre) {
+    const MLGTable real = completedTable({}, k_worked);
+    MLGTable single(2, 1, true, false, 1000);
+    single.addSample(tupleOf(2, {"x", {2, 3}}));
+    single.setFrequencies(real.loci());
+    CapturedOutput capture;
+    single.computeProbabilities(4);
+    EXPECT_EQ("", capture.err());
+    EXPECT_EQ(real.loci()[0].frequencies(), single.loci()[0].frequencies());
+    EXPECT_EQ(2u, single.loci()[0].sampleCount());
+
+    // Copied frequencies are still checked: an empty map sums to 0.
+    MLGTable target(2, 1, true, false, 1000);
+    target.addSample(tupleOf(2, {"x", {1, 1}}));
+    target.setFrequencies(MLGTable(2, 1, true, false, 1).loci());
+    target.computeProbabilities(1);
+    EXPECT_EQ("error: not all frequencies sum up to +-1.0.\n", capture.err());
+}
+
+TEST(MLGTableDeathTest, ChecksLocusIndicesAndFrequencyLists) {
+    MLGTable table(2, 2, true, false, 1000);
+    EXPECT_DEATH(table.locus(2), "index < d_loci.size\\(\\)");
+    EXPECT_DEATH(table.fis(2), "locusIndex < d_loci.size\\(\\)");
+    EXPECT_DEATH(table.setFrequencies(MLGTable(2, 1, true, false, 1).loci()),
+                 "loci.size\\(\\) == d_loci.size\\(\\)");
+    EXPECT_DEATH(table.significanceThreshold(1.5),
+                 "significanceLevel >= 0.0 && significanceLevel <= 1.0");
+}
+
+// ---- diversity statistics ----
+
+TEST(MLGTable, ComputesTheWorkedExampleStatistics) {
+    const MLGTable bySample = completedTable({}, k_worked);
+    EXPECT_EQ(3u, bySample.loci()[0].alleleCount());
+    EXPECT_DOUBLE_EQ(0.59375, bySample.loci()[0].expectedHeterozygosity());
+    EXPECT_DOUBLE_EQ(0.75, bySample.observedHeterozygosity(0));
+    EXPECT_NEAR(-0.263158, bySample.fis(0), 5e-7);
+    EXPECT_DOUBLE_EQ(2.0 / 3.0, bySample.clonalRichness());
+    EXPECT_DOUBLE_EQ(0.75, bySample.pd());
+    EXPECT_EQ(2u, bySample.singleMLGCount());
+    EXPECT_EQ(1u, bySample.clonalMLGCount());
+
+    const MLGTable byMLG = completedTable({2, 1, false, false}, k_worked);
+    EXPECT_NEAR(0.611111, byMLG.loci()[0].expectedHeterozygosity(), 5e-7);
+    EXPECT_DOUBLE_EQ(2.0 / 3.0, byMLG.observedHeterozygosity(0));
+    EXPECT_NEAR(-0.0909091, byMLG.fis(0), 5e-8);
+    EXPECT_DOUBLE_EQ(2.0 / 3.0, byMLG.clonalRichness());
+    EXPECT_DOUBLE_EQ(0.75, byMLG.pd());
+}
+
+TEST(MLGTable, ComputesRichnessForAllDistinctAndAllEqualSamples) {
+    const MLGTable distinct = completedTable({}, {{"a", {1, 1}}, {"b", {1, 2}}, {"c", {2, 2}}});
+    EXPECT_EQ(1.0, distinct.clonalRichness());
+    EXPECT_EQ(1.0, distinct.pd());
+    EXPECT_EQ(3u, distinct.singleMLGCount());
+    EXPECT_EQ(0u, distinct.clonalMLGCount());
+
+    const MLGTable clone = completedTable({}, {{"a", {1, 2}}, {"b", {1, 2}}, {"c", {1, 2}}});
+    EXPECT_EQ(0.0, clone.clonalRichness());
+    EXPECT_DOUBLE_EQ(1.0 / 3.0, clone.pd());
+    EXPECT_EQ(0u, clone.singleMLGCount());
+    EXPECT_EQ(1u, clone.clonalMLGCount());
+}
+
+TEST(MLGTable, GivesFisOneWithoutExpectedHeterozygosityAndForHaploids) {
+    const MLGTable monomorphic = completedTable({}, {{"a", {4, 4}}, {"b", {4, 4}}});
+    EXPECT_EQ(0.0, monomorphic.loci()[0].expectedHeterozygosity());
+    EXPECT_EQ(1.0, monomorphic.fis(0));
+
+    const MLGTable haploid = completedTable({1, 2, true, false}, {{"a", {1, 1}}, {"b", {2, 1}}});
+    EXPECT_EQ(0.0, haploid.observedHeterozygosity(0));
+    EXPECT_EQ(1.0, haploid.fis(0)); // He 0.5
+    EXPECT_EQ(1.0, haploid.fis(1)); // He 0
+}
+
+TEST(MLGTable, LeavesStatisticsOfTooSmallTablesUndefined) {
+    const MLGTable one = completedTable({}, {{"a", {1, 2}}});
+    EXPECT_TRUE(std::isnan(one.clonalRichness()));
+    EXPECT_EQ(1.0, one.pd());
+
+    CapturedOutput capture; // the empty table's frequency message
+    MLGTable empty(2, 1, true, false, 1000);
+    empty.computeProbabilities(0);
+    EXPECT_TRUE(std::isnan(empty.clonalRichness())); // not (0 - 1) / (0 - 1) wrapped
+    EXPECT_TRUE(std::isnan(empty.pd()));
+    EXPECT_TRUE(std::isnan(empty.observedHeterozygosity(0)));
+    EXPECT_TRUE(std::isnan(empty.fis(0)));
+    EXPECT_EQ(0u, empty.singleMLGCount());
+    EXPECT_EQ(0u, empty.clonalMLGCount());
+}
+
+// ---- the simulated PSex list ----
+
+MLGTable tableWithList(std::vector<double> values) {
+    MLGTable table(2, 1, true, false, 1000);
+    table.setPsexValues(std::move(values));
+    return table;
+}
+
+TEST(MLGTable, ReadsThresholdsOffTheList) {
+    std::vector<double> values;
+    for (int i = 1; i <= 1000; ++i) {
+        values.push_back(i / 1000.0);
+    }
+    const MLGTable table = tableWithList(values);
+    EXPECT_EQ(0.05, table.significanceThreshold(0.05)); // entry 49: floor(0.05 * 999)
+    EXPECT_EQ(0.01, table.significanceThreshold(0.01)); // entry 9
+    EXPECT_EQ(0.1, table.significanceThreshold(0.1));   // entry 99
+    EXPECT_EQ(0.001, table.significanceThreshold(0.001));
+    EXPECT_DOUBLE_EQ(0.049, table.realizedSignificanceLevel(0.05));
+    EXPECT_DOUBLE_EQ(0.009, table.realizedSignificanceLevel(0.01));
+    EXPECT_DOUBLE_EQ(0.099, table.realizedSignificanceLevel(0.1));
+}
+
+TEST(MLGTable, JudgesPsexValuesAgainstTheList) {
+    std::vector<double> values;
+    for (int i = 1; i <= 1000; ++i) {
+        values.push_back(i / 1000.0);
+    }
+    const MLGTable table = tableWithList(values);
+    EXPECT_EQ(0.0, table.psexSignificance(0.0005));
+    EXPECT_EQ(0.0, table.psexSignificance(0.001)); // strictly smaller values only
+    EXPECT_EQ(0.001, table.psexSignificance(0.0015));
+    EXPECT_EQ(0.5, table.psexSignificance(0.5005));
+    // Larger than every simulated value: all of them are smaller.
+    EXPECT_EQ(1.0, table.psexSignificance(2.0));
+
+    EXPECT_EQ("***", table.significanceCode(0.0005));
+    EXPECT_EQ("**", table.significanceCode(0.005));
+    EXPECT_EQ("*", table.significanceCode(0.02));
+    EXPECT_EQ("ns", table.significanceCode(0.05)); // equal to the threshold
+    EXPECT_EQ("ns", table.significanceCode(0.7));
+}
+
+TEST(MLGTable, JudgesAgainstAnEmptyList) {
+    const MLGTable table = tableWithList({});
+    for (const double level : {0.001, 0.01, 0.05, 0.1}) {
+        EXPECT_EQ(1.0, table.significanceThreshold(level));
+        EXPECT_EQ(0.0, table.realizedSignificanceLevel(level));
+    }
+    EXPECT_EQ(0.0, table.psexSignificance(0.3));
+    EXPECT_EQ("***", table.significanceCode(0.3));
+    EXPECT_EQ("ns", table.significanceCode(1.0));
+}
+
+TEST(MLGTable, NeverGivesANegativeRealizedLevel) {
+    const MLGTable one = tableWithList({0.2});
+    for (const double level : {0.01, 0.05, 0.1}) {
+        EXPECT_EQ(0.2, one.significanceThreshold(level));
+        EXPECT_EQ(0.0, one.realizedSignificanceLevel(level)); // r = 0
+    }
+    // Rounding half up: 0.05 * 10 = 0.5 gives r = 1, level 0.
+    const MLGTable ten = tableWithList({1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
+    EXPECT_EQ(0.0, ten.realizedSignificanceLevel(0.05));
+    EXPECT_EQ(0.0, ten.realizedSignificanceLevel(0.1));
+    const MLGTable thirty(tableWithList(std::vector<double>(30, 0.5)));
+    EXPECT_DOUBLE_EQ(1.0 / 30.0, thirty.realizedSignificanceLevel(0.05)); // 1.5 -> 2
+}
+
+TEST(MLGTable, GivesEveryClonalMLGItsPValue) {
+    MLGTable table = completedTable({}, k_worked);
+    const double psex = table.mlgs()[1].psex();
+    table.setPsexValues({psex / 2, psex, psex * 1.5, 2.0});
+    table.assignPValues();
+    EXPECT_EQ(0.25, table.mlgs()[1].pvalue());
+    EXPECT_EQ(0.0, table.mlgs()[0].pvalue()); // seen once: no p-value
+}
+
+// ---- PGen and PSex ----
+
+TEST(MLGTable, ComputesPgenUnderHardyWeinberg) {
+    const MLGTable table = completedTable({}, {{"a", {1, 2}}, {"b", {2, 1}}});
+    EXPECT_EQ(0.5, table.pgen(tupleOf(2, {"x", {1, 2}})));
+    EXPECT_EQ(0.25, table.pgen(tupleOf(2, {"x", {1, 1}})));
+    EXPECT_EQ(0.0, table.pgen(tupleOf(2, {"x", {1, 9}}))); // allele never seen
+
+    const MLGTable worked = completedTable({}, k_worked);
+    EXPECT_EQ(0.25, worked.mlgs()[0].pgen());
+    EXPECT_EQ(0.375, worked.mlgs()[1].pgen());
+    EXPECT_EQ(0.09375, worked.mlgs()[2].pgen());
+
+    // Haploid: no factor two, and the model makes no difference.
+    const std::vector<Sample> haploidSamples = {{"a", {1, 1}}, {"b", {2, 1}}, {"c", {2, 2}}};
+    const MLGTable hwe = completedTable({1, 2, true, false}, haploidSamples);
+    const MLGTable fis = completedTable({1, 2, true, true}, haploidSamples);
+    const MLGTuple probe = tupleOf(1, {"x", {2, 1}});
+    EXPECT_DOUBLE_EQ((2.0 / 3.0) * (2.0 / 3.0), hwe.pgen(probe));
+    EXPECT_EQ(hwe.pgen(probe), fis.pgen(probe));
+}
+
+TEST(MLGTable, CorrectsPgenByFisUnderTheFisModel) {
+    // The first locus has no heterozygote, so F = 1 there; the second has
+    // He = Ho = 0.5, so F = 0.
+    const std::vector<Sample> samples = {
+        {"a", {1, 1, 1, 2}}, {"b", {2, 2, 1, 1}}, {"c", {1, 1, 2, 2}}, {"d", {2, 2, 2, 1}}};
+    const MLGTable fis = completedTable({2, 2, true, true}, samples);
+    const MLGTable hwe = completedTable({2, 2, true, false}, samples);
+    EXPECT_EQ(1.0, fis.fis(0));
+    EXPECT_EQ(0.0, fis.fis(1));
+    // Homozygote at an F = 1 locus: p, not p * p; heterozygote: 2pq (1 - F).
+    const MLGTuple probe = tupleOf(2, {"x", {1, 1, 1, 2}});
+    EXPECT_EQ(0.5 * 0.5, fis.pgen(probe));
+    EXPECT_EQ(0.5 * 0.5 * 0.5, hwe.pgen(probe));
+    const MLGTuple heterozygote = tupleOf(2, {"x", {1, 2, 1, 2}});
+    EXPECT_EQ(0.0, fis.pgen(heterozygote)); // (1 - F) = 0 at the first locus
+    // At an F = 0 locus the model changes nothing.
+    const MLGTable f0 = completedTable(
+        {2, 1, true, true}, {{"a", {1, 2}}, {"b", {1, 1}}, {"c", {2, 2}}, {"d", {2, 1}}});
+    const MLGTable h0 = completedTable(
+        {2, 1, true, false}, {{"a", {1, 2}}, {"b", {1, 1}}, {"c", {2, 2}}, {"d", {2, 1}}});
+    EXPECT_EQ(0.0, f0.fis(0));
+    for (const MLGTuple& mlg : h0.mlgs()) {
+        EXPECT_EQ(mlg.pgen(), f0.pgen(mlg));
+    }
+}
+
+TEST(MLGTable, NeverGivesANegativePgen) {
+    // Ten heterozygotes 1/2 and two 2/3: Ho = 1, He = 328/576, so Fis is
+    // about -0.756 and the homozygote 3/3 (p = 1/12) would get the term
+    // F p + (1 - F) p^2 < 0.  It is taken as 0.
+    std::vector<Sample> samples(10, Sample{"h", {1, 2}});
+    samples.push_back({"r", {2, 3}});
+    samples.push_back({"c", {2, 3}});
+    const MLGTable table = completedTable({2, 1, true, true}, samples);
+    EXPECT_LT(table.fis(0), -0.5);
+    EXPECT_EQ(0.0, table.pgen(tupleOf(2, {"x", {3, 3}})));
+    for (const MLGTuple& mlg : table.mlgs()) {
+        EXPECT_GE(mlg.pgen(), 0.0);
+        EXPECT_GE(mlg.psex(), 0.0);
+        EXPECT_LE(mlg.psex(), 1.0);
+    }
+}
+
+TEST(MLGTable, ComputesPsexAndListsItForEveryMLG) {
+    const MLGTable table = completedTable({}, k_worked);
+    // 1/2 seen twice among four: 1 - (5/8)^4 - 4 (3/8) (5/8)^3.
+    EXPECT_DOUBLE_EQ(0.481201171875, table.mlgs()[1].psex());
+    // Seen once: 1 - (1 - PGen)^4.
+    EXPECT_DOUBLE_EQ(1.0 - std::pow(0.75, 4.0), table.mlgs()[0].psex());
+    std::vector<double> expected;
+    for (const MLGTuple& mlg : table.mlgs()) {
+        expected.push_back(mlg.psex());
+    }
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(expected, table.psexValues());
+
+    // Every sample the same genotype of probability 1: PSex 1.
+    const MLGTable monomorphic = completedTable({}, {{"a", {4, 4}}, {"b", {4, 4}}});
+    EXPECT_EQ(1.0, monomorphic.mlgs()[0].pgen());
+    EXPECT_EQ(1.0, monomorphic.mlgs()[0].psex());
+}
+
+TEST(MLGTable, KeepsPsexANumberForLargeClones) {
+    // 2000 samples, one genotype carried by 400 of them: the direct
+    // binomial terms are infinity times zero.
+    std::vector<Sample> samples;
+    for (int i = 0; i < 1600; ++i) {
+        samples.push_back({numbered("u", i), {i, i + 1, i % 7, i % 11}});
+    }
+    for (int i = 0; i < 400; ++i) {
+        samples.push_back({numbered("c", i), {-1, -1, 0, 0}});
+    }
+    const MLGTable table = completedTable({2, 2, true, false}, samples);
+    for (const MLGTuple& mlg : table.mlgs()) {
+        EXPECT_TRUE(std::isfinite(mlg.psex()));
+    }
+    EXPECT_EQ(400u, table.mlgs().front().sampleCount());
+    EXPECT_LT(table.mlgs().front().psex(), 1e-12); // far beyond any chance
+}
+
+// ---- building the table from a data file ----
+
+struct Built {
+    std::string out;
+    std::string err;
+    MLGTable table;
+};
+
+Built build(const std::string& text) {
+    CapturedOutput capture;
+    std::istringstream in(text);
+    psex::DataReader reader(in);
+    MLGTable table = psex::buildTable(reader);
+    return {capture.out(), capture.err(), table};
+}
+
+TEST(BuildTable, AssumesDefaultsForMissingKeysInOrder) {
+    const Built built = build("LOCUSCOUNT=2\nLOCUSNAMES=A,B\n\nSample,a1,a2,b1,b2\n"
+                              "x,1,2,3,4\n");
+    EXPECT_EQ("error: PLOIDY is unspecified, assuming DIPLOID.\n"
+              "error: SIMULATIONS is unspecified, assuming 1000.\n",
+              built.err);
+    EXPECT_EQ(2, built.table.ploidy());
+    EXPECT_TRUE(built.table.frequencyFromSamples());
+    EXPECT_FALSE(built.table.fisModel());
+    EXPECT_EQ(1000, built.table.simulations());
+    EXPECT_EQ("A", built.table.loci()[0].name());
+    EXPECT_EQ("B", built.table.loci()[1].name());
+    EXPECT_EQ((Alleles{1, 2, 3, 4}), allelesOf(built.table));
+}
+
+TEST(BuildTable, ReportsValuesItDoesNotAcceptInTheirOrder) {
+    const Built built = build("PLOIDY=3\nFREQUENCY=sample\nMODEL=fis\nSIMULATIONS=many\n"
+                              "LOCUSNAMES=L1,L2,L3\nTITLE=t\n\nSample,a\n");
+    EXPECT_EQ("error: only HAPLOID and DIPLOID are supported for now (not '3').\n"
+              "error: FREQUENCY is unspecified, assuming SAMPLE.\n"
+              "error: MODEL is unspecified, assuming HWE.\n"
+              "error: PLOIDY is unspecified, assuming DIPLOID.\n"
+              "error: LOCUSCOUNT is unspecified, assuming 1.\n"
+              "error: SIMULATIONS is unspecified, assuming 1000.\n"
+              "error: too many locus names given in LOCUSNAMES.\n"
+              "error: too many locus names given in LOCUSNAMES.\n"
+              "error: not enough columns in table according to ploidy and locus count "
+              "(should be: 3 has: 2).\n",
+              built.err);
+    EXPECT_EQ("t", built.table.title());
+    EXPECT_EQ("L1", built.table.loci()[0].name());
+}
+
+TEST(BuildTable, AcceptsExactlyTheDocumentedValues) {
+    struct Case {
+        const char* header;
+        std::int32_t ploidy;
+        bool frequencyFromSamples;
+        bool fisModel;
+        const char* err;
+    } cases[] = {
+        {"PLOIDY=DIPLOID\nFREQUENCY=SAMPLE\nMODEL=HWE\n", 2, true, false, ""},
+        {"PLOIDY=2\nFREQUENCY=MLG\nMODEL=FIS\n", 2, false, true, ""},
+        {"PLOIDY=HAPLOID\n", 1, true, false, ""},
+        {"PLOIDY=1\n", 1, true, false, ""},
+        {"PLOIDY=diploid\n", 2, true, false,
+         "error: only HAPLOID and DIPLOID are supported for now (not 'diploid').\n"
+         "error: PLOIDY is unspecified, assuming DIPLOID.\n"},
+        {"PLOIDY= 2\n", 2, true, false,
+         "error: only HAPLOID and DIPLOID are supported for now (not ' 2').\n"
+         "error: PLOIDY is unspecified, assuming DIPLOID.\n"},
+    };
+    for (const Case& c : cases) {
+        const Built built = build(std::string(c.header) + "LOCUSCOUNT=1\nSIMULATIONS=5\n\nS,a\n");
+        EXPECT_EQ(c.ploidy, built.table.ploidy()) << c.header;
+        EXPECT_EQ(c.frequencyFromSamples, built.table.frequencyFromSamples()) << c.header;
+        EXPECT_EQ(c.fisModel, built.table.fisModel()) << c.header;
+        // The column message follows for diploid headers (two columns).
+        EXPECT_EQ(0u, built.err.find(c.err)) << c.header;
+    }
+}
+
+TEST(BuildTable, ReadsCountsAsAtoiDoesAndDefaultsCountsBelowOne) {
+    struct Case {
+        const char* value;
+        std::int32_t simulations;
+        bool message;
+    } cases[] = {
+        {"50runs", 50, false}, {"  7", 7, false},
+        {"+12", 12, false},    {"0", 1000, true},
+        {"many", 1000, true},  {"-5", 1000, true},
+        {"", 1000, true},      {"99999999999", 2147483647, false},
+    };
+    for (const Case& c : cases) {
+        const Built built =
+            build(std::string("PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=") + c.value + "\n\nS,a\nx,1\n");
+        EXPECT_EQ(c.simulations, built.table.simulations()) << c.value;
+        EXPECT_EQ(c.message ? "error: SIMULATIONS is unspecified, assuming 1000.\n" : "", built.err)
+            << c.value;
+    }
+    const Built negativeLoci = build("PLOIDY=1\nSIMULATIONS=1\nLOCUSCOUNT=-3\n\nS,a\nx,1\n");
+    EXPECT_EQ("error: LOCUSCOUNT is unspecified, assuming 1.\n", negativeLoci.err);
+    EXPECT_EQ(1u, negativeLoci.table.locusCount());
+}
+
+TEST(BuildTable, ConvertsIntegersLikeAtoiButSaturates) {
+    using psex::decimalValue;
+    EXPECT_EQ(12, decimalValue("12"));
+    EXPECT_EQ(12, decimalValue(" \t\n\v\f\r12"));
+    EXPECT_EQ(12, decimalValue("12a"));
+    EXPECT_EQ(-3, decimalValue("-3"));
+    EXPECT_EQ(5, decimalValue("+5"));
+    EXPECT_EQ(0, decimalValue(""));
+    EXPECT_EQ(0, decimalValue("?"));
+    EXPECT_EQ(0, decimalValue("NA"));
+    EXPECT_EQ(0, decimalValue("- 3"));
+    EXPECT_EQ(0, decimalValue("1e3") - 1); // stops at the 'e'
+    EXPECT_EQ(2147483647, decimalValue("2147483647"));
+    EXPECT_EQ(2147483647, decimalValue("2147483648"));
+    EXPECT_EQ(2147483647, decimalValue("99999999999999999999999999"));
+    EXPECT_EQ(std::numeric_limits<std::int32_t>::min(), decimalValue("-2147483648"));
+    EXPECT_EQ(std::numeric_limits<std::int32_t>::min(), decimalValue("-99999999999999999999"));
+}
+
+TEST(BuildTable, ChecksTheColumnCount) {
+    const Built tooMany = build("PLOIDY=1\nLOCUSCOUNT=3\nSIMULATIONS=1\n\nS,a,b,c,d\nx,1,2,3,4\n");
+    EXPECT_EQ("error: not enough columns in table according to ploidy and locus count "
+              "(should be: 4 has: 5).\n",
+              tooMany.err);
+    EXPECT_TRUE(tooMany.table.mlgs().empty());
+    EXPECT_TRUE(tooMany.table.sampleNames().empty());
+    EXPECT_EQ(3u, tooMany.table.loci().size());
+    EXPECT_FALSE(tooMany.table.loci()[0].isNormalized());
+
+    // A repeated name counts once, so the count falls short.
+    const Built repeated = build("PLOIDY=2\nLOCUSCOUNT=1\nSIMULATIONS=1\n\nS,A,A\nx,1,2\n");
+    EXPECT_EQ("error:5: duplicate column name 'A'.\n", repeated.out);
+    EXPECT_EQ("error: not enough columns in table according to ploidy and locus count "
+              "(should be: 3 has: 2).\n",
+              repeated.err);
+}
+
+TEST(BuildTable, BoundsTheLociOfAnAbsurdLocusCount) {
+    const Built huge =
+        build("PLOIDY=2\nLOCUSCOUNT=2000000000\nSIMULATIONS=1\nLOCUSNAMES=A,B,C\n\nS,a,b\n");
+    EXPECT_EQ("error: not enough columns in table according to ploidy and locus count "
+              "(should be: 4000000001 has: 3).\n",
+              huge.err);
+    EXPECT_EQ(3u, huge.table.loci().size()); // as many as the file names
+    EXPECT_EQ(3u, huge.table.locusCount());
+    EXPECT_EQ("C", huge.table.loci()[2].name());
+
+    const Built widest = build("PLOIDY=2\nLOCUSCOUNT=99999999999\nSIMULATIONS=1\n\nS,a,b\n");
+    EXPECT_EQ("error: not enough columns in table according to ploidy and locus count "
+              "(should be: 4294967295 has: 3).\n",
+              widest.err);
+    EXPECT_EQ(3u, widest.table.loci().size());
+}
+
+TEST(BuildTable, NamesLociFromLocusNames) {
+    const Built four = build("PLOIDY=1\nLOCUSCOUNT=2\nSIMULATIONS=1\n"
+                             "LOCUSNAMES=L1,L2,L3,L4\n\nS,a,b\nx,1,2\n");
+    EXPECT_EQ("error: too many locus names given in LOCUSNAMES.\n"
+              "error: too many locus names given in LOCUSNAMES.\n",
+              four.err);
+    EXPECT_EQ("L2", four.table.loci()[1].name());
+
+    const Built trailing = build("PLOIDY=1\nLOCUSCOUNT=2\nSIMULATIONS=1\n"
+                                 "LOCUSNAMES=L1,L2,\n\nS,a,b\nx,1,2\n");
+    EXPECT_EQ("error: too many locus names given in LOCUSNAMES.\n", trailing.err);
+
+    const Built spaced = build("PLOIDY=1\nLOCUSCOUNT=3\nSIMULATIONS=1\n"
+                               "LOCUSNAMES=A, B\n\nS,a,b,c\n");
+    EXPECT_EQ(" B", spaced.table.loci()[1].name());
+    EXPECT_EQ("", spaced.table.loci()[2].name());
+}
+
+TEST(BuildTable, TurnsDataLinesIntoSamples) {
+    const Built built = build("PLOIDY=2\nLOCUSCOUNT=2\nSIMULATIONS=1\n\nS,a,b,c,d\n"
+                              "x,12,14,,7\n"
+                              "y, 12,14a,0,7\n"
+                              "x,NA,?,-3,-3\n");
+    EXPECT_EQ("", built.err);
+    ASSERT_EQ(2u, built.table.mlgs().size());
+    EXPECT_EQ((Alleles{0, 0, -3, -3, 12, 14, 0, 7}), allelesOf(built.table));
+    EXPECT_EQ((Names{"x", "y"}), built.table.mlgs()[1].sampleNames());
+    EXPECT_EQ((Names{"x", "y", "x"}), built.table.sampleNames());
+    EXPECT_EQ((Frequencies{{-3, 2.0 / 6}, {0, 2.0 / 6}, {7, 2.0 / 6}}),
+              built.table.loci()[1].frequencies());
+}
+
+TEST(BuildTable, ReportsAFileWithoutDataLines) {
+    const Built built = build("PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=1\n\nS,a\n");
+    EXPECT_EQ("error: not all frequencies sum up to +-1.0.\n", built.err);
+    EXPECT_TRUE(built.table.sampleNames().empty());
+}
+
+} // namespace
