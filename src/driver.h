@@ -1,0 +1,28 @@
+// driver.h                                                       -*-C++-*-
+#ifndef PSEX_DRIVER_H
+#define PSEX_DRIVER_H
+
+// Purpose: run the analysis for every data file named on the command line
+// and write its two result files into the current directory.
+//
+// For a data file the run name is its TITLE or, without one, the path as
+// given; the results go to "simresults_<run name>.csv" and
+// "fulltable_<run name>.csv".  The files are processed in order, each to the
+// end before the next is opened, and the random stream of the simulations
+// runs on from one file to the next.
+
+#include <string>
+#include <vector>
+
+namespace psex {
+
+int runDataFiles(const std::vector<std::string>& paths);
+// Analyse the data files at the specified 'paths' in order and return the
+// exit status: 0 when every file was analysed and both of its result files
+// were written, 1 when some result file could not be written (the other
+// files are still processed), and 2 at once when a data file cannot be
+// opened (nothing more is done).
+
+} // namespace psex
+
+#endif

@@ -1,0 +1,16 @@
+// main.cpp                                                       -*-C++-*-
+//
+// psex: for every multilocus genotype that a sample of a partly clonal
+// population holds more than once, how likely are the repeats to come from
+// separate sexual events?  Every argument is a data file; see the README.
+
+#include "driver.h"
+#include "simulation.h"
+
+#include <string>
+#include <vector>
+
+int main(int argc, char* argv[]) {
+    psex::randomGenerator(); // the random stream starts before any data file
+    return psex::runDataFiles(std::vector<std::string>(argv + 1, argv + argc));
+}

@@ -1,0 +1,165 @@
+// reports.cpp                                                    -*-C++-*-
+#include "reports.h"
+
+#include "mlgtable.h"
+
+#include <cmath>
+#include <ostream>
+
+namespace psex {
+
+const char k_dashCell[] = "\"-\"";
+
+namespace {
+
+// Write the specified 'value', or the dash cell when it is undefined (R of a
+// single sample, Ho of an empty table, ...): a report never shows nan or
+// inf.
+void writeNumber(std::ostream& out, double value) {
+    if (std::isfinite(value)) {
+        out << value;
+    } else {
+        out << k_dashCell;
+    }
+}
+
+void writeLocusColumnNames(const MLGTable& table, std::ostream& out) {
+    for (const Locus& locus : table.loci()) {
+        for (std::int32_t i = 0; i < table.ploidy(); ++i) {
+            out << ',' << locus.name() << '_' << i;
+        }
+    }
+}
+
+void writeAlleles(const MLGTuple& mlg, std::ostream& out) {
+    for (const std::int32_t allele : mlg.alleles()) {
+        out << ',' << allele;
+    }
+}
+
+// One line of the per-locus block: a label, three empty cells, then each
+// locus's value followed by an empty cell.
+template <class VALUE_OF>
+void writeLocusLine(const MLGTable& table, std::ostream& out, const char* label, VALUE_OF valueOf) {
+    out << label << ",,,";
+    for (std::uint32_t j = 0; j < table.loci().size(); ++j) {
+        out << ',';
+        valueOf(j);
+        out << ',';
+    }
+    out << std::endl;
+}
+
+void writeClonalRichness(const MLGTable& table, std::ostream& out) {
+    out << std::endl << std::endl;
+    out << "Clonal Richness" << std::endl;
+    out << "G," << table.mlgs().size() << std::endl;
+    out << "N," << table.sampleNames().size() << std::endl;
+    out << "R,";
+    writeNumber(out, table.clonalRichness());
+    out << std::endl << "Pd,";
+    writeNumber(out, table.pd());
+    out << std::endl;
+    out << "Single MLGs," << table.singleMLGCount() << std::endl;
+    out << "Clonal MLGs," << table.clonalMLGCount() << std::endl;
+    out << std::endl;
+}
+
+void writeThresholds(const MLGTable& table, std::ostream& out) {
+    static const struct {
+        const char* label;
+        double level;
+    } k_levels[] = {{"PValue(0.01)", 0.01}, {"PValue(0.05)", 0.05}, {"PValue(0.10)", 0.1}};
+    for (const auto& level : k_levels) {
+        out << level.label << ',' << table.significanceThreshold(level.level)
+            << ",significance level," << table.realizedSignificanceLevel(level.level) << std::endl;
+    }
+    out << std::endl;
+}
+
+void writePsexValues(const MLGTable& table, std::ostream& out) {
+    out << std::endl << std::endl;
+    out << "PSex Values:" << std::endl;
+    for (const double value : table.psexValues()) {
+        out << value << ',' << std::endl;
+    }
+    out << std::endl << std::endl;
+}
+
+} // namespace
+
+void MLGTable::writeMLGSummary(std::ostream& out) const {
+    out << "MLG,n,PSex,Significance,Level,PGen";
+    writeLocusColumnNames(*this, out);
+    out << std::endl;
+
+    std::size_t number = 0;
+    for (const MLGTuple& mlg : d_mlgs) {
+        const std::uint32_t n = mlg.sampleCount();
+        out << "MLG" << ++number << ',' << n;
+        if (n <= 1) {
+            out << ',' << k_dashCell << ',' << k_dashCell << ',' << k_dashCell << ',';
+        } else {
+            out << ',' << mlg.psex() << ',' << psexSignificance(mlg.psex()) << ','
+                << significanceCode(mlg.psex()) << ',';
+        }
+        writeNumber(out, mlg.pgen());
+        writeAlleles(mlg, out);
+        out << std::endl;
+    }
+    out << std::endl;
+
+    writeLocusLine(*this, out, "", [&](std::uint32_t j) { out << d_loci[j].name(); });
+    writeLocusLine(*this, out, "Number of alleles",
+                   [&](std::uint32_t j) { out << d_loci[j].alleleCount(); });
+    writeLocusLine(*this, out, "He",
+                   [&](std::uint32_t j) { writeNumber(out, d_loci[j].expectedHeterozygosity()); });
+    writeLocusLine(*this, out, "Ho",
+                   [&](std::uint32_t j) { writeNumber(out, observedHeterozygosity(j)); });
+    writeLocusLine(*this, out, "Fis", [&](std::uint32_t j) { writeNumber(out, fis(j)); });
+}
+
+void writeAlleleFrequencies(const MLGTable& table, std::ostream& out) {
+    out << std::endl;
+    out << "Allele frequencies:" << std::endl;
+    for (const Locus& locus : table.loci()) {
+        out << "Locus " << locus.name() << std::endl;
+        for (const auto& entry : locus.frequencies()) {
+            out << ',' << entry.first << ',' << entry.second << std::endl;
+        }
+    }
+}
+
+void writeSimulationResults(const MLGTable& table, std::ostream& out) {
+    table.writeMLGSummary(out);
+    writeClonalRichness(table, out);
+    writeThresholds(table, out);
+    out << "Samplesize," << table.sampleNames().size() << std::endl;
+    out << "PValues," << table.psexValues().size() << std::endl;
+    out << std::endl;
+    writeAlleleFrequencies(table, out);
+    writePsexValues(table, out);
+}
+
+void writeFullTable(const MLGTable& table, std::ostream& out) {
+    out << "Sample,MLG,PSex,PValue";
+    writeLocusColumnNames(table, out);
+    out << std::endl;
+
+    std::size_t number = 0;
+    for (const MLGTuple& mlg : table.mlgs()) {
+        ++number;
+        for (const std::string& name : mlg.sampleNames()) {
+            out << name << ",MLG_" << number << ',';
+            if (mlg.sampleCount() <= 1) {
+                out << k_dashCell << ',' << k_dashCell;
+            } else {
+                out << mlg.psex() << ',' << mlg.pvalue();
+            }
+            writeAlleles(mlg, out);
+            out << std::endl;
+        }
+    }
+}
+
+} // namespace psex

@@ -1,0 +1,63 @@
+// simulation.h                                                   -*-C++-*-
+#ifndef PSEX_SIMULATION_H
+#define PSEX_SIMULATION_H
+
+// Purpose: judge observed PSex values against chance: draw data sets of the
+// real size from the real allele frequencies, without clones, and collect
+// the PSex of every genotype that repeats in them by chance.
+//
+// One process-wide lagged Fibonacci generator, default-seeded at start-up
+// and never reseeded, is the only source of random numbers.  The stream runs
+// on from one data file to the next, so a run reproduces exactly when the
+// same files are given in the same order.
+
+#include "mlgtable.h"
+
+#include <boost/random/lagged_fibonacci.hpp>
+
+#include <cstdint>
+#include <optional>
+
+namespace psex {
+
+class DataReader;
+class Locus;
+
+using RandomGenerator = boost::random::lagged_fibonacci607;
+
+RandomGenerator& randomGenerator();
+// Return the process-wide generator.
+
+std::optional<std::int32_t> drawAllele(const Locus& locus, double u);
+// Return the allele that the uniform draw 'u' selects from the frequencies
+// of the specified 'locus': walking them in ascending allele order, an
+// allele of frequency f is chosen when f > u, otherwise u becomes u - f and
+// the walk goes on.  Return nothing when the walk passes the last allele
+// (possible only when the frequencies add up to less than u).
+
+MLGTable simulateSample(std::uint32_t sampleCount, const MLGTable& table,
+                        RandomGenerator& generator);
+// Return a data set of 'sampleCount' samples whose alleles are drawn
+// independently from the frequencies of the specified 'table', one draw of
+// the 'generator' per allele copy, sample by sample, locus by locus.  The
+// chosen alleles of a locus are stored in ascending order; a copy for which
+// no allele is chosen keeps the value 0 after them.
+
+MLGTable buildAndSimulate(DataReader& reader);
+MLGTable buildAndSimulate(DataReader& reader, RandomGenerator& generator);
+// Return the table of the data file behind the specified 'reader', with its
+// PSex list replaced by the PSex values of the repeated genotypes of
+// SIMULATIONS simulated data sets (in ascending order) and every MLG's
+// p-value taken from that list.  The first form draws from the process-wide
+// generator.
+
+std::vector<double> simulatedPsexValues(const MLGTable& table, RandomGenerator& generator);
+// Return, in ascending order, the PSex values of the repeated genotypes of
+// the specified 'table''s number of simulated data sets, each computed on a
+// table that holds just that genotype, with the real frequencies and the
+// real sample count.  This is the plain form of the computation, one
+// simulated table after the other.
+
+} // namespace psex
+
+#endif

@@ -1,0 +1,160 @@
+// cli_test.cpp                                                   -*-C++-*-
+//
+// End-to-end tests: run the built program in a fresh folder and compare its
+// standard output, standard error, exit status and result files byte for
+// byte with expected files.
+//
+// Every folder under tests/cases is one case:
+//   args              the command-line arguments, as one shell line
+//   <input files>     copied into the fresh folder before the run
+//   expected/stdout, expected/stderr, expected/status
+//   expected/files/   every file the run must leave besides the inputs,
+//                     with its exact content; no other file may appear.
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+// A fresh folder under the system's temporary folder, removed afterwards.
+class ScratchFolder {
+    fs::path d_path;
+
+  public:
+    ScratchFolder() {
+        std::string pattern = (fs::temp_directory_path() / "psex-cli-XXXXXX").string();
+        d_path = ::mkdtemp(pattern.data());
+    }
+    ~ScratchFolder() {
+        std::error_code ignored;
+        fs::permissions(d_path, fs::perms::owner_all, fs::perm_options::add, ignored);
+        fs::remove_all(d_path, ignored);
+    }
+    const fs::path& path() const { return d_path; }
+};
+
+struct RunResult {
+    std::string out;
+    std::string err;
+    int status = -1;
+};
+
+// Run the program with the specified shell 'arguments' in 'folder'.
+RunResult runPsex(const fs::path& folder, const std::string& arguments) {
+    const fs::path outPath = folder.parent_path() / (folder.filename().string() + ".stdout");
+    const fs::path errPath = folder.parent_path() / (folder.filename().string() + ".stderr");
+    const std::string command = "cd '" + folder.string() + "' && exec '" PSEX_BINARY "' " +
+                                arguments + " >'" + outPath.string() + "' 2>'" + errPath.string() +
+                                "'";
+    const int raw = std::system(command.c_str());
+    RunResult result;
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+    result.out = readFile(outPath);
+    result.err = readFile(errPath);
+    fs::remove(outPath);
+    fs::remove(errPath);
+    return result;
+}
+
+std::set<std::string> fileNames(const fs::path& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        if (entry.is_regular_file()) {
+            names.insert(fs::relative(entry.path(), folder).string());
+        }
+    }
+    return names;
+}
+
+std::vector<std::string> caseNames() {
+    std::vector<std::string> names;
+    if (!fs::is_directory(PSEX_CASES_DIR)) {
+        return names;
+    }
+    for (const auto& entry : fs::directory_iterator(PSEX_CASES_DIR)) {
+        if (entry.is_directory()) {
+            names.push_back(entry.path().filename().string());
+        }
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class CaseTest : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(CaseTest, MatchesExpectedOutputByteForByte) {
+    const fs::path caseDir = fs::path(PSEX_CASES_DIR) / GetParam();
+    ScratchFolder scratch;
+    std::set<std::string> inputs;
+    for (const auto& entry : fs::directory_iterator(caseDir)) {
+        const std::string name = entry.path().filename().string();
+        if (name == "args" || name == "expected") {
+            continue;
+        }
+        fs::copy(entry.path(), scratch.path() / name, fs::copy_options::recursive);
+    }
+    inputs = fileNames(scratch.path());
+
+    std::string arguments = readFile(caseDir / "args");
+    arguments.erase(arguments.find_last_not_of("\n") + 1);
+    const RunResult result = runPsex(scratch.path(), arguments);
+
+    EXPECT_EQ(readFile(caseDir / "expected" / "stdout"), result.out);
+    EXPECT_EQ(readFile(caseDir / "expected" / "stderr"), result.err);
+    EXPECT_EQ(std::stoi(readFile(caseDir / "expected" / "status")), result.status);
+
+    const fs::path expectedFiles = caseDir / "expected" / "files";
+    std::set<std::string> expectedNames;
+    if (fs::exists(expectedFiles)) {
+        expectedNames = fileNames(expectedFiles);
+    }
+    std::set<std::string> written;
+    for (const std::string& name : fileNames(scratch.path())) {
+        if (inputs.count(name) == 0) {
+            written.insert(name);
+        }
+    }
+    EXPECT_EQ(expectedNames, written);
+    for (const std::string& name : expectedNames) {
+        if (written.count(name) != 0) {
+            EXPECT_EQ(readFile(expectedFiles / name), readFile(scratch.path() / name))
+                << "in result file " << name;
+        }
+    }
+}
+
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(CaseTest);
+INSTANTIATE_TEST_SUITE_P(Cases, CaseTest, ::testing::ValuesIn(caseNames()),
+                         [](const ::testing::TestParamInfo<std::string>& info) {
+                             std::string name = info.param;
+                             std::replace_if(
+                                 name.begin(), name.end(),
+                                 [](char c) {
+                                     return !std::isalnum(static_cast<unsigned char>(c));
+                                 },
+                                 '_');
+                             return name;
+                         });
+
+} // namespace

@@ -1,0 +1,195 @@
+// reports_test.cpp                                               -*-C++-*-
+#include "reports.h"
+
+#include "capture.h"
+#include "datareader.h"
+#include "mlgtable.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace {
+
+using psex::MLGTable;
+
+MLGTable tableFrom(const std::string& text) {
+    psex::test::CapturedOutput capture;
+    std::istringstream in(text);
+    psex::DataReader reader(in);
+    return psex::buildTable(reader);
+}
+
+std::string simulationResults(const MLGTable& table) {
+    std::ostringstream out;
+    psex::writeSimulationResults(table, out);
+    return out.str();
+}
+
+std::string fullTable(const MLGTable& table) {
+    std::ostringstream out;
+    psex::writeFullTable(table, out);
+    return out.str();
+}
+
+// The worked example, with a simulated list of three values set by hand:
+// 0.1, the PSex of 1/2 itself, and 0.9.
+MLGTable workedExample() {
+    MLGTable table = tableFrom("PLOIDY=2\nLOCUSCOUNT=1\nLOCUSNAMES=L1\nSIMULATIONS=3\n\n"
+                               "Sample,a,b\ns1,1,2\ns2,1,2\ns3,1,1\ns4,2,3\n");
+    table.setPsexValues({0.1, table.mlgs()[1].psex(), 0.9});
+    table.assignPValues();
+    return table;
+}
+
+TEST(Reports, WritesTheWorkedExampleSimulationResults) {
+    // PGen 0.25, 0.375, 0.09375; PSex of 1/2 among four: 0.481201171875.
+    // One of three simulated values lies below it: significance 1/3.  Every
+    // threshold is entry 0 (0.1), and no realized level reaches above 0.
+    EXPECT_EQ("MLG,n,PSex,Significance,Level,PGen,L1_0,L1_1\n"
+              "MLG1,1,\"-\",\"-\",\"-\",0.25,1,1\n"
+              "MLG2,2,0.481201,0.333333,ns,0.375,1,2\n"
+              "MLG3,1,\"-\",\"-\",\"-\",0.09375,2,3\n"
+              "\n"
+              ",,,,L1,\n"
+              "Number of alleles,,,,3,\n"
+              "He,,,,0.59375,\n"
+              "Ho,,,,0.75,\n"
+              "Fis,,,,-0.263158,\n"
+              "\n"
+              "\n"
+              "Clonal Richness\n"
+              "G,3\n"
+              "N,4\n"
+              "R,0.666667\n"
+              "Pd,0.75\n"
+              "Single MLGs,2\n"
+              "Clonal MLGs,1\n"
+              "\n"
+              "PValue(0.01),0.1,significance level,0\n"
+              "PValue(0.05),0.1,significance level,0\n"
+              "PValue(0.10),0.1,significance level,0\n"
+              "\n"
+              "Samplesize,4\n"
+              "PValues,3\n"
+              "\n"
+              "\n"
+              "Allele frequencies:\n"
+              "Locus L1\n"
+              ",1,0.5\n"
+              ",2,0.375\n"
+              ",3,0.125\n"
+              "\n"
+              "\n"
+              "PSex Values:\n"
+              "0.1,\n"
+              "0.481201,\n"
+              "0.9,\n"
+              "\n"
+              "\n",
+              simulationResults(workedExample()));
+}
+
+TEST(Reports, WritesTheWorkedExampleFullTable) {
+    EXPECT_EQ("Sample,MLG,PSex,PValue,L1_0,L1_1\n"
+              "s3,MLG_1,\"-\",\"-\",1,1\n"
+              "s1,MLG_2,0.481201,0.333333,1,2\n"
+              "s2,MLG_2,0.481201,0.333333,1,2\n"
+              "s4,MLG_3,\"-\",\"-\",2,3\n",
+              fullTable(workedExample()));
+}
+
+TEST(Reports, GivesHaploidLociOneColumnButTwoStatisticCells) {
+    // One sample: R is undefined, the list is empty (thresholds 1, levels 0).
+    MLGTable table = tableFrom("PLOIDY=HAPLOID\nLOCUSCOUNT=2\nLOCUSNAMES=A,B\n"
+                               "SIMULATIONS=3\n\nSample,a,b\nx,5,7\n");
+    table.setPsexValues({});
+    EXPECT_EQ("MLG,n,PSex,Significance,Level,PGen,A_0,B_0\n"
+              "MLG1,1,\"-\",\"-\",\"-\",1,5,7\n"
+              "\n"
+              ",,,,A,,B,\n"
+              "Number of alleles,,,,1,,1,\n"
+              "He,,,,0,,0,\n"
+              "Ho,,,,0,,0,\n"
+              "Fis,,,,1,,1,\n"
+              "\n"
+              "\n"
+              "Clonal Richness\n"
+              "G,1\n"
+              "N,1\n"
+              "R,\"-\"\n"
+              "Pd,1\n"
+              "Single MLGs,1\n"
+              "Clonal MLGs,0\n"
+              "\n"
+              "PValue(0.01),1,significance level,0\n"
+              "PValue(0.05),1,significance level,0\n"
+              "PValue(0.10),1,significance level,0\n"
+              "\n"
+              "Samplesize,1\n"
+              "PValues,0\n"
+              "\n"
+              "\n"
+              "Allele frequencies:\n"
+              "Locus A\n"
+              ",5,1\n"
+              "Locus B\n"
+              ",7,1\n"
+              "\n"
+              "\n"
+              "PSex Values:\n"
+              "\n"
+              "\n",
+              simulationResults(table));
+    EXPECT_EQ("Sample,MLG,PSex,PValue,A_0,B_0\n"
+              "x,MLG_1,\"-\",\"-\",5,7\n",
+              fullTable(table));
+}
+
+TEST(Reports, WritesUndefinedStatisticsOfAnEmptyTableAsDashCells) {
+    // The columns do not fit: no samples, so Pd, Ho and Fis have no value.
+    const MLGTable table =
+        tableFrom("PLOIDY=2\nLOCUSCOUNT=1\nLOCUSNAMES=A\nSIMULATIONS=3\n\nSample,a\nx,1\n");
+    const std::string results = simulationResults(table);
+    EXPECT_EQ(0u, results.find("MLG,n,PSex,Significance,Level,PGen,A_0,A_1\n"
+                               "\n"
+                               ",,,,A,\n"
+                               "Number of alleles,,,,0,\n"
+                               "He,,,,1,\n"
+                               "Ho,,,,\"-\",\n"
+                               "Fis,,,,\"-\",\n"
+                               "\n"
+                               "\n"
+                               "Clonal Richness\n"
+                               "G,0\n"
+                               "N,0\n"
+                               "R,\"-\"\n"
+                               "Pd,\"-\"\n"));
+    EXPECT_NE(std::string::npos, results.find("\nAllele frequencies:\nLocus A\n\n\nPSex"));
+    EXPECT_EQ(std::string::npos, results.find("nan"));
+    EXPECT_EQ("Sample,MLG,PSex,PValue,A_0,A_1\n", fullTable(table));
+}
+
+TEST(Reports, MarksSignificantGenotypesWithStars) {
+    // Thirty samples of 1/2 among 1/1 and 2/2 ones give the clone a small
+    // PSex; a simulated list of larger values makes it highly significant.
+    std::string text = "PLOIDY=2\nLOCUSCOUNT=1\nSIMULATIONS=3\n\nS,a,b\n";
+    for (int i = 0; i < 4; ++i) {
+        text += 'c' + std::to_string(i) + ",1,2\n";
+    }
+    for (int i = 0; i < 40; ++i) {
+        text += 'o' + std::to_string(i) + (i % 2 ? ",1,1\n" : ",2,2\n");
+    }
+    MLGTable table = tableFrom(text);
+    const double psex = table.mlgs()[1].psex();
+    table.setPsexValues({psex * 2, psex * 3, psex * 4});
+    table.assignPValues();
+    std::ostringstream expectedLine;
+    expectedLine << "MLG2,4," << psex << ",0,***,";
+    EXPECT_NE(std::string::npos, simulationResults(table).find(expectedLine.str()));
+    std::ostringstream expectedSample;
+    expectedSample << "c0,MLG_2," << psex << ",0,1,2\n";
+    EXPECT_NE(std::string::npos, fullTable(table).find(expectedSample.str()));
+}
+
+} // namespace
