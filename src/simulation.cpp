@@ -52,7 +52,8 @@ MLGTable simulateSample(std::uint32_t sampleCount, const MLGTable& table,
     return sample;
 }
 
-std::vector<double> simulatedPsexValues(const MLGTable& table, RandomGenerator& generator) {
+std::vector<double> simulatedPsexValues(const MLGTable& table, RandomGenerator& generator,
+                                        const SimulationProgress& progress) {
     std::vector<double> values;
     const std::uint32_t sampleCount = static_cast<std::uint32_t>(table.sampleNames().size());
     for (std::int32_t r = 0; r < table.simulations(); ++r) {
@@ -69,6 +70,10 @@ std::vector<double> simulatedPsexValues(const MLGTable& table, RandomGenerator& 
             const double psex = single.mlgs().front().psex();
             values.insert(std::lower_bound(values.begin(), values.end(), psex), psex);
         }
+        if (progress) {
+            progress(static_cast<std::uint64_t>(r) + 1,
+                     static_cast<std::uint64_t>(table.simulations()));
+        }
     }
     return values;
 }
@@ -77,10 +82,11 @@ MLGTable buildAndSimulate(DataReader& reader) {
     return buildAndSimulate(reader, randomGenerator());
 }
 
-MLGTable buildAndSimulate(DataReader& reader, RandomGenerator& generator) {
+MLGTable buildAndSimulate(DataReader& reader, RandomGenerator& generator,
+                          const SimulationProgress& progress) {
     MLGTable table = buildTable(reader);
     table.clearPsexValues();
-    table.setPsexValues(simulatedPsexValues(table, generator));
+    table.setPsexValues(simulatedPsexValues(table, generator, progress));
     table.assignPValues();
     return table;
 }

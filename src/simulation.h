@@ -16,6 +16,7 @@
 #include <boost/random/lagged_fibonacci.hpp>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 namespace psex {
@@ -43,15 +44,21 @@ MLGTable simulateSample(std::uint32_t sampleCount, const MLGTable& table,
 // chosen alleles of a locus are stored in ascending order; a copy for which
 // no allele is chosen keeps the value 0 after them.
 
+using SimulationProgress = std::function<void(std::uint64_t done, std::uint64_t total)>;
+// Told, after every simulated data set, how many of how many are done.
+
 MLGTable buildAndSimulate(DataReader& reader);
-MLGTable buildAndSimulate(DataReader& reader, RandomGenerator& generator);
+MLGTable buildAndSimulate(DataReader& reader, RandomGenerator& generator,
+                          const SimulationProgress& progress = {});
 // Return the table of the data file behind the specified 'reader', with its
 // PSex list replaced by the PSex values of the repeated genotypes of
 // SIMULATIONS simulated data sets (in ascending order) and every MLG's
 // p-value taken from that list.  The first form draws from the process-wide
-// generator.
+// generator.  The optionally specified 'progress' is told how far the
+// simulations are.
 
-std::vector<double> simulatedPsexValues(const MLGTable& table, RandomGenerator& generator);
+std::vector<double> simulatedPsexValues(const MLGTable& table, RandomGenerator& generator,
+                                        const SimulationProgress& progress = {});
 // Return, in ascending order, the PSex values of the repeated genotypes of
 // the specified 'table''s number of simulated data sets, each computed on a
 // table that holds just that genotype, with the real frequencies and the
