@@ -4,6 +4,7 @@
 #include "contract.h"
 
 #include <cmath>
+#include <cstring>
 #include <iomanip>
 #include <iostream>
 
@@ -22,14 +23,56 @@ double binomialCoefficient(std::uint32_t n, std::uint32_t k) {
     return r;
 }
 
+namespace {
+
+// One term c(N, i) g^i (1 - g)^(N - i) of the direct formula.  Every caller
+// forms the terms here, so cached and fresh terms agree to the bit.
+double directTerm(double coefficient, std::uint32_t sampleSize, std::uint32_t i, double pgen,
+                  double complement) {
+    return coefficient * std::pow(pgen, static_cast<double>(i)) *
+           std::pow(complement, static_cast<double>(sampleSize - i));
+}
+
+// The logarithms that every log-space term of one g and one N shares.
+struct LogSpaceBase {
+    long double n;
+    long double logG;
+    long double logComplement;
+    long double logGammaN;
+
+    LogSpaceBase(std::uint32_t sampleSize, double pgen)
+        : n(sampleSize), logG(std::log(static_cast<long double>(pgen))),
+          logComplement(std::log1p(-static_cast<long double>(pgen))),
+          logGammaN(std::lgamma(n + 1.0L)) {}
+
+    long double term(std::uint32_t i) const {
+        const long double k = i;
+        return std::exp(logGammaN - std::lgamma(k + 1.0L) - std::lgamma(n - k + 1.0L) + k * logG +
+                        (n - k) * logComplement);
+    }
+};
+
+// The sum of a log-space form whose g is 0 or 1 or more, or -1 when g lies
+// strictly between 0 and 1 and the terms must be added up.
+double edgeLogSpaceSum(double pgen) {
+    if (!(pgen > 0.0)) {
+        return 1.0; // only the i = 0 term is left: 1 * 0^0 * 1^N
+    }
+    if (pgen >= 1.0) {
+        return 0.0; // every term carries (1 - g)^(N - i) with N - i >= 1
+    }
+    return -1.0;
+}
+
+} // namespace
+
 double binomialTermSum(std::uint32_t sampleSize, std::uint32_t count, double pgen) {
     PSEX_ASSERT(count <= sampleSize);
     const double complement = 1.0 - pgen;
     double sum = 0.0;
     for (std::uint32_t i = count; i-- > 0;) {
-        const double term = binomialCoefficient(sampleSize, i) *
-                            std::pow(pgen, static_cast<double>(i)) *
-                            std::pow(complement, static_cast<double>(sampleSize - i));
+        const double term =
+            directTerm(binomialCoefficient(sampleSize, i), sampleSize, i, pgen, complement);
         if (!std::isfinite(term)) {
             return binomialTermSumInLogSpace(sampleSize, count, pgen);
         }
@@ -43,29 +86,97 @@ double binomialTermSumInLogSpace(std::uint32_t sampleSize, std::uint32_t count, 
     if (count == 0) {
         return 0.0;
     }
-    if (!(pgen > 0.0)) {
-        return 1.0; // only the i = 0 term is left: 1 * 0^0 * 1^N
+    const double edge = edgeLogSpaceSum(pgen);
+    if (edge >= 0.0) {
+        return edge;
     }
-    if (pgen >= 1.0) {
-        return 0.0; // every term carries (1 - g)^(N - i) with N - i >= 1
-    }
-    const long double n = sampleSize;
-    const long double logG = std::log(static_cast<long double>(pgen));
-    const long double logComplement = std::log1p(-static_cast<long double>(pgen));
-    const long double logGammaN = std::lgamma(n + 1.0L);
+    const LogSpaceBase base(sampleSize, pgen);
     long double sum = 0.0L;
     for (std::uint32_t i = count; i-- > 0;) {
-        const long double k = i;
-        const long double logTerm = logGammaN - std::lgamma(k + 1.0L) - std::lgamma(n - k + 1.0L) +
-                                    k * logG + (n - k) * logComplement;
-        sum += std::exp(logTerm);
+        sum += base.term(i);
     }
     return static_cast<double>(sum);
 }
 
+BinomialTail::BinomialTail(std::uint32_t sampleSize) : d_sampleSize(sampleSize) {}
+
+bool BinomialTail::extendCoefficients(std::uint32_t count) {
+    while (!d_coefficientOverflow && d_coefficients.size() < count) {
+        const double c =
+            binomialCoefficient(d_sampleSize, static_cast<std::uint32_t>(d_coefficients.size()));
+        if (!std::isfinite(c)) {
+            d_coefficientOverflow = true;
+        } else {
+            d_coefficients.push_back(c);
+        }
+    }
+    return d_coefficients.size() >= count;
+}
+
+BinomialTail::Terms& BinomialTail::termsFor(double pgen) {
+    std::uint64_t key;
+    static_assert(sizeof key == sizeof pgen);
+    std::memcpy(&key, &pgen, sizeof key);
+    if (d_cachedTerms > k_cacheLimit) {
+        d_terms.clear();
+        d_cachedTerms = 0;
+    }
+    return d_terms[key];
+}
+
+double BinomialTail::termSum(std::uint32_t count, double pgen) {
+    PSEX_ASSERT(count <= d_sampleSize);
+    if (count <= k_uncachedCount) {
+        return binomialTermSum(d_sampleSize, count, pgen);
+    }
+    Terms& terms = termsFor(pgen);
+    if (extendCoefficients(count) && terms.firstNonFinite >= count) {
+        const double complement = 1.0 - pgen;
+        while (terms.direct.size() < count && terms.firstNonFinite == k_none) {
+            const std::uint32_t i = static_cast<std::uint32_t>(terms.direct.size());
+            const double term = directTerm(d_coefficients[i], d_sampleSize, i, pgen, complement);
+            if (!std::isfinite(term)) {
+                terms.firstNonFinite = i;
+                break;
+            }
+            terms.direct.push_back(term);
+            ++d_cachedTerms;
+        }
+        if (terms.firstNonFinite >= count) {
+            double sum = 0.0;
+            for (std::uint32_t i = count; i-- > 0;) {
+                sum += terms.direct[i];
+            }
+            return sum;
+        }
+    }
+
+    // Some direct term is not finite: the whole sum in log space.
+    const double edge = edgeLogSpaceSum(pgen);
+    if (edge >= 0.0) {
+        return edge;
+    }
+    if (terms.logSpace.size() < count) {
+        const LogSpaceBase base(d_sampleSize, pgen);
+        while (terms.logSpace.size() < count) {
+            terms.logSpace.push_back(base.term(static_cast<std::uint32_t>(terms.logSpace.size())));
+            ++d_cachedTerms;
+        }
+    }
+    long double sum = 0.0L;
+    for (std::uint32_t i = count; i-- > 0;) {
+        sum += terms.logSpace[i];
+    }
+    return static_cast<double>(sum);
+}
+
+bool psexWarns(double sum) {
+    return sum > 1.0 && sum - 1.0 > 1e-07;
+}
+
 double psexFromTermSum(double sum) {
     if (sum > 1.0) {
-        if (sum - 1.0 > 1e-07) {
+        if (psexWarns(sum)) {
             std::cerr << "Warning: rounded " << std::setprecision(12) << sum << " to 1.0."
                       << std::endl;
         }

@@ -11,6 +11,9 @@
 // simulated PSex values are later compared for equality.
 
 #include <cstdint>
+#include <limits>
+#include <unordered_map>
+#include <vector>
 
 namespace psex {
 
@@ -35,6 +38,48 @@ double binomialTermSumInLogSpace(std::uint32_t sampleSize, std::uint32_t count, 
 // exp(log c(N, i) + i log g + (N - i) log(1 - g)) in long double, the log of
 // the coefficient from 'lgammal'.  A 'pgen' of 0 gives 1 (only the i = 0
 // term, 0^0 = 1); a 'pgen' of 1 or more gives 0.
+
+class BinomialTail {
+    // The sums of 'binomialTermSum' for one sample size N and many genotype
+    // probabilities and counts, the same to the bit, but without forming the
+    // same coefficient or term twice.  Simulations meet the same genotype
+    // probability again and again (the same genotype drawn in many data
+    // sets), so the terms are kept per probability, within a memory bound.
+
+    static constexpr std::uint32_t k_none = std::numeric_limits<std::uint32_t>::max();
+    static constexpr std::uint32_t k_uncachedCount = 4;   // cheaper to form afresh
+    static constexpr std::size_t k_cacheLimit = 1u << 20; // terms kept at most
+
+    struct Terms {
+        std::vector<double> direct;            // terms 0, 1, ... while finite
+        std::uint32_t firstNonFinite = k_none; // index of the first direct term that is not
+        std::vector<long double> logSpace;     // terms 0, 1, ... in log-space form
+    };
+
+    // DATA
+    std::uint32_t d_sampleSize;
+    std::vector<double> d_coefficients;               // c(N, 0), c(N, 1), ... while finite
+    bool d_coefficientOverflow = false;               // the next coefficient is infinite
+    std::unordered_map<std::uint64_t, Terms> d_terms; // by the bits of g
+    std::size_t d_cachedTerms = 0;
+
+  public:
+    // CREATORS
+    explicit BinomialTail(std::uint32_t sampleSize);
+    // Create a calculator for the specified 'sampleSize' N.
+
+    // MANIPULATORS
+    double termSum(std::uint32_t count, double pgen);
+    // Return 'binomialTermSum(N, count, pgen)'.  The behaviour is undefined
+    // unless 'count <= N'.
+
+  private:
+    bool extendCoefficients(std::uint32_t count);
+    Terms& termsFor(double pgen);
+};
+
+bool psexWarns(double sum);
+// Return whether 'psexFromTermSum' warns about the specified term sum.
 
 double psexFromTermSum(double sum);
 // Return PSex = 1 - S for the specified term sum S.  Rounding can carry S a

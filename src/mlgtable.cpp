@@ -40,14 +40,69 @@ void MLGTable::addSample(const MLGTuple& tuple) {
     // With FREQUENCY=MLG a genotype's alleles count once, for the first
     // sample that carries it.
     if (d_frequencyFromSamples || isNew) {
-        for (std::uint32_t l = 0; l < d_locusCount; ++l) {
-            for (std::int32_t k = 0; k < d_ploidy; ++k) {
-                d_loci[l].addAllele(tuple.allele(l, k));
-            }
-        }
+        countAlleles(tuple);
     }
     d_sampleNames.insert(d_sampleNames.end(), tuple.sampleNames().begin(),
                          tuple.sampleNames().end());
+}
+
+void MLGTable::addSamples(std::vector<MLGTuple> tuples) {
+    // Group the new tuples by genotype, each group in the order of adding,
+    // then merge the groups into the sorted list.
+    std::vector<std::size_t> order(tuples.size());
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        order[i] = i;
+    }
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return tuples[a].alleles() < tuples[b].alleles();
+    });
+
+    std::vector<MLGTuple> merged;
+    merged.reserve(d_mlgs.size() + tuples.size());
+    std::vector<bool> founds(tuples.size(), false); // tuple founded a new MLG
+    auto existing = d_mlgs.begin();
+    for (std::size_t first = 0; first < order.size();) {
+        const MLGTuple& head = tuples[order[first]];
+        std::size_t last = first + 1;
+        while (last < order.size() && tuples[order[last]] == head) {
+            ++last;
+        }
+        while (existing != d_mlgs.end() && *existing < head) {
+            merged.push_back(std::move(*existing++));
+        }
+        std::size_t next = first;
+        if (existing != d_mlgs.end() && *existing == head) {
+            merged.push_back(std::move(*existing++));
+        } else {
+            founds[order[first]] = true;
+            merged.push_back(tuples[order[first]]);
+            next = first + 1;
+        }
+        for (; next < last; ++next) {
+            merged.back().addSamples(tuples[order[next]]);
+        }
+        first = last;
+    }
+    while (existing != d_mlgs.end()) {
+        merged.push_back(std::move(*existing++));
+    }
+    d_mlgs = std::move(merged);
+
+    for (std::size_t i = 0; i < tuples.size(); ++i) {
+        if (d_frequencyFromSamples || founds[i]) {
+            countAlleles(tuples[i]);
+        }
+        d_sampleNames.insert(d_sampleNames.end(), tuples[i].sampleNames().begin(),
+                             tuples[i].sampleNames().end());
+    }
+}
+
+void MLGTable::countAlleles(const MLGTuple& tuple) {
+    for (std::uint32_t l = 0; l < d_locusCount; ++l) {
+        for (std::int32_t k = 0; k < d_ploidy; ++k) {
+            d_loci[l].addAllele(tuple.allele(l, k));
+        }
+    }
 }
 
 void MLGTable::computeAlleleFrequencies() {
@@ -109,28 +164,11 @@ double MLGTable::pgen(const MLGTuple& tuple, const std::vector<double>& fisByLoc
     double probability = 1.0;
     for (std::uint32_t j = 0; j < d_loci.size(); ++j) {
         const Locus& locus = d_loci[j];
-        double f = 1.0;
-        for (std::int32_t k = 0; k < d_ploidy; ++k) {
-            f = f * locus.frequency(tuple.allele(j, k));
-        }
         const bool heterozygous = d_ploidy == 2 && tuple.allele(j, 0) != tuple.allele(j, 1);
-        if (d_fisModel) {
-            const double F = fisByLocus[j];
-            if (heterozygous) {
-                f = (1.0 - F) * f;
-            } else {
-                const double p = locus.frequency(tuple.allele(j, 0));
-                f = F * p + (1.0 - F) * f;
-            }
-        }
-        double term = heterozygous ? f + f : f;
-        // A strongly negative Fis (heterozygote excess, common in clonal
-        // populations) drives a rare homozygote's term below zero; no
-        // probability is negative.
-        if (term < 0.0) {
-            term = 0.0;
-        }
-        probability = probability * term;
+        const double first = locus.frequency(tuple.allele(j, 0));
+        const double second = d_ploidy == 2 ? locus.frequency(tuple.allele(j, 1)) : 1.0;
+        probability = probability * genotypeTerm(d_ploidy, heterozygous, first, second, d_fisModel,
+                                                 d_fisModel ? fisByLocus[j] : 0.0);
     }
     return probability;
 }
@@ -147,6 +185,7 @@ void MLGTable::computeProbabilities(std::uint32_t sampleSize) {
         }
     }
 
+    std::vector<double> values;
     for (MLGTuple& mlg : d_mlgs) {
         const std::uint32_t n = mlg.sampleCount();
         if (n == 0) {
@@ -156,14 +195,10 @@ void MLGTable::computeProbabilities(std::uint32_t sampleSize) {
         const double g = pgen(mlg, fisByLocus);
         mlg.setPgen(g);
         mlg.setPsex(psexFromTermSum(binomialTermSum(sampleSize, n, g)));
-        d_psexValues.push_back(mlg.psex());
+        values.push_back(mlg.psex());
     }
-    std::sort(d_psexValues.begin(), d_psexValues.end());
-}
-
-void MLGTable::setPsexValues(std::vector<double> values) {
-    PSEX_ASSERT(std::is_sorted(values.begin(), values.end()));
-    d_psexValues = std::move(values);
+    std::sort(values.begin(), values.end());
+    d_psexValues = PsexList(values);
 }
 
 void MLGTable::assignPValues() {
@@ -208,15 +243,41 @@ double MLGTable::observedHeterozygosity(std::uint32_t locusIndex) const {
 
 double MLGTable::fis(std::uint32_t locusIndex) const {
     PSEX_ASSERT(locusIndex < d_loci.size());
-    const double he = d_loci[locusIndex].expectedHeterozygosity();
-    const double ho = observedHeterozygosity(locusIndex);
-    if (std::isnan(ho)) {
+    return fixationIndex(d_loci[locusIndex].expectedHeterozygosity(),
+                         observedHeterozygosity(locusIndex));
+}
+
+double fixationIndex(double expectedHeterozygosity, double observedHeterozygosity) {
+    if (std::isnan(observedHeterozygosity)) {
         return k_undefined;
     }
-    if (he > 0.0) {
-        return (he - ho) / he;
+    if (expectedHeterozygosity > 0.0) {
+        return (expectedHeterozygosity - observedHeterozygosity) / expectedHeterozygosity;
     }
     return 1.0;
+}
+
+double genotypeTerm(std::int32_t ploidy, bool heterozygous, double firstFrequency,
+                    double secondFrequency, bool fisModel, double fis) {
+    double f = 1.0 * firstFrequency;
+    if (ploidy == 2) {
+        f = f * secondFrequency;
+    }
+    if (fisModel) {
+        if (heterozygous) {
+            f = (1.0 - fis) * f;
+        } else {
+            f = fis * firstFrequency + (1.0 - fis) * f;
+        }
+    }
+    double term = heterozygous ? f + f : f;
+    // A strongly negative Fis (heterozygote excess, common in clonal
+    // populations) drives a rare homozygote's term below zero; no
+    // probability is negative.
+    if (term < 0.0) {
+        term = 0.0;
+    }
+    return term;
 }
 
 double MLGTable::significanceThreshold(double significanceLevel) const {
@@ -225,11 +286,11 @@ double MLGTable::significanceThreshold(double significanceLevel) const {
         return 1.0;
     }
     const double position = significanceLevel * static_cast<double>(d_psexValues.size() - 1);
-    return d_psexValues[static_cast<std::size_t>(position)];
+    return d_psexValues.at(static_cast<std::uint64_t>(position));
 }
 
 double MLGTable::realizedSignificanceLevel(double significanceLevel) const {
-    const std::size_t m = d_psexValues.size();
+    const std::uint64_t m = d_psexValues.size();
     if (m == 0) {
         return 0.0;
     }
@@ -246,8 +307,7 @@ double MLGTable::psexSignificance(double psex) const {
     if (d_psexValues.empty()) {
         return 0.0;
     }
-    const auto first = std::lower_bound(d_psexValues.begin(), d_psexValues.end(), psex);
-    return static_cast<double>(first - d_psexValues.begin()) /
+    return static_cast<double>(d_psexValues.countBelow(psex)) /
            static_cast<double>(d_psexValues.size());
 }
 
@@ -423,14 +483,16 @@ MLGTable buildTable(DataReader& reader) {
     }
 
     const std::size_t alleleFields = static_cast<std::size_t>(expectedColumns - 1);
+    std::vector<MLGTuple> samples;
     while (reader.readDataLine()) {
         MLGTuple tuple(settings.ploidy, locusCount);
         tuple.addSampleName(reader.getColumn(0));
         for (std::size_t i = 0; i < alleleFields; ++i) {
             tuple.alleleAt(i) = decimalValue(reader.getColumn(i + 1));
         }
-        table.addSample(tuple);
+        samples.push_back(std::move(tuple));
     }
+    table.addSamples(std::move(samples));
     table.computeProbabilities(static_cast<std::uint32_t>(table.sampleNames().size()));
     return table;
 }

@@ -16,6 +16,7 @@
 
 #include "locus.h"
 #include "mlgtuple.h"
+#include "psexlist.h"
 
 #include <cstdint>
 #include <iosfwd>
@@ -35,7 +36,7 @@ class MLGTable {
     std::vector<Locus> d_loci;              // in data-file order
     std::vector<MLGTuple> d_mlgs;           // distinct, ascending by alleles
     std::vector<std::string> d_sampleNames; // every sample, in order added
-    std::vector<double> d_psexValues;       // ascending
+    PsexList d_psexValues;                  // ascending
     std::string d_title;                    // TITLE, or empty
     std::int32_t d_simulations;             // simulated data sets to draw
     bool d_frequencyFromSamples;            // FREQUENCY=SAMPLE (else MLG)
@@ -61,6 +62,11 @@ class MLGTable {
     // copies are counted once per call, and only for a new MLG unless
     // frequencies come from all samples.
 
+    void addSamples(std::vector<MLGTuple> tuples);
+    // Add the specified 'tuples' as 'addSample' would one after the other,
+    // with the same result, but sorting them once instead of inserting each
+    // into the sorted list.
+
     void computeAlleleFrequencies();
     // Turn the allele counts of every locus into frequencies (unless the
     // loci are normalized already), then check their sums.
@@ -79,8 +85,9 @@ class MLGTable {
     // the specified 'sampleSize' N, and make the PSex list the sorted PSex
     // values of all MLGs.  Call it once, after every sample is in.
 
-    void clearPsexValues() { d_psexValues.clear(); }
-    void setPsexValues(std::vector<double> values);
+    void clearPsexValues() { d_psexValues = PsexList(); }
+    void setPsexValues(const PsexList& values) { d_psexValues = values; }
+    void setPsexValues(const std::vector<double>& values) { d_psexValues = PsexList(values); }
     // Replace the PSex list by the specified 'values'.  The behaviour is
     // undefined unless 'values' is in ascending order.
 
@@ -94,7 +101,7 @@ class MLGTable {
     const std::vector<Locus>& loci() const { return d_loci; }
     const std::vector<MLGTuple>& mlgs() const { return d_mlgs; }
     const std::vector<std::string>& sampleNames() const { return d_sampleNames; }
-    const std::vector<double>& psexValues() const { return d_psexValues; }
+    const PsexList& psexValues() const { return d_psexValues; }
     const std::string& title() const { return d_title; }
     std::int32_t simulations() const { return d_simulations; }
     bool frequencyFromSamples() const { return d_frequencyFromSamples; }
@@ -155,8 +162,22 @@ class MLGTable {
     // results file to the specified 'out'.
 
   private:
+    void countAlleles(const MLGTuple& tuple);
     double pgen(const MLGTuple& tuple, const std::vector<double>& fisByLocus) const;
 };
+
+double fixationIndex(double expectedHeterozygosity, double observedHeterozygosity);
+// Return Fis = (He - Ho) / He for the specified heterozygosities, 1 when He
+// is not above 0, and NaN when Ho is NaN (undefined).
+
+double genotypeTerm(std::int32_t ploidy, bool heterozygous, double firstFrequency,
+                    double secondFrequency, bool fisModel, double fis);
+// Return one locus's factor of PGen: p (haploid, 'secondFrequency' unused),
+// p * p (homozygote) or 2 p q (heterozygote) from the frequencies of the
+// genotype's first and second allele; under the 'fisModel' corrected by the
+// specified locus 'fis': (1 - F) 2pq for a heterozygote, F p + (1 - F) p^2
+// for a homozygote or haploid.  A term that the correction makes negative
+// is 0.
 
 std::int32_t decimalValue(const std::string& text);
 // Return the integer at the start of the specified 'text' as 'atoi' reads it

@@ -80,8 +80,10 @@ void writeThresholds(const MLGTable& table, std::ostream& out) {
 void writePsexValues(const MLGTable& table, std::ostream& out) {
     out << std::endl << std::endl;
     out << "PSex Values:" << std::endl;
-    for (const double value : table.psexValues()) {
-        out << value << ',' << std::endl;
+    for (const auto& [value, count] : table.psexValues().runs()) {
+        for (std::uint64_t i = 0; i < count; ++i) {
+            out << value << ',' << std::endl;
+        }
     }
     out << std::endl << std::endl;
 }

@@ -1,10 +1,15 @@
 // simulation.cpp                                                 -*-C++-*-
 #include "simulation.h"
 
+#include "allelesampler.h"
 #include "datareader.h"
 #include "locus.h"
+#include "math.h"
 
 #include <algorithm>
+#include <cstring>
+#include <iostream>
+#include <map>
 #include <string>
 
 namespace psex {
@@ -78,6 +83,218 @@ std::vector<double> simulatedPsexValues(const MLGTable& table, RandomGenerator& 
     return values;
 }
 
+namespace {
+
+// One simulated data set after another, as genotype codes grouped by hash.
+template <class CODE>
+class FastSimulation {
+    const MLGTable& d_table;
+    std::uint32_t d_sampleCount;
+    std::size_t d_locusCount;
+    std::int32_t d_ploidy;
+    std::vector<AlleleSampler> d_samplers;
+    std::vector<double> d_fisHeterozygous; // a one-genotype table's Fis, by locus
+    std::vector<double> d_fisHomozygous;
+    bool d_frequenciesFail;
+    BinomialTail d_tail;
+
+    std::vector<CODE> d_codes; // sample-major, one per locus
+    std::vector<std::uint64_t> d_slotHash;
+    std::vector<std::uint32_t> d_slotFirst;
+    std::vector<std::uint32_t> d_slotCount; // 0: empty
+    std::vector<std::size_t> d_usedSlots;
+    std::map<double, std::uint64_t> d_values;
+
+    struct Repeat {
+        std::uint32_t sample; // the first sample with the genotype
+        std::uint32_t count;
+        double termSum;
+    };
+
+    static std::uint64_t mix(std::uint64_t hash, std::uint64_t code) {
+        hash = (hash ^ code) * 0x9E3779B97F4A7C15ull;
+        return hash ^ (hash >> 29);
+    }
+
+    const CODE* codesOf(std::uint32_t sample) const {
+        return &d_codes[static_cast<std::size_t>(sample) * d_locusCount];
+    }
+
+    void group(std::uint32_t sample, std::uint64_t hash) {
+        const std::size_t mask = d_slotHash.size() - 1;
+        const CODE* codes = codesOf(sample);
+        for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+            if (d_slotCount[slot] == 0) {
+                d_slotHash[slot] = hash;
+                d_slotFirst[slot] = sample;
+                d_slotCount[slot] = 1;
+                d_usedSlots.push_back(slot);
+                return;
+            }
+            if (d_slotHash[slot] == hash &&
+                std::equal(codes, codes + d_locusCount, codesOf(d_slotFirst[slot]))) {
+                ++d_slotCount[slot];
+                return;
+            }
+        }
+    }
+
+    double pgen(const CODE* codes) const {
+        double probability = 1.0;
+        for (std::size_t j = 0; j < d_locusCount; ++j) {
+            const AlleleSampler& sampler = d_samplers[j];
+            const std::uint32_t first = sampler.firstIndex(codes[j], d_ploidy);
+            const std::uint32_t second = d_ploidy == 2 ? sampler.secondIndex(codes[j]) : first;
+            const bool heterozygous = d_ploidy == 2 && first != second;
+            const double fis = heterozygous ? d_fisHeterozygous[j] : d_fisHomozygous[j];
+            probability =
+                probability * genotypeTerm(d_ploidy, heterozygous, sampler.frequencyAt(first),
+                                           d_ploidy == 2 ? sampler.frequencyAt(second) : 1.0,
+                                           d_table.fisModel(), fis);
+        }
+        return probability;
+    }
+
+    std::vector<std::int32_t> storedAlleles(const CODE* codes) const {
+        std::vector<std::int32_t> alleles;
+        for (std::size_t j = 0; j < d_locusCount; ++j) {
+            const AlleleSampler& sampler = d_samplers[j];
+            alleles.push_back(sampler.valueAt(sampler.firstIndex(codes[j], d_ploidy)));
+            if (d_ploidy == 2) {
+                alleles.push_back(sampler.valueAt(sampler.secondIndex(codes[j])));
+            }
+        }
+        return alleles;
+    }
+
+    // The messages that computing a PSex on a one-genotype table writes
+    // come in the order of the genotypes in a table, ascending by alleles.
+    void recordWithMessages(std::vector<Repeat>& repeats) {
+        std::vector<std::pair<std::vector<std::int32_t>, std::size_t>> ordered;
+        for (std::size_t r = 0; r < repeats.size(); ++r) {
+            ordered.emplace_back(storedAlleles(codesOf(repeats[r].sample)), r);
+        }
+        std::sort(ordered.begin(), ordered.end());
+        for (const auto& entry : ordered) {
+            if (d_frequenciesFail) {
+                std::cerr << "error: not all frequencies sum up to +-1.0." << std::endl;
+            }
+            ++d_values[psexFromTermSum(repeats[entry.second].termSum)];
+        }
+    }
+
+  public:
+    explicit FastSimulation(const MLGTable& table)
+        : d_table(table), d_sampleCount(static_cast<std::uint32_t>(table.sampleNames().size())),
+          d_locusCount(table.loci().size()), d_ploidy(table.ploidy()), d_frequenciesFail(false),
+          d_tail(d_sampleCount) {
+        for (const Locus& locus : table.loci()) {
+            d_samplers.emplace_back(locus);
+            const double he = locus.expectedHeterozygosity();
+            // A table holding one genotype has Ho = 1 where it is
+            // heterozygous and Ho = 0 where not.
+            d_fisHeterozygous.push_back(fixationIndex(he, 1.0));
+            d_fisHomozygous.push_back(fixationIndex(he, 0.0));
+            double sum = 0.0;
+            for (const auto& entry : locus.frequencies()) {
+                sum += entry.second;
+            }
+            d_frequenciesFail = d_frequenciesFail || std::fabs(sum - 1.0) > 1e-08;
+        }
+        std::size_t slots = 16;
+        while (slots < 2 * static_cast<std::size_t>(d_sampleCount)) {
+            slots *= 2;
+        }
+        d_codes.resize(static_cast<std::size_t>(d_sampleCount) * d_locusCount);
+        d_slotHash.resize(slots);
+        d_slotFirst.resize(slots);
+        d_slotCount.assign(slots, 0);
+    }
+
+    void simulateOne(RandomGenerator& generator) {
+        for (std::uint32_t s = 0; s < d_sampleCount; ++s) {
+            CODE* codes = &d_codes[static_cast<std::size_t>(s) * d_locusCount];
+            std::uint64_t hash = 0;
+            for (std::size_t j = 0; j < d_locusCount; ++j) {
+                const AlleleSampler& sampler = d_samplers[j];
+                std::uint64_t code;
+                if (d_ploidy == 2) {
+                    const std::uint32_t first = sampler.outcome(generator());
+                    code = sampler.diploidCode(first, sampler.outcome(generator()));
+                } else {
+                    code = sampler.haploidCode(sampler.outcome(generator()));
+                }
+                codes[j] = static_cast<CODE>(code);
+                hash = mix(hash, code);
+            }
+            group(s, hash);
+        }
+
+        std::vector<Repeat> repeats;
+        bool warns = false;
+        for (const std::size_t slot : d_usedSlots) {
+            if (d_slotCount[slot] > 1) {
+                const std::uint32_t first = d_slotFirst[slot];
+                const double sum = d_tail.termSum(d_slotCount[slot], pgen(codesOf(first)));
+                warns = warns || psexWarns(sum);
+                repeats.push_back({first, d_slotCount[slot], sum});
+            }
+            d_slotCount[slot] = 0;
+        }
+        d_usedSlots.clear();
+
+        if (warns || (d_frequenciesFail && !repeats.empty())) {
+            recordWithMessages(repeats);
+        } else {
+            for (const Repeat& repeat : repeats) {
+                ++d_values[psexFromTermSum(repeat.termSum)];
+            }
+        }
+    }
+
+    PsexList values() const { return PsexList::fromRuns({d_values.begin(), d_values.end()}); }
+};
+
+template <class CODE>
+PsexList simulate(const MLGTable& table, RandomGenerator& generator,
+                  const SimulationProgress& progress, std::uint64_t simulations) {
+    FastSimulation<CODE> simulation(table);
+    for (std::uint64_t r = 0; r < simulations; ++r) {
+        simulation.simulateOne(generator);
+        if (progress) {
+            progress(r + 1, simulations);
+        }
+    }
+    return simulation.values();
+}
+
+} // namespace
+
+PsexList simulatedPsexList(const MLGTable& table, RandomGenerator& generator,
+                           const SimulationProgress& progress) {
+    const std::uint64_t simulations = static_cast<std::uint64_t>(std::max(table.simulations(), 0));
+    const std::uint64_t sampleCount = table.sampleNames().size();
+    if (sampleCount < 2) {
+        // No genotype can repeat; the draws are made all the same, so that
+        // the random stream goes on exactly as it would.
+        generator.discard(simulations * sampleCount * table.loci().size() *
+                          static_cast<std::uint64_t>(table.ploidy()));
+        if (progress && simulations > 0) {
+            progress(simulations, simulations);
+        }
+        return PsexList();
+    }
+    // Most loci have few enough alleles for 32-bit genotype codes, which
+    // halve the memory a simulated data set passes through.
+    bool narrowCodes = true;
+    for (const Locus& locus : table.loci()) {
+        const std::uint64_t base = std::uint64_t(locus.alleleCount()) + 1;
+        narrowCodes = narrowCodes && base * base <= (std::uint64_t(1) << 32);
+    }
+    return narrowCodes ? simulate<std::uint32_t>(table, generator, progress, simulations)
+                       : simulate<std::uint64_t>(table, generator, progress, simulations);
+}
+
 MLGTable buildAndSimulate(DataReader& reader) {
     return buildAndSimulate(reader, randomGenerator());
 }
@@ -86,7 +303,7 @@ MLGTable buildAndSimulate(DataReader& reader, RandomGenerator& generator,
                           const SimulationProgress& progress) {
     MLGTable table = buildTable(reader);
     table.clearPsexValues();
-    table.setPsexValues(simulatedPsexValues(table, generator, progress));
+    table.setPsexValues(simulatedPsexList(table, generator, progress));
     table.assignPValues();
     return table;
 }

@@ -59,6 +59,14 @@ MLGTable buildAndSimulate(DataReader& reader, RandomGenerator& generator,
 
 std::vector<double> simulatedPsexValues(const MLGTable& table, RandomGenerator& generator,
                                         const SimulationProgress& progress = {});
+
+PsexList simulatedPsexList(const MLGTable& table, RandomGenerator& generator,
+                           const SimulationProgress& progress = {});
+// Return the same values as 'simulatedPsexValues', drawn from the generator
+// in the same order and with the same messages, but fast: every allele draw
+// is a table look-up that gives exactly the allele the frequency walk
+// would, a simulated data set is held as compact genotype codes grouped by
+// hashing, and PSex terms are shared between genotypes of equal PGen.
 // Return, in ascending order, the PSex values of the repeated genotypes of
 // the specified 'table''s number of simulated data sets, each computed on a
 // table that holds just that genotype, with the real frequencies and the

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <random>
 
 namespace {
 
@@ -97,6 +99,28 @@ TEST(PsexFromTermSum, RoundsSumsAboveOneAndWarnsOnlyBeyondTheTolerance) {
     EXPECT_EQ(0.0, psexFromTermSum(1.0000002));
     EXPECT_EQ("Warning: rounded 1.0000002 to 1.0.\n", capture.err());
     EXPECT_EQ("", capture.out());
+}
+
+} // namespace
+
+namespace {
+
+TEST(BinomialTail, GivesTheSameSumsAsTheDirectFormulaToTheBit) {
+    std::mt19937 random(11);
+    for (const std::uint32_t sampleSize : {2u, 7u, 60u, 1000u, 1029u, 1030u, 1500u, 20000u}) {
+        psex::BinomialTail tail(sampleSize);
+        std::uniform_int_distribution<std::uint32_t> count(0, sampleSize);
+        std::uniform_real_distribution<double> probability(0.0, 1.0);
+        for (int round = 0; round < 60; ++round) {
+            // Repeated probabilities and counts meet cached terms.
+            const double pgen = round % 5 == 0 ? 0.0 : std::pow(probability(random), 1 + round % 4);
+            for (const std::uint32_t n : {count(random), count(random) / 8, 3u, 1u}) {
+                const std::uint32_t bounded = std::min(n, sampleSize);
+                EXPECT_EQ(binomialTermSum(sampleSize, bounded, pgen), tail.termSum(bounded, pgen))
+                    << "N=" << sampleSize << " n=" << bounded << " g=" << pgen;
+            }
+        }
+    }
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <limits>
 #include <map>
+#include <random>
 #include <sstream>
 
 namespace {
@@ -390,7 +391,7 @@ TEST(MLGTable, ComputesPsexAndListsItForEveryMLG) {
         expected.push_back(mlg.psex());
     }
     std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(expected, table.psexValues());
+    EXPECT_EQ(expected, table.psexValues().values());
 
     // Every sample the same genotype of probability 1: PSex 1.
     const MLGTable monomorphic = completedTable({}, {{"a", {4, 4}}, {"b", {4, 4}}});
@@ -607,6 +608,43 @@ TEST(BuildTable, ReportsAFileWithoutDataLines) {
     const Built built = build("PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=1\n\nS,a\n");
     EXPECT_EQ("error: not all frequencies sum up to +-1.0.\n", built.err);
     EXPECT_TRUE(built.table.sampleNames().empty());
+}
+
+} // namespace
+
+namespace {
+
+TEST(MLGTable, AddsABatchOfSamplesAsOneByOne) {
+    std::mt19937 random(3);
+    for (int round = 0; round < 40; ++round) {
+        const Settings settings{1 + round % 2, 2, round % 3 != 0, false};
+        std::vector<Sample> samples;
+        for (int s = 0; s < 60; ++s) {
+            Alleles alleles;
+            for (std::uint32_t i = 0; i < settings.locusCount * settings.ploidy; ++i) {
+                alleles.push_back(std::uniform_int_distribution<int>(-1, 2)(random));
+            }
+            samples.push_back({numbered("s", s % 45), alleles}); // some names repeat
+        }
+        // One part added one by one first, then the rest as a batch.
+        MLGTable single = filledTable(settings, samples);
+        MLGTable batch = filledTable(settings, {samples.begin(), samples.begin() + 20});
+        std::vector<MLGTuple> rest;
+        for (auto s = samples.begin() + 20; s != samples.end(); ++s) {
+            rest.push_back(tupleOf(settings.ploidy, *s));
+        }
+        batch.addSamples(rest);
+        ASSERT_EQ(single.mlgs().size(), batch.mlgs().size());
+        for (std::size_t m = 0; m < single.mlgs().size(); ++m) {
+            EXPECT_EQ(single.mlgs()[m].alleles(), batch.mlgs()[m].alleles());
+            EXPECT_EQ(single.mlgs()[m].sampleNames(), batch.mlgs()[m].sampleNames());
+        }
+        EXPECT_EQ(single.sampleNames(), batch.sampleNames());
+        for (std::uint32_t l = 0; l < settings.locusCount; ++l) {
+            EXPECT_EQ(single.loci()[l].frequencies(), batch.loci()[l].frequencies());
+            EXPECT_EQ(single.loci()[l].sampleCount(), batch.loci()[l].sampleCount());
+        }
+    }
 }
 
 } // namespace

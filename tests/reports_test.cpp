@@ -103,7 +103,7 @@ TEST(Reports, GivesHaploidLociOneColumnButTwoStatisticCells) {
     // One sample: R is undefined, the list is empty (thresholds 1, levels 0).
     MLGTable table = tableFrom("PLOIDY=HAPLOID\nLOCUSCOUNT=2\nLOCUSNAMES=A,B\n"
                                "SIMULATIONS=3\n\nSample,a,b\nx,5,7\n");
-    table.setPsexValues({});
+    table.setPsexValues(psex::PsexList());
     EXPECT_EQ("MLG,n,PSex,Significance,Level,PGen,A_0,B_0\n"
               "MLG1,1,\"-\",\"-\",\"-\",1,5,7\n"
               "\n"
