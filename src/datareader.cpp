@@ -23,12 +23,16 @@ bool isSeparator(int c) {
 
 DataReader::DataReader(std::istream& stream) : d_stream(&stream), d_buffer(stream.rdbuf()) {
     if (d_buffer && stream) {
-        for (int i = 0; i < 3; ++i) {
-            const int c = d_buffer->sgetc();
-            if (c == k_eof || static_cast<char>(c) != k_byteOrderMark[i]) {
-                break;
+        try {
+            for (int i = 0; i < 3; ++i) {
+                const int c = d_buffer->sgetc();
+                if (c == k_eof || static_cast<char>(c) != k_byteOrderMark[i]) {
+                    break;
+                }
+                d_pending += static_cast<char>(d_buffer->sbumpc());
             }
-            d_pending += static_cast<char>(d_buffer->sbumpc());
+        } catch (...) {
+            readFailed();
         }
         if (d_pending.size() == 3) {
             d_pending.clear();
@@ -47,9 +51,11 @@ int DataReader::get() {
     if (!d_buffer || !*d_stream) {
         return k_eof;
     }
-    // A read error of the stream's buffer comes back as the end of file,
-    // which is exactly how the reader treats it.
-    return d_buffer->sbumpc();
+    try {
+        return d_buffer->sbumpc();
+    } catch (...) {
+        return readFailed();
+    }
 }
 
 int DataReader::peek() {
@@ -59,7 +65,18 @@ int DataReader::peek() {
     if (!d_buffer || !*d_stream) {
         return k_eof;
     }
-    return d_buffer->sgetc();
+    try {
+        return d_buffer->sgetc();
+    } catch (...) {
+        return readFailed();
+    }
+}
+
+int DataReader::readFailed() {
+    // A file buffer throws when the system cannot read (a directory, a
+    // failing disk): the data end there, as at the end of the file.
+    d_buffer = nullptr;
+    return k_eof;
 }
 
 bool DataReader::skipLine() {

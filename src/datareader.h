@@ -76,6 +76,7 @@ class DataReader {
   private:
     int get();
     int peek();
+    int readFailed();
     bool skipLine();
     bool readHeader();
     void skipCommentLines();

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
@@ -228,6 +229,15 @@ TEST(DataReader, SkipsAByteOrderMark) {
     // Only a whole mark is dropped.
     ParsedFile partial("\xEF\xBBX=1\n\nSample,A\n");
     EXPECT_EQ((Parameters{{"\xEF\xBBX", "1"}}), partial.reader().parameters());
+}
+
+TEST(DataReader, TakesAReadErrorForTheEndOfTheFile) {
+    // Reading a directory fails with an error (the file buffer throws).
+    CapturedOutput capture;
+    std::ifstream directory(::testing::TempDir());
+    DataReader reader(directory);
+    EXPECT_EQ("Error:1: end of file while parsing header variable.\n", capture.out());
+    EXPECT_FALSE(reader.readDataLine());
 }
 
 TEST(DataReaderDeathTest, ChecksItsPreconditions) {
