@@ -5,7 +5,7 @@
 # Only Debian's packages are used.  'apt-get update' runs only when a package
 # is missing, so a machine that has everything is not touched.
 
-PACKAGES := cmake ninja-build g++ libboost-dev libgtest-dev
+PACKAGES := cmake ninja-build g++ libboost-dev libgtest-dev python3
 BUILD    := build
 EXAMPLE  := examples/seagrass.txt
 SUDO     := $(shell [ "$$(id -u)" = 0 ] || echo sudo)

@@ -145,12 +145,9 @@ bool DataReader::readHeader() {
                 value.pop_back();
             }
         } else if (c == '\t') {
-            // The rest of the line is taken for a spreadsheet's leftover
-            // cells; a line cut off by the end of file is incomplete.
-            if (!skipLine()) {
-                reportEndOfFileInHeader();
-                return false;
-            }
+            // The value ends at a TAB: the rest of the line is taken for a
+            // spreadsheet's leftover cells.
+            skipLine();
         } else {
             reportEndOfFileInHeader();
             return false;

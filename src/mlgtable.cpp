@@ -454,13 +454,15 @@ MLGTable buildTable(DataReader& reader) {
     const std::vector<std::string> names =
         settings.hasLocusNames ? splitLocusNames(settings.locusNames) : std::vector<std::string>();
 
-    // A table whose columns do not fit holds no samples.  Its loci are only
-    // listed in the report, so a locus count far beyond anything the file
-    // holds (2000000000, say) must not size it: it keeps at most as many
-    // loci as the column-name line has names or LOCUSNAMES has pieces.
+    // A table whose columns do not fit holds no samples; its loci are only
+    // listed in the report.  A locus count far beyond anything the file
+    // holds (2000000000, say) must not size it: beyond 10000 loci it keeps
+    // at most as many as the column-name line has names or LOCUSNAMES has
+    // pieces.
     std::uint32_t lociHeld = locusCount;
     if (!columnsFit) {
-        const std::size_t bound = std::max<std::size_t>(reader.columnCount(), names.size());
+        const std::size_t bound =
+            std::max({std::size_t{10000}, std::size_t{reader.columnCount()}, names.size()});
         lociHeld = static_cast<std::uint32_t>(std::min<std::size_t>(locusCount, bound));
     }
 

@@ -112,8 +112,10 @@ TEST(DataReader, ReportsTheEndOfFileInsideTheHeaderOnTheLineConcerned) {
         {"A=1\nB", "Error:2: end of file while parsing header variable.\n", {{"A", "1"}}},
         {"A=1\n# comment", "Error:2: end of file while parsing header variable.\n", {{"A", "1"}}},
         {"# comment\n", "Error:2: end of file while parsing header variable.\n", {}},
-        // A value cut short by a TAB whose line never ends is incomplete.
-        {"A=1\nB=2\tjunk", "Error:2: end of file while parsing header variable.\n", {{"A", "1"}}},
+        // A TAB ends the value even when the line never ends.
+        {"A=1\nB=2\tjunk",
+         "Error:2: end of file while parsing header variable.\n",
+         {{"A", "1"}, {"B", "2"}}},
     };
     for (const Case& c : cases) {
         ParsedFile file(c.text);

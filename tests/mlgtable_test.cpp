@@ -556,20 +556,33 @@ TEST(BuildTable, ChecksTheColumnCount) {
 }
 
 TEST(BuildTable, BoundsTheLociOfAnAbsurdLocusCount) {
-    const Built huge =
-        build("PLOIDY=2\nLOCUSCOUNT=2000000000\nSIMULATIONS=1\nLOCUSNAMES=A,B,C\n\nS,a,b\n");
+    // Up to 10000 loci a table whose columns do not fit keeps every locus.
+    const Built empty = build("");
+    EXPECT_EQ(1u, empty.table.loci().size());
+    const Built short_ = build("PLOIDY=2\nLOCUSCOUNT=4\nSIMULATIONS=1\nLOCUSNAMES=A,B\n\nS,A,B\n");
+    EXPECT_EQ(4u, short_.table.loci().size());
+    EXPECT_EQ("", short_.table.loci()[3].name());
+
+    // Beyond, no more than the file has column names or locus names.
+    std::string names = "L0";
+    for (int i = 1; i < 12000; ++i) {
+        names += ",L";
+        names += std::to_string(i);
+    }
+    const Built named = build(
+        "PLOIDY=2\nLOCUSCOUNT=2000000000\nSIMULATIONS=1\nLOCUSNAMES=" + names + "\n\nS,a,b\n");
     EXPECT_EQ("error: not enough columns in table according to ploidy and locus count "
               "(should be: 4000000001 has: 3).\n",
-              huge.err);
-    EXPECT_EQ(3u, huge.table.loci().size()); // as many as the file names
-    EXPECT_EQ(3u, huge.table.locusCount());
-    EXPECT_EQ("C", huge.table.loci()[2].name());
+              named.err);
+    EXPECT_EQ(12000u, named.table.loci().size());
+    EXPECT_EQ(12000u, named.table.locusCount());
+    EXPECT_EQ("L11999", named.table.loci()[11999].name());
 
     const Built widest = build("PLOIDY=2\nLOCUSCOUNT=99999999999\nSIMULATIONS=1\n\nS,a,b\n");
     EXPECT_EQ("error: not enough columns in table according to ploidy and locus count "
               "(should be: 4294967295 has: 3).\n",
               widest.err);
-    EXPECT_EQ(3u, widest.table.loci().size());
+    EXPECT_EQ(10000u, widest.table.loci().size());
 }
 
 TEST(BuildTable, NamesLociFromLocusNames) {
