@@ -3,14 +3,17 @@
 
 #include "allelesampler.h"
 #include "datareader.h"
+#include "drawahead.h"
 #include "locus.h"
 #include "math.h"
 
 #include <algorithm>
 #include <cstring>
 #include <iostream>
+#include <limits>
 #include <map>
 #include <string>
+#include <thread>
 
 namespace psex {
 
@@ -211,7 +214,8 @@ class FastSimulation {
         d_slotCount.assign(slots, 0);
     }
 
-    void simulateOne(RandomGenerator& generator) {
+    template <class DRAWS>
+    void simulateOne(DRAWS& draws) {
         for (std::uint32_t s = 0; s < d_sampleCount; ++s) {
             CODE* codes = &d_codes[static_cast<std::size_t>(s) * d_locusCount];
             std::uint64_t hash = 0;
@@ -219,10 +223,10 @@ class FastSimulation {
                 const AlleleSampler& sampler = d_samplers[j];
                 std::uint64_t code;
                 if (d_ploidy == 2) {
-                    const std::uint32_t first = sampler.outcome(generator());
-                    code = sampler.diploidCode(first, sampler.outcome(generator()));
+                    const std::uint32_t first = sampler.outcome(draws());
+                    code = sampler.diploidCode(first, sampler.outcome(draws()));
                 } else {
-                    code = sampler.haploidCode(sampler.outcome(generator()));
+                    code = sampler.haploidCode(sampler.outcome(draws()));
                 }
                 codes[j] = static_cast<CODE>(code);
                 hash = mix(hash, code);
@@ -255,12 +259,11 @@ class FastSimulation {
     PsexList values() const { return PsexList::fromRuns({d_values.begin(), d_values.end()}); }
 };
 
-template <class CODE>
-PsexList simulate(const MLGTable& table, RandomGenerator& generator,
+template <class CODE, class DRAWS>
+PsexList simulate(FastSimulation<CODE>& simulation, DRAWS& draws,
                   const SimulationProgress& progress, std::uint64_t simulations) {
-    FastSimulation<CODE> simulation(table);
     for (std::uint64_t r = 0; r < simulations; ++r) {
-        simulation.simulateOne(generator);
+        simulation.simulateOne(draws);
         if (progress) {
             progress(r + 1, simulations);
         }
@@ -268,10 +271,29 @@ PsexList simulate(const MLGTable& table, RandomGenerator& generator,
     return simulation.values();
 }
 
+template <class CODE>
+PsexList simulate(const MLGTable& table, RandomGenerator& generator,
+                  const SimulationProgress& progress, std::uint64_t simulations,
+                  std::uint64_t drawAheadFrom) {
+    FastSimulation<CODE> simulation(table);
+    // With a second core and enough draws to be worth a thread, the random
+    // numbers are drawn ahead on that core while this one uses them.
+    const std::uint64_t perDataSet = table.sampleNames().size() * table.loci().size() *
+                                     static_cast<std::uint64_t>(table.ploidy());
+    const bool fits =
+        perDataSet == 0 || simulations <= std::numeric_limits<std::uint64_t>::max() / perDataSet;
+    if (fits && simulations * perDataSet >= drawAheadFrom &&
+        std::thread::hardware_concurrency() > 1) {
+        DrawAhead draws(generator, simulations * perDataSet);
+        return simulate(simulation, draws, progress, simulations);
+    }
+    return simulate(simulation, generator, progress, simulations);
+}
+
 } // namespace
 
 PsexList simulatedPsexList(const MLGTable& table, RandomGenerator& generator,
-                           const SimulationProgress& progress) {
+                           const SimulationProgress& progress, std::uint64_t drawAheadFrom) {
     const std::uint64_t simulations = static_cast<std::uint64_t>(std::max(table.simulations(), 0));
     const std::uint64_t sampleCount = table.sampleNames().size();
     if (sampleCount < 2) {
@@ -291,8 +313,9 @@ PsexList simulatedPsexList(const MLGTable& table, RandomGenerator& generator,
         const std::uint64_t base = std::uint64_t(locus.alleleCount()) + 1;
         narrowCodes = narrowCodes && base * base <= (std::uint64_t(1) << 32);
     }
-    return narrowCodes ? simulate<std::uint32_t>(table, generator, progress, simulations)
-                       : simulate<std::uint64_t>(table, generator, progress, simulations);
+    return narrowCodes
+               ? simulate<std::uint32_t>(table, generator, progress, simulations, drawAheadFrom)
+               : simulate<std::uint64_t>(table, generator, progress, simulations, drawAheadFrom);
 }
 
 MLGTable buildAndSimulate(DataReader& reader) {

@@ -60,18 +60,19 @@ MLGTable buildAndSimulate(DataReader& reader, RandomGenerator& generator,
 std::vector<double> simulatedPsexValues(const MLGTable& table, RandomGenerator& generator,
                                         const SimulationProgress& progress = {});
 
+constexpr std::uint64_t k_drawAheadFrom = std::uint64_t(1) << 22;
+// The number of draws from which a second core draws them ahead.
+
 PsexList simulatedPsexList(const MLGTable& table, RandomGenerator& generator,
-                           const SimulationProgress& progress = {});
+                           const SimulationProgress& progress = {},
+                           std::uint64_t drawAheadFrom = k_drawAheadFrom);
 // Return the same values as 'simulatedPsexValues', drawn from the generator
 // in the same order and with the same messages, but fast: every allele draw
 // is a table look-up that gives exactly the allele the frequency walk
 // would, a simulated data set is held as compact genotype codes grouped by
-// hashing, and PSex terms are shared between genotypes of equal PGen.
-// Return, in ascending order, the PSex values of the repeated genotypes of
-// the specified 'table''s number of simulated data sets, each computed on a
-// table that holds just that genotype, with the real frequencies and the
-// real sample count.  This is the plain form of the computation, one
-// simulated table after the other.
+// hashing, and PSex terms are shared between genotypes of equal PGen.  When
+// the simulations take at least 'drawAheadFrom' draws and the machine has a
+// second core, the numbers are drawn ahead on it; the results are the same.
 
 } // namespace psex
 
