@@ -93,7 +93,10 @@ TABLEBENCH="$BUILD/bench/psex-tablebench"
 PSEX=$(cd "$(dirname "$PSEX")" && pwd)/$(basename "$PSEX")
 
 [ -n "$SCRATCH" ] || SCRATCH="$BUILD/scratch"
-rm -rf "$SCRATCH"
+# Only what this script itself writes is removed: the scratch folder may be
+# one the user named.
+mkdir -p "$SCRATCH"
+rm -rf "$SCRATCH/data" "$SCRATCH/runs" "$SCRATCH/results.md"
 mkdir -p "$SCRATCH/data" "$SCRATCH/runs"
 SCRATCH=$(cd "$SCRATCH" && pwd)
 
@@ -172,8 +175,10 @@ runPsex() {
     local limit=()
     [ "$TIMEOUT" = 0 ] || limit=(timeout "$TIMEOUT")
     log "running psex on $id (SIMULATIONS=${SIMS[$id]})"
+    # The data file is named by a relative path: the result files repeat it,
+    # and their checksums must not depend on where the scratch folder is.
     (cd "$dir" && /usr/bin/time -v -o "$dir/time.txt" "${limit[@]}" "$PSEX" \
-        "$SCRATCH/data/$id.txt" >"$dir/stdout" 2>"$dir/stderr") || status=$?
+        "../../data/$id.txt" >"$dir/stdout" 2>"$dir/stderr") || status=$?
     WALL[$id]=$(elapsedSeconds "$dir/time.txt")
     RSS[$id]=$(maxRssKb "$dir/time.txt")
     CPU[$id]=$(cpuSeconds "$dir/time.txt")
@@ -225,7 +230,7 @@ wallCell() {
 ratioCells() {
     case "${STATUS[$1]}" in
     ok) echo "$(calc "${WALL[$1]} / ${FLOORS[$1]}") | $(calc "${CPU[$1]} / ${FLOOR_CPUS[$1]}")" ;;
-    dnf) echo "> $(calc "$TIMEOUT / ${FLOORS[$1]}") | -" ;;
+    dnf) echo "> $(calc "$TIMEOUT / ${FLOORS[$1]}") | > $(calc "${CPU[$1]} / ${FLOOR_CPUS[$1]}")" ;;
     *) echo "- | -" ;;
     esac
 }
