@@ -1,6 +1,7 @@
 # Two commands on a fresh Debian machine:
 #   make run    install what is missing, build, run psex on the shipped example
 #   make test   the same set-up, then the whole test suite
+# (and, for measuring speed and memory only, 'make bench': bench/README.md)
 #
 # Only Debian's packages are used.  'apt-get update' runs only when a package
 # is missing, so a machine that has everything is not touched.
@@ -10,7 +11,7 @@ BUILD    := build
 EXAMPLE  := examples/seagrass.txt
 SUDO     := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: run test deps configure build clean
+.PHONY: run test bench deps configure build clean
 
 run: build
 	rm -rf $(BUILD)/run && mkdir -p $(BUILD)/run
@@ -19,6 +20,14 @@ run: build
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j2
+
+# The benchmark (bench/README.md), never part of 'make test': it builds its
+# own Release tree in build-bench/ and prints a table of times and memory.
+# Options go in BENCH_ARGS, for example: make bench BENCH_ARGS=--quick
+BENCH_ARGS :=
+bench: build
+	@$(MAKE) --no-print-directory deps PACKAGES=time
+	bench/run.sh $(BENCH_ARGS)
 
 deps:
 	@missing=""; \
