@@ -1,6 +1,9 @@
 # Two commands on a fresh Debian machine:
 #   make run    install what is missing, build, run psex on the shipped example
 #   make test   the same set-up, then the whole test suite
+# and then, to install the program and its manual page:
+#   make install                  into /usr/local (or PREFIX=/some/where)
+#   make install DESTDIR=/stage   the same tree below /stage, for packaging
 #
 # Only Debian's packages are used.  'apt-get update' runs only when a package
 # is missing, so a machine that has everything is not touched.
@@ -10,7 +13,7 @@ BUILD    := build
 EXAMPLE  := examples/seagrass.txt
 SUDO     := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: run test deps configure build clean
+.PHONY: run test install deps configure build clean
 
 run: build
 	rm -rf $(BUILD)/run && mkdir -p $(BUILD)/run
@@ -19,6 +22,9 @@ run: build
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j2
+
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) $(if $(PREFIX),--prefix "$(PREFIX)")
 
 deps:
 	@missing=""; \
