@@ -1,7 +1,10 @@
 # Two commands on a fresh Debian machine:
 #   make run    install what is missing, build, run psex on the shipped example
 #   make test   the same set-up, then the whole test suite
-# (and, for measuring speed and memory only, 'make bench': bench/README.md)
+# and then, to install the program and its manual page:
+#   make install                  into /usr/local (or PREFIX=/some/where)
+#   make install DESTDIR=/stage   the same tree below /stage, for packaging
+# and, for measuring speed and memory only: 'make bench' (bench/README.md)
 #
 # Only Debian's packages are used.  'apt-get update' runs only when a package
 # is missing, so a machine that has everything is not touched.
@@ -11,7 +14,7 @@ BUILD    := build
 EXAMPLE  := examples/seagrass.txt
 SUDO     := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: run test bench deps configure build clean
+.PHONY: run test install bench deps configure build clean
 
 run: build
 	rm -rf $(BUILD)/run && mkdir -p $(BUILD)/run
@@ -20,6 +23,9 @@ run: build
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j2
+
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) $(if $(PREFIX),--prefix "$(PREFIX)")
 
 # The benchmark (bench/README.md), never part of 'make test': it builds its
 # own Release tree in build-bench/ and prints a table of times and memory.

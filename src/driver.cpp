@@ -3,6 +3,7 @@
 
 #include "datareader.h"
 #include "mlgtable.h"
+#include "progress.h"
 #include "reports.h"
 #include "simulation.h"
 
@@ -66,7 +67,9 @@ int runDataFiles(const std::vector<std::string>& paths) {
         }
         std::cout << "Reading file " << path << std::endl;
         DataReader reader(input);
-        const MLGTable table = buildAndSimulate(reader);
+        ProgressIndicator progress(std::cerr, standardErrorIsTerminal());
+        const MLGTable table = buildAndSimulate(reader, randomGenerator(), progress.callback());
+        progress.finish();
 
         const std::string runName = table.title().empty() ? path : table.title();
         const std::string simulationName = "simresults_" + runName + ".csv";

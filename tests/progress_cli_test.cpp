@@ -1,0 +1,257 @@
+// progress_cli_test.cpp                                          -*-C++-*-
+//
+// End-to-end test of the progress indicator: run the built program on a
+// data file whose simulations take a couple of seconds, once with standard
+// error on a pseudo-terminal and once with it in a file.  On the terminal
+// the indicator must appear and be erased again; in the file nothing of it
+// may appear; standard output and the result files must be the same byte
+// for byte.
+//
+// How long the simulations take depends on the machine and the build (a
+// sanitizer build is several times slower), so the number of simulated data
+// sets is calibrated first: doubled until a run takes a quarter of a second,
+// then scaled to about two seconds.
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+class ScratchFolder {
+    fs::path d_path;
+
+  public:
+    ScratchFolder() {
+        std::string pattern = (fs::temp_directory_path() / "psex-progress-XXXXXX").string();
+        d_path = ::mkdtemp(pattern.data());
+    }
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    ~ScratchFolder() {
+        std::error_code ignored;
+        fs::remove_all(d_path, ignored);
+    }
+    const fs::path& path() const { return d_path; }
+};
+
+// A diploid data file of 'sampleCount' samples at six loci with twelve
+// alleles each, drawn by a fixed linear congruential sequence; every tenth
+// sample repeats the one before it, so there are clones to judge.
+std::string dataFile(int sampleCount, long simulations) {
+    std::ostringstream out;
+    out << "PLOIDY=DIPLOID\nFREQUENCY=SAMPLE\nMODEL=HWE\nSIMULATIONS=" << simulations
+        << "\nLOCUSCOUNT=6\nLOCUSNAMES=A,B,C,D,E,F\nTITLE=progress\n\nSample";
+    for (const char* locus : {"A", "B", "C", "D", "E", "F"}) {
+        out << ',' << locus << "_1," << locus << "_2";
+    }
+    out << '\n';
+    std::uint32_t state = 12345;
+    std::vector<int> alleles(12);
+    for (int s = 0; s < sampleCount; ++s) {
+        if (s % 10 != 9) {
+            for (int& allele : alleles) {
+                state = state * 1664525u + 1013904223u;
+                allele = 100 + 2 * static_cast<int>((state >> 16) % 12);
+            }
+        }
+        out << 'S' << s;
+        for (const int allele : alleles) {
+            out << ',' << allele;
+        }
+        out << '\n';
+    }
+    return out.str();
+}
+
+struct RunResult {
+    std::string out;      // standard output
+    std::string err;      // standard error, as bytes (a terminal's included)
+    int status = -1;      //
+    double seconds = 0.0; // wall-clock time of the run
+};
+
+int exitStatus(int raw) {
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+}
+
+// Run the program on "data.txt" in 'folder' with both output streams in
+// files.
+RunResult runWithFiles(const fs::path& folder) {
+    const auto start = std::chrono::steady_clock::now();
+    const std::string command =
+        "cd '" + folder.string() + "' && exec '" PSEX_BINARY "' data.txt >stdout.txt 2>stderr.txt";
+    RunResult run;
+    run.status = exitStatus(std::system(command.c_str()));
+    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    run.out = readFile(folder / "stdout.txt");
+    run.err = readFile(folder / "stderr.txt");
+    fs::remove(folder / "stdout.txt");
+    fs::remove(folder / "stderr.txt");
+    return run;
+}
+
+// Run the program on "data.txt" in 'folder' with standard error on a new
+// pseudo-terminal and standard output in a file.  Return false when no
+// pseudo-terminal can be had.
+bool runOnTerminal(const fs::path& folder, RunResult& run) {
+    const std::string outPath = (folder / "stdout.txt").string();
+    const auto start = std::chrono::steady_clock::now();
+    int master = -1;
+    const pid_t child = ::forkpty(&master, nullptr, nullptr, nullptr);
+    if (child < 0) {
+        return false;
+    }
+    if (child == 0) {
+        const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (out < 0 || ::dup2(out, STDOUT_FILENO) < 0 || ::chdir(folder.c_str()) != 0) {
+            ::_exit(126);
+        }
+        ::close(out);
+        ::execl(PSEX_BINARY, PSEX_BINARY, "data.txt", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = ::read(master, buffer, sizeof buffer);
+        if (got > 0) {
+            run.err.append(buffer, static_cast<std::size_t>(got));
+        } else if (got < 0 && errno == EINTR) {
+            continue;
+        } else {
+            break; // EIO once the program has closed the terminal
+        }
+    }
+    int raw = 0;
+    ::waitpid(child, &raw, 0);
+    ::close(master);
+    run.status = exitStatus(raw);
+    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    run.out = readFile(outPath);
+    fs::remove(outPath);
+    return true;
+}
+
+// What a terminal shows after receiving the specified 'bytes', line by
+// line: a carriage return moves to the start of the line, a line feed to
+// the next line, any other character is written over the one at the
+// cursor.  Trailing blanks of each line and a last empty line are dropped.
+std::vector<std::string> screen(const std::string& bytes) {
+    std::vector<std::string> lines(1);
+    std::size_t cursor = 0;
+    for (const char c : bytes) {
+        if (c == '\r') {
+            cursor = 0;
+        } else if (c == '\n') {
+            lines.emplace_back();
+            cursor = 0;
+        } else {
+            std::string& line = lines.back();
+            if (cursor < line.size()) {
+                line[cursor] = c;
+            } else {
+                line.append(cursor - line.size(), ' ');
+                line += c;
+            }
+            ++cursor;
+        }
+    }
+    for (std::string& line : lines) {
+        line.erase(line.find_last_not_of(' ') + 1);
+    }
+    if (lines.back().empty()) {
+        lines.pop_back();
+    }
+    return lines;
+}
+
+TEST(ProgressOnTerminal, AppearsIsErasedAndChangesNoOutput) {
+    const int sampleCount = 1500;
+
+    // Calibrate: the number of simulated data sets that takes about 2 s.
+    ScratchFolder calibration;
+    long simulations = 2;
+    double seconds = 0.0;
+    for (;;) {
+        std::ofstream(calibration.path() / "data.txt") << dataFile(sampleCount, simulations);
+        const RunResult run = runWithFiles(calibration.path());
+        ASSERT_EQ(0, run.status) << run.err;
+        seconds = run.seconds;
+        if (seconds >= 0.25 || simulations >= (1L << 24)) {
+            break;
+        }
+        simulations *= 2;
+    }
+
+    // A run that ends up shorter than planned (the machine was busier while
+    // calibrating) is repeated with twice as many data sets.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        simulations = std::max(2L, std::lround(static_cast<double>(simulations) * 2.0 / seconds));
+        SCOPED_TRACE("SIMULATIONS=" + std::to_string(simulations));
+        const std::string data = dataFile(sampleCount, simulations);
+
+        ScratchFolder withFiles;
+        std::ofstream(withFiles.path() / "data.txt") << data;
+        const RunResult plain = runWithFiles(withFiles.path());
+
+        ScratchFolder withTerminal;
+        std::ofstream(withTerminal.path() / "data.txt") << data;
+        RunResult terminal;
+        if (!runOnTerminal(withTerminal.path(), terminal)) {
+            GTEST_SKIP() << "no pseudo-terminal available";
+        }
+        if (terminal.seconds < 1.5) {
+            seconds = terminal.seconds;
+            continue;
+        }
+
+        // With standard error in a file, nothing of the indicator appears.
+        EXPECT_EQ(0, plain.status);
+        EXPECT_EQ("Reading file data.txt\nResults are written to 'simresults_progress.csv'.\n",
+                  plain.out);
+        EXPECT_EQ("", plain.err);
+
+        // On the terminal it appeared, and was erased: the screen shows what
+        // the program wrote to standard error otherwise (nothing).
+        EXPECT_NE(std::string::npos, terminal.err.find("\rSimulating "));
+        EXPECT_NE(std::string::npos, terminal.err.find(" left\r"));
+        EXPECT_EQ(screen(plain.err), screen(terminal.err)) << terminal.err;
+
+        // Standard output, status and result files are the same.
+        EXPECT_EQ(plain.status, terminal.status);
+        EXPECT_EQ(plain.out, terminal.out);
+        for (const char* name : {"simresults_progress.csv", "fulltable_progress.csv"}) {
+            const std::string expected = readFile(withFiles.path() / name);
+            EXPECT_FALSE(expected.empty()) << name;
+            EXPECT_EQ(expected, readFile(withTerminal.path() / name)) << name;
+        }
+        return;
+    }
+    FAIL() << "the runs never took a second and a half; last: " << seconds << " s";
+}
+
+} // namespace
