@@ -397,10 +397,11 @@ MLGTable buildTable(DataReader& reader) {
     // A table whose columns do not fit holds no samples.  Its loci are only
     // listed in the report, so a locus count far beyond anything the file
     // holds (2000000000, say) must not size it: it keeps at most as many
-    // loci as the column-name line has names or LOCUSNAMES has pieces.
+    // loci as the column-name line has names or LOCUSNAMES has pieces, and
+    // always the one locus of the default count (a file without columns).
     std::uint32_t lociHeld = locusCount;
     if (!columnsFit) {
-        const std::size_t bound = std::max<std::size_t>(reader.columnCount(), names.size());
+        const std::size_t bound = std::max<std::size_t>({reader.columnCount(), names.size(), 1});
         lociHeld = static_cast<std::uint32_t>(std::min<std::size_t>(locusCount, bound));
     }
 
