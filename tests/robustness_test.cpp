@@ -27,6 +27,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <random>
 #include <set>
 #include <sstream>
 #include <string>
@@ -513,6 +514,43 @@ TEST(HostileInput, AnalysesAMillionDataLines) {
     EXPECT_EQ("\n\n", fullTable.substr(at));
 }
 
+// Disabled: a genotype table kept as a sorted list takes time quadratic in
+// the number of distinct genotypes when they come in no particular order
+// (about 15 minutes for these), and so does the simulated data set of the
+// same size.  Enable it once both grow in n log n.
+TEST(HostileInput, DISABLED_AnalysesAMillionDistinctDataLinesInAnyOrder) {
+    // Two haploid loci of 1000 alleles each: every one of the 1,000,000
+    // combinations once, shuffled.  Every MLG is a single sample.
+    constexpr int k_alleles = 1000;
+    constexpr int k_samples = k_alleles * k_alleles;
+    std::vector<int> order(k_samples);
+    for (int i = 0; i < k_samples; ++i) {
+        order[i] = i;
+    }
+    std::mt19937 shuffler(12345);
+    std::shuffle(order.begin(), order.end(), shuffler);
+    std::string data = "PLOIDY=1\nLOCUSCOUNT=2\nSIMULATIONS=1\n\nS,a,b\n";
+    for (const int i : order) {
+        data += 's' + std::to_string(i) + ',' + std::to_string(i / k_alleles) + ',' +
+                std::to_string(i % k_alleles) + '\n';
+    }
+    const RunResult run = runOnData(data);
+    EXPECT_EQ(0, run.status);
+    EXPECT_EQ("", run.err);
+    ASSERT_EQ(1u, run.files.count("simresults_data.txt.csv"));
+    const std::string n = std::to_string(k_samples);
+    EXPECT_NE(std::string::npos, run.files.at("simresults_data.txt.csv")
+                                     .find("\nG," + n + "\nN," + n + "\nR,1\nPd,1\nSingle MLGs," +
+                                           n + "\nClonal MLGs,0\n"));
+    // The MLGs in ascending order of their alleles, one line each.
+    const std::string& fullTable = run.files.at("fulltable_data.txt.csv");
+    EXPECT_EQ(k_samples + 5, std::count(fullTable.begin(), fullTable.end(), '\n'));
+    const std::string last = std::to_string(k_alleles - 1);
+    EXPECT_NE(std::string::npos, fullTable.find("\ns0,MLG_1,\"-\",\"-\",0,0\n"));
+    EXPECT_NE(std::string::npos, fullTable.find("\ns" + std::to_string(k_samples - 1) + ",MLG_" +
+                                                n + ",\"-\",\"-\"," + last + ',' + last + '\n'));
+}
+
 TEST(HostileInput, SaturatesHugeAlleleValuesAtTheIntegerLimits) {
     // Allele fields beyond the 32-bit range read as the nearest limit, just
     // as if the limits were written; sign and leading blanks are accepted.
@@ -551,12 +589,16 @@ TEST(HostileInput, TakesHugeAndNegativeHeaderCountsWithoutSizingAnythingByThem) 
     EXPECT_NE(std::string::npos,
               huge.files.at("simresults_data.txt.csv").find("\nLOCUSCOUNT,99999999999999999999\n"));
 
-    const RunResult negative = runOnData("PLOIDY=2\nLOCUSCOUNT=-99999999999999999999\n"
+    const RunResult negative = runOnData("PLOIDY=-99999999999999999999\n"
+                                         "LOCUSCOUNT=-99999999999999999999\n"
                                          "SIMULATIONS=-99999999999999999999\n\n"
                                          "S,a,b\nx,1,1\ny,1,1\n",
                                          smallAddressSpace);
     EXPECT_EQ(0, negative.status);
-    EXPECT_EQ("error: LOCUSCOUNT is unspecified, assuming 1.\n"
+    EXPECT_EQ("error: only HAPLOID and DIPLOID are supported for now "
+              "(not '-99999999999999999999').\n"
+              "error: PLOIDY is unspecified, assuming DIPLOID.\n"
+              "error: LOCUSCOUNT is unspecified, assuming 1.\n"
               "error: SIMULATIONS is unspecified, assuming 1000.\n",
               negative.err);
     // Two equal samples of one allele: every simulated data set repeats
@@ -566,16 +608,23 @@ TEST(HostileInput, TakesHugeAndNegativeHeaderCountsWithoutSizingAnythingByThem) 
 }
 
 TEST(HostileInput, RefusesATitleWithANulByteAsAFileName) {
-    // No file name can hold a NUL byte; the name must not be cut short at
-    // it either (that would write "simresults_a").
+    // No file name can hold a NUL byte.  Nor may the name be cut short at
+    // it: that would warn about and overwrite the files "simresults_a" and
+    // "fulltable_a".
     static const char k_data[] = "TITLE=a\0b\nPLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=2\n\nS,a\nx,1\n";
     static const char k_errors[] = "error: cannot write output file 'simresults_a\0b.csv'.\n"
                                    "error: cannot write output file 'fulltable_a\0b.csv'.\n";
-    const RunResult run = runOnData(std::string(k_data, sizeof k_data - 1));
+    ScratchFolder folder;
+    writeFile(folder / "data.txt", std::string(k_data, sizeof k_data - 1));
+    writeFile(folder / "simresults_a", "other\n");
+    writeFile(folder / "fulltable_a", "other\n");
+    const RunResult run = runPsex(folder.path(), {"data.txt"}, {"data.txt"});
     EXPECT_EQ(1, run.status);
     EXPECT_EQ("Reading file data.txt\n", run.out);
     EXPECT_EQ(std::string(k_errors, sizeof k_errors - 1), run.err);
-    EXPECT_TRUE(run.files.empty());
+    EXPECT_EQ((std::map<std::string, std::string>{{"fulltable_a", "other\n"},
+                                                  {"simresults_a", "other\n"}}),
+              run.files);
 }
 
 // ---- failing disks ----
