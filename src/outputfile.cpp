@@ -129,6 +129,23 @@ bool existingPermissions(const std::string& name, mode_t* permissions) {
     return true;
 }
 
+// Create a new file for the result file of the specified 'name' under a
+// temporary name with the specified 'permissions', load the specified
+// 'temporaryName' with that name, and return the descriptor open for
+// writing, or -1 when no file can be created there.
+int createTemporaryFile(const std::string& name, mode_t permissions, std::string* temporaryName) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        *temporaryName = temporaryNameFor(name, nameSeed());
+        const int descriptor =
+            ::open(temporaryName->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                   permissions);
+        if (descriptor >= 0 || errno != EEXIST) {
+            return descriptor;
+        }
+    }
+    return -1; // a hundred names taken: something else is going on
+}
+
 } // namespace
 
 // ---- the stream buffer ----
@@ -216,21 +233,27 @@ OutputFile::OutputFile(const std::string& name) : d_name(name), d_stream(nullptr
     mode_t permissions = 0666; // less the umask, as for any new file
     const bool keepPermissions = existingPermissions(name, &permissions);
 
-    int descriptor = -1;
-    for (int attempt = 0; attempt < 100 && descriptor < 0; ++attempt) {
-        d_temporaryName = temporaryNameFor(name, nameSeed());
-        descriptor = ::open(d_temporaryName.c_str(),
-                            O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, permissions);
-        if (descriptor < 0 && errno != EEXIST) {
-            break;
-        }
+    // A signal between creating the file and listing its name for the
+    // handler would leave the file behind: hold the signals back until the
+    // name is listed.
+    sigset_t cleaned;
+    sigset_t previous;
+    sigemptyset(&cleaned);
+    for (const int signalNumber : k_cleanedSignals) {
+        sigaddset(&cleaned, signalNumber);
     }
+    ::sigprocmask(SIG_BLOCK, &cleaned, &previous);
+
+    const int descriptor = createTemporaryFile(name, permissions, &d_temporaryName);
+    if (descriptor >= 0) {
+        d_slot = registerTemporaryName(d_temporaryName.c_str());
+    }
+    ::sigprocmask(SIG_SETMASK, &previous, nullptr);
     if (descriptor < 0) {
         d_temporaryName.clear();
         d_stream.setstate(std::ios::badbit);
         return;
     }
-    d_slot = registerTemporaryName(d_temporaryName.c_str());
     if (keepPermissions) {
         ::fchmod(descriptor, permissions); // the umask does not apply here
     }

@@ -828,4 +828,58 @@ TEST(FailingDisk, ReportsAMissingFolderAndGoesOn) {
               stopped.err);
 }
 
+// ---- interruption ----
+
+TEST(Interruption, LeavesEitherTheOlderOrTheCompleteFileAndNoTemporaryOne) {
+    // The run is stopped by a signal as soon as the temporary file of the
+    // full table shows up.  Whenever the signal lands, the folder must hold
+    // the older full table or the complete new one, and no temporary file.
+    std::string data = "PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=1\nTITLE=run\n\nSample,a\n";
+    for (int i = 0; i < 100'000; ++i) {
+        data += "sample" + std::to_string(i) + ',' + std::to_string(1 + i % 4) + '\n';
+    }
+    ScratchFolder reference;
+    writeFile(reference / "data.txt", data);
+    const RunResult complete = runPsex(reference.path(), {"data.txt"}, {"data.txt"});
+    ASSERT_EQ(0, complete.status);
+    const std::string newTable = complete.files.at("fulltable_run.csv");
+
+    int stoppedWhileWriting = 0;
+    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+        ScratchFolder folder;
+        writeFile(folder / "data.txt", data);
+        writeFile(folder / "fulltable_run.csv", "older\n");
+        const pid_t child = ::fork();
+        if (child == 0) {
+            const int null = ::open("/dev/null", O_WRONLY);
+            ::dup2(null, 1);
+            ::dup2(null, 2);
+            if (::chdir(folder.path().c_str()) == 0) {
+                ::execl(PSEX_BINARY, PSEX_BINARY, "data.txt", static_cast<char*>(nullptr));
+            }
+            ::_exit(121);
+        }
+        int status = 0;
+        bool seen = false;
+        while (!seen && ::waitpid(child, &status, WNOHANG) == 0) {
+            for (const std::string& name : folder.names()) {
+                seen = seen || name.rfind(".fulltable_run.csv.tmp", 0) == 0;
+            }
+        }
+        if (seen) {
+            ::kill(child, signalNumber);
+            ::waitpid(child, &status, 0);
+            stoppedWhileWriting += WIFSIGNALED(status) && WTERMSIG(status) == signalNumber;
+        }
+        for (const std::string& name : folder.names()) {
+            EXPECT_NE('.', name[0]) << name << " left behind, signal " << signalNumber;
+        }
+        const std::string table = readFile(folder / "fulltable_run.csv");
+        EXPECT_TRUE(table == "older\n" || table == newTable) << "signal " << signalNumber;
+    }
+    // Writing 100,000 lines takes long enough to be caught most of the time;
+    // the checks above hold whether or not it was.
+    RecordProperty("stoppedWhileWriting", stoppedWhileWriting);
+}
+
 } // namespace
