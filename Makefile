@@ -1,28 +1,38 @@
 # Two commands on a fresh Debian machine:
 #   make run    install what is missing, build, run psex on the shipped example
-#   make test   the same set-up, then the whole test suite
+#   make test   the same set-up, then the whole test suite, twice: in the
+#               normal build, and in a clang build with AddressSanitizer and
+#               UndefinedBehaviorSanitizer that also holds the fuzz target,
+#               which replays its corpus (tests/fuzz/README.md)
 # and then, to install the program and its manual page:
 #   make install                  into /usr/local (or PREFIX=/some/where)
 #   make install DESTDIR=/stage   the same tree below /stage, for packaging
 # and, for measuring speed and memory only: 'make bench' (bench/README.md)
 #
 # Only Debian's packages are used.  'apt-get update' runs only when a package
-# is missing, so a machine that has everything is not touched.
+# is missing, so a machine that has everything is not touched.  The tests
+# also need python3 (the independent checker of tests/tools) and clang with
+# its sanitizer and fuzzer runtimes.
 
-PACKAGES := cmake ninja-build g++ libboost-dev libgtest-dev python3
-BUILD    := build
-EXAMPLE  := examples/seagrass.txt
-SUDO     := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+PACKAGES      := cmake ninja-build g++ libboost-dev libgtest-dev
+TEST_PACKAGES := python3 clang libclang-rt-14-dev
+BUILD         := build
+SANITIZE      := build-sanitize
+EXAMPLE       := examples/seagrass.txt
+SUDO          := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+# No test may hang a CI run: one that takes this long has failed.
+CTEST         := ctest --output-on-failure -j2 --timeout 600
 
-.PHONY: run test install bench deps configure build clean
+.PHONY: run test install bench deps test-deps configure build sanitize-configure sanitize clean
 
 run: build
 	rm -rf $(BUILD)/run && mkdir -p $(BUILD)/run
 	cd $(BUILD)/run && ../psex ../../$(EXAMPLE)
 	@echo "Result files are in $(BUILD)/run:" && ls $(BUILD)/run
 
-test: build
-	ctest --test-dir $(BUILD) --output-on-failure -j2
+test: test-deps build sanitize
+	$(CTEST) --test-dir $(BUILD)
+	$(CTEST) --test-dir $(SANITIZE)
 
 install: build
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) $(if $(PREFIX),--prefix "$(PREFIX)")
@@ -32,12 +42,14 @@ install: build
 # Options go in BENCH_ARGS, for example: make bench BENCH_ARGS=--quick
 BENCH_ARGS :=
 bench: build
-	@$(MAKE) --no-print-directory deps PACKAGES=time
+	$(call install-missing,time)
 	bench/run.sh $(BENCH_ARGS)
 
-deps:
+# install-missing: install those of the packages named in $(1) that are not
+# installed yet.
+define install-missing
 	@missing=""; \
-	for p in $(PACKAGES); do \
+	for p in $(1); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
@@ -45,6 +57,13 @@ deps:
 	  $(SUDO) apt-get update && \
 	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y --no-install-recommends $$missing; \
 	fi
+endef
+
+deps:
+	$(call install-missing,$(PACKAGES))
+
+test-deps: deps
+	$(call install-missing,$(TEST_PACKAGES))
 
 configure: deps
 	@[ -f $(BUILD)/build.ninja ] || cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release
@@ -52,5 +71,12 @@ configure: deps
 build: configure
 	cmake --build $(BUILD)
 
+sanitize-configure: test-deps
+	@[ -f $(SANITIZE)/build.ninja ] || CXX=clang++ cmake -S . -B $(SANITIZE) -G Ninja \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPSEX_SANITIZE=ON -DPSEX_FUZZ=ON
+
+sanitize: sanitize-configure
+	cmake --build $(SANITIZE)
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(SANITIZE)

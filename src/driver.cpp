@@ -3,6 +3,7 @@
 
 #include "datareader.h"
 #include "mlgtable.h"
+#include "outputfile.h"
 #include "progress.h"
 #include "reports.h"
 #include "simulation.h"
@@ -11,14 +12,25 @@
 
 #include <fstream>
 #include <iostream>
+#include <ostream>
 
 namespace psex {
 
 namespace {
 
 bool exists(const std::string& name) {
+    // A name with a NUL byte (from a TITLE, say) names no file; the system
+    // call would see only the part before the NUL.
     struct stat status;
-    return ::stat(name.c_str(), &status) == 0;
+    return name.find('\0') == std::string::npos && ::stat(name.c_str(), &status) == 0;
+}
+
+// Return whether the data file at the specified 'path', already opened as
+// the specified 'input', can be read as a file.  A folder opens as a stream
+// like a file does, but it holds no data file.
+bool isReadable(const std::ifstream& input, const std::string& path) {
+    struct stat status;
+    return input && !(::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode));
 }
 
 void warnIfExists(const std::string& name) {
@@ -27,7 +39,7 @@ void warnIfExists(const std::string& name) {
     }
 }
 
-void writeSimulationResultsFile(std::ofstream& out, const std::string& path, const MLGTable& table,
+void writeSimulationResultsFile(std::ostream& out, const std::string& path, const MLGTable& table,
                                 const DataReader& reader) {
     out << "Datafile," << path << std::endl << std::endl;
     writeSimulationResults(table, out);
@@ -39,18 +51,18 @@ void writeSimulationResultsFile(std::ofstream& out, const std::string& path, con
     out << std::endl;
 }
 
-void writeFullTableFile(std::ofstream& out, const std::string& path, const MLGTable& table) {
+void writeFullTableFile(std::ostream& out, const std::string& path, const MLGTable& table) {
     out << "Datafile," << path << std::endl << std::endl;
     writeFullTable(table, out);
     out << std::endl << std::endl;
 }
 
-// Return whether the file behind the specified 'out' was written completely;
-// report it on standard error when not.
-bool closeAndCheck(std::ofstream& out, const std::string& name) {
-    out.close();
-    if (out.fail()) {
-        std::cerr << "error: cannot write output file '" << name << "'." << std::endl;
+// Put the result file behind the specified 'out' in place and return whether
+// that worked; report it on standard error when not.  A failed file leaves
+// no trace: an older file of that name stays as it was.
+bool commitAndCheck(OutputFile& out) {
+    if (!out.commit()) {
+        std::cerr << "error: cannot write output file '" << out.name() << "'." << std::endl;
         return false;
     }
     return true;
@@ -62,7 +74,7 @@ int runDataFiles(const std::vector<std::string>& paths) {
     bool allWritten = true;
     for (const std::string& path : paths) {
         std::ifstream input(path);
-        if (!input) {
+        if (!isReadable(input, path)) {
             return 2;
         }
         std::cout << "Reading file " << path << std::endl;
@@ -77,13 +89,16 @@ int runDataFiles(const std::vector<std::string>& paths) {
         warnIfExists(simulationName);
         warnIfExists(fullTableName);
 
-        std::ofstream simulationOut(simulationName);
-        writeSimulationResultsFile(simulationOut, path, table, reader);
-        std::ofstream fullTableOut(fullTableName);
-        writeFullTableFile(fullTableOut, path, table);
-
-        const bool simulationWritten = closeAndCheck(simulationOut, simulationName);
-        const bool fullTableWritten = closeAndCheck(fullTableOut, fullTableName);
+        // Each file is written under a temporary name and renamed into place
+        // once complete, so a failed write never leaves half a file.  The
+        // first is put in place before the second is written: on a nearly
+        // full disk the second must not take the room that the first needs.
+        OutputFile simulationOut(simulationName);
+        writeSimulationResultsFile(simulationOut.stream(), path, table, reader);
+        const bool simulationWritten = commitAndCheck(simulationOut);
+        OutputFile fullTableOut(fullTableName);
+        writeFullTableFile(fullTableOut.stream(), path, table);
+        const bool fullTableWritten = commitAndCheck(fullTableOut);
         if (simulationWritten && fullTableWritten) {
             std::cout << "Results are written to '" << simulationName << "'." << std::endl;
         } else {

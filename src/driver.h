@@ -10,6 +10,10 @@
 // "fulltable_<run name>.csv".  The files are processed in order, each to the
 // end before the next is opened, and the random stream of the simulations
 // runs on from one file to the next.
+//
+// A result file appears only complete: it is written under a temporary name
+// in its folder and renamed into place at the end (see 'OutputFile'), so a
+// failed write leaves an older file of that name as it was.
 
 #include <string>
 #include <vector>
@@ -21,7 +25,8 @@ int runDataFiles(const std::vector<std::string>& paths);
 // exit status: 0 when every file was analysed and both of its result files
 // were written, 1 when some result file could not be written (the other
 // files are still processed), and 2 at once when a data file cannot be
-// opened (nothing more is done).
+// opened (nothing more is done); a folder counts as a file that cannot be
+// opened.
 
 } // namespace psex
 

@@ -56,6 +56,16 @@ class MLGTable {
 
     void setTitle(const std::string& title) { d_title = title; }
 
+    void limitSimulations(std::int32_t maximum) {
+        if (d_simulations > maximum) {
+            d_simulations = maximum;
+        }
+    }
+    // Lower the number of simulated data sets to the specified 'maximum'
+    // when the table asks for more.  For callers that analyse arbitrary
+    // input and must keep the simulation cheap whatever SIMULATIONS says,
+    // such as the fuzz target; the program itself never limits it.
+
     void addSample(const MLGTuple& tuple);
     // Add the samples of the specified 'tuple' (normally one): they join the
     // equal MLG or found a new one at its place in the sorted list.  Allele

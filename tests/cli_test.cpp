@@ -11,6 +11,8 @@
 //   expected/files/   every file the run must leave besides the inputs,
 //                     with its exact content; no other file may appear.
 
+#include "scratchfolder.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -30,29 +32,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
-// A fresh folder under the system's temporary folder, removed afterwards.
-class ScratchFolder {
-    fs::path d_path;
-
-  public:
-    ScratchFolder() {
-        std::string pattern = (fs::temp_directory_path() / "psex-cli-XXXXXX").string();
-        d_path = ::mkdtemp(pattern.data());
-    }
-    ~ScratchFolder() {
-        std::error_code ignored;
-        fs::permissions(d_path, fs::perms::owner_all, fs::perm_options::add, ignored);
-        fs::remove_all(d_path, ignored);
-    }
-    const fs::path& path() const { return d_path; }
-};
+using psex::test::readFile;
+using psex::test::ScratchFolder;
 
 struct RunResult {
     std::string out;

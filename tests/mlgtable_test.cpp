@@ -585,6 +585,18 @@ TEST(BuildTable, BoundsTheLociOfAnAbsurdLocusCount) {
     EXPECT_EQ(10000u, widest.table.loci().size());
 }
 
+TEST(BuildTable, KeepsTheDefaultLocusOfAFileWithoutColumns) {
+    // An empty column-name line names nothing, yet the one locus of the
+    // default count is listed in the reports as an unnamed locus.
+    const Built empty = build("PLOIDY=2\nSIMULATIONS=1\n\n\n");
+    EXPECT_EQ("error: LOCUSCOUNT is unspecified, assuming 1.\n"
+              "error: not enough columns in table according to ploidy and locus count "
+              "(should be: 3 has: 0).\n",
+              empty.err);
+    EXPECT_EQ(1u, empty.table.loci().size());
+    EXPECT_EQ(1u, empty.table.locusCount());
+}
+
 TEST(BuildTable, NamesLociFromLocusNames) {
     const Built four = build("PLOIDY=1\nLOCUSCOUNT=2\nSIMULATIONS=1\n"
                              "LOCUSNAMES=L1,L2,L3,L4\n\nS,a,b\nx,1,2\n");

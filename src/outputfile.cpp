@@ -1,0 +1,294 @@
+// outputfile.cpp                                                 -*-C++-*-
+#include "outputfile.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <streambuf>
+#include <vector>
+
+namespace psex {
+
+namespace {
+
+// ---- removing temporary files when a signal ends the process ----
+
+// The names of the temporary files that exist now.  A signal handler reads
+// them, so they are plain pointers behind lock-free atomics; the driver has
+// at most two result files open at a time.
+constexpr int k_slotCount = 8;
+std::atomic<const char*> g_temporaryNames[k_slotCount];
+static_assert(std::atomic<const char*>::is_always_lock_free);
+
+const int k_cleanedSignals[] = {SIGHUP, SIGINT, SIGPIPE, SIGTERM};
+
+extern "C" void removeTemporaryFilesAndResignal(int signalNumber) {
+    // Only async-signal-safe calls here.  The handler was installed with
+    // SA_RESETHAND, so the signal raised again takes its default action (it
+    // is delivered once the handler returns) and ends the process as it
+    // would have without the handler.
+    for (auto& slot : g_temporaryNames) {
+        if (const char* name = slot.load()) {
+            ::unlink(name);
+        }
+    }
+    ::raise(signalNumber);
+}
+
+void prepareProcessOnce() {
+    static bool prepared = false;
+    if (prepared) {
+        return;
+    }
+    prepared = true;
+    for (const int signalNumber : k_cleanedSignals) {
+        struct sigaction current = {};
+        // A signal that the caller ignores or handles keeps that meaning.
+        if (::sigaction(signalNumber, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
+            struct sigaction cleanup = {};
+            cleanup.sa_handler = removeTemporaryFilesAndResignal;
+            cleanup.sa_flags = SA_RESETHAND;
+            sigemptyset(&cleanup.sa_mask);
+            ::sigaction(signalNumber, &cleanup, nullptr);
+        }
+    }
+    struct sigaction current = {};
+    if (::sigaction(SIGXFSZ, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
+        ::signal(SIGXFSZ, SIG_IGN); // writes beyond the limit then fail with EFBIG
+    }
+}
+
+int registerTemporaryName(const char* name) {
+    for (int i = 0; i < k_slotCount; ++i) {
+        const char* expected = nullptr;
+        if (g_temporaryNames[i].compare_exchange_strong(expected, name)) {
+            return i;
+        }
+    }
+    return -1; // not cleaned on a signal; everything else works as usual
+}
+
+void unregisterTemporaryName(int slot) {
+    if (slot >= 0) {
+        g_temporaryNames[slot].store(nullptr);
+    }
+}
+
+// ---- naming and creating the temporary file ----
+
+// Longest file name (without its folder) that common file systems accept.
+constexpr std::size_t k_nameMax = 255;
+constexpr char k_temporarySuffix[] = ".tmp";
+constexpr std::size_t k_randomLength = 6;
+
+// A value that differs between processes and between calls, for the random
+// part of a temporary name.  The simulation's random stream must not be
+// touched: the results depend on every number drawn from it.
+std::uint64_t nameSeed() {
+    static std::uint64_t counter = 0;
+    std::uint64_t x = static_cast<std::uint64_t>(::getpid()) << 32;
+    x ^= static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    x += 0x9E3779B97F4A7C15ULL * ++counter;
+    // splitmix64 finalizer: spreads every input bit over the whole word
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
+    return x ^ (x >> 31);
+}
+
+// Return ".<base>.tmpXXXXXX" in the folder of the specified 'name', the base
+// shortened when needed so that the whole stays a valid file name length.
+std::string temporaryNameFor(const std::string& name, std::uint64_t seed) {
+    static const char k_letters[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    const std::size_t slash = name.rfind('/');
+    const std::size_t baseStart = slash == std::string::npos ? 0 : slash + 1;
+    const std::size_t room = k_nameMax - 1 - (sizeof k_temporarySuffix - 1) - k_randomLength;
+    std::string temporary =
+        name.substr(0, baseStart) + '.' + name.substr(baseStart, room) + k_temporarySuffix;
+    for (std::size_t i = 0; i < k_randomLength; ++i) {
+        temporary += k_letters[seed % (sizeof k_letters - 1)];
+        seed /= sizeof k_letters - 1;
+    }
+    return temporary;
+}
+
+// The permission bits for the new file: those of an existing regular file of
+// the specified 'name', so that replacing it keeps them.
+bool existingPermissions(const std::string& name, mode_t* permissions) {
+    struct stat status;
+    if (::stat(name.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        return false;
+    }
+    *permissions = status.st_mode & 0777;
+    return true;
+}
+
+// Create a new file for the result file of the specified 'name' under a
+// temporary name with the specified 'permissions', load the specified
+// 'temporaryName' with that name, and return the descriptor open for
+// writing, or -1 when no file can be created there.
+int createTemporaryFile(const std::string& name, mode_t permissions, std::string* temporaryName) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        *temporaryName = temporaryNameFor(name, nameSeed());
+        const int descriptor =
+            ::open(temporaryName->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                   permissions);
+        if (descriptor >= 0 || errno != EEXIST) {
+            return descriptor;
+        }
+    }
+    return -1; // a hundred names taken: something else is going on
+}
+
+} // namespace
+
+// ---- the stream buffer ----
+
+class OutputFile::Buffer : public std::streambuf {
+    // Collects the text and writes it to the temporary file in large pieces.
+    // A flush (every 'std::endl') writes nothing: the file is not visible
+    // under its result name before the commit, so writing line by line
+    // would only cost a system call per line.
+
+    // DATA
+    int d_descriptor;
+    std::vector<char> d_data;
+    bool d_failed = false;
+
+  public:
+    explicit Buffer(int descriptor) : d_descriptor(descriptor), d_data(1 << 16) {
+        setp(d_data.data(), d_data.data() + d_data.size());
+    }
+
+    Buffer(const Buffer&) = delete;
+    Buffer& operator=(const Buffer&) = delete;
+
+    ~Buffer() override { closeDescriptor(); }
+
+    bool writeOut() {
+        const char* next = pbase();
+        std::size_t left = static_cast<std::size_t>(pptr() - pbase());
+        while (left > 0 && !d_failed) {
+            const ssize_t written = ::write(d_descriptor, next, left);
+            if (written < 0) {
+                if (errno != EINTR) {
+                    d_failed = true;
+                }
+                continue;
+            }
+            next += written;
+            left -= static_cast<std::size_t>(written);
+        }
+        setp(d_data.data(), d_data.data() + d_data.size());
+        return !d_failed;
+    }
+
+    bool syncToDisk() {
+        // Some file systems cannot sync (EINVAL); their data are as safe as
+        // they get once written.
+        return ::fsync(d_descriptor) == 0 || errno == EINVAL;
+    }
+
+    bool closeDescriptor() {
+        if (d_descriptor < 0) {
+            return true;
+        }
+        const int descriptor = d_descriptor;
+        d_descriptor = -1;
+        // Network file systems report some write errors only here.  After
+        // EINTR the descriptor is closed all the same on Linux.
+        return ::close(descriptor) == 0 || errno == EINTR;
+    }
+
+  protected:
+    int_type overflow(int_type c) override {
+        if (!writeOut()) {
+            return traits_type::eof();
+        }
+        if (!traits_type::eq_int_type(c, traits_type::eof())) {
+            *pptr() = traits_type::to_char_type(c);
+            pbump(1);
+        }
+        return traits_type::not_eof(c);
+    }
+
+    int sync() override { return d_failed ? -1 : 0; }
+};
+
+// ---- OutputFile ----
+
+OutputFile::OutputFile(const std::string& name) : d_name(name), d_stream(nullptr) {
+    prepareProcessOnce();
+    // A name with a NUL byte, or one that ends in a folder, names no file.
+    if (name.find('\0') != std::string::npos || name.empty() || name.back() == '/') {
+        d_stream.setstate(std::ios::badbit);
+        return;
+    }
+    mode_t permissions = 0666; // less the umask, as for any new file
+    const bool keepPermissions = existingPermissions(name, &permissions);
+
+    // A signal between creating the file and listing its name for the
+    // handler would leave the file behind: hold the signals back until the
+    // name is listed.
+    sigset_t cleaned;
+    sigset_t previous;
+    sigemptyset(&cleaned);
+    for (const int signalNumber : k_cleanedSignals) {
+        sigaddset(&cleaned, signalNumber);
+    }
+    ::sigprocmask(SIG_BLOCK, &cleaned, &previous);
+
+    const int descriptor = createTemporaryFile(name, permissions, &d_temporaryName);
+    if (descriptor >= 0) {
+        d_slot = registerTemporaryName(d_temporaryName.c_str());
+    }
+    ::sigprocmask(SIG_SETMASK, &previous, nullptr);
+    if (descriptor < 0) {
+        d_temporaryName.clear();
+        d_stream.setstate(std::ios::badbit);
+        return;
+    }
+    if (keepPermissions) {
+        ::fchmod(descriptor, permissions); // the umask does not apply here
+    }
+    d_buffer = std::make_unique<Buffer>(descriptor);
+    d_stream.rdbuf(d_buffer.get());
+}
+
+OutputFile::~OutputFile() {
+    d_stream.rdbuf(nullptr);
+    d_buffer.reset();
+    if (!d_temporaryName.empty()) {
+        ::unlink(d_temporaryName.c_str());
+    }
+    unregisterTemporaryName(d_slot);
+}
+
+bool OutputFile::commit() {
+    if (!d_buffer) {
+        return false;
+    }
+    bool written = d_stream.good() && d_buffer->writeOut() && d_buffer->syncToDisk();
+    written = d_buffer->closeDescriptor() && written;
+    d_stream.rdbuf(nullptr); // the stream is done; nothing more may go in
+    d_buffer.reset();
+    if (written && ::rename(d_temporaryName.c_str(), d_name.c_str()) == 0) {
+        unregisterTemporaryName(d_slot);
+        d_slot = -1;
+        d_temporaryName.clear();
+        return true;
+    }
+    ::unlink(d_temporaryName.c_str());
+    unregisterTemporaryName(d_slot);
+    d_slot = -1;
+    d_temporaryName.clear();
+    return false;
+}
+
+} // namespace psex

@@ -1,0 +1,200 @@
+// outputfile_test.cpp                                            -*-C++-*-
+#include "outputfile.h"
+
+#include "scratchfolder.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <regex>
+#include <string>
+
+namespace {
+
+using psex::OutputFile;
+using psex::test::readFile;
+using psex::test::ScratchFolder;
+using psex::test::writeFile;
+using Names = std::set<std::string>;
+
+bool isTemporaryNameOf(const std::string& entry, const std::string& name) {
+    return std::regex_match(entry, std::regex("\\." + name + "\\.tmp[A-Za-z0-9]{6}"));
+}
+
+// Run the specified 'body' in a child process and return its wait status;
+// the child's exit code is what 'body' returns.
+template <class BODY>
+int inChild(BODY body) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::_exit(body());
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return status;
+}
+
+TEST(OutputFile, WritesUnderATemporaryNameUntilCommitted) {
+    ScratchFolder folder;
+    const std::string name = (folder / "simresults_x.csv").string();
+    OutputFile file(name);
+    file.stream() << "Datafile,x" << std::endl << std::endl;
+    ASSERT_TRUE(file.stream().good());
+
+    const Names before = folder.names();
+    ASSERT_EQ(1u, before.size());
+    EXPECT_TRUE(isTemporaryNameOf(*before.begin(), "simresults_x\\.csv")) << *before.begin();
+    EXPECT_EQ((folder / *before.begin()).string(), file.temporaryName());
+
+    EXPECT_TRUE(file.commit());
+    EXPECT_EQ(Names{"simresults_x.csv"}, folder.names());
+    EXPECT_EQ("Datafile,x\n\n", readFile(name));
+    EXPECT_EQ("", file.temporaryName());
+    EXPECT_EQ(name, file.name());
+}
+
+TEST(OutputFile, WritesTextLargerThanItsBufferCompletely) {
+    ScratchFolder folder;
+    std::string text;
+    for (int i = 0; text.size() < 3000000; ++i) {
+        text += "MLG" + std::to_string(i) + ",1,\"-\"\n";
+    }
+    OutputFile file((folder / "big.csv").string());
+    file.stream() << text;
+    ASSERT_TRUE(file.commit());
+    EXPECT_EQ(text, readFile(folder / "big.csv"));
+}
+
+TEST(OutputFile, ReplacesAnOlderFileOnlyWhenCommitted) {
+    ScratchFolder folder;
+    writeFile(folder / "r.csv", "older\n");
+    OutputFile file((folder / "r.csv").string());
+    file.stream() << "newer" << std::endl;
+    EXPECT_EQ("older\n", readFile(folder / "r.csv"));
+    EXPECT_TRUE(file.commit());
+    EXPECT_EQ("newer\n", readFile(folder / "r.csv"));
+    EXPECT_EQ(Names{"r.csv"}, folder.names());
+}
+
+TEST(OutputFile, LeavesNoTraceWhenNotCommitted) {
+    ScratchFolder folder;
+    writeFile(folder / "r.csv", "older\n");
+    {
+        OutputFile file((folder / "r.csv").string());
+        file.stream() << "newer" << std::endl;
+        EXPECT_EQ(2u, folder.names().size());
+    }
+    EXPECT_EQ(Names{"r.csv"}, folder.names());
+    EXPECT_EQ("older\n", readFile(folder / "r.csv"));
+}
+
+TEST(OutputFile, KeepsThePermissionsOfTheFileItReplaces) {
+    ScratchFolder folder;
+    const std::string name = (folder / "r.csv").string();
+    writeFile(name, "older\n");
+    ::chmod(name.c_str(), 0640);
+    OutputFile file(name);
+    file.stream() << "newer\n";
+    ASSERT_TRUE(file.commit());
+    struct stat status;
+    ASSERT_EQ(0, ::stat(name.c_str(), &status));
+    EXPECT_EQ(0640u, status.st_mode & 07777);
+
+    // A new file gets what any new file gets: read and write less the umask.
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    OutputFile fresh((folder / "new.csv").string());
+    ASSERT_TRUE(fresh.commit());
+    ASSERT_EQ(0, ::stat((folder / "new.csv").c_str(), &status));
+    EXPECT_EQ(0666u & ~mask, status.st_mode & 07777);
+}
+
+TEST(OutputFile, GivesALongNameAShortenedTemporaryName) {
+    // The temporary name adds 11 characters; a result name near the 255
+    // byte limit of a file name must still be writable.
+    ScratchFolder folder;
+    const std::string base = "simresults_" + std::string(240, 'n') + ".csv";
+    OutputFile file((folder / base).string());
+    file.stream() << "text\n";
+    const Names names = folder.names();
+    ASSERT_EQ(1u, names.size());
+    EXPECT_EQ(255u, names.begin()->size());
+    EXPECT_EQ(0u, names.begin()->find(".simresults_nnn"));
+    ASSERT_TRUE(file.commit());
+    EXPECT_EQ(Names{base}, folder.names());
+}
+
+TEST(OutputFile, FailsWithoutATraceWhereNoFileCanBeMade) {
+    ScratchFolder folder;
+    std::filesystem::create_directory(folder / "taken.csv");
+    const struct {
+        const char* what;
+        std::string name;
+    } k_cases[] = {
+        {"missing folder", (folder / "missing" / "r.csv").string()},
+        {"name of a folder", (folder / "taken.csv").string()},
+        {"NUL byte", (folder / std::string("a\0b.csv", 7)).string()},
+        {"name too long", (folder / (std::string(300, 'n') + ".csv")).string()},
+        {"empty name", ""},
+    };
+    for (const auto& c : k_cases) {
+        OutputFile file(c.name);
+        file.stream() << "text" << std::endl;
+        EXPECT_FALSE(file.commit()) << c.what;
+        EXPECT_EQ("", file.temporaryName()) << c.what;
+        EXPECT_EQ(Names{"taken.csv"}, folder.names()) << c.what;
+    }
+    EXPECT_TRUE(std::filesystem::is_directory(folder / "taken.csv"));
+    EXPECT_TRUE(std::filesystem::is_empty(folder / "taken.csv"));
+}
+
+TEST(OutputFile, FailsWithoutATraceWhenTheFileSizeLimitIsReached) {
+    // The limit stands in for a full disk: the write fails half-way.  The
+    // process must get the failure, not die of SIGXFSZ.
+    ScratchFolder folder;
+    const std::string name = (folder / "r.csv").string();
+    writeFile(name, "older\n");
+    const int status = inChild([&] {
+        const struct rlimit limit = {100000, 100000};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        OutputFile file(name);
+        for (int i = 0; i < 100000; ++i) {
+            file.stream() << "MLG" << i << ",1,\"-\"" << std::endl;
+        }
+        return file.commit() ? 0 : 3;
+    });
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(3, WEXITSTATUS(status));
+    EXPECT_EQ(Names{"r.csv"}, folder.names());
+    EXPECT_EQ("older\n", readFile(name));
+}
+
+TEST(OutputFile, RemovesItsTemporaryFileWhenASignalEndsTheProcess) {
+    for (const int signalNumber : {SIGHUP, SIGINT, SIGPIPE, SIGTERM}) {
+        ScratchFolder folder;
+        const std::string name = (folder / "r.csv").string();
+        writeFile(name, "older\n");
+        const int status = inChild([&] {
+            // Two files at once, as the program writes them.
+            OutputFile first(name);
+            OutputFile second((folder / "s.csv").string());
+            first.stream() << "newer" << std::endl;
+            if (folder.names().size() != 3) {
+                return 4;
+            }
+            ::raise(signalNumber);
+            return 5;
+        });
+        ASSERT_TRUE(WIFSIGNALED(status)) << "signal " << signalNumber << ", status " << status;
+        EXPECT_EQ(signalNumber, WTERMSIG(status));
+        EXPECT_EQ(Names{"r.csv"}, folder.names()) << "signal " << signalNumber;
+        EXPECT_EQ("older\n", readFile(name));
+    }
+}
+
+} // namespace

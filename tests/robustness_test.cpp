@@ -1,0 +1,883 @@
+// robustness_test.cpp                                            -*-C++-*-
+//
+// End-to-end tests of the built program against hostile and broken input
+// and against failing disks.  Each runs the program in fresh folders.
+//
+// Where the expected result cannot be written out by hand (a 100 MB sample
+// name, bytes that are not text), the test runs the program twice: on the
+// hostile file and on a plain twin that differs only in the hostile part,
+// and the two runs must agree byte for byte once that part is mapped.
+
+#include "scratchfolder.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <optional>
+#include <random>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using psex::test::readFile;
+using psex::test::ScratchFolder;
+using psex::test::writeFile;
+using Names = std::set<std::string>;
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool k_addressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool k_addressSanitizer = true;
+#else
+constexpr bool k_addressSanitizer = false;
+#endif
+#else
+constexpr bool k_addressSanitizer = false;
+#endif
+
+struct RunResult {
+    std::string out;
+    std::string err;
+    int status = -1;                          // exit status, or 128 + signal
+    std::map<std::string, std::string> files; // what the run left, by name
+};
+
+// Run the program with the specified 'arguments' in the specified 'folder'
+// and collect its console output, exit status and the regular files in
+// 'folder' afterwards (except those listed in 'inputs').  The optionally
+// specified 'prepare' runs in the child just before the program starts.
+RunResult runPsex(const fs::path& folder, const std::vector<std::string>& arguments,
+                  const Names& inputs = {}, const std::function<void()>& prepare = {}) {
+    ScratchFolder console;
+    const std::string outPath = (console / "stdout").string();
+    const std::string errPath = (console / "stderr").string();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (out < 0 || err < 0 || ::chdir(folder.c_str()) != 0) {
+            ::_exit(120);
+        }
+        ::dup2(out, 1);
+        ::dup2(err, 2);
+        if (prepare) {
+            prepare();
+        }
+        std::vector<char*> argv{const_cast<char*>(PSEX_BINARY)};
+        for (const std::string& argument : arguments) {
+            argv.push_back(const_cast<char*>(argument.c_str()));
+        }
+        argv.push_back(nullptr);
+        ::execv(PSEX_BINARY, argv.data());
+        ::_exit(121);
+    }
+    int raw = 0;
+    ::waitpid(child, &raw, 0);
+    RunResult result;
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+    result.out = readFile(outPath);
+    result.err = readFile(errPath);
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (entry.is_regular_file() && inputs.count(name) == 0) {
+            result.files[name] = readFile(entry.path());
+        }
+    }
+    return result;
+}
+
+// Run the program in a new folder holding one data file 'data.txt' with the
+// specified 'content'.
+RunResult runOnData(const std::string& content, const std::function<void()>& prepare = {}) {
+    ScratchFolder folder;
+    writeFile(folder / "data.txt", content);
+    return runPsex(folder.path(), {"data.txt"}, {"data.txt"}, prepare);
+}
+
+std::string repeated(const std::string& piece, std::size_t count) {
+    std::string text;
+    text.reserve(piece.size() * count);
+    for (std::size_t i = 0; i < count; ++i) {
+        text += piece;
+    }
+    return text;
+}
+
+std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
+    for (std::size_t at = text.find(from); at != std::string::npos;
+         at = text.find(from, at + to.size())) {
+        text.replace(at, from.size(), to);
+    }
+    return text;
+}
+
+void expectSameRun(const RunResult& expected, const RunResult& actual) {
+    EXPECT_EQ(expected.status, actual.status);
+    EXPECT_EQ(expected.out, actual.out);
+    EXPECT_EQ(expected.err, actual.err);
+    ASSERT_EQ(expected.files.size(), actual.files.size());
+    for (const auto& [name, content] : expected.files) {
+        ASSERT_EQ(1u, actual.files.count(name)) << name;
+        EXPECT_TRUE(content == actual.files.at(name)) << "result file " << name << " differs";
+    }
+}
+
+// ---- hostile and broken input ----
+
+TEST(HostileInput, ReadsAFileWithAByteOrderMarkLikeOneWithout) {
+    const std::string data = "PLOIDY=2\nLOCUSCOUNT=1\nLOCUSNAMES=A\nSIMULATIONS=5\n\n"
+                             "Sample,a1,a2\ns1,1,2\ns2,1,2\ns3,2,2\ns4,1,1\n";
+    const RunResult plain = runOnData(data);
+    const RunResult marked = runOnData("\xEF\xBB\xBF" + data);
+    // Without the skip, the mark would join the first key ("\xEF\xBB\xBFPLOIDY"),
+    // and PLOIDY would be reported missing.
+    EXPECT_EQ("", plain.err);
+    EXPECT_EQ("Reading file data.txt\nResults are written to 'simresults_data.txt.csv'.\n",
+              plain.out);
+    expectSameRun(plain, marked);
+}
+
+TEST(HostileInput, PassesNulBytesAndInvalidUtf8ThroughAsOrdinaryBytes) {
+    // Every hostile byte is an ordinary byte: its twin has an 'X' in its
+    // place, and the two runs agree once the same bytes are mapped to 'X'.
+    const std::string hostile[] = {std::string(1, '\0'), "\xFF", "\xFE", "\xC3", "\x80",
+                                   "\xED\xA0\x80"};
+    auto withBytes = [&](bool plain) {
+        auto b = [&](int i) { return plain ? std::string(hostile[i].size(), 'X') : hostile[i]; };
+        return "# comment " + b(0) + b(1) + "\n" + "PLOIDY=2\nLOCUSCOUNT=2\nSIMULATIONS=4\n" +
+               "LOCUSNAMES=A" + b(0) + ",B" + b(5) + "\n" + "NOTE" + b(2) + "=v" + b(0) + b(3) +
+               "\n" + "TITLE=run" + b(1) + b(4) + "\n\n" + "S" + b(0) + ",a,b,c" + b(1) + ",d\n" +
+               "s" + b(0) + "1,12" + b(0) + ",14,7,7\n" + "s" + b(5) + "2,12,14" + b(1) + ",7,7" +
+               b(3) + "\n" + b(0) + ",14,14,7,9\n" + "s4,12,12," + b(2) + "9,9\n";
+    };
+    // The hostile bytes never occur in what the program writes by itself
+    // (plain ASCII), so mapping each of them to 'X' undoes the difference.
+    auto mapped = [&](std::string text) {
+        for (char& c : text) {
+            for (const std::string& bytes : hostile) {
+                if (bytes.find(c) != std::string::npos) {
+                    c = 'X';
+                }
+            }
+        }
+        return text;
+    };
+    const RunResult plain = runOnData(withBytes(true));
+    RunResult raw = runOnData(withBytes(false));
+    ASSERT_EQ(0, plain.status);
+    ASSERT_EQ(2u, plain.files.size());
+    RunResult rawMapped;
+    rawMapped.status = raw.status;
+    rawMapped.out = mapped(raw.out);
+    rawMapped.err = mapped(raw.err);
+    for (const auto& [name, content] : raw.files) {
+        rawMapped.files[mapped(name)] = mapped(content);
+    }
+    expectSameRun(plain, rawMapped);
+    // The bytes themselves arrive: a NUL in a sample name, invalid UTF-8 in
+    // the file name taken from TITLE.
+    EXPECT_EQ(1u, raw.files.count("fulltable_run\xFF\x80.csv"));
+    EXPECT_NE(std::string::npos, raw.files["fulltable_run\xFF\x80.csv"].find(std::string("\ns\0"
+                                                                                         "1,MLG_",
+                                                                                         8)));
+}
+
+TEST(HostileInput, AnalysesAnEmptyFileAsAFileWithoutHeaderAndColumns) {
+    const RunResult run = runOnData("");
+    EXPECT_EQ(0, run.status);
+    EXPECT_EQ("Reading file data.txt\n"
+              "Error:1: end of file while parsing header variable.\n"
+              "Results are written to 'simresults_data.txt.csv'.\n",
+              run.out);
+    EXPECT_EQ("error: PLOIDY is unspecified, assuming DIPLOID.\n"
+              "error: LOCUSCOUNT is unspecified, assuming 1.\n"
+              "error: SIMULATIONS is unspecified, assuming 1000.\n"
+              "error: not enough columns in table according to ploidy and locus count "
+              "(should be: 3 has: 0).\n",
+              run.err);
+    // One unnamed diploid locus, no sample: every statistic that needs a
+    // sample is the dash cell, and no simulated data set has a repeat.
+    const std::string simulationResults = "Datafile,data.txt\n\n"
+                                          "MLG,n,PSex,Significance,Level,PGen,_0,_1\n"
+                                          "\n"
+                                          ",,,,,\n"
+                                          "Number of alleles,,,,0,\n"
+                                          "He,,,,1,\n"
+                                          "Ho,,,,\"-\",\n"
+                                          "Fis,,,,\"-\",\n"
+                                          "\n\n"
+                                          "Clonal Richness\n"
+                                          "G,0\nN,0\nR,\"-\"\nPd,\"-\"\n"
+                                          "Single MLGs,0\nClonal MLGs,0\n"
+                                          "\n"
+                                          "PValue(0.01),1,significance level,0\n"
+                                          "PValue(0.05),1,significance level,0\n"
+                                          "PValue(0.10),1,significance level,0\n"
+                                          "\n"
+                                          "Samplesize,0\nPValues,0\n"
+                                          "\n\n"
+                                          "Allele frequencies:\n"
+                                          "Locus \n"
+                                          "\n\n"
+                                          "PSex Values:\n"
+                                          "\n\n"
+                                          "\n\n"
+                                          "Specified parameters:\n"
+                                          "\n";
+    const std::string fullTable = "Datafile,data.txt\n\n"
+                                  "Sample,MLG,PSex,PValue,_0,_1\n"
+                                  "\n\n";
+    ASSERT_EQ(2u, run.files.size());
+    EXPECT_EQ(simulationResults, run.files.at("simresults_data.txt.csv"));
+    EXPECT_EQ(fullTable, run.files.at("fulltable_data.txt.csv"));
+}
+
+TEST(HostileInput, ReadsADataFileFromAFifo) {
+    const std::string data = "PLOIDY=1\nLOCUSCOUNT=2\nSIMULATIONS=3\n\n"
+                             "S,a,b\nx,1,2\ny,1,2\nz,1,3\n";
+    const RunResult fromFile = runOnData(data);
+
+    ScratchFolder folder;
+    const std::string fifo = (folder / "data.txt").string();
+    ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
+    const pid_t writer = ::fork();
+    if (writer == 0) {
+        const int out = ::open(fifo.c_str(), O_WRONLY); // waits for the reader
+        const bool complete =
+            out >= 0 && ::write(out, data.data(), data.size()) == ssize_t(data.size());
+        ::_exit(complete ? 0 : 1);
+    }
+    const RunResult fromFifo = runPsex(folder.path(), {"data.txt"}, {"data.txt"});
+    // Should the program not have opened the FIFO, the writer still waits:
+    // open it once for reading so that it can end.
+    const int unblock = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    int writerStatus = 0;
+    ::waitpid(writer, &writerStatus, 0);
+    if (unblock >= 0) {
+        ::close(unblock);
+    }
+    EXPECT_TRUE(WIFEXITED(writerStatus) && WEXITSTATUS(writerStatus) == 0);
+    expectSameRun(fromFile, fromFifo);
+}
+
+TEST(HostileInput, TreatsAFolderGivenAsDataFileAsAFileThatCannotBeOpened) {
+    ScratchFolder folder;
+    const std::string data = "PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=2\n\nS,a\nx,1\n";
+    writeFile(folder / "first.txt", data);
+    writeFile(folder / "last.txt", data);
+    fs::create_directory(folder / "folder.txt");
+    const Names inputs{"first.txt", "last.txt"};
+
+    const RunResult alone = runPsex(folder.path(), {"folder.txt"}, inputs);
+    EXPECT_EQ(2, alone.status);
+    EXPECT_EQ("", alone.out);
+    EXPECT_EQ("", alone.err);
+    EXPECT_TRUE(alone.files.empty());
+
+    // The first file is complete; nothing after the folder is processed.
+    const RunResult between =
+        runPsex(folder.path(), {"first.txt", "folder.txt", "last.txt"}, inputs);
+    EXPECT_EQ(2, between.status);
+    EXPECT_EQ("Reading file first.txt\nResults are written to 'simresults_first.txt.csv'.\n",
+              between.out);
+    EXPECT_EQ("", between.err);
+    EXPECT_EQ((Names{"fulltable_first.txt.csv", "simresults_first.txt.csv"}), [&] {
+        Names names;
+        for (const auto& entry : between.files) {
+            names.insert(entry.first);
+        }
+        return names;
+    }());
+    EXPECT_TRUE(fs::is_empty(folder / "folder.txt"));
+}
+
+TEST(HostileInput, StopsAtAMissingOrUnreadableDataFile) {
+    ScratchFolder folder;
+    const RunResult missing = runPsex(folder.path(), {"missing.txt"});
+    EXPECT_EQ(2, missing.status);
+    EXPECT_EQ("", missing.out);
+    EXPECT_EQ("", missing.err);
+    EXPECT_TRUE(missing.files.empty());
+
+    if (::geteuid() == 0) {
+        GTEST_SKIP() << "root reads a file without read permission; that variant needs a "
+                        "normal user";
+    }
+    writeFile(folder / "locked.txt", "PLOIDY=1\n\nS\n");
+    ::chmod((folder / "locked.txt").c_str(), 0);
+    const RunResult locked = runPsex(folder.path(), {"locked.txt"}, {"locked.txt"});
+    EXPECT_EQ(2, locked.status);
+    EXPECT_EQ("", locked.out);
+    EXPECT_EQ("", locked.err);
+    EXPECT_TRUE(locked.files.empty());
+}
+
+TEST(HostileInput, CarriesLinesOfAHundredMegabytes) {
+    // A sample name of 100 MB goes through to the full table; a line with
+    // 100 MB of empty trailing fields reads like one with two of them.
+    const std::string longName(100'000'000, 'n');
+    auto data = [](const std::string& name, const std::string& trailing) {
+        return "PLOIDY=2\nLOCUSCOUNT=1\nSIMULATIONS=2\n\nS,a,b\n" + name + ",1,2\ny,1,2" +
+               trailing + "\nz,2,2\n";
+    };
+    const RunResult plain = runOnData(data("LONGNAME", ",,"));
+    RunResult huge = runOnData(data(longName, std::string(100'000'000, ',')));
+    ASSERT_EQ(0, plain.status);
+    std::string& fullTable = huge.files["fulltable_data.txt.csv"];
+    const std::size_t at = fullTable.find(longName);
+    ASSERT_NE(std::string::npos, at);
+    fullTable.replace(at, longName.size(), "LONGNAME");
+    expectSameRun(plain, huge);
+}
+
+TEST(HostileInput, AnalysesAHundredThousandColumns) {
+    // 99,999 haploid loci, each monomorphic (allele 7), and two samples:
+    // one MLG of two samples with PGen 1, so PSex = 1 - P(fewer than two of
+    // two) = 1; every simulated data set repeats it, so the list is {1}, no
+    // value lies below 1 (p-value 0) and 1 is not below the threshold 1.
+    constexpr int k_loci = 99'999;
+    std::string names, columns, alleles, alleleCells, locusCells, counts, zeros, ones,
+        locusFrequencies;
+    for (int j = 1; j <= k_loci; ++j) {
+        std::string name(1, 'L');
+        name += std::to_string(j);
+        names += (j > 1 ? "," : "") + name;
+        columns += ",c" + std::to_string(j);
+        alleles += ",7";
+        alleleCells += "," + name + "_0";
+        locusCells += "," + name + ",";
+        counts += ",1,";
+        zeros += ",0,";
+        ones += ",1,";
+        locusFrequencies += "Locus " + name + "\n,7,1\n";
+    }
+    const std::string header =
+        "PLOIDY=1\nLOCUSCOUNT=99999\nLOCUSNAMES=" + names + "\nSIMULATIONS=1\n\n";
+    const RunResult run =
+        runOnData(header + "S" + columns + "\ns1" + alleles + "\ns2" + alleles + "\n");
+    EXPECT_EQ(0, run.status);
+    EXPECT_EQ("Reading file data.txt\nResults are written to 'simresults_data.txt.csv'.\n",
+              run.out);
+    EXPECT_EQ("", run.err);
+    const std::string simulationResults =
+        "Datafile,data.txt\n\n"
+        "MLG,n,PSex,Significance,Level,PGen" +
+        alleleCells +
+        "\n"
+        "MLG1,2,1,0,ns,1" +
+        alleles +
+        "\n"
+        "\n"
+        ",,," +
+        locusCells +
+        "\n"
+        "Number of alleles,,," +
+        counts +
+        "\n"
+        "He,,," +
+        zeros +
+        "\n"
+        "Ho,,," +
+        zeros +
+        "\n"
+        "Fis,,," +
+        ones +
+        "\n"
+        "\n\n"
+        "Clonal Richness\nG,1\nN,2\nR,0\nPd,0.5\nSingle MLGs,0\nClonal MLGs,1\n\n"
+        "PValue(0.01),1,significance level,0\n"
+        "PValue(0.05),1,significance level,0\n"
+        "PValue(0.10),1,significance level,0\n"
+        "\n"
+        "Samplesize,2\nPValues,1\n\n\n"
+        "Allele frequencies:\n" +
+        locusFrequencies +
+        "\n\nPSex Values:\n1,\n\n\n"
+        "\n\n"
+        "Specified parameters:\n"
+        "LOCUSCOUNT,99999\nLOCUSNAMES," +
+        names + "\nPLOIDY,1\nSIMULATIONS,1\n\n";
+    const std::string fullTable = "Datafile,data.txt\n\n"
+                                  "Sample,MLG,PSex,PValue" +
+                                  alleleCells +
+                                  "\n"
+                                  "s1,MLG_1,1,0" +
+                                  alleles +
+                                  "\n"
+                                  "s2,MLG_1,1,0" +
+                                  alleles + "\n\n\n";
+    ASSERT_EQ(2u, run.files.size());
+    EXPECT_TRUE(simulationResults == run.files.at("simresults_data.txt.csv"));
+    EXPECT_TRUE(fullTable == run.files.at("fulltable_data.txt.csv"));
+}
+
+TEST(HostileInput, ReportsEveryLocusNameBeyondTheLociOfAHundredThousand) {
+    std::string names = "N1,N2";
+    for (int i = 3; i <= 100'000; ++i) {
+        names += ",N" + std::to_string(i);
+    }
+    auto data = [](const std::string& locusNames) {
+        return "PLOIDY=2\nLOCUSCOUNT=2\nLOCUSNAMES=" + locusNames +
+               "\nSIMULATIONS=3\n\nS,a,b,c,d\nx,1,2,3,4\ny,1,2,3,4\nz,2,2,3,3\n";
+    };
+    const RunResult twoNames = runOnData(data("N1,N2"));
+    RunResult allNames = runOnData(data(names));
+    EXPECT_EQ("", twoNames.err);
+    EXPECT_EQ(repeated("error: too many locus names given in LOCUSNAMES.\n", 99'998), allNames.err);
+    allNames.err = "";
+    // The whole value is echoed, once, among the parameters.
+    std::string& simulationResults = allNames.files["simresults_data.txt.csv"];
+    simulationResults =
+        replaceAll(simulationResults, "\nLOCUSNAMES," + names + "\n", "\nLOCUSNAMES,N1,N2\n");
+    expectSameRun(twoNames, allNames);
+}
+
+// Return PSex = P(X >= n) for X binomial with 'size' trials and chance 'g',
+// summed over the upper tail in log space: not the way the program sums.
+double upperBinomialTail(std::uint32_t size, std::uint32_t n, double g) {
+    const long double logG = std::log(static_cast<long double>(g));
+    const long double logNotG = std::log1p(-static_cast<long double>(g));
+    const long double logNFactorial = std::lgamma(static_cast<long double>(size) + 1);
+    long double sum = 0;
+    for (std::uint32_t i = size + 1; i-- > n;) {
+        sum += std::exp(logNFactorial - std::lgamma(static_cast<long double>(i) + 1) -
+                        std::lgamma(static_cast<long double>(size - i) + 1) + i * logG +
+                        (size - i) * logNotG);
+    }
+    return static_cast<double>(sum);
+}
+
+TEST(HostileInput, AnalysesAMillionDataLines) {
+    // One haploid locus, alleles 1 to 4 in turn: four MLGs of 250,000
+    // samples, each allele of frequency 1/4.  One simulated data set.
+    constexpr int k_samples = 1'000'000;
+    std::string data = "PLOIDY=1\nLOCUSCOUNT=1\nLOCUSNAMES=L\nSIMULATIONS=1\n\nS,a\n";
+    for (int i = 0; i < k_samples; ++i) {
+        data += 's' + std::to_string(i) + ',' + std::to_string(1 + i % 4) + '\n';
+    }
+    const RunResult run = runOnData(data);
+    EXPECT_EQ(0, run.status);
+    EXPECT_EQ("Reading file data.txt\nResults are written to 'simresults_data.txt.csv'.\n",
+              run.out);
+    EXPECT_EQ("", run.err);
+    ASSERT_EQ(2u, run.files.size());
+
+    const std::string& results = run.files.at("simresults_data.txt.csv");
+    EXPECT_NE(std::string::npos, results.find("\nG,4\nN,1000000\nR,3e-06\nPd,4e-06\n"
+                                              "Single MLGs,0\nClonal MLGs,4\n"));
+    EXPECT_NE(std::string::npos, results.find("\nSamplesize,1000000\nPValues,4\n"));
+    EXPECT_NE(std::string::npos, results.find("\nLocus L\n,1,0.25\n,2,0.25\n,3,0.25\n,4,0.25\n"));
+
+    // Every MLG has the same PSex; its p-value comes from the simulation.
+    std::ostringstream psex;
+    psex << upperBinomialTail(k_samples, k_samples / 4, 0.25);
+    const std::string& fullTable = run.files.at("fulltable_data.txt.csv");
+    const std::string head = "Datafile,data.txt\n\nSample,MLG,PSex,PValue,L_0\n";
+    ASSERT_EQ(head, fullTable.substr(0, head.size()));
+    std::size_t at = head.size();
+    for (int allele = 1; allele <= 4; ++allele) {
+        const std::string cells = ",MLG_" + std::to_string(allele) + ',' + psex.str() + ',';
+        std::string pvalue;
+        for (int i = allele - 1; i < k_samples; i += 4) {
+            const std::string name = 's' + std::to_string(i);
+            const std::size_t end = fullTable.find('\n', at);
+            ASSERT_NE(std::string::npos, end);
+            const std::string line = fullTable.substr(at, end - at);
+            ASSERT_EQ(name + cells, line.substr(0, name.size() + cells.size())) << line;
+            const std::string rest = line.substr(name.size() + cells.size());
+            if (pvalue.empty()) {
+                pvalue = rest; // "<p-value>,<allele>", the same on every line
+                EXPECT_EQ(',' + std::to_string(allele), rest.substr(rest.size() - 2)) << line;
+            }
+            ASSERT_EQ(pvalue, rest) << line;
+            at = end + 1;
+        }
+    }
+    EXPECT_EQ("\n\n", fullTable.substr(at));
+}
+
+// A million distinct genotypes in no particular order: the table and the
+// simulated data sets must grow in n log n, not n squared.
+TEST(HostileInput, AnalysesAMillionDistinctDataLinesInAnyOrder) {
+    // Two haploid loci of 1000 alleles each: every one of the 1,000,000
+    // combinations once, shuffled.  Every MLG is a single sample.
+    constexpr int k_alleles = 1000;
+    constexpr int k_samples = k_alleles * k_alleles;
+    std::vector<int> order(k_samples);
+    for (int i = 0; i < k_samples; ++i) {
+        order[i] = i;
+    }
+    std::mt19937 shuffler(12345);
+    std::shuffle(order.begin(), order.end(), shuffler);
+    std::string data = "PLOIDY=1\nLOCUSCOUNT=2\nSIMULATIONS=1\n\nS,a,b\n";
+    for (const int i : order) {
+        data += 's' + std::to_string(i) + ',' + std::to_string(i / k_alleles) + ',' +
+                std::to_string(i % k_alleles) + '\n';
+    }
+    const RunResult run = runOnData(data);
+    EXPECT_EQ(0, run.status);
+    EXPECT_EQ("", run.err);
+    ASSERT_EQ(1u, run.files.count("simresults_data.txt.csv"));
+    const std::string n = std::to_string(k_samples);
+    EXPECT_NE(std::string::npos, run.files.at("simresults_data.txt.csv")
+                                     .find("\nG," + n + "\nN," + n + "\nR,1\nPd,1\nSingle MLGs," +
+                                           n + "\nClonal MLGs,0\n"));
+    // The MLGs in ascending order of their alleles, one line each.
+    const std::string& fullTable = run.files.at("fulltable_data.txt.csv");
+    EXPECT_EQ(k_samples + 5, std::count(fullTable.begin(), fullTable.end(), '\n'));
+    const std::string last = std::to_string(k_alleles - 1);
+    EXPECT_NE(std::string::npos, fullTable.find("\ns0,MLG_1,\"-\",\"-\",0,0\n"));
+    EXPECT_NE(std::string::npos, fullTable.find("\ns" + std::to_string(k_samples - 1) + ",MLG_" +
+                                                n + ",\"-\",\"-\"," + last + ',' + last + '\n'));
+}
+
+TEST(HostileInput, SaturatesHugeAlleleValuesAtTheIntegerLimits) {
+    // Allele fields beyond the 32-bit range read as the nearest limit, just
+    // as if the limits were written; sign and leading blanks are accepted.
+    auto data = [](const std::string& a, const std::string& b, const std::string& c,
+                   const std::string& d) {
+        return "PLOIDY=2\nLOCUSCOUNT=1\nSIMULATIONS=3\n\nS,a,b\ns1," + a + ',' + b + "\ns2," + a +
+               ',' + b + "\ns3,2147483647,-2147483648\ns4," + c + ',' + d + '\n';
+    };
+    const RunResult huge =
+        runOnData(data("99999999999999999999", "-99999999999999999999", "+7", "  -0"));
+    const RunResult limits = runOnData(data("2147483647", "-2147483648", "7", "0"));
+    EXPECT_EQ("", huge.err);
+    expectSameRun(limits, huge);
+    const std::string& fullTable = huge.files.at("fulltable_data.txt.csv");
+    EXPECT_NE(std::string::npos, fullTable.find("\ns4,MLG_1,\"-\",\"-\",7,0\ns1,MLG_2,"));
+    EXPECT_NE(std::string::npos, fullTable.find(",2147483647,-2147483648\ns2,MLG_2,"));
+}
+
+TEST(HostileInput, TakesHugeAndNegativeHeaderCountsWithoutSizingAnythingByThem) {
+    // A locus count at the 32-bit limit needs 2 * 2147483647 + 1 columns;
+    // the table keeps no more loci than the file names.  The run stays
+    // within an address space far below what such a table would take.
+    auto smallAddressSpace = [] {
+        if (!k_addressSanitizer) { // its shadow memory needs a vast space
+            const struct rlimit limit = {512u << 20, 512u << 20};
+            ::setrlimit(RLIMIT_AS, &limit);
+        }
+    };
+    const RunResult huge = runOnData("PLOIDY=2\nLOCUSCOUNT=99999999999999999999\n"
+                                     "SIMULATIONS=2\n\nS,a,b\nx,1,2\n",
+                                     smallAddressSpace);
+    EXPECT_EQ(0, huge.status);
+    EXPECT_EQ("error: not enough columns in table according to ploidy and locus count "
+              "(should be: 4294967295 has: 3).\n",
+              huge.err);
+    EXPECT_NE(std::string::npos,
+              huge.files.at("simresults_data.txt.csv").find("\nLOCUSCOUNT,99999999999999999999\n"));
+
+    const RunResult negative = runOnData("PLOIDY=-99999999999999999999\n"
+                                         "LOCUSCOUNT=-99999999999999999999\n"
+                                         "SIMULATIONS=-99999999999999999999\n\n"
+                                         "S,a,b\nx,1,1\ny,1,1\n",
+                                         smallAddressSpace);
+    EXPECT_EQ(0, negative.status);
+    EXPECT_EQ("error: only HAPLOID and DIPLOID are supported for now "
+              "(not '-99999999999999999999').\n"
+              "error: PLOIDY is unspecified, assuming DIPLOID.\n"
+              "error: LOCUSCOUNT is unspecified, assuming 1.\n"
+              "error: SIMULATIONS is unspecified, assuming 1000.\n",
+              negative.err);
+    // Two equal samples of one allele: every simulated data set repeats
+    // their genotype, so each of the 1000 adds one value.
+    EXPECT_NE(std::string::npos,
+              negative.files.at("simresults_data.txt.csv").find("\nPValues,1000\n"));
+}
+
+TEST(HostileInput, RefusesATitleWithANulByteAsAFileName) {
+    // No file name can hold a NUL byte.  Nor may the name be cut short at
+    // it: that would warn about and overwrite the files "simresults_a" and
+    // "fulltable_a".
+    static const char k_data[] = "TITLE=a\0b\nPLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=2\n\nS,a\nx,1\n";
+    static const char k_errors[] = "error: cannot write output file 'simresults_a\0b.csv'.\n"
+                                   "error: cannot write output file 'fulltable_a\0b.csv'.\n";
+    ScratchFolder folder;
+    writeFile(folder / "data.txt", std::string(k_data, sizeof k_data - 1));
+    writeFile(folder / "simresults_a", "other\n");
+    writeFile(folder / "fulltable_a", "other\n");
+    const RunResult run = runPsex(folder.path(), {"data.txt"}, {"data.txt"});
+    EXPECT_EQ(1, run.status);
+    EXPECT_EQ("Reading file data.txt\n", run.out);
+    EXPECT_EQ(std::string(k_errors, sizeof k_errors - 1), run.err);
+    EXPECT_EQ((std::map<std::string, std::string>{{"fulltable_a", "other\n"},
+                                                  {"simresults_a", "other\n"}}),
+              run.files);
+}
+
+// ---- failing disks ----
+
+// A data file whose full table takes about 120 kB while its simulation
+// results stay below 4 kB, and a small one.
+std::string bigDataFile() {
+    std::string data = "PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=1\nTITLE=big\n\nSample,a\n";
+    for (int i = 0; i < 4000; ++i) {
+        data += "sample" + std::to_string(10000 + i) + ',' + std::to_string(1 + i % 3) + '\n';
+    }
+    return data;
+}
+
+std::string smallDataFile(const std::string& title) {
+    return "PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=1\nTITLE=" + title + "\n\nSample,a\nx,1\ny,1\n";
+}
+
+// A scratch folder with the data files in "data" and an empty folder
+// "disk" in which the program runs; the arguments name the data files
+// relative to "disk".
+struct DiskFixture {
+    ScratchFolder root;
+    fs::path data = root / "data";
+    fs::path disk = root / "disk";
+    fs::path report = root / "report";
+
+    DiskFixture() {
+        fs::create_directory(data);
+        fs::create_directory(disk);
+        fs::create_directory(report);
+        writeFile(data / "big.txt", bigDataFile());
+        writeFile(data / "small.txt", smallDataFile("small"));
+        writeFile(data / "run.txt", smallDataFile("run"));
+    }
+};
+
+constexpr int k_cannotMount = 77;
+
+// Run the program with the specified 'arguments' in 'fixture.disk' with a
+// tmpfs of the specified mount 'options' mounted there, in a child process
+// with a mount namespace of its own (so nothing outside sees the mount, and
+// it goes with the child).  'fill' puts files on the new file system first;
+// with 'readOnly' it is then remounted read-only.  Return nothing when the
+// file system cannot be arranged (no privilege to mount).
+std::optional<RunResult> runOnOwnFileSystem(DiskFixture& fixture, const char* options,
+                                            const std::function<void()>& fill, bool readOnly,
+                                            const std::vector<std::string>& arguments) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const char* disk = fixture.disk.c_str();
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("tmpfs", disk, "tmpfs", 0, options) != 0) {
+            ::_exit(k_cannotMount);
+        }
+        fill();
+        if (readOnly && ::mount(nullptr, disk, nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0) {
+            ::_exit(k_cannotMount);
+        }
+        const RunResult result = runPsex(fixture.disk, arguments);
+        // The mount goes with this process: hand the outcome over in files.
+        writeFile(fixture.report / "stdout", result.out);
+        writeFile(fixture.report / "stderr", result.err);
+        writeFile(fixture.report / "status", std::to_string(result.status));
+        fs::create_directory(fixture.report / "files");
+        for (const auto& [name, content] : result.files) {
+            writeFile(fixture.report / "files" / name, content);
+        }
+        ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == k_cannotMount) {
+        return std::nullopt;
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    RunResult result;
+    result.out = readFile(fixture.report / "stdout");
+    result.err = readFile(fixture.report / "stderr");
+    result.status = std::stoi("0" + readFile(fixture.report / "status"));
+    if (fs::exists(fixture.report / "files")) {
+        for (const auto& entry : fs::directory_iterator(fixture.report / "files")) {
+            result.files[entry.path().filename().string()] = readFile(entry.path());
+        }
+    }
+    return result;
+}
+
+Names fileNamesOf(const RunResult& run) {
+    Names names;
+    for (const auto& entry : run.files) {
+        names.insert(entry.first);
+    }
+    return names;
+}
+
+// What a run of "big.txt small.txt" must show when the full table of the big
+// file does not fit: that file alone fails, its older version stays, and the
+// small file that follows is written.
+void expectBigFullTableLost(const RunResult& run) {
+    EXPECT_EQ(1, run.status);
+    EXPECT_EQ("Reading file ../data/big.txt\n"
+              "Warning: overwriting output file 'fulltable_big.csv'.\n"
+              "Reading file ../data/small.txt\n"
+              "Results are written to 'simresults_small.csv'.\n",
+              run.out);
+    EXPECT_EQ("error: cannot write output file 'fulltable_big.csv'.\n", run.err);
+    // No temporary file and no partial file is left.
+    EXPECT_EQ((Names{"fulltable_big.csv", "fulltable_small.csv", "simresults_big.csv",
+                     "simresults_small.csv"}),
+              fileNamesOf(run));
+    EXPECT_EQ("older full table\n", run.files.at("fulltable_big.csv"));
+    EXPECT_EQ(0u, run.files.at("simresults_big.csv").find("Datafile,../data/big.txt\n\nMLG,n,"));
+    EXPECT_NE(std::string::npos, run.files.at("simresults_big.csv").find("\nN,4000\n"));
+    EXPECT_EQ(0u, run.files.at("fulltable_small.csv")
+                      .find("Datafile,../data/small.txt\n\nSample,MLG,PSex,PValue,_0\nx,MLG_1,"));
+}
+
+TEST(FailingDisk, LosesNothingWhenTheDiskIsFull) {
+    // 64 kB hold the older file and every result except the big full table.
+    DiskFixture fixture;
+    const auto run = runOnOwnFileSystem(
+        fixture, "size=64k",
+        [&] { writeFile(fixture.disk / "fulltable_big.csv", "older full table\n"); }, false,
+        {"../data/big.txt", "../data/small.txt"});
+    if (!run) {
+        GTEST_SKIP() << "cannot mount a small file system here (needs root or CAP_SYS_ADMIN)";
+    }
+    expectBigFullTableLost(*run);
+}
+
+TEST(FailingDisk, LosesNothingAtTheFileSizeLimit) {
+    // The limit, like a full disk, cuts the big full table short.
+    DiskFixture fixture;
+    writeFile(fixture.disk / "fulltable_big.csv", "older full table\n");
+    const RunResult run = runPsex(fixture.disk, {"../data/big.txt", "../data/small.txt"}, {}, [] {
+        const struct rlimit limit = {16384, 16384};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    });
+    expectBigFullTableLost(run);
+}
+
+TEST(FailingDisk, LeavesAReadOnlyFolderAsItWas) {
+    DiskFixture fixture;
+    auto fill = [&] {
+        writeFile(fixture.disk / "simresults_run.csv", "older results\n");
+        writeFile(fixture.disk / "fulltable_run.csv", "older table\n");
+    };
+    const std::vector<std::string> arguments{"../data/run.txt", "../data/small.txt"};
+    std::optional<RunResult> run;
+    if (::geteuid() != 0) {
+        fill();
+        ::chmod(fixture.disk.c_str(), 0555);
+        run = runPsex(fixture.disk, arguments);
+    } else {
+        // Root writes into a folder without write permission; only a
+        // read-only file system stops it.
+        run = runOnOwnFileSystem(fixture, "size=1m", fill, true, arguments);
+        if (!run) {
+            GTEST_SKIP() << "cannot mount a read-only file system here, and root ignores "
+                            "folder permissions";
+        }
+    }
+    EXPECT_EQ(1, run->status);
+    EXPECT_EQ("Reading file ../data/run.txt\n"
+              "Warning: overwriting output file 'simresults_run.csv'.\n"
+              "Warning: overwriting output file 'fulltable_run.csv'.\n"
+              "Reading file ../data/small.txt\n",
+              run->out);
+    EXPECT_EQ("error: cannot write output file 'simresults_run.csv'.\n"
+              "error: cannot write output file 'fulltable_run.csv'.\n"
+              "error: cannot write output file 'simresults_small.csv'.\n"
+              "error: cannot write output file 'fulltable_small.csv'.\n",
+              run->err);
+    EXPECT_EQ((Names{"fulltable_run.csv", "simresults_run.csv"}), fileNamesOf(*run));
+    EXPECT_EQ("older results\n", run->files.at("simresults_run.csv"));
+    EXPECT_EQ("older table\n", run->files.at("fulltable_run.csv"));
+}
+
+TEST(FailingDisk, ReportsAMissingFolderAndGoesOn) {
+    DiskFixture fixture;
+    writeFile(fixture.data / "nested.txt", smallDataFile("missing/run"));
+    const RunResult run = runPsex(fixture.disk, {"../data/nested.txt", "../data/small.txt"});
+    EXPECT_EQ(1, run.status);
+    EXPECT_EQ("Reading file ../data/nested.txt\n"
+              "Reading file ../data/small.txt\n"
+              "Results are written to 'simresults_small.csv'.\n",
+              run.out);
+    EXPECT_EQ("error: cannot write output file 'simresults_missing/run.csv'.\n"
+              "error: cannot write output file 'fulltable_missing/run.csv'.\n",
+              run.err);
+    EXPECT_EQ((Names{"fulltable_small.csv", "simresults_small.csv"}), fileNamesOf(run));
+
+    // A data file that cannot be opened still ends the run with status 2.
+    const RunResult stopped = runPsex(fixture.disk, {"../data/nested.txt", "../data/none.txt"});
+    EXPECT_EQ(2, stopped.status);
+    EXPECT_EQ("Reading file ../data/nested.txt\n", stopped.out);
+    EXPECT_EQ("error: cannot write output file 'simresults_missing/run.csv'.\n"
+              "error: cannot write output file 'fulltable_missing/run.csv'.\n",
+              stopped.err);
+}
+
+// ---- interruption ----
+
+TEST(Interruption, LeavesEitherTheOlderOrTheCompleteFileAndNoTemporaryOne) {
+    // The run is stopped by a signal as soon as the temporary file of the
+    // full table shows up.  Whenever the signal lands, the folder must hold
+    // the older full table or the complete new one, and no temporary file.
+    std::string data = "PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=1\nTITLE=run\n\nSample,a\n";
+    for (int i = 0; i < 100'000; ++i) {
+        data += "sample" + std::to_string(i) + ',' + std::to_string(1 + i % 4) + '\n';
+    }
+    ScratchFolder reference;
+    writeFile(reference / "data.txt", data);
+    const RunResult complete = runPsex(reference.path(), {"data.txt"}, {"data.txt"});
+    ASSERT_EQ(0, complete.status);
+    const std::string newTable = complete.files.at("fulltable_run.csv");
+
+    int stoppedWhileWriting = 0;
+    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+        ScratchFolder folder;
+        writeFile(folder / "data.txt", data);
+        writeFile(folder / "fulltable_run.csv", "older\n");
+        const pid_t child = ::fork();
+        if (child == 0) {
+            const int null = ::open("/dev/null", O_WRONLY);
+            ::dup2(null, 1);
+            ::dup2(null, 2);
+            if (::chdir(folder.path().c_str()) == 0) {
+                ::execl(PSEX_BINARY, PSEX_BINARY, "data.txt", static_cast<char*>(nullptr));
+            }
+            ::_exit(121);
+        }
+        int status = 0;
+        bool seen = false;
+        while (!seen && ::waitpid(child, &status, WNOHANG) == 0) {
+            for (const std::string& name : folder.names()) {
+                seen = seen || name.rfind(".fulltable_run.csv.tmp", 0) == 0;
+            }
+        }
+        if (seen) {
+            ::kill(child, signalNumber);
+            ::waitpid(child, &status, 0);
+            stoppedWhileWriting += WIFSIGNALED(status) && WTERMSIG(status) == signalNumber;
+        }
+        for (const std::string& name : folder.names()) {
+            EXPECT_NE('.', name[0]) << name << " left behind, signal " << signalNumber;
+        }
+        const std::string table = readFile(folder / "fulltable_run.csv");
+        EXPECT_TRUE(table == "older\n" || table == newTable) << "signal " << signalNumber;
+    }
+    // Writing 100,000 lines takes long enough to be caught most of the time;
+    // the checks above hold whether or not it was.
+    RecordProperty("stoppedWhileWriting", stoppedWhileWriting);
+}
+
+} // namespace

@@ -1,0 +1,74 @@
+// scratchfolder.h                                                -*-C++-*-
+#ifndef PSEX_TESTS_SCRATCHFOLDER_H
+#define PSEX_TESTS_SCRATCHFOLDER_H
+
+// Purpose: give a test a fresh, empty folder of its own and small helpers to
+// put files into it and look at what is there.
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <system_error>
+
+namespace psex::test {
+
+class ScratchFolder {
+    // A new folder under the system's temporary folder, removed with all its
+    // content when the object dies.
+
+    // DATA
+    std::filesystem::path d_path;
+
+  public:
+    // CREATORS
+    ScratchFolder() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "psex-test-XXXXXX").string();
+        d_path = ::mkdtemp(pattern.data());
+    }
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    ~ScratchFolder() {
+        std::error_code ignored;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(d_path, ignored)) {
+            std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all,
+                                         std::filesystem::perm_options::add, ignored);
+        }
+        std::filesystem::permissions(d_path, std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::add, ignored);
+        std::filesystem::remove_all(d_path, ignored);
+    }
+
+    // ACCESSORS
+    const std::filesystem::path& path() const { return d_path; }
+    std::filesystem::path operator/(const std::string& name) const { return d_path / name; }
+
+    std::set<std::string> names() const {
+        // Return the names of the entries directly in the folder.
+        std::set<std::string> result;
+        for (const auto& entry : std::filesystem::directory_iterator(d_path)) {
+            result.insert(entry.path().filename().string());
+        }
+        return result;
+    }
+};
+
+inline std::string readFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+inline void writeFile(const std::filesystem::path& path, const std::string& content) {
+    std::ofstream out(path, std::ios::binary);
+    out << content;
+}
+
+} // namespace psex::test
+
+#endif
