@@ -5,11 +5,11 @@
 // drawn, and both result file bodies are written into memory.  Any crash,
 // sanitizer finding, hang or runaway allocation on the way is a fault.
 //
-// The simulation is capped at a few data sets whatever SIMULATIONS says, and
-// it runs twice, in the program's fast form and in the plain one, which must
-// agree to the bit.  Its
+// The simulation is capped at a few data sets whatever SIMULATIONS says: its
 // cost is the one that the data file legitimately asks for, and fuzzing it
-// would only measure time.  See tests/fuzz/README.md for how to run it.
+// would only measure time.  It runs twice, in the program's fast form and in
+// the plain one, which must agree to the bit.  See tests/fuzz/README.md for
+// how to run it.
 
 #include "datareader.h"
 #include "mlgtable.h"

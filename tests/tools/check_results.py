@@ -1014,14 +1014,13 @@ class RunModel:
         generator = LaggedFibonacci607() if replay else None
         for argument in arguments:
             key = os.path.normpath(argument)
-            if key not in entries:
-                self.status = 2  # cannot be opened: the run ends at once, silently
+            if key not in entries or entries[key]:
+                # A missing file or a folder cannot be opened as a data file:
+                # the run ends at once, silently.
+                self.status = 2
                 return
-            if entries[key]:
-                data = b""  # a folder opens, but reading fails: the end of file at once
-            else:
-                with open(os.path.join(folder, key), "rb") as stream:
-                    data = stream.read()
+            with open(os.path.join(folder, key), "rb") as stream:
+                data = stream.read()
             self.stdout.append("Reading file " + argument)
             data_file = DataFile(data)
             table = Table(data_file)
