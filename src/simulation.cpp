@@ -101,10 +101,16 @@ class FastSimulation {
     bool d_frequenciesFail;
     BinomialTail d_tail;
 
+    // A slot of the hash table that groups a data set's samples by genotype;
+    // one probe reads one cache line.
+    struct Slot {
+        std::uint64_t hash;
+        std::uint32_t first; // the first sample with the genotype
+        std::uint32_t count; // samples with it; 0: the slot is empty
+    };
+
     std::vector<CODE> d_codes; // sample-major, one per locus
-    std::vector<std::uint64_t> d_slotHash;
-    std::vector<std::uint32_t> d_slotFirst;
-    std::vector<std::uint32_t> d_slotCount; // 0: empty
+    std::vector<Slot> d_slots;
     std::vector<std::size_t> d_usedSlots;
     std::map<double, std::uint64_t> d_values;
 
@@ -124,19 +130,17 @@ class FastSimulation {
     }
 
     void group(std::uint32_t sample, std::uint64_t hash) {
-        const std::size_t mask = d_slotHash.size() - 1;
+        const std::size_t mask = d_slots.size() - 1;
         const CODE* codes = codesOf(sample);
-        for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
-            if (d_slotCount[slot] == 0) {
-                d_slotHash[slot] = hash;
-                d_slotFirst[slot] = sample;
-                d_slotCount[slot] = 1;
-                d_usedSlots.push_back(slot);
+        for (std::size_t index = hash & mask;; index = (index + 1) & mask) {
+            Slot& slot = d_slots[index];
+            if (slot.count == 0) {
+                slot = {hash, sample, 1};
+                d_usedSlots.push_back(index);
                 return;
             }
-            if (d_slotHash[slot] == hash &&
-                std::equal(codes, codes + d_locusCount, codesOf(d_slotFirst[slot]))) {
-                ++d_slotCount[slot];
+            if (slot.hash == hash && std::equal(codes, codes + d_locusCount, codesOf(slot.first))) {
+                ++slot.count;
                 return;
             }
         }
@@ -209,13 +213,15 @@ class FastSimulation {
             slots *= 2;
         }
         d_codes.resize(static_cast<std::size_t>(d_sampleCount) * d_locusCount);
-        d_slotHash.resize(slots);
-        d_slotFirst.resize(slots);
-        d_slotCount.assign(slots, 0);
+        d_slots.assign(slots, Slot{0, 0, 0});
     }
 
     template <class DRAWS>
     void simulateOne(DRAWS& draws) {
+        // A sample is grouped only after the next one is drawn: its slot is
+        // fetched into the cache meanwhile.
+        const std::size_t mask = d_slots.size() - 1;
+        std::uint64_t pendingHash = 0;
         for (std::uint32_t s = 0; s < d_sampleCount; ++s) {
             CODE* codes = &d_codes[static_cast<std::size_t>(s) * d_locusCount];
             std::uint64_t hash = 0;
@@ -231,19 +237,26 @@ class FastSimulation {
                 codes[j] = static_cast<CODE>(code);
                 hash = mix(hash, code);
             }
-            group(s, hash);
+            __builtin_prefetch(&d_slots[hash & mask]);
+            if (s > 0) {
+                group(s - 1, pendingHash);
+            }
+            pendingHash = hash;
+        }
+        if (d_sampleCount > 0) {
+            group(d_sampleCount - 1, pendingHash);
         }
 
         std::vector<Repeat> repeats;
         bool warns = false;
-        for (const std::size_t slot : d_usedSlots) {
-            if (d_slotCount[slot] > 1) {
-                const std::uint32_t first = d_slotFirst[slot];
-                const double sum = d_tail.termSum(d_slotCount[slot], pgen(codesOf(first)));
+        for (const std::size_t index : d_usedSlots) {
+            Slot& slot = d_slots[index];
+            if (slot.count > 1) {
+                const double sum = d_tail.termSum(slot.count, pgen(codesOf(slot.first)));
                 warns = warns || psexWarns(sum);
-                repeats.push_back({first, d_slotCount[slot], sum});
+                repeats.push_back({slot.first, slot.count, sum});
             }
-            d_slotCount[slot] = 0;
+            slot.count = 0;
         }
         d_usedSlots.clear();
 
