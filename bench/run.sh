@@ -19,6 +19,7 @@ PSEX=""
 QUICK=0
 TIMEOUT=1800
 FLOOR_REPEATS=3
+PSEX_REPEATS=3
 CASES="large,lowdiv,snp,scaling,bigclone,memory"
 
 usage() {
@@ -33,6 +34,7 @@ usage: bench/run.sh [options]
   --timeout SECONDS    stop a psex run after this long and record it as not
                        finished; 0 for no limit (default 1800)
   --floor-repeats R    time the floor R times and keep the best (default 3)
+  --repeats R          run psex R times on each case and keep the best (default 3)
   --build DIR          build folder (default build-bench)
   --scratch DIR        folder for data files and runs (default BUILD/scratch)
 EOF
@@ -50,6 +52,7 @@ while [ $# -gt 0 ]; do
     --cases) [ $# -ge 2 ] || die "--cases needs a list"; CASES=$2; shift ;;
     --timeout) [ $# -ge 2 ] || die "--timeout needs seconds"; TIMEOUT=$2; shift ;;
     --floor-repeats) [ $# -ge 2 ] || die "--floor-repeats needs a count"; FLOOR_REPEATS=$2; shift ;;
+    --repeats) [ $# -ge 2 ] || die "--repeats needs a count"; PSEX_REPEATS=$2; shift ;;
     --build) [ $# -ge 2 ] || die "--build needs a folder"; BUILD=$2; shift ;;
     --scratch) [ $# -ge 2 ] || die "--scratch needs a folder"; SCRATCH=$2; shift ;;
     -h | --help) usage; exit 0 ;;
@@ -60,6 +63,7 @@ done
 
 [[ "$TIMEOUT" =~ ^[0-9]+$ ]] || die "--timeout must be a whole number of seconds"
 [[ "$FLOOR_REPEATS" =~ ^[1-9][0-9]*$ ]] || die "--floor-repeats must be a positive count"
+[[ "$PSEX_REPEATS" =~ ^[1-9][0-9]*$ ]] || die "--repeats must be a positive count"
 for c in ${CASES//,/ }; do
     case "$c" in
     large | lowdiv | snp | scaling | bigclone | memory) ;;
@@ -174,11 +178,24 @@ runPsex() {
     mkdir -p "$dir"
     local limit=()
     [ "$TIMEOUT" = 0 ] || limit=(timeout "$TIMEOUT")
-    log "running psex on $id (SIMULATIONS=${SIMS[$id]})"
+    log "running psex on $id (SIMULATIONS=${SIMS[$id]}, best of $PSEX_REPEATS)"
     # The data file is named by a relative path: the result files repeat it,
     # and their checksums must not depend on where the scratch folder is.
-    (cd "$dir" && /usr/bin/time -v -o "$dir/time.txt" "${limit[@]}" "$PSEX" \
-        "../../data/$id.txt" >"$dir/stdout" 2>"$dir/stderr") || status=$?
+    # Of several runs the fastest is kept: slower ones only met other work.
+    local repeat best=""
+    for ((repeat = 0; repeat < PSEX_REPEATS; ++repeat)); do
+        status=0
+        (cd "$dir" && /usr/bin/time -v -o "$dir/time-run.txt" "${limit[@]}" "$PSEX" \
+            "../../data/$id.txt" >"$dir/stdout" 2>"$dir/stderr") || status=$?
+        local wall
+        wall=$(elapsedSeconds "$dir/time-run.txt")
+        if [ -z "$best" ] || awk -v a="$wall" -v b="$best" 'BEGIN { exit !(a < b) }'; then
+            best=$wall
+            mv "$dir/time-run.txt" "$dir/time.txt"
+        fi
+        [ "$status" = 0 ] || break
+    done
+    rm -f "$dir/time-run.txt"
     WALL[$id]=$(elapsedSeconds "$dir/time.txt")
     RSS[$id]=$(maxRssKb "$dir/time.txt")
     CPU[$id]=$(cpuSeconds "$dir/time.txt")
@@ -210,10 +227,10 @@ if wants bigclone; then
 fi
 
 # ---- the report ------------------------------------------------------------
-# Ratios and verdicts use wall time, as a user sees it.  psex runs on one
-# thread, so on an idle machine its processor time equals its wall time; the
-# CPU columns show whether other programs were competing (CPU share well
-# below 100 %), in which case the CPU ratio is the one to trust.
+# Ratios and verdicts use wall time, as a user sees it.  With a second core
+# psex draws its random numbers on one thread and uses them on another, so
+# its processor time is up to twice its wall time and its CPU share up to
+# 200 %; a share below 90 % says that other programs were competing.
 
 calc() { awk "BEGIN { printf \"%.2f\", $1 }"; }
 mb() { if [ -n "${1-}" ]; then calc "$1 / 1024"; else echo "-"; fi; }
@@ -275,7 +292,7 @@ report() {
     echo "- tree: $(git -C "$ROOT" rev-parse --short HEAD 2>/dev/null || echo unknown)," \
         "$(date -u +%Y-%m-%d)"
     echo "- seconds and MB; wall, CPU (user + system) and CPU share from /usr/bin/time -v;" \
-        "floor: best of $FLOOR_REPEATS"
+        "psex: best of $PSEX_REPEATS runs; floor: best of $FLOOR_REPEATS"
     echo
     echo "| case | N | L | ploidy | SIMULATIONS | wall | CPU | CPU share | floor | floor CPU |" \
         "ratio | ratio CPU | peak RSS | target | verdict |"
