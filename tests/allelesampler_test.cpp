@@ -3,6 +3,8 @@
 
 #include "simulation.h"
 
+#include "countedlocus.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -13,18 +15,7 @@ namespace {
 using psex::AlleleSampler;
 using psex::Locus;
 
-Locus locusWithCounts(const std::vector<std::pair<std::int32_t, int>>& counts) {
-    Locus locus;
-    std::uint32_t copies = 0;
-    for (const auto& [allele, count] : counts) {
-        for (int i = 0; i < count; ++i) {
-            locus.addAllele(allele);
-            ++copies;
-        }
-    }
-    locus.computeFrequencies(copies, 1);
-    return locus;
-}
+using psex::test::locusWithCounts;
 
 // The outcome the frequency walk itself gives for 'u'.
 std::uint32_t walkOutcome(const AlleleSampler& sampler, const Locus& locus, double u) {

@@ -32,6 +32,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using psex::test::filesBelow;
 using psex::test::readFile;
 using psex::test::ScratchFolder;
 
@@ -56,16 +57,6 @@ RunResult runPsex(const fs::path& folder, const std::string& arguments) {
     fs::remove(outPath);
     fs::remove(errPath);
     return result;
-}
-
-std::set<std::string> fileNames(const fs::path& folder) {
-    std::set<std::string> names;
-    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-        if (entry.is_regular_file()) {
-            names.insert(fs::relative(entry.path(), folder).string());
-        }
-    }
-    return names;
 }
 
 std::vector<std::string> caseNames() {
@@ -95,7 +86,7 @@ TEST_P(CaseTest, MatchesExpectedOutputByteForByte) {
         }
         fs::copy(entry.path(), scratch.path() / name, fs::copy_options::recursive);
     }
-    inputs = fileNames(scratch.path());
+    inputs = filesBelow(scratch.path());
 
     std::string arguments = readFile(caseDir / "args");
     arguments.erase(arguments.find_last_not_of("\n") + 1);
@@ -108,10 +99,10 @@ TEST_P(CaseTest, MatchesExpectedOutputByteForByte) {
     const fs::path expectedFiles = caseDir / "expected" / "files";
     std::set<std::string> expectedNames;
     if (fs::exists(expectedFiles)) {
-        expectedNames = fileNames(expectedFiles);
+        expectedNames = filesBelow(expectedFiles);
     }
     std::set<std::string> written;
-    for (const std::string& name : fileNames(scratch.path())) {
+    for (const std::string& name : filesBelow(scratch.path())) {
         if (inputs.count(name) == 0) {
             written.insert(name);
         }
@@ -128,14 +119,7 @@ TEST_P(CaseTest, MatchesExpectedOutputByteForByte) {
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(CaseTest);
 INSTANTIATE_TEST_SUITE_P(Cases, CaseTest, ::testing::ValuesIn(caseNames()),
                          [](const ::testing::TestParamInfo<std::string>& info) {
-                             std::string name = info.param;
-                             std::replace_if(
-                                 name.begin(), name.end(),
-                                 [](char c) {
-                                     return !std::isalnum(static_cast<unsigned char>(c));
-                                 },
-                                 '_');
-                             return name;
+                             return psex::test::testNameOf(info.param);
                          });
 
 } // namespace

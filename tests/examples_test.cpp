@@ -13,6 +13,8 @@
 // The examples live in one place only; their expected results are kept here
 // so that a change to an example shows up as a failing test.
 
+#include "scratchfolder.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -31,40 +33,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
-// A fresh folder under the system's temporary folder, removed afterwards.
-class ScratchFolder {
-    fs::path d_path;
-
-  public:
-    ScratchFolder() {
-        std::string pattern = (fs::temp_directory_path() / "psex-example-XXXXXX").string();
-        d_path = ::mkdtemp(pattern.data());
-    }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-    ~ScratchFolder() {
-        std::error_code ignored;
-        fs::remove_all(d_path, ignored);
-    }
-    const fs::path& path() const { return d_path; }
-};
-
-std::set<std::string> fileNames(const fs::path& folder) {
-    std::set<std::string> names;
-    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-        if (entry.is_regular_file()) {
-            names.insert(fs::relative(entry.path(), folder).string());
-        }
-    }
-    return names;
-}
+using psex::test::filesBelow;
+using psex::test::readFile;
+using psex::test::ScratchFolder;
 
 std::vector<std::string> exampleNames() {
     std::vector<std::string> names;
@@ -103,9 +74,9 @@ TEST_P(ExampleTest, MatchesExpectedOutputByteForByte) {
     EXPECT_EQ(readFile(expected / "stderr"), err);
     EXPECT_EQ(std::stoi(readFile(expected / "status")), status);
 
-    std::set<std::string> written = fileNames(scratch.path());
+    std::set<std::string> written = filesBelow(scratch.path());
     written.erase(dataFile);
-    const std::set<std::string> expectedNames = fileNames(expected / "files");
+    const std::set<std::string> expectedNames = filesBelow(expected / "files");
     EXPECT_EQ(expectedNames, written);
     for (const std::string& name : expectedNames) {
         if (written.count(name) != 0) {
@@ -130,14 +101,7 @@ TEST(Examples, EveryExampleHasExpectedResults) {
 
 INSTANTIATE_TEST_SUITE_P(Examples, ExampleTest, ::testing::ValuesIn(exampleNames()),
                          [](const ::testing::TestParamInfo<std::string>& info) {
-                             std::string name = info.param;
-                             std::replace_if(
-                                 name.begin(), name.end(),
-                                 [](char c) {
-                                     return !std::isalnum(static_cast<unsigned char>(c));
-                                 },
-                                 '_');
-                             return name;
+                             return psex::test::testNameOf(info.param);
                          });
 
 } // namespace

@@ -12,6 +12,8 @@
 // sets is calibrated first: doubled until a run takes a quarter of a second,
 // then scaled to about two seconds.
 
+#include "scratchfolder.h"
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -35,29 +37,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
-class ScratchFolder {
-    fs::path d_path;
-
-  public:
-    ScratchFolder() {
-        std::string pattern = (fs::temp_directory_path() / "psex-progress-XXXXXX").string();
-        d_path = ::mkdtemp(pattern.data());
-    }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-    ~ScratchFolder() {
-        std::error_code ignored;
-        fs::remove_all(d_path, ignored);
-    }
-    const fs::path& path() const { return d_path; }
-};
+using psex::test::readFile;
+using psex::test::ScratchFolder;
 
 // A diploid data file of 'sampleCount' samples at six loci with twelve
 // alleles each, drawn by a fixed linear congruential sequence; every tenth

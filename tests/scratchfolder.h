@@ -7,6 +7,7 @@
 
 #include <stdlib.h>
 
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -67,6 +68,28 @@ inline std::string readFile(const std::filesystem::path& path) {
 inline void writeFile(const std::filesystem::path& path, const std::string& content) {
     std::ofstream out(path, std::ios::binary);
     out << content;
+}
+
+inline std::set<std::string> filesBelow(const std::filesystem::path& folder) {
+    // Return the paths, relative to 'folder', of every file below it.
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        if (entry.is_regular_file()) {
+            names.insert(std::filesystem::relative(entry.path(), folder).string());
+        }
+    }
+    return names;
+}
+
+inline std::string testNameOf(std::string text) {
+    // Return 'text' with every character but letters and digits replaced
+    // by '_', as the name of a parameterized test (a case folder's name).
+    for (char& c : text) {
+        if (!std::isalnum(static_cast<unsigned char>(c))) {
+            c = '_';
+        }
+    }
+    return text;
 }
 
 } // namespace psex::test

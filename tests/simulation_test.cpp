@@ -2,6 +2,7 @@
 #include "simulation.h"
 
 #include "capture.h"
+#include "countedlocus.h"
 #include "datareader.h"
 
 #include <gtest/gtest.h>
@@ -18,18 +19,7 @@ using psex::MLGTuple;
 using psex::RandomGenerator;
 using psex::test::CapturedOutput;
 
-Locus locusWithCounts(std::initializer_list<std::pair<std::int32_t, int>> counts) {
-    Locus locus;
-    std::uint32_t copies = 0;
-    for (const auto& [allele, count] : counts) {
-        for (int i = 0; i < count; ++i) {
-            locus.addAllele(allele);
-            ++copies;
-        }
-    }
-    locus.computeFrequencies(copies, 1);
-    return locus;
-}
+using psex::test::locusWithCounts;
 
 // The table of a data file given as text, built and simulated with the
 // specified generator.
