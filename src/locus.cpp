@@ -3,6 +3,8 @@
 
 #include "contract.h"
 
+#include <cmath>
+
 namespace psex {
 
 void Locus::addAllele(std::int32_t allele) {
@@ -44,6 +46,14 @@ double Locus::expectedHeterozygosity() const {
         sum += entry.second * entry.second;
     }
     return 1.0 - sum;
+}
+
+bool Locus::frequenciesSumToOne() const {
+    double sum = 0.0;
+    for (const auto& entry : d_frequencies) {
+        sum += entry.second;
+    }
+    return std::fabs(sum - 1.0) <= 1e-08;
 }
 
 } // namespace psex

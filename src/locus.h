@@ -60,6 +60,11 @@ class Locus {
     double expectedHeterozygosity() const;
     // Return He = 1 - sum of squared frequencies, summed in ascending allele
     // order; 1.0 for a locus without alleles.
+
+    bool frequenciesSumToOne() const;
+    // Return whether the entries, added up in ascending allele order, differ
+    // from one by at most 1e-8.  Frequencies estimated from counts always
+    // do, up to rounding; a locus without alleles does not.
 };
 
 } // namespace psex

@@ -118,19 +118,14 @@ void MLGTable::computeAlleleFrequencies() {
 }
 
 void MLGTable::checkFrequencies() const {
-    bool failed = false;
-    for (const Locus& locus : d_loci) {
-        double sum = 0.0;
-        for (const auto& entry : locus.frequencies()) {
-            sum += entry.second;
-        }
-        if (std::fabs(sum - 1.0) > 1e-08) {
-            failed = true;
-        }
-    }
-    if (failed) {
+    if (!frequenciesSumToOne()) {
         std::cerr << "error: not all frequencies sum up to +-1.0." << std::endl;
     }
+}
+
+bool MLGTable::frequenciesSumToOne() const {
+    return std::all_of(d_loci.begin(), d_loci.end(),
+                       [](const Locus& locus) { return locus.frequenciesSumToOne(); });
 }
 
 void MLGTable::setFrequencies(const std::vector<Locus>& loci) {

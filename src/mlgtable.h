@@ -85,6 +85,10 @@ class MLGTable {
     // Report on standard error when the frequencies of any locus do not add
     // up to one within 1e-8.
 
+    bool frequenciesSumToOne() const;
+    // Return whether the frequencies of every locus add up to one within
+    // 1e-8, the test of 'checkFrequencies'.
+
     void setFrequencies(const std::vector<Locus>& loci);
     // Copy the frequencies of the specified 'loci' into this table's loci,
     // which become normalized.  The behaviour is undefined unless 'loci' has

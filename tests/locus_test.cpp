@@ -33,6 +33,7 @@ TEST(Locus, CountsCopiesThenTurnsThemIntoFrequencies) {
     EXPECT_EQ(0.5, locus.frequency(12));
     EXPECT_EQ(0.0, locus.frequency(13));
     EXPECT_EQ(3u, locus.alleleCount());
+    EXPECT_TRUE(locus.frequenciesSumToOne()); // 1/2 + 1/3 + 1/6, up to rounding
     // He = 1 - (1/4 + 1/9 + 1/36) = 11/18, summed in allele order.
     EXPECT_DOUBLE_EQ(11.0 / 18.0, locus.expectedHeterozygosity());
 }
@@ -49,6 +50,7 @@ TEST(Locus, WithoutAllelesHasFullExpectedHeterozygosity) {
     Locus locus;
     EXPECT_EQ(0u, locus.alleleCount());
     EXPECT_EQ(1.0, locus.expectedHeterozygosity());
+    EXPECT_FALSE(locus.frequenciesSumToOne()); // no mass at all
     locus.computeFrequencies(0, 2);
     EXPECT_TRUE(locus.frequencies().empty());
 }
