@@ -19,7 +19,9 @@
 // code whatever psex binary the benchmark runs otherwise.
 
 #include "datareader.h"
+#include "messagesink.h"
 #include "mlgtable.h"
+#include "tablebuilder.h"
 
 #include <algorithm>
 #include <chrono>
@@ -45,8 +47,9 @@ bool buildOnce(const char* path, Measurement& measurement) {
     if (!input) {
         return false;
     }
-    psex::DataReader reader(input);
-    const psex::MLGTable table = psex::buildTable(reader);
+    psex::MessageSink messages = psex::standardStreams();
+    psex::DataReader reader(input, messages);
+    const psex::MLGTable table = psex::buildTable(reader, messages);
     const auto stop = std::chrono::steady_clock::now();
 
     measurement.seconds = std::chrono::duration<double>(stop - start).count();

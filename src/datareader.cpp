@@ -2,8 +2,9 @@
 #include "datareader.h"
 
 #include "contract.h"
+#include "messagesink.h"
 
-#include <iostream>
+#include <string>
 
 namespace psex {
 
@@ -21,7 +22,8 @@ bool isSeparator(int c) {
 
 } // namespace
 
-DataReader::DataReader(std::istream& stream) : d_stream(&stream), d_buffer(stream.rdbuf()) {
+DataReader::DataReader(std::istream& stream, MessageSink& messages)
+    : d_stream(&stream), d_messages(&messages), d_buffer(stream.rdbuf()) {
     if (d_buffer && stream) {
         try {
             for (int i = 0; i < 3; ++i) {
@@ -89,8 +91,12 @@ bool DataReader::skipLine() {
     return false;
 }
 
+void DataReader::report(const char* prefix, const std::string& text) const {
+    d_messages->output(prefix + std::to_string(d_line) + ": " + text);
+}
+
 void DataReader::reportEndOfFileInHeader() const {
-    std::cout << "Error:" << d_line << ": end of file while parsing header variable." << std::endl;
+    report("Error:", "end of file while parsing header variable.");
 }
 
 bool DataReader::readHeader() {
@@ -129,8 +135,7 @@ bool DataReader::readHeader() {
             if (key.back() == '\r') {
                 key.pop_back();
             }
-            std::cout << "Error:" << d_line << ": header variable with no '=' (line = '" << key
-                      << "')." << std::endl;
+            report("Error:", "header variable with no '=' (line = '" + key + "').");
             continue; // the line is ignored and the header goes on
         }
 
@@ -154,8 +159,7 @@ bool DataReader::readHeader() {
         }
 
         if (d_parameters.count(key) != 0) {
-            std::cout << "error:" << d_line << ": duplicate key in header ('" << key << "')."
-                      << std::endl;
+            report("error:", "duplicate key in header ('" + key + "').");
         }
         d_parameters[key] = value;
     }
@@ -178,8 +182,7 @@ void DataReader::readColumnNames() {
             if (!name.empty()) {
                 auto entry = d_columnNames.find(name);
                 if (entry != d_columnNames.end()) {
-                    std::cout << "error:" << d_line << ": duplicate column name '" << name << "'."
-                              << std::endl;
+                    report("error:", "duplicate column name '" + name + "'.");
                     entry->second = position;
                 } else {
                     d_columnNames.emplace(name, position);
@@ -225,7 +228,7 @@ bool DataReader::readDataLine() {
                     d_columnData[i].clear();
                 }
             } else if (extraFieldHasText) {
-                std::cout << "error:" << d_line << ": data line has too many entries." << std::endl;
+                report("error:", "data line has too many entries.");
                 if (isSeparator(c)) {
                     skipLine(); // the next line starts afresh
                 } else if (c == '\n') {
@@ -255,8 +258,8 @@ bool DataReader::readDataLine() {
     if (i >= n) {
         return true;
     }
-    std::cout << "error:" << d_line << ": data line has not enough entries (" << i << " of " << n
-              << ")." << std::endl;
+    report("error:", "data line has not enough entries (" + std::to_string(i) + " of " +
+                         std::to_string(n) + ").");
     return false;
 }
 

@@ -10,8 +10,8 @@
 // a TAB), optional comment lines and the column-name line, and then one data
 // line per sample.  Fields are separated by commas or TABs.  The reader
 // neither trims nor converts anything; what the keys and columns mean is the
-// business of the table builder.  Format problems are reported on standard
-// output with the number of the line concerned, and never stop the run.
+// business of the table builder.  Format problems are reported on the output
+// channel with the number of the line concerned, and never stop the run.
 
 #include <cstddef>
 #include <cstdint>
@@ -22,12 +22,15 @@
 
 namespace psex {
 
+class MessageSink;
+
 class DataReader {
     // The parsed data file.  It borrows the input stream, which must outlive
     // it.  Not copyable: it owns a position in the stream.
 
     // DATA
     std::istream* d_stream;                            // borrowed
+    MessageSink* d_messages;                           // borrowed
     std::streambuf* d_buffer;                          // the stream's buffer
     std::string d_pending;                             // bytes read ahead at the start
     std::size_t d_pendingPos = 0;                      // next byte of 'd_pending'
@@ -38,10 +41,11 @@ class DataReader {
 
   public:
     // CREATORS
-    explicit DataReader(std::istream& stream);
+    DataReader(std::istream& stream, MessageSink& messages);
     // Read the header and the column-name line from the specified 'stream',
-    // printing format messages as they arise, and leave the stream at the
-    // first character of the first data line.
+    // reporting format problems to the specified 'messages' as they arise,
+    // and leave the stream at the first character of the first data line.
+    // Both must outlive the reader.
 
     DataReader(const DataReader&) = delete;
     DataReader& operator=(const DataReader&) = delete;
@@ -68,6 +72,10 @@ class DataReader {
     std::uint32_t columnCount() const;
     // Return the number of distinct column names.
 
+    const std::vector<std::string>& fields() const { return d_columnData; }
+    // Return the fields of the line delivered last, one per position of the
+    // column-name line; valid until the next 'readDataLine'.
+
     const std::string& getColumn(std::size_t columnIndex) const;
     // Return field 'columnIndex' of the line delivered last; valid until the
     // next 'readDataLine'.  The behaviour is undefined unless 'columnIndex'
@@ -81,6 +89,7 @@ class DataReader {
     bool readHeader();
     void skipCommentLines();
     void readColumnNames();
+    void report(const char* prefix, const std::string& text) const;
     void reportEndOfFileInHeader() const;
 };
 

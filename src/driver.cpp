@@ -2,6 +2,8 @@
 #include "driver.h"
 
 #include "datareader.h"
+#include "fastsimulation.h"
+#include "messagesink.h"
 #include "mlgtable.h"
 #include "outputfile.h"
 #include "progress.h"
@@ -11,7 +13,6 @@
 #include <sys/stat.h>
 
 #include <fstream>
-#include <iostream>
 #include <ostream>
 
 namespace psex {
@@ -33,9 +34,9 @@ bool isReadable(const std::ifstream& input, const std::string& path) {
     return input && !(::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode));
 }
 
-void warnIfExists(const std::string& name) {
+void warnIfExists(const std::string& name, MessageSink& messages) {
     if (exists(name)) {
-        std::cout << "Warning: overwriting output file '" << name << "'." << std::endl;
+        messages.output("Warning: overwriting output file '" + name + "'.");
     }
 }
 
@@ -60,9 +61,9 @@ void writeFullTableFile(std::ostream& out, const std::string& path, const MLGTab
 // Put the result file behind the specified 'out' in place and return whether
 // that worked; report it on standard error when not.  A failed file leaves
 // no trace: an older file of that name stays as it was.
-bool commitAndCheck(OutputFile& out) {
+bool commitAndCheck(OutputFile& out, MessageSink& messages) {
     if (!out.commit()) {
-        std::cerr << "error: cannot write output file '" << out.name() << "'." << std::endl;
+        messages.error("error: cannot write output file '" + out.name() + "'.");
         return false;
     }
     return true;
@@ -70,24 +71,25 @@ bool commitAndCheck(OutputFile& out) {
 
 } // namespace
 
-int runDataFiles(const std::vector<std::string>& paths) {
+int runDataFiles(const std::vector<std::string>& paths, MessageSink& messages) {
     bool allWritten = true;
     for (const std::string& path : paths) {
         std::ifstream input(path);
         if (!isReadable(input, path)) {
             return 2;
         }
-        std::cout << "Reading file " << path << std::endl;
-        DataReader reader(input);
-        ProgressIndicator progress(std::cerr, standardErrorIsTerminal());
-        const MLGTable table = buildAndSimulate(reader, randomGenerator(), progress.callback());
+        messages.output("Reading file " + path);
+        DataReader reader(input, messages);
+        ProgressIndicator progress(messages.errorStream(), standardErrorIsTerminal());
+        const MLGTable table =
+            buildAndSimulate(reader, randomGenerator(), messages, progress.callback());
         progress.finish();
 
         const std::string runName = table.title().empty() ? path : table.title();
         const std::string simulationName = "simresults_" + runName + ".csv";
         const std::string fullTableName = "fulltable_" + runName + ".csv";
-        warnIfExists(simulationName);
-        warnIfExists(fullTableName);
+        warnIfExists(simulationName, messages);
+        warnIfExists(fullTableName, messages);
 
         // Each file is written under a temporary name and renamed into place
         // once complete, so a failed write never leaves half a file.  The
@@ -95,12 +97,12 @@ int runDataFiles(const std::vector<std::string>& paths) {
         // full disk the second must not take the room that the first needs.
         OutputFile simulationOut(simulationName);
         writeSimulationResultsFile(simulationOut.stream(), path, table, reader);
-        const bool simulationWritten = commitAndCheck(simulationOut);
+        const bool simulationWritten = commitAndCheck(simulationOut, messages);
         OutputFile fullTableOut(fullTableName);
         writeFullTableFile(fullTableOut.stream(), path, table);
-        const bool fullTableWritten = commitAndCheck(fullTableOut);
+        const bool fullTableWritten = commitAndCheck(fullTableOut, messages);
         if (simulationWritten && fullTableWritten) {
-            std::cout << "Results are written to '" << simulationName << "'." << std::endl;
+            messages.output("Results are written to '" + simulationName + "'.");
         } else {
             allWritten = false;
         }

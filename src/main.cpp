@@ -5,6 +5,7 @@
 // separate sexual events?  Every argument is a data file; see the README.
 
 #include "driver.h"
+#include "messagesink.h"
 #include "simulation.h"
 
 #include <string>
@@ -12,5 +13,6 @@
 
 int main(int argc, char* argv[]) {
     psex::randomGenerator(); // the random stream starts before any data file
-    return psex::runDataFiles(std::vector<std::string>(argv + 1, argv + argc));
+    psex::MessageSink messages = psex::standardStreams();
+    return psex::runDataFiles(std::vector<std::string>(argv + 1, argv + argc), messages);
 }

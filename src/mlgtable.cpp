@@ -1,13 +1,12 @@
 // mlgtable.cpp                                                   -*-C++-*-
 #include "mlgtable.h"
 
+#include "binomial.h"
 #include "contract.h"
-#include "datareader.h"
-#include "math.h"
+#include "messagesink.h"
 
 #include <algorithm>
 #include <cmath>
-#include <iostream>
 #include <limits>
 
 namespace psex {
@@ -105,7 +104,7 @@ void MLGTable::countAlleles(const MLGTuple& tuple) {
     }
 }
 
-void MLGTable::computeAlleleFrequencies() {
+void MLGTable::computeAlleleFrequencies(MessageSink& messages) {
     const std::uint32_t sampleSize =
         static_cast<std::uint32_t>(d_frequencyFromSamples ? d_sampleNames.size() : d_mlgs.size());
     for (Locus& locus : d_loci) {
@@ -114,12 +113,12 @@ void MLGTable::computeAlleleFrequencies() {
         }
         locus.computeFrequencies(sampleSize, d_ploidy);
     }
-    checkFrequencies();
+    checkFrequencies(messages);
 }
 
-void MLGTable::checkFrequencies() const {
+void MLGTable::checkFrequencies(MessageSink& messages) const {
     if (!frequenciesSumToOne()) {
-        std::cerr << "error: not all frequencies sum up to +-1.0." << std::endl;
+        messages.error("error: not all frequencies sum up to +-1.0.");
     }
 }
 
@@ -168,8 +167,8 @@ double MLGTable::pgen(const MLGTuple& tuple, const std::vector<double>& fisByLoc
     return probability;
 }
 
-void MLGTable::computeProbabilities(std::uint32_t sampleSize) {
-    computeAlleleFrequencies();
+void MLGTable::computeProbabilities(std::uint32_t sampleSize, MessageSink& messages) {
+    computeAlleleFrequencies(messages);
 
     // Nothing in the loop below changes a frequency or a genotype count, so
     // each locus's Fis is the same for every MLG: compute it once.
@@ -189,7 +188,7 @@ void MLGTable::computeProbabilities(std::uint32_t sampleSize) {
         }
         const double g = pgen(mlg, fisByLocus);
         mlg.setPgen(g);
-        mlg.setPsex(psexFromTermSum(binomialTermSum(sampleSize, n, g)));
+        mlg.setPsex(psexFromTermSum(binomialTermSum(sampleSize, n, g), messages));
         values.push_back(mlg.psex());
     }
     std::sort(values.begin(), values.end());
@@ -318,180 +317,6 @@ std::string MLGTable::significanceCode(double psex) const {
         }
     }
     return code;
-}
-
-// ---- building the table from a data file ----
-
-namespace {
-
-bool isAtoiSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-// The header settings of a data file, with the messages and defaults for
-// what is missing or not accepted.
-struct Settings {
-    std::int32_t ploidy = 0; // 0: unset
-    std::int32_t locusCount = 0;
-    std::int32_t simulations = 0;
-    bool frequencyFromSamples = true;
-    bool fisModel = false;
-    bool hasLocusNames = false;
-    std::string locusNames;
-    std::string title;
-};
-
-void reportError(const std::string& text) {
-    std::cerr << "error: " << text << std::endl;
-}
-
-Settings readSettings(const DataReader& reader) {
-    Settings settings;
-    if (reader.hasParameter("PLOIDY")) {
-        const std::string value = reader.getParameter("PLOIDY");
-        if (value == "DIPLOID" || value == "2") {
-            settings.ploidy = 2;
-        } else if (value == "HAPLOID" || value == "1") {
-            settings.ploidy = 1;
-        } else {
-            reportError("only HAPLOID and DIPLOID are supported for now (not '" + value + "').");
-        }
-    }
-    if (reader.hasParameter("FREQUENCY")) {
-        const std::string value = reader.getParameter("FREQUENCY");
-        if (value == "MLG") {
-            settings.frequencyFromSamples = false;
-        } else if (value != "SAMPLE") {
-            reportError("FREQUENCY is unspecified, assuming SAMPLE.");
-        }
-    }
-    if (reader.hasParameter("MODEL")) {
-        const std::string value = reader.getParameter("MODEL");
-        if (value == "FIS") {
-            settings.fisModel = true;
-        } else if (value != "HWE") {
-            reportError("MODEL is unspecified, assuming HWE.");
-        }
-    }
-    if (reader.hasParameter("SIMULATIONS")) {
-        settings.simulations = decimalValue(reader.getParameter("SIMULATIONS"));
-    }
-    if (reader.hasParameter("LOCUSCOUNT")) {
-        settings.locusCount = decimalValue(reader.getParameter("LOCUSCOUNT"));
-    }
-    if (reader.hasParameter("LOCUSNAMES")) {
-        settings.hasLocusNames = true;
-        settings.locusNames = reader.getParameter("LOCUSNAMES");
-    }
-    if (reader.hasParameter("TITLE")) {
-        settings.title = reader.getParameter("TITLE");
-    }
-
-    if (settings.ploidy == 0) {
-        reportError("PLOIDY is unspecified, assuming DIPLOID.");
-        settings.ploidy = 2;
-    }
-    // A count below one cannot size a table nor repeat a simulation: it is
-    // taken as not given.
-    if (settings.locusCount < 1) {
-        reportError("LOCUSCOUNT is unspecified, assuming 1.");
-        settings.locusCount = 1;
-    }
-    if (settings.simulations < 1) {
-        reportError("SIMULATIONS is unspecified, assuming 1000.");
-        settings.simulations = 1000;
-    }
-    return settings;
-}
-
-// Return the pieces of a LOCUSNAMES value: the text between commas, empty
-// pieces and spaces included; the value's end closes the last piece.
-std::vector<std::string> splitLocusNames(const std::string& value) {
-    std::vector<std::string> pieces(1);
-    for (const char c : value) {
-        if (c == ',') {
-            pieces.emplace_back();
-        } else {
-            pieces.back() += c;
-        }
-    }
-    return pieces;
-}
-
-} // namespace
-
-std::int32_t decimalValue(const std::string& text) {
-    constexpr std::int64_t k_limit = std::int64_t(std::numeric_limits<std::int32_t>::max()) + 1;
-    std::size_t i = 0;
-    while (i < text.size() && isAtoiSpace(text[i])) {
-        ++i;
-    }
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    std::int64_t magnitude = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        magnitude = std::min(magnitude * 10 + (text[i] - '0'), k_limit);
-    }
-    const std::int64_t value = negative ? -magnitude : magnitude;
-    return static_cast<std::int32_t>(std::clamp<std::int64_t>(
-        value, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
-}
-
-MLGTable buildTable(DataReader& reader) {
-    const Settings settings = readSettings(reader);
-    const std::uint32_t locusCount = static_cast<std::uint32_t>(settings.locusCount);
-    const std::uint64_t expectedColumns =
-        static_cast<std::uint64_t>(locusCount) * static_cast<std::uint64_t>(settings.ploidy) + 1;
-    const bool columnsFit = reader.columnCount() == expectedColumns;
-    const std::vector<std::string> names =
-        settings.hasLocusNames ? splitLocusNames(settings.locusNames) : std::vector<std::string>();
-
-    // A table whose columns do not fit holds no samples; its loci are only
-    // listed in the report.  A locus count far beyond anything the file
-    // holds (2000000000, say) must not size it: beyond 10000 loci it keeps
-    // at most as many as the column-name line has names or LOCUSNAMES has
-    // pieces.
-    std::uint32_t lociHeld = locusCount;
-    if (!columnsFit) {
-        const std::size_t bound =
-            std::max({std::size_t{10000}, std::size_t{reader.columnCount()}, names.size()});
-        lociHeld = static_cast<std::uint32_t>(std::min<std::size_t>(locusCount, bound));
-    }
-
-    MLGTable table(settings.ploidy, lociHeld, settings.frequencyFromSamples, settings.fisModel,
-                   settings.simulations);
-    table.setTitle(settings.title);
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        if (i < lociHeld) {
-            table.locus(static_cast<std::uint32_t>(i)).setName(names[i]);
-        } else {
-            reportError("too many locus names given in LOCUSNAMES.");
-        }
-    }
-
-    if (!columnsFit) {
-        std::cerr << "error: not enough columns in table according to ploidy and locus count "
-                     "(should be: "
-                  << expectedColumns << " has: " << reader.columnCount() << ")." << std::endl;
-        return table;
-    }
-
-    const std::size_t alleleFields = static_cast<std::size_t>(expectedColumns - 1);
-    std::vector<MLGTuple> samples;
-    while (reader.readDataLine()) {
-        MLGTuple tuple(settings.ploidy, locusCount);
-        tuple.addSampleName(reader.getColumn(0));
-        for (std::size_t i = 0; i < alleleFields; ++i) {
-            tuple.alleleAt(i) = decimalValue(reader.getColumn(i + 1));
-        }
-        samples.push_back(std::move(tuple));
-    }
-    table.addSamples(std::move(samples));
-    table.computeProbabilities(static_cast<std::uint32_t>(table.sampleNames().size()));
-    return table;
 }
 
 } // namespace psex

@@ -19,13 +19,12 @@
 #include "psexlist.h"
 
 #include <cstdint>
-#include <iosfwd>
 #include <string>
 #include <vector>
 
 namespace psex {
 
-class DataReader;
+class MessageSink;
 
 class MLGTable {
     // A value type: copying it copies every list.
@@ -77,13 +76,14 @@ class MLGTable {
     // with the same result, but sorting them once instead of inserting each
     // into the sorted list.
 
-    void computeAlleleFrequencies();
+    void computeAlleleFrequencies(MessageSink& messages);
     // Turn the allele counts of every locus into frequencies (unless the
-    // loci are normalized already), then check their sums.
+    // loci are normalized already), then check their sums, reporting to the
+    // specified 'messages'.
 
-    void checkFrequencies() const;
-    // Report on standard error when the frequencies of any locus do not add
-    // up to one within 1e-8.
+    void checkFrequencies(MessageSink& messages) const;
+    // Report on the error channel of the specified 'messages' when the
+    // frequencies of any locus do not add up to one within 1e-8.
 
     bool frequenciesSumToOne() const;
     // Return whether the frequencies of every locus add up to one within
@@ -94,10 +94,11 @@ class MLGTable {
     // which become normalized.  The behaviour is undefined unless 'loci' has
     // as many entries as this table has loci.
 
-    void computeProbabilities(std::uint32_t sampleSize);
+    void computeProbabilities(std::uint32_t sampleSize, MessageSink& messages);
     // Fix the allele frequencies, give every MLG its PGen and its PSex for
     // the specified 'sampleSize' N, and make the PSex list the sorted PSex
-    // values of all MLGs.  Call it once, after every sample is in.
+    // values of all MLGs.  The frequency check and the rounding warning go
+    // to the specified 'messages'.  Call it once, after every sample is in.
 
     void clearPsexValues() { d_psexValues = PsexList(); }
     void setPsexValues(const PsexList& values) { d_psexValues = values; }
@@ -171,10 +172,6 @@ class MLGTable {
     // threshold, two when also below the 0.01 one, three when also below the
     // 0.001 one (all strictly).
 
-    void writeMLGSummary(std::ostream& out) const;
-    // Write the MLG table and the per-locus statistics of a simulation
-    // results file to the specified 'out'.
-
   private:
     void countAlleles(const MLGTuple& tuple);
     double pgen(const MLGTuple& tuple, const std::vector<double>& fisByLocus) const;
@@ -192,18 +189,6 @@ double genotypeTerm(std::int32_t ploidy, bool heterozygous, double firstFrequenc
 // specified locus 'fis': (1 - F) 2pq for a heterozygote, F p + (1 - F) p^2
 // for a homozygote or haploid.  A term that the correction makes negative
 // is 0.
-
-std::int32_t decimalValue(const std::string& text);
-// Return the integer at the start of the specified 'text' as 'atoi' reads it
-// (leading white space, an optional sign, the digits up to the first other
-// character; 0 without digits), saturated at the 32-bit limits.
-
-MLGTable buildTable(DataReader& reader);
-// Return the genotype table of the data file behind the specified 'reader':
-// header parameters interpreted (with messages and defaults on standard
-// error), columns checked, every data line added as a sample, frequencies,
-// PGen and PSex computed.  When the columns do not fit the loci and the
-// ploidy, the table comes back without samples.
 
 } // namespace psex
 

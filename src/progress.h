@@ -25,8 +25,6 @@
 // overwrites the indicator rather than being glued to its end; the text is
 // kept shorter than those messages.
 
-#include "simulation.h"
-
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -34,6 +32,9 @@
 #include <string>
 
 namespace psex {
+
+using SimulationProgress = std::function<void(std::uint64_t done, std::uint64_t total)>;
+// Told, after every simulated data set, how many of how many are done.
 
 class ProgressIndicator {
     // The indicator for the simulations of one data file.  Not copyable: its
@@ -84,7 +85,7 @@ class ProgressIndicator {
     // empty line.
 
     SimulationProgress callback();
-    // Return a function for 'buildAndSimulate' that calls 'update'.  It
+    // Return a function for the simulation that calls 'update'.  It
     // refers to this indicator, which must outlive it.
 
     // ACCESSORS

@@ -90,20 +90,20 @@ void writePsexValues(const MLGTable& table, std::ostream& out) {
 
 } // namespace
 
-void MLGTable::writeMLGSummary(std::ostream& out) const {
+void writeMLGSummary(const MLGTable& table, std::ostream& out) {
     out << "MLG,n,PSex,Significance,Level,PGen";
-    writeLocusColumnNames(*this, out);
+    writeLocusColumnNames(table, out);
     out << std::endl;
 
     std::size_t number = 0;
-    for (const MLGTuple& mlg : d_mlgs) {
+    for (const MLGTuple& mlg : table.mlgs()) {
         const std::uint32_t n = mlg.sampleCount();
         out << "MLG" << ++number << ',' << n;
         if (n <= 1) {
             out << ',' << k_dashCell << ',' << k_dashCell << ',' << k_dashCell << ',';
         } else {
-            out << ',' << mlg.psex() << ',' << psexSignificance(mlg.psex()) << ','
-                << significanceCode(mlg.psex()) << ',';
+            out << ',' << mlg.psex() << ',' << table.psexSignificance(mlg.psex()) << ','
+                << table.significanceCode(mlg.psex()) << ',';
         }
         writeNumber(out, mlg.pgen());
         writeAlleles(mlg, out);
@@ -111,14 +111,15 @@ void MLGTable::writeMLGSummary(std::ostream& out) const {
     }
     out << std::endl;
 
-    writeLocusLine(*this, out, "", [&](std::uint32_t j) { out << d_loci[j].name(); });
-    writeLocusLine(*this, out, "Number of alleles",
-                   [&](std::uint32_t j) { out << d_loci[j].alleleCount(); });
-    writeLocusLine(*this, out, "He",
-                   [&](std::uint32_t j) { writeNumber(out, d_loci[j].expectedHeterozygosity()); });
-    writeLocusLine(*this, out, "Ho",
-                   [&](std::uint32_t j) { writeNumber(out, observedHeterozygosity(j)); });
-    writeLocusLine(*this, out, "Fis", [&](std::uint32_t j) { writeNumber(out, fis(j)); });
+    const std::vector<Locus>& loci = table.loci();
+    writeLocusLine(table, out, "", [&](std::uint32_t j) { out << loci[j].name(); });
+    writeLocusLine(table, out, "Number of alleles",
+                   [&](std::uint32_t j) { out << loci[j].alleleCount(); });
+    writeLocusLine(table, out, "He",
+                   [&](std::uint32_t j) { writeNumber(out, loci[j].expectedHeterozygosity()); });
+    writeLocusLine(table, out, "Ho",
+                   [&](std::uint32_t j) { writeNumber(out, table.observedHeterozygosity(j)); });
+    writeLocusLine(table, out, "Fis", [&](std::uint32_t j) { writeNumber(out, table.fis(j)); });
 }
 
 void writeAlleleFrequencies(const MLGTable& table, std::ostream& out) {
@@ -133,7 +134,7 @@ void writeAlleleFrequencies(const MLGTable& table, std::ostream& out) {
 }
 
 void writeSimulationResults(const MLGTable& table, std::ostream& out) {
-    table.writeMLGSummary(out);
+    writeMLGSummary(table, out);
     writeClonalRichness(table, out);
     writeThresholds(table, out);
     out << "Samplesize," << table.sampleNames().size() << std::endl;

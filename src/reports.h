@@ -25,6 +25,10 @@ void writeSimulationResults(const MLGTable& table, std::ostream& out);
 // allele frequencies and the simulated PSex values, ending with two empty
 // lines.
 
+void writeMLGSummary(const MLGTable& table, std::ostream& out);
+// Write the MLG table and the per-locus statistics (locus names, number of
+// alleles, He, Ho, Fis) that open the simulation results file.
+
 void writeAlleleFrequencies(const MLGTable& table, std::ostream& out);
 // Write the allele frequency block: per locus a "Locus" line, then one line
 // per allele in ascending order with its frequency.

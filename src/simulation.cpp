@@ -1,19 +1,10 @@
 // simulation.cpp                                                 -*-C++-*-
 #include "simulation.h"
 
-#include "allelesampler.h"
-#include "datareader.h"
-#include "drawahead.h"
 #include "locus.h"
-#include "math.h"
 
 #include <algorithm>
-#include <cstring>
-#include <iostream>
-#include <limits>
-#include <map>
 #include <string>
-#include <thread>
 
 namespace psex {
 
@@ -61,7 +52,7 @@ MLGTable simulateSample(std::uint32_t sampleCount, const MLGTable& table,
 }
 
 std::vector<double> simulatedPsexValues(const MLGTable& table, RandomGenerator& generator,
-                                        const SimulationProgress& progress) {
+                                        MessageSink& messages, const SimulationProgress& progress) {
     std::vector<double> values;
     const std::uint32_t sampleCount = static_cast<std::uint32_t>(table.sampleNames().size());
     for (std::int32_t r = 0; r < table.simulations(); ++r) {
@@ -74,7 +65,7 @@ std::vector<double> simulatedPsexValues(const MLGTable& table, RandomGenerator& 
                             table.fisModel(), table.simulations());
             single.addSample(mlg);
             single.setFrequencies(table.loci());
-            single.computeProbabilities(sampleCount);
+            single.computeProbabilities(sampleCount, messages);
             const double psex = single.mlgs().front().psex();
             values.insert(std::lower_bound(values.begin(), values.end(), psex), psex);
         }
@@ -84,259 +75,6 @@ std::vector<double> simulatedPsexValues(const MLGTable& table, RandomGenerator& 
         }
     }
     return values;
-}
-
-namespace {
-
-// One simulated data set after another, as genotype codes grouped by hash.
-template <class CODE>
-class FastSimulation {
-    const MLGTable& d_table;
-    std::uint32_t d_sampleCount;
-    std::size_t d_locusCount;
-    std::int32_t d_ploidy;
-    std::vector<AlleleSampler> d_samplers;
-    std::vector<double> d_fisHeterozygous; // a one-genotype table's Fis, by locus
-    std::vector<double> d_fisHomozygous;
-    bool d_frequenciesFail;
-    BinomialTail d_tail;
-
-    // A slot of the hash table that groups a data set's samples by genotype;
-    // one probe reads one cache line.
-    struct Slot {
-        std::uint64_t hash;
-        std::uint32_t first; // the first sample with the genotype
-        std::uint32_t count; // samples with it; 0: the slot is empty
-    };
-
-    std::vector<CODE> d_codes; // sample-major, one per locus
-    std::vector<Slot> d_slots;
-    std::vector<std::size_t> d_usedSlots;
-    std::map<double, std::uint64_t> d_values;
-
-    struct Repeat {
-        std::uint32_t sample; // the first sample with the genotype
-        std::uint32_t count;
-        double termSum;
-    };
-
-    static std::uint64_t mix(std::uint64_t hash, std::uint64_t code) {
-        hash = (hash ^ code) * 0x9E3779B97F4A7C15ull;
-        return hash ^ (hash >> 29);
-    }
-
-    const CODE* codesOf(std::uint32_t sample) const {
-        return &d_codes[static_cast<std::size_t>(sample) * d_locusCount];
-    }
-
-    void group(std::uint32_t sample, std::uint64_t hash) {
-        const std::size_t mask = d_slots.size() - 1;
-        const CODE* codes = codesOf(sample);
-        for (std::size_t index = hash & mask;; index = (index + 1) & mask) {
-            Slot& slot = d_slots[index];
-            if (slot.count == 0) {
-                slot = {hash, sample, 1};
-                d_usedSlots.push_back(index);
-                return;
-            }
-            if (slot.hash == hash && std::equal(codes, codes + d_locusCount, codesOf(slot.first))) {
-                ++slot.count;
-                return;
-            }
-        }
-    }
-
-    double pgen(const CODE* codes) const {
-        double probability = 1.0;
-        for (std::size_t j = 0; j < d_locusCount; ++j) {
-            const AlleleSampler& sampler = d_samplers[j];
-            const std::uint32_t first = sampler.firstIndex(codes[j], d_ploidy);
-            const std::uint32_t second = d_ploidy == 2 ? sampler.secondIndex(codes[j]) : first;
-            const bool heterozygous = d_ploidy == 2 && first != second;
-            const double fis = heterozygous ? d_fisHeterozygous[j] : d_fisHomozygous[j];
-            probability =
-                probability * genotypeTerm(d_ploidy, heterozygous, sampler.frequencyAt(first),
-                                           d_ploidy == 2 ? sampler.frequencyAt(second) : 1.0,
-                                           d_table.fisModel(), fis);
-        }
-        return probability;
-    }
-
-    std::vector<std::int32_t> storedAlleles(const CODE* codes) const {
-        std::vector<std::int32_t> alleles;
-        for (std::size_t j = 0; j < d_locusCount; ++j) {
-            const AlleleSampler& sampler = d_samplers[j];
-            alleles.push_back(sampler.valueAt(sampler.firstIndex(codes[j], d_ploidy)));
-            if (d_ploidy == 2) {
-                alleles.push_back(sampler.valueAt(sampler.secondIndex(codes[j])));
-            }
-        }
-        return alleles;
-    }
-
-    // The messages that computing a PSex on a one-genotype table writes
-    // come in the order of the genotypes in a table, ascending by alleles.
-    void recordWithMessages(std::vector<Repeat>& repeats) {
-        std::vector<std::pair<std::vector<std::int32_t>, std::size_t>> ordered;
-        for (std::size_t r = 0; r < repeats.size(); ++r) {
-            ordered.emplace_back(storedAlleles(codesOf(repeats[r].sample)), r);
-        }
-        std::sort(ordered.begin(), ordered.end());
-        for (const auto& entry : ordered) {
-            if (d_frequenciesFail) {
-                d_table.checkFrequencies(); // as on the genotype's own table
-            }
-            ++d_values[psexFromTermSum(repeats[entry.second].termSum)];
-        }
-    }
-
-  public:
-    explicit FastSimulation(const MLGTable& table)
-        : d_table(table), d_sampleCount(static_cast<std::uint32_t>(table.sampleNames().size())),
-          d_locusCount(table.loci().size()), d_ploidy(table.ploidy()),
-          d_frequenciesFail(!table.frequenciesSumToOne()), d_tail(d_sampleCount) {
-        for (const Locus& locus : table.loci()) {
-            d_samplers.emplace_back(locus);
-            const double he = locus.expectedHeterozygosity();
-            // A table holding one genotype has Ho = 1 where it is
-            // heterozygous and Ho = 0 where not.
-            d_fisHeterozygous.push_back(fixationIndex(he, 1.0));
-            d_fisHomozygous.push_back(fixationIndex(he, 0.0));
-        }
-        std::size_t slots = 16;
-        while (slots < 2 * static_cast<std::size_t>(d_sampleCount)) {
-            slots *= 2;
-        }
-        d_codes.resize(static_cast<std::size_t>(d_sampleCount) * d_locusCount);
-        d_slots.assign(slots, Slot{0, 0, 0});
-    }
-
-    template <class DRAWS>
-    void simulateOne(DRAWS& draws) {
-        // A sample is grouped only after the next one is drawn: its slot is
-        // fetched into the cache meanwhile.
-        const std::size_t mask = d_slots.size() - 1;
-        std::uint64_t pendingHash = 0;
-        for (std::uint32_t s = 0; s < d_sampleCount; ++s) {
-            CODE* codes = &d_codes[static_cast<std::size_t>(s) * d_locusCount];
-            std::uint64_t hash = 0;
-            for (std::size_t j = 0; j < d_locusCount; ++j) {
-                const AlleleSampler& sampler = d_samplers[j];
-                std::uint64_t code;
-                if (d_ploidy == 2) {
-                    const std::uint32_t first = sampler.outcome(draws());
-                    code = sampler.diploidCode(first, sampler.outcome(draws()));
-                } else {
-                    code = sampler.haploidCode(sampler.outcome(draws()));
-                }
-                codes[j] = static_cast<CODE>(code);
-                hash = mix(hash, code);
-            }
-            __builtin_prefetch(&d_slots[hash & mask]);
-            if (s > 0) {
-                group(s - 1, pendingHash);
-            }
-            pendingHash = hash;
-        }
-        if (d_sampleCount > 0) {
-            group(d_sampleCount - 1, pendingHash);
-        }
-
-        std::vector<Repeat> repeats;
-        bool warns = false;
-        for (const std::size_t index : d_usedSlots) {
-            Slot& slot = d_slots[index];
-            if (slot.count > 1) {
-                const double sum = d_tail.termSum(slot.count, pgen(codesOf(slot.first)));
-                warns = warns || psexWarns(sum);
-                repeats.push_back({slot.first, slot.count, sum});
-            }
-            slot.count = 0;
-        }
-        d_usedSlots.clear();
-
-        if (warns || (d_frequenciesFail && !repeats.empty())) {
-            recordWithMessages(repeats);
-        } else {
-            for (const Repeat& repeat : repeats) {
-                ++d_values[psexFromTermSum(repeat.termSum)];
-            }
-        }
-    }
-
-    PsexList values() const { return PsexList::fromRuns({d_values.begin(), d_values.end()}); }
-};
-
-template <class CODE, class DRAWS>
-PsexList simulate(FastSimulation<CODE>& simulation, DRAWS& draws,
-                  const SimulationProgress& progress, std::uint64_t simulations) {
-    for (std::uint64_t r = 0; r < simulations; ++r) {
-        simulation.simulateOne(draws);
-        if (progress) {
-            progress(r + 1, simulations);
-        }
-    }
-    return simulation.values();
-}
-
-template <class CODE>
-PsexList simulate(const MLGTable& table, RandomGenerator& generator,
-                  const SimulationProgress& progress, std::uint64_t simulations,
-                  std::uint64_t drawAheadFrom) {
-    FastSimulation<CODE> simulation(table);
-    // With a second core and enough draws to be worth a thread, the random
-    // numbers are drawn ahead on that core while this one uses them.
-    const std::uint64_t perDataSet = table.sampleNames().size() * table.loci().size() *
-                                     static_cast<std::uint64_t>(table.ploidy());
-    const bool fits =
-        perDataSet == 0 || simulations <= std::numeric_limits<std::uint64_t>::max() / perDataSet;
-    if (fits && simulations * perDataSet >= drawAheadFrom &&
-        std::thread::hardware_concurrency() > 1) {
-        DrawAhead draws(generator, simulations * perDataSet);
-        return simulate(simulation, draws, progress, simulations);
-    }
-    return simulate(simulation, generator, progress, simulations);
-}
-
-} // namespace
-
-PsexList simulatedPsexList(const MLGTable& table, RandomGenerator& generator,
-                           const SimulationProgress& progress, std::uint64_t drawAheadFrom) {
-    const std::uint64_t simulations = static_cast<std::uint64_t>(std::max(table.simulations(), 0));
-    const std::uint64_t sampleCount = table.sampleNames().size();
-    if (sampleCount < 2) {
-        // No genotype can repeat; the draws are made all the same, so that
-        // the random stream goes on exactly as it would.
-        generator.discard(simulations * sampleCount * table.loci().size() *
-                          static_cast<std::uint64_t>(table.ploidy()));
-        if (progress && simulations > 0) {
-            progress(simulations, simulations);
-        }
-        return PsexList();
-    }
-    // Most loci have few enough alleles for 32-bit genotype codes, which
-    // halve the memory a simulated data set passes through.
-    bool narrowCodes = true;
-    for (const Locus& locus : table.loci()) {
-        const std::uint64_t base = std::uint64_t(locus.alleleCount()) + 1;
-        narrowCodes = narrowCodes && base * base <= (std::uint64_t(1) << 32);
-    }
-    return narrowCodes
-               ? simulate<std::uint32_t>(table, generator, progress, simulations, drawAheadFrom)
-               : simulate<std::uint64_t>(table, generator, progress, simulations, drawAheadFrom);
-}
-
-MLGTable buildAndSimulate(DataReader& reader) {
-    return buildAndSimulate(reader, randomGenerator());
-}
-
-MLGTable buildAndSimulate(DataReader& reader, RandomGenerator& generator,
-                          const SimulationProgress& progress) {
-    MLGTable table = buildTable(reader);
-    table.clearPsexValues();
-    table.setPsexValues(simulatedPsexList(table, generator, progress));
-    table.assignPValues();
-    return table;
 }
 
 } // namespace psex

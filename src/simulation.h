@@ -2,9 +2,19 @@
 #ifndef PSEX_SIMULATION_H
 #define PSEX_SIMULATION_H
 
-// Purpose: judge observed PSex values against chance: draw data sets of the
-// real size from the real allele frequencies, without clones, and collect
-// the PSex of every genotype that repeats in them by chance.
+// Purpose: the random source of a run and the plain simulation, the
+// reference that the program's fast simulation must match to the bit.
+//
+// Whether an observed PSex is small enough to call the repeats clones is
+// judged against chance: data sets of the real size are drawn from the real
+// allele frequencies, every allele copy independently (so without clones),
+// and the PSex of every genotype that repeats in them by chance is computed
+// as if it had been observed in the real data.  The code here does that in
+// the most direct way: each simulated data set is a genotype table of its
+// own, each repeated genotype gets a one-genotype table whose PSex is
+// computed like any other.  It is slow, and it is kept that way on purpose:
+// tests and the fuzz target compare the fast simulation (fastsimulation.h)
+// with it, value for value and draw for draw.
 //
 // One process-wide lagged Fibonacci generator, default-seeded at start-up
 // and never reseeded, is the only source of random numbers.  The stream runs
@@ -12,17 +22,18 @@
 // same files are given in the same order.
 
 #include "mlgtable.h"
+#include "progress.h"
 
 #include <boost/random/lagged_fibonacci.hpp>
 
 #include <cstdint>
-#include <functional>
 #include <optional>
+#include <vector>
 
 namespace psex {
 
-class DataReader;
 class Locus;
+class MessageSink;
 
 using RandomGenerator = boost::random::lagged_fibonacci607;
 
@@ -44,35 +55,14 @@ MLGTable simulateSample(std::uint32_t sampleCount, const MLGTable& table,
 // chosen alleles of a locus are stored in ascending order; a copy for which
 // no allele is chosen keeps the value 0 after them.
 
-using SimulationProgress = std::function<void(std::uint64_t done, std::uint64_t total)>;
-// Told, after every simulated data set, how many of how many are done.
-
-MLGTable buildAndSimulate(DataReader& reader);
-MLGTable buildAndSimulate(DataReader& reader, RandomGenerator& generator,
-                          const SimulationProgress& progress = {});
-// Return the table of the data file behind the specified 'reader', with its
-// PSex list replaced by the PSex values of the repeated genotypes of
-// SIMULATIONS simulated data sets (in ascending order) and every MLG's
-// p-value taken from that list.  The first form draws from the process-wide
-// generator.  The optionally specified 'progress' is told how far the
-// simulations are.
-
 std::vector<double> simulatedPsexValues(const MLGTable& table, RandomGenerator& generator,
+                                        MessageSink& messages,
                                         const SimulationProgress& progress = {});
-
-constexpr std::uint64_t k_drawAheadFrom = std::uint64_t(1) << 22;
-// The number of draws from which a second core draws them ahead.
-
-PsexList simulatedPsexList(const MLGTable& table, RandomGenerator& generator,
-                           const SimulationProgress& progress = {},
-                           std::uint64_t drawAheadFrom = k_drawAheadFrom);
-// Return the same values as 'simulatedPsexValues', drawn from the generator
-// in the same order and with the same messages, but fast: every allele draw
-// is a table look-up that gives exactly the allele the frequency walk
-// would, a simulated data set is held as compact genotype codes grouped by
-// hashing, and PSex terms are shared between genotypes of equal PGen.  When
-// the simulations take at least 'drawAheadFrom' draws and the machine has a
-// second core, the numbers are drawn ahead on it; the results are the same.
+// Return, in ascending order, the PSex of every genotype that repeats in
+// each of the specified 'table''s SIMULATIONS simulated data sets, each
+// computed on a table of its own with the real frequencies and the real
+// sample size.  Messages of those computations go to 'messages'; the
+// optionally specified 'progress' is told how far the simulations are.
 
 } // namespace psex
 

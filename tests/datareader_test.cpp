@@ -1,7 +1,7 @@
 // datareader_test.cpp                                            -*-C++-*-
 #include "datareader.h"
 
-#include "capture.h"
+#include "collectedmessages.h"
 
 #include <gtest/gtest.h>
 
@@ -14,20 +14,21 @@
 namespace {
 
 using psex::DataReader;
-using psex::test::CapturedOutput;
+using psex::test::CollectedMessages;
 using Parameters = std::map<std::string, std::string>;
 
 // A data file parsed from text, with everything the reader printed.
 class ParsedFile {
-    CapturedOutput d_capture; // first: it must see the constructor's messages
+    CollectedMessages d_messages; // first: it must see the constructor's messages
     std::istringstream d_in;
     DataReader d_reader;
 
   public:
-    explicit ParsedFile(const std::string& text) : d_in(text), d_reader(d_in) {}
+    explicit ParsedFile(const std::string& text) : d_in(text), d_reader(d_in, d_messages) {}
 
     DataReader& reader() { return d_reader; }
-    std::string messages() const { return d_capture.out(); }
+    std::string messages() const { return d_messages.output(); }
+    std::string errors() const { return d_messages.error(); }
 
     // Read every data line the reader delivers, each as its fields.
     std::vector<std::vector<std::string>> dataLines(std::size_t fields) {
@@ -235,10 +236,10 @@ TEST(DataReader, SkipsAByteOrderMark) {
 
 TEST(DataReader, TakesAReadErrorForTheEndOfTheFile) {
     // Reading a directory fails with an error (the file buffer throws).
-    CapturedOutput capture;
+    CollectedMessages messages;
     std::ifstream directory(::testing::TempDir());
-    DataReader reader(directory);
-    EXPECT_EQ("Error:1: end of file while parsing header variable.\n", capture.out());
+    DataReader reader(directory, messages);
+    EXPECT_EQ("Error:1: end of file while parsing header variable.\n", messages.output());
     EXPECT_FALSE(reader.readDataLine());
 }
 

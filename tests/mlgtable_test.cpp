@@ -1,8 +1,7 @@
 // mlgtable_test.cpp                                              -*-C++-*-
 #include "mlgtable.h"
 
-#include "capture.h"
-#include "datareader.h"
+#include "collectedmessages.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +15,7 @@ namespace {
 
 using psex::MLGTable;
 using psex::MLGTuple;
-using psex::test::CapturedOutput;
+using psex::test::CollectedMessages;
 using Alleles = std::vector<std::int32_t>;
 using Names = std::vector<std::string>;
 using Frequencies = std::map<std::int32_t, double>;
@@ -57,9 +56,18 @@ MLGTable filledTable(const Settings& settings, const std::vector<Sample>& sample
     return table;
 }
 
-MLGTable completedTable(const Settings& settings, const std::vector<Sample>& samples) {
+MLGTable completedTable(const Settings& settings, const std::vector<Sample>& samples,
+                        psex::MessageSink& messages) {
     MLGTable table = filledTable(settings, samples);
-    table.computeProbabilities(static_cast<std::uint32_t>(table.sampleNames().size()));
+    table.computeProbabilities(static_cast<std::uint32_t>(table.sampleNames().size()), messages);
+    return table;
+}
+
+// The completed table of the specified 'samples'; no message is expected.
+MLGTable completedTable(const Settings& settings, const std::vector<Sample>& samples) {
+    CollectedMessages messages;
+    MLGTable table = completedTable(settings, samples, messages);
+    EXPECT_EQ("", messages.error() + messages.output());
     return table;
 }
 
@@ -137,13 +145,14 @@ TEST(MLGTable, EstimatesFrequenciesFromSamplesOrDistinctGenotypes) {
 }
 
 TEST(MLGTable, ReportsFrequenciesThatDoNotSumToOne) {
-    CapturedOutput capture;
-    completedTable({}, k_worked);
-    EXPECT_EQ("", capture.err());
+    CollectedMessages messages;
+    completedTable({}, k_worked, messages);
+    EXPECT_EQ("", messages.error());
 
     MLGTable empty(2, 2, true, false, 1000);
-    empty.computeProbabilities(0);
-    EXPECT_EQ("error: not all frequencies sum up to +-1.0.\n", capture.err());
+    empty.computeProbabilities(0, messages);
+    EXPECT_EQ("error: not all frequencies sum up to +-1.0.\n", messages.error());
+    EXPECT_EQ("", messages.output());
     EXPECT_TRUE(empty.psexValues().empty());
 }
 
@@ -152,9 +161,9 @@ TEST(MLGTable, LeavesCopiedFrequenciesAsTheyAre) {
     MLGTable single(2, 1, true, false, 1000);
     single.addSample(tupleOf(2, {"x", {2, 3}}));
     single.setFrequencies(real.loci());
-    CapturedOutput capture;
-    single.computeProbabilities(4);
-    EXPECT_EQ("", capture.err());
+    CollectedMessages messages;
+    single.computeProbabilities(4, messages);
+    EXPECT_EQ("", messages.error());
     EXPECT_EQ(real.loci()[0].frequencies(), single.loci()[0].frequencies());
     EXPECT_EQ(2u, single.loci()[0].sampleCount());
 
@@ -162,8 +171,8 @@ TEST(MLGTable, LeavesCopiedFrequenciesAsTheyAre) {
     MLGTable target(2, 1, true, false, 1000);
     target.addSample(tupleOf(2, {"x", {1, 1}}));
     target.setFrequencies(MLGTable(2, 1, true, false, 1).loci());
-    target.computeProbabilities(1);
-    EXPECT_EQ("error: not all frequencies sum up to +-1.0.\n", capture.err());
+    target.computeProbabilities(1, messages);
+    EXPECT_EQ("error: not all frequencies sum up to +-1.0.\n", messages.error());
 }
 
 TEST(MLGTableDeathTest, ChecksLocusIndicesAndFrequencyLists) {
@@ -227,9 +236,9 @@ TEST(MLGTable, LeavesStatisticsOfTooSmallTablesUndefined) {
     EXPECT_TRUE(std::isnan(one.clonalRichness()));
     EXPECT_EQ(1.0, one.pd());
 
-    CapturedOutput capture; // the empty table's frequency message
+    CollectedMessages messages; // the empty table's frequency message
     MLGTable empty(2, 1, true, false, 1000);
-    empty.computeProbabilities(0);
+    empty.computeProbabilities(0, messages);
     EXPECT_TRUE(std::isnan(empty.clonalRichness())); // not (0 - 1) / (0 - 1) wrapped
     EXPECT_TRUE(std::isnan(empty.pd()));
     EXPECT_TRUE(std::isnan(empty.observedHeterozygosity(0)));
@@ -415,224 +424,6 @@ TEST(MLGTable, KeepsPsexANumberForLargeClones) {
     }
     EXPECT_EQ(400u, table.mlgs().front().sampleCount());
     EXPECT_LT(table.mlgs().front().psex(), 1e-12); // far beyond any chance
-}
-
-// ---- building the table from a data file ----
-
-struct Built {
-    std::string out;
-    std::string err;
-    MLGTable table;
-};
-
-Built build(const std::string& text) {
-    CapturedOutput capture;
-    std::istringstream in(text);
-    psex::DataReader reader(in);
-    MLGTable table = psex::buildTable(reader);
-    return {capture.out(), capture.err(), table};
-}
-
-TEST(BuildTable, AssumesDefaultsForMissingKeysInOrder) {
-    const Built built = build("LOCUSCOUNT=2\nLOCUSNAMES=A,B\n\nSample,a1,a2,b1,b2\n"
-                              "x,1,2,3,4\n");
-    EXPECT_EQ("error: PLOIDY is unspecified, assuming DIPLOID.\n"
-              "error: SIMULATIONS is unspecified, assuming 1000.\n",
-              built.err);
-    EXPECT_EQ(2, built.table.ploidy());
-    EXPECT_TRUE(built.table.frequencyFromSamples());
-    EXPECT_FALSE(built.table.fisModel());
-    EXPECT_EQ(1000, built.table.simulations());
-    EXPECT_EQ("A", built.table.loci()[0].name());
-    EXPECT_EQ("B", built.table.loci()[1].name());
-    EXPECT_EQ((Alleles{1, 2, 3, 4}), allelesOf(built.table));
-}
-
-TEST(BuildTable, ReportsValuesItDoesNotAcceptInTheirOrder) {
-    const Built built = build("PLOIDY=3\nFREQUENCY=sample\nMODEL=fis\nSIMULATIONS=many\n"
-                              "LOCUSNAMES=L1,L2,L3\nTITLE=t\n\nSample,a\n");
-    EXPECT_EQ("error: only HAPLOID and DIPLOID are supported for now (not '3').\n"
-              "error: FREQUENCY is unspecified, assuming SAMPLE.\n"
-              "error: MODEL is unspecified, assuming HWE.\n"
-              "error: PLOIDY is unspecified, assuming DIPLOID.\n"
-              "error: LOCUSCOUNT is unspecified, assuming 1.\n"
-              "error: SIMULATIONS is unspecified, assuming 1000.\n"
-              "error: too many locus names given in LOCUSNAMES.\n"
-              "error: too many locus names given in LOCUSNAMES.\n"
-              "error: not enough columns in table according to ploidy and locus count "
-              "(should be: 3 has: 2).\n",
-              built.err);
-    EXPECT_EQ("t", built.table.title());
-    EXPECT_EQ("L1", built.table.loci()[0].name());
-}
-
-TEST(BuildTable, AcceptsExactlyTheDocumentedValues) {
-    struct Case {
-        const char* header;
-        std::int32_t ploidy;
-        bool frequencyFromSamples;
-        bool fisModel;
-        const char* err;
-    } cases[] = {
-        {"PLOIDY=DIPLOID\nFREQUENCY=SAMPLE\nMODEL=HWE\n", 2, true, false, ""},
-        {"PLOIDY=2\nFREQUENCY=MLG\nMODEL=FIS\n", 2, false, true, ""},
-        {"PLOIDY=HAPLOID\n", 1, true, false, ""},
-        {"PLOIDY=1\n", 1, true, false, ""},
-        {"PLOIDY=diploid\n", 2, true, false,
-         "error: only HAPLOID and DIPLOID are supported for now (not 'diploid').\n"
-         "error: PLOIDY is unspecified, assuming DIPLOID.\n"},
-        {"PLOIDY= 2\n", 2, true, false,
-         "error: only HAPLOID and DIPLOID are supported for now (not ' 2').\n"
-         "error: PLOIDY is unspecified, assuming DIPLOID.\n"},
-    };
-    for (const Case& c : cases) {
-        const Built built = build(std::string(c.header) + "LOCUSCOUNT=1\nSIMULATIONS=5\n\nS,a\n");
-        EXPECT_EQ(c.ploidy, built.table.ploidy()) << c.header;
-        EXPECT_EQ(c.frequencyFromSamples, built.table.frequencyFromSamples()) << c.header;
-        EXPECT_EQ(c.fisModel, built.table.fisModel()) << c.header;
-        // The column message follows for diploid headers (two columns).
-        EXPECT_EQ(0u, built.err.find(c.err)) << c.header;
-    }
-}
-
-TEST(BuildTable, ReadsCountsAsAtoiDoesAndDefaultsCountsBelowOne) {
-    struct Case {
-        const char* value;
-        std::int32_t simulations;
-        bool message;
-    } cases[] = {
-        {"50runs", 50, false}, {"  7", 7, false},
-        {"+12", 12, false},    {"0", 1000, true},
-        {"many", 1000, true},  {"-5", 1000, true},
-        {"", 1000, true},      {"99999999999", 2147483647, false},
-    };
-    for (const Case& c : cases) {
-        const Built built =
-            build(std::string("PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=") + c.value + "\n\nS,a\nx,1\n");
-        EXPECT_EQ(c.simulations, built.table.simulations()) << c.value;
-        EXPECT_EQ(c.message ? "error: SIMULATIONS is unspecified, assuming 1000.\n" : "", built.err)
-            << c.value;
-    }
-    const Built negativeLoci = build("PLOIDY=1\nSIMULATIONS=1\nLOCUSCOUNT=-3\n\nS,a\nx,1\n");
-    EXPECT_EQ("error: LOCUSCOUNT is unspecified, assuming 1.\n", negativeLoci.err);
-    EXPECT_EQ(1u, negativeLoci.table.locusCount());
-}
-
-TEST(BuildTable, ConvertsIntegersLikeAtoiButSaturates) {
-    using psex::decimalValue;
-    EXPECT_EQ(12, decimalValue("12"));
-    EXPECT_EQ(12, decimalValue(" \t\n\v\f\r12"));
-    EXPECT_EQ(12, decimalValue("12a"));
-    EXPECT_EQ(-3, decimalValue("-3"));
-    EXPECT_EQ(5, decimalValue("+5"));
-    EXPECT_EQ(0, decimalValue(""));
-    EXPECT_EQ(0, decimalValue("?"));
-    EXPECT_EQ(0, decimalValue("NA"));
-    EXPECT_EQ(0, decimalValue("- 3"));
-    EXPECT_EQ(0, decimalValue("1e3") - 1); // stops at the 'e'
-    EXPECT_EQ(2147483647, decimalValue("2147483647"));
-    EXPECT_EQ(2147483647, decimalValue("2147483648"));
-    EXPECT_EQ(2147483647, decimalValue("99999999999999999999999999"));
-    EXPECT_EQ(std::numeric_limits<std::int32_t>::min(), decimalValue("-2147483648"));
-    EXPECT_EQ(std::numeric_limits<std::int32_t>::min(), decimalValue("-99999999999999999999"));
-}
-
-TEST(BuildTable, ChecksTheColumnCount) {
-    const Built tooMany = build("PLOIDY=1\nLOCUSCOUNT=3\nSIMULATIONS=1\n\nS,a,b,c,d\nx,1,2,3,4\n");
-    EXPECT_EQ("error: not enough columns in table according to ploidy and locus count "
-              "(should be: 4 has: 5).\n",
-              tooMany.err);
-    EXPECT_TRUE(tooMany.table.mlgs().empty());
-    EXPECT_TRUE(tooMany.table.sampleNames().empty());
-    EXPECT_EQ(3u, tooMany.table.loci().size());
-    EXPECT_FALSE(tooMany.table.loci()[0].isNormalized());
-
-    // A repeated name counts once, so the count falls short.
-    const Built repeated = build("PLOIDY=2\nLOCUSCOUNT=1\nSIMULATIONS=1\n\nS,A,A\nx,1,2\n");
-    EXPECT_EQ("error:5: duplicate column name 'A'.\n", repeated.out);
-    EXPECT_EQ("error: not enough columns in table according to ploidy and locus count "
-              "(should be: 3 has: 2).\n",
-              repeated.err);
-}
-
-TEST(BuildTable, BoundsTheLociOfAnAbsurdLocusCount) {
-    // Up to 10000 loci a table whose columns do not fit keeps every locus.
-    const Built empty = build("");
-    EXPECT_EQ(1u, empty.table.loci().size());
-    const Built short_ = build("PLOIDY=2\nLOCUSCOUNT=4\nSIMULATIONS=1\nLOCUSNAMES=A,B\n\nS,A,B\n");
-    EXPECT_EQ(4u, short_.table.loci().size());
-    EXPECT_EQ("", short_.table.loci()[3].name());
-
-    // Beyond, no more than the file has column names or locus names.
-    std::string names = "L0";
-    for (int i = 1; i < 12000; ++i) {
-        names += ",L";
-        names += std::to_string(i);
-    }
-    const Built named = build(
-        "PLOIDY=2\nLOCUSCOUNT=2000000000\nSIMULATIONS=1\nLOCUSNAMES=" + names + "\n\nS,a,b\n");
-    EXPECT_EQ("error: not enough columns in table according to ploidy and locus count "
-              "(should be: 4000000001 has: 3).\n",
-              named.err);
-    EXPECT_EQ(12000u, named.table.loci().size());
-    EXPECT_EQ(12000u, named.table.locusCount());
-    EXPECT_EQ("L11999", named.table.loci()[11999].name());
-
-    const Built widest = build("PLOIDY=2\nLOCUSCOUNT=99999999999\nSIMULATIONS=1\n\nS,a,b\n");
-    EXPECT_EQ("error: not enough columns in table according to ploidy and locus count "
-              "(should be: 4294967295 has: 3).\n",
-              widest.err);
-    EXPECT_EQ(10000u, widest.table.loci().size());
-}
-
-TEST(BuildTable, KeepsTheDefaultLocusOfAFileWithoutColumns) {
-    // An empty column-name line names nothing, yet the one locus of the
-    // default count is listed in the reports as an unnamed locus.
-    const Built empty = build("PLOIDY=2\nSIMULATIONS=1\n\n\n");
-    EXPECT_EQ("error: LOCUSCOUNT is unspecified, assuming 1.\n"
-              "error: not enough columns in table according to ploidy and locus count "
-              "(should be: 3 has: 0).\n",
-              empty.err);
-    EXPECT_EQ(1u, empty.table.loci().size());
-    EXPECT_EQ(1u, empty.table.locusCount());
-}
-
-TEST(BuildTable, NamesLociFromLocusNames) {
-    const Built four = build("PLOIDY=1\nLOCUSCOUNT=2\nSIMULATIONS=1\n"
-                             "LOCUSNAMES=L1,L2,L3,L4\n\nS,a,b\nx,1,2\n");
-    EXPECT_EQ("error: too many locus names given in LOCUSNAMES.\n"
-              "error: too many locus names given in LOCUSNAMES.\n",
-              four.err);
-    EXPECT_EQ("L2", four.table.loci()[1].name());
-
-    const Built trailing = build("PLOIDY=1\nLOCUSCOUNT=2\nSIMULATIONS=1\n"
-                                 "LOCUSNAMES=L1,L2,\n\nS,a,b\nx,1,2\n");
-    EXPECT_EQ("error: too many locus names given in LOCUSNAMES.\n", trailing.err);
-
-    const Built spaced = build("PLOIDY=1\nLOCUSCOUNT=3\nSIMULATIONS=1\n"
-                               "LOCUSNAMES=A, B\n\nS,a,b,c\n");
-    EXPECT_EQ(" B", spaced.table.loci()[1].name());
-    EXPECT_EQ("", spaced.table.loci()[2].name());
-}
-
-TEST(BuildTable, TurnsDataLinesIntoSamples) {
-    const Built built = build("PLOIDY=2\nLOCUSCOUNT=2\nSIMULATIONS=1\n\nS,a,b,c,d\n"
-                              "x,12,14,,7\n"
-                              "y, 12,14a,0,7\n"
-                              "x,NA,?,-3,-3\n");
-    EXPECT_EQ("", built.err);
-    ASSERT_EQ(2u, built.table.mlgs().size());
-    EXPECT_EQ((Alleles{0, 0, -3, -3, 12, 14, 0, 7}), allelesOf(built.table));
-    EXPECT_EQ((Names{"x", "y"}), built.table.mlgs()[1].sampleNames());
-    EXPECT_EQ((Names{"x", "y", "x"}), built.table.sampleNames());
-    EXPECT_EQ((Frequencies{{-3, 2.0 / 6}, {0, 2.0 / 6}, {7, 2.0 / 6}}),
-              built.table.loci()[1].frequencies());
-}
-
-TEST(BuildTable, ReportsAFileWithoutDataLines) {
-    const Built built = build("PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=1\n\nS,a\n");
-    EXPECT_EQ("error: not all frequencies sum up to +-1.0.\n", built.err);
-    EXPECT_TRUE(built.table.sampleNames().empty());
 }
 
 } // namespace

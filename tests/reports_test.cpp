@@ -1,9 +1,8 @@
 // reports_test.cpp                                               -*-C++-*-
 #include "reports.h"
 
-#include "capture.h"
-#include "datareader.h"
 #include "mlgtable.h"
+#include "tablefromtext.h"
 
 #include <gtest/gtest.h>
 
@@ -12,13 +11,7 @@
 namespace {
 
 using psex::MLGTable;
-
-MLGTable tableFrom(const std::string& text) {
-    psex::test::CapturedOutput capture;
-    std::istringstream in(text);
-    psex::DataReader reader(in);
-    return psex::buildTable(reader);
-}
+using psex::test::tableFromText;
 
 std::string simulationResults(const MLGTable& table) {
     std::ostringstream out;
@@ -35,8 +28,8 @@ std::string fullTable(const MLGTable& table) {
 // The worked example, with a simulated list of three values set by hand:
 // 0.1, the PSex of 1/2 itself, and 0.9.
 MLGTable workedExample() {
-    MLGTable table = tableFrom("PLOIDY=2\nLOCUSCOUNT=1\nLOCUSNAMES=L1\nSIMULATIONS=3\n\n"
-                               "Sample,a,b\ns1,1,2\ns2,1,2\ns3,1,1\ns4,2,3\n");
+    MLGTable table = tableFromText("PLOIDY=2\nLOCUSCOUNT=1\nLOCUSNAMES=L1\nSIMULATIONS=3\n\n"
+                                   "Sample,a,b\ns1,1,2\ns2,1,2\ns3,1,1\ns4,2,3\n");
     table.setPsexValues({0.1, table.mlgs()[1].psex(), 0.9});
     table.assignPValues();
     return table;
@@ -101,8 +94,8 @@ TEST(Reports, WritesTheWorkedExampleFullTable) {
 
 TEST(Reports, GivesHaploidLociOneColumnButTwoStatisticCells) {
     // One sample: R is undefined, the list is empty (thresholds 1, levels 0).
-    MLGTable table = tableFrom("PLOIDY=HAPLOID\nLOCUSCOUNT=2\nLOCUSNAMES=A,B\n"
-                               "SIMULATIONS=3\n\nSample,a,b\nx,5,7\n");
+    MLGTable table = tableFromText("PLOIDY=HAPLOID\nLOCUSCOUNT=2\nLOCUSNAMES=A,B\n"
+                                   "SIMULATIONS=3\n\nSample,a,b\nx,5,7\n");
     table.setPsexValues(psex::PsexList());
     EXPECT_EQ("MLG,n,PSex,Significance,Level,PGen,A_0,B_0\n"
               "MLG1,1,\"-\",\"-\",\"-\",1,5,7\n"
@@ -149,7 +142,7 @@ TEST(Reports, GivesHaploidLociOneColumnButTwoStatisticCells) {
 TEST(Reports, WritesUndefinedStatisticsOfAnEmptyTableAsDashCells) {
     // The columns do not fit: no samples, so Pd, Ho and Fis have no value.
     const MLGTable table =
-        tableFrom("PLOIDY=2\nLOCUSCOUNT=1\nLOCUSNAMES=A\nSIMULATIONS=3\n\nSample,a\nx,1\n");
+        tableFromText("PLOIDY=2\nLOCUSCOUNT=1\nLOCUSNAMES=A\nSIMULATIONS=3\n\nSample,a\nx,1\n");
     const std::string results = simulationResults(table);
     EXPECT_EQ(0u, results.find("MLG,n,PSex,Significance,Level,PGen,A_0,A_1\n"
                                "\n"
@@ -180,7 +173,7 @@ TEST(Reports, MarksSignificantGenotypesWithStars) {
     for (int i = 0; i < 40; ++i) {
         text += 'o' + std::to_string(i) + (i % 2 ? ",1,1\n" : ",2,2\n");
     }
-    MLGTable table = tableFrom(text);
+    MLGTable table = tableFromText(text);
     const double psex = table.mlgs()[1].psex();
     table.setPsexValues({psex * 2, psex * 3, psex * 4});
     table.assignPValues();

@@ -1,6 +1,6 @@
-// math.h                                                         -*-C++-*-
-#ifndef PSEX_MATH_H
-#define PSEX_MATH_H
+// binomial.h                                                     -*-C++-*-
+#ifndef PSEX_BINOMIAL_H
+#define PSEX_BINOMIAL_H
 
 // Purpose: the binomial arithmetic behind PSex.
 //
@@ -16,6 +16,8 @@
 #include <vector>
 
 namespace psex {
+
+class MessageSink;
 
 double binomialCoefficient(std::uint32_t n, std::uint32_t k);
 // Return c(n, k) as the running product (n / k) * ((n - 1) / (k - 1)) * ...
@@ -81,11 +83,11 @@ class BinomialTail {
 bool psexWarns(double sum);
 // Return whether 'psexFromTermSum' warns about the specified term sum.
 
-double psexFromTermSum(double sum);
+double psexFromTermSum(double sum, MessageSink& messages);
 // Return PSex = 1 - S for the specified term sum S.  Rounding can carry S a
 // little above 1; it is then taken as 1, and when it exceeds 1 by more than
-// 1e-7 a warning with S to 12 significant digits goes to standard error
-// (that precision stays set on the stream).
+// 1e-7 a warning with S to 12 significant digits goes to the error channel
+// of the specified 'messages'.
 
 } // namespace psex
 

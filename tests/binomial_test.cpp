@@ -1,7 +1,7 @@
-// math_test.cpp                                                  -*-C++-*-
-#include "math.h"
+// binomial_test.cpp                                              -*-C++-*-
+#include "binomial.h"
 
-#include "capture.h"
+#include "collectedmessages.h"
 
 #include <gtest/gtest.h>
 
@@ -89,16 +89,20 @@ TEST(BinomialTermSum, HandlesTheEdgeProbabilities) {
 
 TEST(PsexFromTermSum, RoundsSumsAboveOneAndWarnsOnlyBeyondTheTolerance) {
     {
-        psex::test::CapturedOutput capture;
-        EXPECT_EQ(0.0, psexFromTermSum(1.00000005));
-        EXPECT_EQ(0.0, psexFromTermSum(1.0));
-        EXPECT_EQ(0.25, psexFromTermSum(0.75));
-        EXPECT_EQ("", capture.err());
+        psex::test::CollectedMessages messages;
+        EXPECT_EQ(0.0, psexFromTermSum(1.00000005, messages));
+        EXPECT_EQ(0.0, psexFromTermSum(1.0, messages));
+        EXPECT_EQ(0.25, psexFromTermSum(0.75, messages));
+        EXPECT_EQ("", messages.error());
     }
-    psex::test::CapturedOutput capture;
-    EXPECT_EQ(0.0, psexFromTermSum(1.0000002));
-    EXPECT_EQ("Warning: rounded 1.0000002 to 1.0.\n", capture.err());
-    EXPECT_EQ("", capture.out());
+    psex::test::CollectedMessages messages;
+    EXPECT_EQ(0.0, psexFromTermSum(1.0000002, messages));
+    EXPECT_EQ(0.0, psexFromTermSum(1.25, messages));
+    // Twelve significant digits, and no precision left behind on the
+    // channel: the second warning is formatted afresh.
+    EXPECT_EQ("Warning: rounded 1.0000002 to 1.0.\nWarning: rounded 1.25 to 1.0.\n",
+              messages.error());
+    EXPECT_EQ("", messages.output());
 }
 
 } // namespace

@@ -1,12 +1,11 @@
-// math.cpp                                                       -*-C++-*-
-#include "math.h"
+// binomial.cpp                                                   -*-C++-*-
+#include "binomial.h"
 
 #include "contract.h"
+#include "messagesink.h"
 
 #include <cmath>
 #include <cstring>
-#include <iomanip>
-#include <iostream>
 
 namespace psex {
 
@@ -174,11 +173,10 @@ bool psexWarns(double sum) {
     return sum > 1.0 && sum - 1.0 > 1e-07;
 }
 
-double psexFromTermSum(double sum) {
+double psexFromTermSum(double sum, MessageSink& messages) {
     if (sum > 1.0) {
         if (psexWarns(sum)) {
-            std::cerr << "Warning: rounded " << std::setprecision(12) << sum << " to 1.0."
-                      << std::endl;
+            messages.error("Warning: rounded " + formatNumber(sum, 12) + " to 1.0.");
         }
         sum = 1.0;
     }

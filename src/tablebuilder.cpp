@@ -1,0 +1,192 @@
+// tablebuilder.cpp                                               -*-C++-*-
+#include "tablebuilder.h"
+
+#include "contract.h"
+#include "datareader.h"
+#include "messagesink.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace psex {
+
+namespace {
+
+bool isAtoiSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// Return the value of the specified 'key' in 'parameters', or null.
+const std::string* valueOf(const Parameters& parameters, const char* key) {
+    const auto entry = parameters.find(key);
+    return entry == parameters.end() ? nullptr : &entry->second;
+}
+
+// Return the pieces of a LOCUSNAMES value: the text between commas, empty
+// pieces and spaces included; the value's end closes the last piece.
+std::vector<std::string> splitLocusNames(const std::string& value) {
+    std::vector<std::string> pieces(1);
+    for (const char c : value) {
+        if (c == ',') {
+            pieces.emplace_back();
+        } else {
+            pieces.back() += c;
+        }
+    }
+    return pieces;
+}
+
+} // namespace
+
+TableSettings interpretHeader(const Parameters& parameters, MessageSink& messages) {
+    TableSettings settings;
+    std::int32_t ploidy = 0; // 0: not given or not accepted
+    std::int32_t locusCount = 0;
+    std::int32_t simulations = 0;
+    if (const std::string* value = valueOf(parameters, "PLOIDY")) {
+        if (*value == "DIPLOID" || *value == "2") {
+            ploidy = 2;
+        } else if (*value == "HAPLOID" || *value == "1") {
+            ploidy = 1;
+        } else {
+            messages.error("error: only HAPLOID and DIPLOID are supported for now (not '" + *value +
+                           "').");
+        }
+    }
+    if (const std::string* value = valueOf(parameters, "FREQUENCY")) {
+        if (*value == "MLG") {
+            settings.frequencyFromSamples = false;
+        } else if (*value != "SAMPLE") {
+            messages.error("error: FREQUENCY is unspecified, assuming SAMPLE.");
+        }
+    }
+    if (const std::string* value = valueOf(parameters, "MODEL")) {
+        if (*value == "FIS") {
+            settings.fisModel = true;
+        } else if (*value != "HWE") {
+            messages.error("error: MODEL is unspecified, assuming HWE.");
+        }
+    }
+    if (const std::string* value = valueOf(parameters, "SIMULATIONS")) {
+        simulations = decimalValue(*value);
+    }
+    if (const std::string* value = valueOf(parameters, "LOCUSCOUNT")) {
+        locusCount = decimalValue(*value);
+    }
+    if (const std::string* value = valueOf(parameters, "LOCUSNAMES")) {
+        settings.hasLocusNames = true;
+        settings.locusNames = *value;
+    }
+    if (const std::string* value = valueOf(parameters, "TITLE")) {
+        settings.title = *value;
+    }
+
+    if (ploidy == 0) {
+        messages.error("error: PLOIDY is unspecified, assuming DIPLOID.");
+        ploidy = 2;
+    }
+    // A count below one cannot size a table nor repeat a simulation: it is
+    // taken as not given.
+    if (locusCount < 1) {
+        messages.error("error: LOCUSCOUNT is unspecified, assuming 1.");
+        locusCount = 1;
+    }
+    if (simulations < 1) {
+        messages.error("error: SIMULATIONS is unspecified, assuming 1000.");
+        simulations = 1000;
+    }
+    settings.ploidy = ploidy;
+    settings.locusCount = locusCount;
+    settings.simulations = simulations;
+    return settings;
+}
+
+SampleRows sampleRowsOf(DataReader& reader) {
+    SampleRows rows;
+    rows.columnCount = reader.columnCount();
+    rows.next = [&reader]() -> const std::vector<std::string>* {
+        return reader.readDataLine() ? &reader.fields() : nullptr;
+    };
+    return rows;
+}
+
+std::int32_t decimalValue(const std::string& text) {
+    constexpr std::int64_t k_limit = std::int64_t(std::numeric_limits<std::int32_t>::max()) + 1;
+    std::size_t i = 0;
+    while (i < text.size() && isAtoiSpace(text[i])) {
+        ++i;
+    }
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    std::int64_t magnitude = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        magnitude = std::min(magnitude * 10 + (text[i] - '0'), k_limit);
+    }
+    const std::int64_t value = negative ? -magnitude : magnitude;
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(
+        value, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+}
+
+MLGTable buildTable(const Parameters& parameters, const SampleRows& rows, MessageSink& messages) {
+    const TableSettings settings = interpretHeader(parameters, messages);
+    const std::uint32_t locusCount = static_cast<std::uint32_t>(settings.locusCount);
+    const std::uint64_t expectedColumns =
+        static_cast<std::uint64_t>(locusCount) * static_cast<std::uint64_t>(settings.ploidy) + 1;
+    const bool columnsFit = rows.columnCount == expectedColumns;
+    const std::vector<std::string> names =
+        settings.hasLocusNames ? splitLocusNames(settings.locusNames) : std::vector<std::string>();
+
+    // A table whose columns do not fit holds no samples; its loci are only
+    // listed in the report.  A locus count far beyond anything the file
+    // holds (2000000000, say) must not size it: beyond 10000 loci it keeps
+    // at most as many as the column-name line has names or LOCUSNAMES has
+    // pieces.
+    std::uint32_t lociHeld = locusCount;
+    if (!columnsFit) {
+        const std::size_t bound =
+            std::max({std::size_t{10000}, std::size_t{rows.columnCount}, names.size()});
+        lociHeld = static_cast<std::uint32_t>(std::min<std::size_t>(locusCount, bound));
+    }
+
+    MLGTable table(settings.ploidy, lociHeld, settings.frequencyFromSamples, settings.fisModel,
+                   settings.simulations);
+    table.setTitle(settings.title);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (i < lociHeld) {
+            table.locus(static_cast<std::uint32_t>(i)).setName(names[i]);
+        } else {
+            messages.error("error: too many locus names given in LOCUSNAMES.");
+        }
+    }
+
+    if (!columnsFit) {
+        messages.error(
+            "error: not enough columns in table according to ploidy and locus count (should be: " +
+            std::to_string(expectedColumns) + " has: " + std::to_string(rows.columnCount) + ").");
+        return table;
+    }
+
+    const std::size_t alleleFields = static_cast<std::size_t>(expectedColumns - 1);
+    std::vector<MLGTuple> samples;
+    while (const std::vector<std::string>* fields = rows.next()) {
+        PSEX_ASSERT(fields->size() > alleleFields);
+        MLGTuple tuple(settings.ploidy, locusCount);
+        tuple.addSampleName((*fields)[0]);
+        for (std::size_t i = 0; i < alleleFields; ++i) {
+            tuple.alleleAt(i) = decimalValue((*fields)[i + 1]);
+        }
+        samples.push_back(std::move(tuple));
+    }
+    table.addSamples(std::move(samples));
+    table.computeProbabilities(static_cast<std::uint32_t>(table.sampleNames().size()), messages);
+    return table;
+}
+
+MLGTable buildTable(DataReader& reader, MessageSink& messages) {
+    return buildTable(reader.parameters(), sampleRowsOf(reader), messages);
+}
+
+} // namespace psex

@@ -1,0 +1,231 @@
+// fastsimulation_test.cpp                                        -*-C++-*-
+#include "fastsimulation.h"
+
+#include "collectedmessages.h"
+#include "datareader.h"
+#include "tablefromtext.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <sstream>
+
+namespace {
+
+using psex::MLGTable;
+using psex::MLGTuple;
+using psex::RandomGenerator;
+using psex::test::CollectedMessages;
+using psex::test::tableFromText;
+
+// The table of a data file given as text, built and simulated with the
+// specified generator.
+MLGTable simulated(const std::string& text, RandomGenerator& generator) {
+    CollectedMessages messages;
+    std::istringstream in(text);
+    psex::DataReader reader(in, messages);
+    return psex::buildAndSimulate(reader, generator, messages);
+}
+
+TEST(BuildAndSimulate, GivesAMonomorphicDataSetOneValueOfOnePerSimulation) {
+    RandomGenerator generator;
+    const MLGTable table =
+        simulated("PLOIDY=2\nLOCUSCOUNT=2\nSIMULATIONS=7\n\nS,a,b,c,d\nx,4,4,9,9\ny,4,4,9,9\n"
+                  "z,4,4,9,9\n",
+                  generator);
+    EXPECT_EQ(std::vector<double>(7, 1.0), table.psexValues().values());
+    EXPECT_EQ(1.0, table.mlgs()[0].psex());
+    EXPECT_EQ(0.0, table.mlgs()[0].pvalue()); // no simulated value below 1
+}
+
+TEST(BuildAndSimulate, FindsNoRepeatsInTooSmallDataSets) {
+    RandomGenerator generator;
+    const MLGTable one =
+        simulated("PLOIDY=2\nLOCUSCOUNT=1\nSIMULATIONS=50\n\nS,a,b\nx,4,4\n", generator);
+    EXPECT_TRUE(one.psexValues().empty());
+    const MLGTable none = simulated("PLOIDY=2\nLOCUSCOUNT=1\nSIMULATIONS=50\n\nS,a,b\n", generator);
+    EXPECT_TRUE(none.psexValues().empty());
+    const MLGTable broken =
+        simulated("PLOIDY=2\nLOCUSCOUNT=2\nSIMULATIONS=50\n\nS,a,b\nx,1,2\n", generator);
+    EXPECT_TRUE(broken.psexValues().empty());
+}
+
+const char k_clonalMeadow[] = "PLOIDY=2\nLOCUSCOUNT=2\nSIMULATIONS=40\n\nS,a,b,c,d\n"
+                              "r1,1,2,1,1\nr2,1,2,1,1\nr3,1,1,2,2\nr4,2,2,1,2\n"
+                              "r5,1,2,2,1\nr6,1,1,1,1\nr7,2,2,2,2\nr8,1,2,1,2\n";
+
+TEST(BuildAndSimulate, CollectsSortedPsexValuesOfChanceRepeats) {
+    RandomGenerator generator;
+    const MLGTable table = simulated(k_clonalMeadow, generator);
+    const std::vector<double> values = table.psexValues().values();
+    ASSERT_FALSE(values.empty()); // eight samples from nine genotypes repeat
+    EXPECT_TRUE(std::is_sorted(values.begin(), values.end()));
+    for (const double value : values) {
+        EXPECT_GE(value, 0.0);
+        EXPECT_LE(value, 1.0);
+    }
+    // The clonal MLG's p-value is its share of the list strictly below it.
+    const MLGTuple& clone = table.mlgs()[2]; // r1 and r2
+    ASSERT_EQ(2u, clone.sampleCount());
+    const double below = static_cast<double>(
+        std::lower_bound(values.begin(), values.end(), clone.psex()) - values.begin());
+    EXPECT_EQ(below / static_cast<double>(values.size()), clone.pvalue());
+}
+
+TEST(BuildAndSimulate, ContinuesTheRandomStreamFromOneDataFileToTheNext) {
+    RandomGenerator first;
+    const MLGTable alone = simulated(k_clonalMeadow, first);
+    RandomGenerator second;
+    simulated(k_clonalMeadow, second);
+    const MLGTable afterAnother = simulated(k_clonalMeadow, second);
+    EXPECT_NE(alone.psexValues(), afterAnother.psexValues());
+
+    RandomGenerator again;
+    EXPECT_EQ(alone.psexValues(), simulated(k_clonalMeadow, again).psexValues());
+}
+
+} // namespace
+
+// ---- the fast simulation against the plain one ----
+
+namespace fast {
+
+// A random data file: ploidy, loci, alleles (0 and negative values among
+// them), planted clones, both FREQUENCY and MODEL settings.
+std::string randomDataFile(std::mt19937& random, std::uint32_t maxSamples) {
+    auto uniform = [&](int low, int high) {
+        return std::uniform_int_distribution<int>(low, high)(random);
+    };
+    const int ploidy = uniform(1, 2);
+    const int loci = uniform(1, 4);
+    const int samples = uniform(0, static_cast<int>(maxSamples));
+    std::vector<std::vector<int>> alleles(loci);
+    for (auto& values : alleles) {
+        const int count = uniform(1, 5);
+        for (int a = 0; a < count; ++a) {
+            values.push_back(uniform(-3, 12) * (uniform(0, 3) == 0 ? 0 : 1));
+        }
+    }
+    std::ostringstream text;
+    text << "PLOIDY=" << ploidy << "\nLOCUSCOUNT=" << loci << "\nSIMULATIONS=" << uniform(1, 25)
+         << "\nFREQUENCY=" << (uniform(0, 1) ? "SAMPLE" : "MLG")
+         << "\nMODEL=" << (uniform(0, 1) ? "HWE" : "FIS") << "\n\nSample";
+    for (int c = 0; c < loci * ploidy; ++c) {
+        text << ",c" << c;
+    }
+    text << '\n';
+    std::vector<int> genotype;
+    for (int s = 0; s < samples; ++s) {
+        if (genotype.empty() || uniform(0, 3) != 0) { // else a clone of the last
+            genotype.clear();
+            for (int l = 0; l < loci; ++l) {
+                for (int k = 0; k < ploidy; ++k) {
+                    const auto& values = alleles[l];
+                    genotype.push_back(values[uniform(0, static_cast<int>(values.size()) - 1)]);
+                }
+            }
+        }
+        text << 's' << s;
+        for (const int allele : genotype) {
+            text << ',' << allele;
+        }
+        text << '\n';
+    }
+    return text.str();
+}
+
+struct Outcome {
+    std::vector<double> values;
+    std::string err;
+    RandomGenerator generator;
+};
+
+Outcome plainRun(const MLGTable& table, RandomGenerator generator) {
+    CollectedMessages messages;
+    std::vector<double> values = psex::simulatedPsexValues(table, generator, messages);
+    return {values, messages.output() + messages.error(), generator};
+}
+
+// 'drawAheadFrom' 0 draws every number ahead on a second thread.
+Outcome fastRun(const MLGTable& table, RandomGenerator generator,
+                std::uint64_t drawAheadFrom = psex::k_drawAheadFrom) {
+    CollectedMessages messages;
+    std::vector<double> values =
+        psex::simulatedPsexList(table, generator, messages, {}, drawAheadFrom).values();
+    return {values, messages.output() + messages.error(), generator};
+}
+
+void expectSameOutcome(const MLGTable& table, const RandomGenerator& generator,
+                       const std::string& what) {
+    const Outcome plain = plainRun(table, generator);
+    for (const std::uint64_t drawAheadFrom : {psex::k_drawAheadFrom, std::uint64_t(0)}) {
+        const Outcome quick = fastRun(table, generator, drawAheadFrom);
+        EXPECT_EQ(plain.values, quick.values) << what << ", draw ahead from " << drawAheadFrom;
+        EXPECT_EQ(plain.err, quick.err) << what << ", draw ahead from " << drawAheadFrom;
+        EXPECT_TRUE(plain.generator == quick.generator)
+            << what << ", draw ahead from " << drawAheadFrom;
+    }
+}
+
+} // namespace fast
+
+TEST(FastSimulation, GivesExactlyThePlainValuesOnRandomData) {
+    std::mt19937 random(20261208);
+    RandomGenerator generator;
+    std::size_t compared = 0;
+    for (int round = 0; round < 300; ++round) {
+        const std::string text = fast::randomDataFile(random, 40);
+        const MLGTable table = psex::test::tableFromText(text);
+        fast::expectSameOutcome(table, generator, text);
+        compared += fast::plainRun(table, generator).values.size();
+        generator.discard(round); // start each round elsewhere in the stream
+    }
+    EXPECT_GT(compared, 1000u); // the rounds do meet repeated genotypes
+}
+
+TEST(FastSimulation, GivesExactlyThePlainValuesForLargeClonalSamples) {
+    // Around N = 1100 the binomial coefficients overflow: PSex of the large
+    // simulated clones comes from the log-space sum, partly cached.
+    std::mt19937 random(7);
+    RandomGenerator generator;
+    for (int round = 0; round < 4; ++round) {
+        std::ostringstream text;
+        text << "PLOIDY=2\nLOCUSCOUNT=1\nSIMULATIONS=2\nMODEL=" << (round % 2 ? "FIS" : "HWE")
+             << "\n\nS,a,b\n";
+        for (int s = 0; s < 1100 + 40 * round; ++s) {
+            text << 's' << s << ',' << (s % 3 == 0 ? 1 : 2) << ',' << (s % (2 + round) ? 2 : 5)
+                 << '\n';
+        }
+        fast::expectSameOutcome(psex::test::tableFromText(text.str()), generator,
+                                "round " + std::to_string(round));
+    }
+}
+
+TEST(FastSimulation, WritesTheSameMessagesForFrequenciesThatDoNotSumToOne) {
+    // Frequencies with no mass: no copy gets an allele, every simulated
+    // sample is 0/0, and every one-genotype table reports its frequencies.
+    MLGTable table =
+        psex::test::tableFromText("PLOIDY=2\nLOCUSCOUNT=2\nSIMULATIONS=3\n\nS,a,b,c,d\n"
+                                  "x,1,2,3,4\ny,1,2,3,4\nz,2,2,3,3\n");
+    table.setFrequencies(MLGTable(2, 2, true, false, 1).loci());
+    const fast::Outcome quick = fast::fastRun(table, RandomGenerator());
+    EXPECT_EQ(std::vector<double>(3, 0.0), quick.values);
+    const std::string message = "error: not all frequencies sum up to +-1.0.\n";
+    EXPECT_EQ(message + message + message, quick.err);
+    fast::expectSameOutcome(table, RandomGenerator(), "no frequency mass");
+}
+
+TEST(FastSimulation, DrawsForDataSetsTooSmallToRepeat) {
+    // One sample cannot repeat, but its draws still advance the stream.
+    const MLGTable one =
+        psex::test::tableFromText("PLOIDY=2\nLOCUSCOUNT=3\nSIMULATIONS=9\n\nS,a,b,c,d,e,f\n"
+                                  "x,1,2,3,4,5,6\n");
+    fast::expectSameOutcome(one, RandomGenerator(), "one sample");
+    RandomGenerator generator;
+    CollectedMessages messages;
+    psex::simulatedPsexList(one, generator, messages);
+    RandomGenerator expected;
+    expected.discard(9 * 3 * 2);
+    EXPECT_TRUE(expected == generator);
+}
