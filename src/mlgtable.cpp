@@ -3,6 +3,7 @@
 
 #include "binomial.h"
 #include "contract.h"
+#include "diversity.h"
 #include "messagesink.h"
 
 #include <algorithm>
@@ -204,18 +205,20 @@ void MLGTable::assignPValues() {
 }
 
 double MLGTable::clonalRichness() const {
-    const std::size_t n = d_sampleNames.size();
-    if (n <= 1) {
-        return k_undefined;
-    }
-    return static_cast<double>(d_mlgs.size() - 1) / static_cast<double>(n - 1);
+    return psex::clonalRichness(d_mlgs.size(), d_sampleNames.size());
 }
 
 double MLGTable::pd() const {
-    if (d_sampleNames.empty()) {
-        return k_undefined;
+    return unitsPerSample(d_mlgs.size(), d_sampleNames.size());
+}
+
+std::vector<std::uint32_t> MLGTable::mlgSizes() const {
+    std::vector<std::uint32_t> sizes;
+    sizes.reserve(d_mlgs.size());
+    for (const MLGTuple& mlg : d_mlgs) {
+        sizes.push_back(mlg.sampleCount());
     }
-    return static_cast<double>(d_mlgs.size()) / static_cast<double>(d_sampleNames.size());
+    return sizes;
 }
 
 std::uint32_t MLGTable::singleMLGCount() const {

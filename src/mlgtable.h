@@ -139,6 +139,9 @@ class MLGTable {
     double pd() const;
     // Return Pd = G / N, or NaN when N = 0.
 
+    std::vector<std::uint32_t> mlgSizes() const;
+    // Return the number of samples of every MLG, in table order.
+
     std::uint32_t singleMLGCount() const;
     // Return the number of MLGs carried by exactly one sample.
 

@@ -1,6 +1,7 @@
 // reports.cpp                                                    -*-C++-*-
 #include "reports.h"
 
+#include "diversity.h"
 #include "mlgtable.h"
 
 #include <cmath>
@@ -53,15 +54,15 @@ void writeLocusLine(const MLGTable& table, std::ostream& out, const char* label,
 void writeClonalRichness(const MLGTable& table, std::ostream& out) {
     out << std::endl << std::endl;
     out << "Clonal Richness" << std::endl;
-    out << "G," << table.mlgs().size() << std::endl;
-    out << "N," << table.sampleNames().size() << std::endl;
-    out << "R,";
-    writeNumber(out, table.clonalRichness());
-    out << std::endl << "Pd,";
-    writeNumber(out, table.pd());
-    out << std::endl;
-    out << "Single MLGs," << table.singleMLGCount() << std::endl;
-    out << "Clonal MLGs," << table.clonalMLGCount() << std::endl;
+    for (const Figure& figure : clonalRichnessFigures(table.mlgSizes())) {
+        out << figure.name << ',';
+        if (figure.isCount) {
+            out << static_cast<std::uint64_t>(figure.value);
+        } else {
+            writeNumber(out, figure.value);
+        }
+        out << std::endl;
+    }
     out << std::endl;
 }
 
