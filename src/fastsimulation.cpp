@@ -29,6 +29,7 @@ class FastSimulation {
     std::vector<double> d_fisHeterozygous; // a one-genotype table's Fis, by locus
     std::vector<double> d_fisHomozygous;
     bool d_frequenciesFail;
+    bool d_hasMissingCode;
     BinomialTail d_tail;
 
     // A slot of the hash table that groups a data set's samples by genotype;
@@ -82,6 +83,10 @@ class FastSimulation {
             const AlleleSampler& sampler = d_samplers[j];
             const std::uint32_t first = sampler.firstIndex(codes[j], d_ploidy);
             const std::uint32_t second = d_ploidy == 2 ? sampler.secondIndex(codes[j]) : first;
+            if (d_hasMissingCode &&
+                (first == sampler.alleleCount() || second == sampler.alleleCount())) {
+                continue; // a copy without an allele holds the missing code
+            }
             const bool heterozygous = d_ploidy == 2 && first != second;
             const double fis = heterozygous ? d_fisHeterozygous[j] : d_fisHomozygous[j];
             probability =
@@ -134,9 +139,10 @@ class FastSimulation {
     explicit FastSimulation(const MLGTable& table)
         : d_table(table), d_sampleCount(static_cast<std::uint32_t>(table.sampleNames().size())),
           d_locusCount(table.loci().size()), d_ploidy(table.ploidy()),
-          d_frequenciesFail(!table.frequenciesSumToOne()), d_tail(d_sampleCount) {
+          d_frequenciesFail(!table.frequenciesSumToOne()),
+          d_hasMissingCode(table.missingCode().has_value()), d_tail(d_sampleCount) {
         for (const Locus& locus : table.loci()) {
-            d_samplers.emplace_back(locus);
+            d_samplers.emplace_back(locus, table.missingCode().value_or(0));
             const double he = locus.expectedHeterozygosity();
             // A table holding one genotype has Ho = 1 where it is
             // heterozygous and Ho = 0 where not.
@@ -261,12 +267,17 @@ PsexList simulatedPsexList(const MLGTable& table, RandomGenerator& generator, Me
                                                  drawAheadFrom);
 }
 
-MLGTable buildAndSimulate(DataReader& reader, RandomGenerator& generator, MessageSink& messages,
-                          const SimulationProgress& progress) {
-    MLGTable table = buildTable(reader, messages);
+void judgeBySimulation(MLGTable& table, RandomGenerator& generator, MessageSink& messages,
+                       const SimulationProgress& progress) {
     table.clearPsexValues();
     table.setPsexValues(simulatedPsexList(table, generator, messages, progress));
     table.assignPValues();
+}
+
+MLGTable buildAndSimulate(DataReader& reader, RandomGenerator& generator, MessageSink& messages,
+                          const SimulationProgress& progress) {
+    MLGTable table = buildTable(reader, messages);
+    judgeBySimulation(table, generator, messages, progress);
     return table;
 }
 

@@ -108,6 +108,10 @@ std::string randomDataFile(std::mt19937& random, std::uint32_t maxSamples) {
         }
     }
     std::ostringstream text;
+    // Some files take one of the values (0 or a negative one) for missing.
+    if (uniform(0, 2) == 0) {
+        text << "MISSING=" << uniform(-3, 0) << '\n';
+    }
     text << "PLOIDY=" << ploidy << "\nLOCUSCOUNT=" << loci << "\nSIMULATIONS=" << uniform(1, 25)
          << "\nFREQUENCY=" << (uniform(0, 1) ? "SAMPLE" : "MLG")
          << "\nMODEL=" << (uniform(0, 1) ? "HWE" : "FIS") << "\n\nSample";
@@ -228,4 +232,17 @@ TEST(FastSimulation, DrawsForDataSetsTooSmallToRepeat) {
     RandomGenerator expected;
     expected.discard(9 * 3 * 2);
     EXPECT_TRUE(expected == generator);
+}
+
+TEST(FastSimulation, GivesExactlyThePlainValuesWhenALocusIsNeverTyped) {
+    // The second locus has no typed copy: no allele to draw, the code is
+    // stored, the locus adds nothing to PGen, and every one-genotype table
+    // reports the empty locus's frequencies.
+    const MLGTable table =
+        psex::test::tableFromText("PLOIDY=2\nLOCUSCOUNT=2\nSIMULATIONS=4\nMISSING=-1\n\n"
+                                  "S,a,b,c,d\nx,1,2,-1,-1\ny,1,1,-1,-1\nz,2,2,-1,-1\n");
+    const fast::Outcome quick = fast::fastRun(table, RandomGenerator());
+    ASSERT_FALSE(quick.values.empty());
+    EXPECT_NE(std::string::npos, quick.err.find("error: not all frequencies sum up to +-1.0.\n"));
+    fast::expectSameOutcome(table, RandomGenerator(), "a locus never typed");
 }

@@ -70,13 +70,27 @@ TEST(Simulation, DrawsOneNumberPerAlleleCopyAndStoresAllelesAscending) {
     EXPECT_EQ((std::vector<std::int32_t>{7, 7, 5, 5}), sample.mlgs()[2].alleles());
 }
 
-TEST(Simulation, KeepsZeroForCopiesWithoutAnAllele) {
+TEST(Simulation, StoresTheMissingCodeOrZeroForCopiesWithoutAnAllele) {
     MLGTable real(2, 1, true, false, 10);
     real.setFrequencies(MLGTable(2, 1, true, false, 1).loci()); // nothing to choose
     RandomGenerator generator;
     const MLGTable sample = psex::simulateSample(3, real, generator);
     ASSERT_EQ(1u, sample.mlgs().size());
     EXPECT_EQ((std::vector<std::int32_t>{0, 0}), sample.mlgs()[0].alleles());
+
+    real.setMissingCode(-1);
+    const MLGTable coded = psex::simulateSample(3, real, generator);
+    ASSERT_EQ(1u, coded.mlgs().size());
+    EXPECT_EQ((std::vector<std::int32_t>{-1, -1}), coded.mlgs()[0].alleles());
+    EXPECT_EQ(-1, coded.missingCode());
+    // An untyped genotype is no evidence of anything: PGen 1, PSex 1.
+    MLGTable single = coded.emptyCopy();
+    single.addSample(coded.mlgs()[0]);
+    single.setFrequencies(real.loci());
+    CollectedMessages messages;
+    single.computeProbabilities(3, messages);
+    EXPECT_EQ(1.0, single.mlgs()[0].pgen());
+    EXPECT_EQ(1.0, single.mlgs()[0].psex());
 }
 
 TEST(Simulation, ComputesSimulatedPsexOnATableOfTheGenotypeAlone) {
