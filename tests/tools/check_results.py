@@ -1294,7 +1294,8 @@ SELF_TEST_FILES = {
         "PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=2\n\nn,a\na,1\n b,2\n\r\nc,3\r\nd"),
     # No sample at all: only blank rows before the data end.
     "nosample.txt": (
-        "PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=2\nextra=1\nFREQUENCY=x\n\nn,a\n,\n,\r\n\tstop\nmore\n"),
+        "PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=2\nextra=1\nFREQUENCY=x\n\n"
+        "n,a\n,\n,\r\n\tstop\nmore\n"),
     # A locus without any typed copy; haploid, code NA = 0.
     "untyped-haploid.txt": (
         "PLOIDY=1\nLOCUSCOUNT=2\nLOCUSNAMES=A,B\nMISSING=NA\nSIMULATIONS=1\n\n"
