@@ -183,14 +183,29 @@ std::uint32_t MLGTable::heterozygoteCount(std::uint32_t locusIndex) const {
     return count;
 }
 
-double MLGTable::pgen(const MLGTuple& tuple) const {
-    std::vector<double> fisByLocus;
-    if (d_fisModel) {
-        for (std::uint32_t j = 0; j < d_loci.size(); ++j) {
-            fisByLocus.push_back(fis(j));
-        }
+std::vector<double> MLGTable::fisValues() const {
+    std::vector<double> values;
+    for (std::uint32_t j = 0; j < d_loci.size(); ++j) {
+        values.push_back(fis(j));
     }
-    return pgen(tuple, fisByLocus);
+    return values;
+}
+
+std::vector<double> MLGTable::modelFis() const {
+    if (!d_fisModel) {
+        return {};
+    }
+    return d_judgingFis ? *d_judgingFis : fisValues();
+}
+
+void MLGTable::judgeAgainst(const std::vector<Locus>& loci, const std::vector<double>& fis) {
+    PSEX_ASSERT(!d_fisModel || fis.size() == d_loci.size());
+    setFrequencies(loci);
+    d_judgingFis = fis;
+}
+
+double MLGTable::pgen(const MLGTuple& tuple) const {
+    return pgen(tuple, modelFis());
 }
 
 double MLGTable::pgen(const MLGTuple& tuple, const std::vector<double>& fisByLocus) const {
@@ -214,12 +229,7 @@ void MLGTable::computeProbabilities(std::uint32_t sampleSize, MessageSink& messa
 
     // Nothing in the loop below changes a frequency or a genotype count, so
     // each locus's Fis is the same for every MLG: compute it once.
-    std::vector<double> fisByLocus;
-    if (d_fisModel) {
-        for (std::uint32_t j = 0; j < d_loci.size(); ++j) {
-            fisByLocus.push_back(fis(j));
-        }
-    }
+    const std::vector<double> fisByLocus = modelFis();
 
     std::vector<double> values;
     for (MLGTuple& mlg : d_mlgs) {
@@ -230,7 +240,7 @@ void MLGTable::computeProbabilities(std::uint32_t sampleSize, MessageSink& messa
         }
         const double g = pgen(mlg, fisByLocus);
         mlg.setPgen(g);
-        mlg.setPsex(psexFromTermSum(binomialTermSum(sampleSize, n, g), messages));
+        mlg.setPsex(psexOf(sampleSize, n, g, binomialTermSum(sampleSize, n, g), messages));
         values.push_back(mlg.psex());
     }
     std::sort(values.begin(), values.end());

@@ -42,6 +42,7 @@ class MLGTable {
     bool d_frequencyFromSamples;               // FREQUENCY=SAMPLE (else MLG)
     bool d_fisModel;                           // MODEL=FIS (else HWE)
     std::optional<std::int32_t> d_missingCode; // MISSING, if given
+    std::optional<std::vector<double>> d_judgingFis; // Fis of the population judged against
 
   public:
     // CREATORS
@@ -102,6 +103,16 @@ class MLGTable {
     // Copy the frequencies of the specified 'loci' into this table's loci,
     // which become normalized.  The behaviour is undefined unless 'loci' has
     // as many entries as this table has loci.
+
+    void judgeAgainst(const std::vector<Locus>& loci, const std::vector<double>& fis);
+    // Give this table the allele frequencies of the specified 'loci' and,
+    // under MODEL=FIS, the Fis values 'fis' (one per locus) of the table
+    // they come from, so that its genotypes' PGen and PSex are those they
+    // would have in that table: a chance repeat of a simulated data set is
+    // judged with the real data's frequencies and the real data's Fis.
+    // Without this, a table's PGen uses its own Fis.  The behaviour is
+    // undefined unless 'loci' has as many entries as this table has loci,
+    // and so has 'fis' under MODEL=FIS.
 
     void computeProbabilities(std::uint32_t sampleSize, MessageSink& messages);
     // Fix the allele frequencies, give every MLG its PGen and its PSex for
@@ -183,6 +194,13 @@ class MLGTable {
     // Return Ho, the share of heterozygous samples (FREQUENCY SAMPLE) or
     // distinct genotypes (MLG) among those typed at a locus, or NaN when
     // there are none.
+
+    std::vector<double> fisValues() const;
+    // Return the Fis of every locus, in table order.
+
+    std::vector<double> modelFis() const;
+    // Return the Fis values that PGen uses under MODEL=FIS (those given to
+    // 'judgeAgainst', else this table's own), or nothing under HWE.
 
     double fis(std::uint32_t locusIndex) const;
     // Return Fis = (He - Ho) / He, or 1 when He is not above 0; NaN when Ho

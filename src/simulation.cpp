@@ -58,6 +58,7 @@ std::vector<double> simulatedPsexValues(const MLGTable& table, RandomGenerator& 
                                         MessageSink& messages, const SimulationProgress& progress) {
     std::vector<double> values;
     const std::uint32_t sampleCount = static_cast<std::uint32_t>(table.sampleNames().size());
+    const std::vector<double> realFis = table.modelFis();
     for (std::int32_t r = 0; r < table.simulations(); ++r) {
         const MLGTable simulated = simulateSample(sampleCount, table, generator);
         for (const MLGTuple& mlg : simulated.mlgs()) {
@@ -66,7 +67,7 @@ std::vector<double> simulatedPsexValues(const MLGTable& table, RandomGenerator& 
             }
             MLGTable single = table.emptyCopy();
             single.addSample(mlg);
-            single.setFrequencies(table.loci());
+            single.judgeAgainst(table.loci(), realFis);
             single.computeProbabilities(sampleCount, messages);
             const double psex = single.mlgs().front().psex();
             values.insert(std::lower_bound(values.begin(), values.end(), psex), psex);

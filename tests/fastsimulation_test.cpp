@@ -246,3 +246,18 @@ TEST(FastSimulation, GivesExactlyThePlainValuesWhenALocusIsNeverTyped) {
     EXPECT_NE(std::string::npos, quick.err.find("error: not all frequencies sum up to +-1.0.\n"));
     fast::expectSameOutcome(table, RandomGenerator(), "a locus never typed");
 }
+
+TEST(BuildAndSimulate, CallsAnUnremarkableGenotypeOfAnInbredLocusNotSignificant) {
+    // 3 AA, 4 AB, 3 BB at one locus (Fis 0.2): the AB genotype seen 4 times
+    // among 10 (PSex 0.618) is nothing unusual.  A null from the repeats'
+    // own Fis put every heterozygous repeat at PSex 1 and called it '*'.
+    RandomGenerator generator;
+    const MLGTable table = simulated("PLOIDY=2\nMODEL=FIS\nLOCUSCOUNT=1\nSIMULATIONS=200\n\nS,a,b\n"
+                                     "s1,1,1\ns2,1,1\ns3,1,1\ns4,1,2\ns5,1,2\ns6,1,2\ns7,1,2\n"
+                                     "s8,2,2\ns9,2,2\ns10,2,2\n",
+                                     generator);
+    const MLGTuple& heterozygote = table.mlgs()[1];
+    ASSERT_EQ(4u, heterozygote.sampleCount());
+    EXPECT_EQ("ns", table.significanceCode(heterozygote.psex()));
+    EXPECT_GT(heterozygote.pvalue(), 0.3);
+}
