@@ -172,6 +172,14 @@ class ProgramRun {
     // ACCESSORS
     pid_t pid() const { return d_pid; }
     // Return the process id of the run, or -1 once it has been waited for.
+
+    bool hasEnded() const {
+        // Return whether the run has ended, without collecting it (so that
+        // 'wait' still can).
+        siginfo_t info = {};
+        return d_pid < 0 || ::waitid(P_PID, d_pid, &info, WEXITED | WNOHANG | WNOWAIT) != 0 ||
+               info.si_pid != 0;
+    }
 };
 
 inline RunResult runProgram(const std::filesystem::path& binary,
