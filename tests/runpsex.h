@@ -132,17 +132,25 @@ class ProgramRun {
         const std::string outPath = (d_console / "stdout").string();
         const std::string errPath = (d_console / "stderr").string();
         d_pid = ::fork();
+        if (d_pid < 0) {
+            throw std::runtime_error("cannot start a process for " + binary.string());
+        }
         if (d_pid == 0) {
             const int in = ::open(inPath.c_str(), O_RDONLY);
             const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            // Opened in this order, each gets the lowest free descriptor, so
+            // none is overwritten before it is copied into place, even when
+            // the test itself runs without standard streams.
             if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 ||
                 ::dup2(err, 2) < 0) {
                 ::_exit(126);
             }
-            ::close(in);
-            ::close(out);
-            ::close(err);
+            for (const int descriptor : {in, out, err}) {
+                if (descriptor > 2) {
+                    ::close(descriptor);
+                }
+            }
             execInFolder(binary, folder, arguments, options.prepare);
         }
     }
