@@ -227,6 +227,22 @@ class DataFile:
                 self.line += 1
                 return True
 
+    def _take_until(self, c, stops):
+        """Collect the text from the character 'c' on, up to the end of file
+        or a character of 'stops'; return the text and that character (None
+        at the end of file)."""
+        text = ""
+        while c is not None and c not in stops:
+            text += c
+            c = self._get()
+        return text, c
+
+    def _end_line(self, text):
+        """Count the line end just read; return 'text' without a CR at its
+        end."""
+        self.line += 1
+        return text[:-1] if text.endswith("\r") else text
+
     def _end_of_file_in_header(self):
         self.messages.append(
             "Error:%d: end of file while parsing header variable." % self.line)
@@ -248,32 +264,20 @@ class DataFile:
                 return True
             if c is None:
                 return self._end_of_file_in_header()
-            key = ""
-            while c is not None and c not in ("=", "\n"):
-                key += c
-                c = self._get()
+            key, c = self._take_until(c, ("=", "\n"))
             if c is None:
                 return self._end_of_file_in_header()
             if c == "\n":
                 # A line without '=' is reported and ignored.
-                self.line += 1
-                if key.endswith("\r"):
-                    key = key[:-1]
+                key = self._end_line(key)
                 self.messages.append(
                     "Error:%d: header variable with no '=' (line = '%s')." % (self.line, key))
                 continue
-            value = ""
-            while True:
-                c = self._get()
-                if c is None or c in ("\n", "\t"):
-                    break
-                value += c
+            value, c = self._take_until(self._get(), ("\n", "\t"))
             if c is None:
                 return self._end_of_file_in_header()
             if c == "\n":
-                self.line += 1
-                if value.endswith("\r"):
-                    value = value[:-1]
+                value = self._end_line(value)
             else:
                 # What follows a TAB is a spreadsheet's leftover cells.
                 if not self._skip_line():
@@ -538,18 +542,8 @@ class Table:
             else:
                 self.errors.append(
                     "error: only HAPLOID and DIPLOID are supported for now (not '%s')." % value)
-        self.from_samples = True
-        if "FREQUENCY" in params:
-            if params["FREQUENCY"] == "MLG":
-                self.from_samples = False
-            elif params["FREQUENCY"] != "SAMPLE":
-                self.errors.append("error: FREQUENCY is unspecified, assuming SAMPLE.")
-        self.fis_model = False
-        if "MODEL" in params:
-            if params["MODEL"] == "FIS":
-                self.fis_model = True
-            elif params["MODEL"] != "HWE":
-                self.errors.append("error: MODEL is unspecified, assuming HWE.")
+        self.from_samples = not self._chooses(params, "FREQUENCY", "MLG", "SAMPLE")
+        self.fis_model = self._chooses(params, "MODEL", "FIS", "HWE")
         self.simulations = atoi(params["SIMULATIONS"]) if "SIMULATIONS" in params else 0
         locus_count = atoi(params["LOCUSCOUNT"]) if "LOCUSCOUNT" in params else 0
         names = params["LOCUSNAMES"].split(",") if "LOCUSNAMES" in params else []
@@ -628,6 +622,14 @@ class Table:
         if failed:
             self.errors.append("error: not all frequencies sum up to +-1.0.")
         self._finish_statistics()
+
+    def _chooses(self, params, key, choice, default):
+        """Whether the header gives 'choice' for 'key'.  A value that is
+        neither 'choice' nor 'default' is reported and 'default' assumed."""
+        value = params.get(key, default)
+        if value not in (choice, default):
+            self.errors.append("error: %s is unspecified, assuming %s." % (key, default))
+        return value == choice
 
     def _finish_statistics(self):
         self.order = sorted(self.mlgs)
