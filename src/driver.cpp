@@ -1,6 +1,7 @@
 // driver.cpp                                                     -*-C++-*-
 #include "driver.h"
 
+#include "commandline.h"
 #include "datareader.h"
 #include "fastsimulation.h"
 #include "messagesink.h"
@@ -70,6 +71,20 @@ bool commitAndCheck(OutputFile& out, MessageSink& messages) {
     return true;
 }
 
+// Warn when the simulated list of the specified 'table' is too short to
+// resolve the levels its clonal MLGs are judged at: with M values no level
+// finer than 1/M exists, and the '***' code asks for 0.001.
+void warnIfTooFewRepeats(const MLGTable& table, MessageSink& messages) {
+    constexpr std::uint64_t k_enough = 1000;
+    const std::uint64_t m = table.psexValues().size();
+    if (table.clonalMLGCount() > 0 && m < k_enough) {
+        const std::string count = std::to_string(m);
+        messages.error("warning: only " + count + " simulated repeats; levels finer than 1/" +
+                       count +
+                       " are not resolved (the 0.001 level needs 1000): raise SIMULATIONS.");
+    }
+}
+
 // How the analysis of one data file ended.
 enum class Outcome {
     e_complete,   // results written, nothing wrong
@@ -84,8 +99,10 @@ bool writeResultFiles(const std::string& path, const MLGTable& table, const Data
     const std::string runName = table.title().empty() ? path : table.title();
     const std::string simulationName = "simresults_" + runName + ".csv";
     const std::string fullTableName = "fulltable_" + runName + ".csv";
+    const std::string samplesName = "samples_" + runName + ".csv";
     warnIfExists(simulationName, messages);
     warnIfExists(fullTableName, messages);
+    warnIfExists(samplesName, messages);
 
     // Each file is written under a temporary name and renamed into place
     // once complete, so a failed write never leaves half a file.  The first
@@ -97,7 +114,10 @@ bool writeResultFiles(const std::string& path, const MLGTable& table, const Data
     OutputFile fullTableOut(fullTableName);
     writeFullTableFile(fullTableOut.stream(), path, table);
     const bool fullTableWritten = commitAndCheck(fullTableOut, messages);
-    if (!simulationWritten || !fullTableWritten) {
+    OutputFile samplesOut(samplesName);
+    writeSamples(table, samplesOut.stream());
+    const bool samplesWritten = commitAndCheck(samplesOut, messages);
+    if (!simulationWritten || !fullTableWritten || !samplesWritten) {
         return false;
     }
     messages.output("Results are written to '" + simulationName + "'.");
@@ -121,6 +141,7 @@ Outcome analyseDataFile(const std::string& path, MessageSink& messages) {
     ProgressIndicator progress(messages.errorStream(), standardErrorIsTerminal());
     judgeBySimulation(table, randomGenerator(), messages, progress.callback());
     progress.finish();
+    warnIfTooFewRepeats(table, messages);
 
     bool complete = writeResultFiles(path, table, reader, messages);
     if (table.sampleNames().empty()) {
@@ -146,6 +167,32 @@ int runDataFiles(const std::vector<std::string>& paths, MessageSink& messages) {
         case Outcome::e_complete:
             break;
         }
+    }
+    return status;
+}
+
+int runProgram(const std::vector<std::string>& arguments, MessageSink& messages) {
+    const CommandLine line = parseCommandLine(arguments);
+    int status = 0;
+    switch (line.action) {
+    case CommandLine::Action::e_help:
+        messages.write(usageText());
+        break;
+    case CommandLine::Action::e_version:
+        messages.write(versionText());
+        break;
+    case CommandLine::Action::e_unknown:
+        messages.error("error: unknown option '" + line.unknownOption + "' (try --help)");
+        return 2;
+    case CommandLine::Action::e_analyse:
+        status = runDataFiles(line.dataFiles, messages);
+        break;
+    }
+    // Results are in the files, but a log that lost its lines (a full disk
+    // behind a redirection) must not pass for a clean run.
+    if (messages.outputFailed()) {
+        messages.error("error: cannot write to standard output.");
+        status = status == 0 ? 1 : status;
     }
     return status;
 }
