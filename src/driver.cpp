@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 
 #include <fstream>
+#include <functional>
 #include <ostream>
 
 namespace psex {
@@ -92,36 +93,46 @@ enum class Outcome {
     e_cannotOpen, // the data file cannot be opened: the run stops
 };
 
-// Write the result files of the data file at the specified 'path' from its
-// finished 'table' and its 'reader'; return whether every file was written.
-bool writeResultFiles(const std::string& path, const MLGTable& table, const DataReader& reader,
-                      MessageSink& messages) {
-    const std::string runName = table.title().empty() ? path : table.title();
-    const std::string simulationName = "simresults_" + runName + ".csv";
-    const std::string fullTableName = "fulltable_" + runName + ".csv";
-    const std::string samplesName = "samples_" + runName + ".csv";
-    warnIfExists(simulationName, messages);
-    warnIfExists(fullTableName, messages);
-    warnIfExists(samplesName, messages);
+// One result file of a run: its name and what writes its text.
+struct ResultFile {
+    std::string name;
+    std::function<void(std::ostream&)> write;
+};
 
-    // Each file is written under a temporary name and renamed into place
-    // once complete, so a failed write never leaves half a file.  The first
-    // is put in place before the second is written: on a nearly full disk
-    // the second must not take the room that the first needs.
-    OutputFile simulationOut(simulationName);
-    writeSimulationResultsFile(simulationOut.stream(), path, table, reader);
-    const bool simulationWritten = commitAndCheck(simulationOut, messages);
-    OutputFile fullTableOut(fullTableName);
-    writeFullTableFile(fullTableOut.stream(), path, table);
-    const bool fullTableWritten = commitAndCheck(fullTableOut, messages);
-    OutputFile samplesOut(samplesName);
-    writeSamples(table, samplesOut.stream());
-    const bool samplesWritten = commitAndCheck(samplesOut, messages);
-    if (!simulationWritten || !fullTableWritten || !samplesWritten) {
-        return false;
+// Return the result files of the data file at the specified 'path', in the
+// order they are written, from its finished 'table' and its 'reader'.
+std::vector<ResultFile> resultFilesOf(const std::string& path, const MLGTable& table,
+                                      const DataReader& reader) {
+    const std::string runName = table.title().empty() ? path : table.title();
+    return {
+        {"simresults_" + runName + ".csv",
+         [&](std::ostream& out) { writeSimulationResultsFile(out, path, table, reader); }},
+        {"fulltable_" + runName + ".csv",
+         [&](std::ostream& out) { writeFullTableFile(out, path, table); }},
+        {"samples_" + runName + ".csv", [&](std::ostream& out) { writeSamples(table, out); }},
+    };
+}
+
+// Write the specified result 'files' and return whether every one was
+// written; the first file's name is the one the success line gives.
+bool writeResultFiles(const std::vector<ResultFile>& files, MessageSink& messages) {
+    for (const ResultFile& file : files) {
+        warnIfExists(file.name, messages);
     }
-    messages.output("Results are written to '" + simulationName + "'.");
-    return true;
+    // Each file is written under a temporary name and renamed into place
+    // once complete, so a failed write never leaves half a file.  One is put
+    // in place before the next is written: on a nearly full disk the later
+    // files must not take the room that the first needs.
+    bool allWritten = true;
+    for (const ResultFile& file : files) {
+        OutputFile out(file.name);
+        file.write(out.stream());
+        allWritten = commitAndCheck(out, messages) && allWritten;
+    }
+    if (allWritten) {
+        messages.output("Results are written to '" + files.front().name + "'.");
+    }
+    return allWritten;
 }
 
 Outcome analyseDataFile(const std::string& path, MessageSink& messages) {
@@ -143,7 +154,7 @@ Outcome analyseDataFile(const std::string& path, MessageSink& messages) {
     progress.finish();
     warnIfTooFewRepeats(table, messages);
 
-    bool complete = writeResultFiles(path, table, reader, messages);
+    bool complete = writeResultFiles(resultFilesOf(path, table, reader), messages);
     if (table.sampleNames().empty()) {
         // Empty results are written (they list the header and the loci),
         // but a run without a single sample is no success.
