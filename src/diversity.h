@@ -7,11 +7,26 @@
 // spread over them.
 //
 // Every figure is computed from the sizes of the units alone: the number of
-// samples that carry each distinct genotype.  A report lists the figures in
-// the order given here, each under its own label, so that a new figure is
-// one entry in 'clonalRichnessFigures' (with its test), and every report
-// that lists the figures carries it.  An undefined figure (R of a single
-// sample, say) is NaN; the reports write it as the dash cell.
+// samples that carry each distinct genotype (MLG) or lineage (MLL).  A
+// report lists the figures in the order given here, each under its own
+// label, so that a new figure is one entry in 'clonalRichnessFigures' or
+// 'diversityFigures' (with its test), and every report that lists them
+// carries it.  An undefined figure (R of a single sample, say) is NaN; the
+// reports write it as the dash cell or NA.
+//
+// The indices, with n_i the size of unit i, N the number of samples, G the
+// number of units and p_i = n_i / N:
+// - Simpson's diversity 1 - sum n_i (n_i - 1) / (N (N - 1)), the chance
+//   that two samples drawn without replacement belong to different units;
+// - Shannon's H = -sum p_i ln p_i;
+// - evenness E5 = (1 / lambda - 1) / (exp(H) - 1) with lambda = sum p_i^2;
+// - Pielou's J = H / ln G;
+// - the Pareto beta of the clone sizes: for every distinct size x, c(x) is
+//   the number of units with at least x samples; beta is minus the least-
+//   squares slope of log10 c(x) on log10 x (small when a few large clones
+//   dominate).
+// All need two samples or more; E5 and J need two units or more, beta two
+// distinct sizes.
 
 #include <cstdint>
 #include <string>
@@ -22,7 +37,8 @@ namespace psex {
 struct Figure {
     // One named figure of a report.
 
-    std::string name;     // the label
+    std::string label;    // in the simulation results file's block
+    std::string name;     // in the tidy summary file
     double value = 0.0;   // NaN when undefined
     bool isCount = false; // a whole number, written as an integer
 };
@@ -38,6 +54,11 @@ std::vector<Figure> clonalRichnessFigures(const std::vector<std::uint32_t>& unit
 // Return, for units of the specified sizes (samples per distinct genotype),
 // the figures of the clonal richness block: G, N, R, Pd, the number of units
 // of one sample ("Single MLGs") and of all others ("Clonal MLGs").
+
+std::vector<Figure> diversityFigures(const std::vector<std::uint32_t>& unitSizes);
+// Return, for units of the specified sizes, the diversity and evenness
+// indices: Simpson's diversity, Shannon's H, E5, Pielou's J and the Pareto
+// beta.
 
 } // namespace psex
 

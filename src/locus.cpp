@@ -30,9 +30,13 @@ void Locus::computeTypedFrequencies() {
     d_normalized = true;
 }
 
-void Locus::copyFrequencies(const Locus& other) {
-    d_frequencies = other.d_frequencies;
+void Locus::assignFrequencies(const std::map<std::int32_t, double>& frequencies) {
+    d_frequencies = frequencies;
     d_normalized = true;
+}
+
+void Locus::copyFrequencies(const Locus& other) {
+    assignFrequencies(other.d_frequencies);
 }
 
 double Locus::frequency(std::int32_t allele) const {

@@ -43,6 +43,11 @@ class Locus {
     // number: with missing data every locus has its own number of typed
     // copies.
 
+    void assignFrequencies(const std::map<std::int32_t, double>& frequencies);
+    // Make the specified 'frequencies' this locus's frequencies, computed
+    // elsewhere (round-robin estimates), and mark this locus normalized;
+    // name and copy count stay.
+
     void copyFrequencies(const Locus& other);
     // Make the frequencies an exact copy of those of the specified 'other'
     // locus and mark this locus normalized; name and copy count stay.

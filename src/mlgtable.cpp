@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <map>
 
 namespace psex {
 
@@ -118,6 +119,8 @@ void MLGTable::countAlleles(const MLGTuple& tuple) {
 MLGTable MLGTable::emptyCopy() const {
     MLGTable copy(d_ploidy, d_locusCount, d_frequencyFromSamples, d_fisModel, d_simulations);
     copy.setMissingCode(d_missingCode);
+    copy.setRoundRobin(d_roundRobin);
+    copy.setLineageDistance(d_lineageDistance);
     return copy;
 }
 
@@ -145,6 +148,12 @@ std::uint32_t MLGTable::typedCount(std::uint32_t locusIndex) const {
 }
 
 void MLGTable::computeAlleleFrequencies(MessageSink& messages) {
+    const bool normalized = !d_loci.empty() && d_loci.front().isNormalized();
+    if (d_roundRobin && !normalized) {
+        computeRoundRobinFrequencies();
+        checkFrequencies(messages);
+        return;
+    }
     const std::uint32_t sampleSize =
         static_cast<std::uint32_t>(d_frequencyFromSamples ? d_sampleNames.size() : d_mlgs.size());
     for (Locus& locus : d_loci) {
@@ -159,6 +168,73 @@ void MLGTable::computeAlleleFrequencies(MessageSink& messages) {
         }
     }
     checkFrequencies(messages);
+}
+
+void MLGTable::computeRoundRobinFrequencies() {
+    // A big clone counts once with FREQUENCY=MLG, but a genotype that
+    // differs from it by a scoring error at one locus still adds its other
+    // loci again.  Round robin counts each locus over the genotypes that
+    // are distinct at the other loci: per group of such genotypes, the
+    // first sample of the data file.
+    std::vector<std::size_t> byFirstSample(d_mlgs.size());
+    for (std::size_t m = 0; m < byFirstSample.size(); ++m) {
+        byFirstSample[m] = m;
+    }
+    auto firstSample = [&](std::size_t m) {
+        return d_mlgs[m].sampleNumbers().empty() ? 0 : d_mlgs[m].sampleNumbers().front();
+    };
+    std::sort(byFirstSample.begin(), byFirstSample.end(),
+              [&](std::size_t a, std::size_t b) { return firstSample(a) < firstSample(b); });
+    // An allele seen at a locus only in genotypes that were not counted
+    // there gets the weight of one copy among those of all genotypes.
+    const double oneCopy =
+        1.0 / (static_cast<double>(d_ploidy) * static_cast<double>(d_mlgs.size()));
+
+    for (std::uint32_t j = 0; j < d_locusCount; ++j) {
+        // The genotypes ordered by their alleles at the other loci, ties in
+        // data-file order: the first of each run is the one counted.
+        std::vector<std::size_t> order = byFirstSample;
+        auto otherLociLess = [&](std::size_t a, std::size_t b) {
+            const std::vector<std::int32_t>& x = d_mlgs[a].alleles();
+            const std::vector<std::int32_t>& y = d_mlgs[b].alleles();
+            const std::size_t skipFrom = static_cast<std::size_t>(d_ploidy) * j;
+            const std::size_t skipTo = skipFrom + static_cast<std::size_t>(d_ploidy);
+            for (std::size_t i = 0; i < x.size(); ++i) {
+                if ((i < skipFrom || i >= skipTo) && x[i] != y[i]) {
+                    return x[i] < y[i];
+                }
+            }
+            return false;
+        };
+        std::stable_sort(order.begin(), order.end(), otherLociLess);
+
+        std::map<std::int32_t, double> counts;
+        double counted = 0.0;
+        for (std::size_t r = 0; r < order.size(); ++r) {
+            const MLGTuple& mlg = d_mlgs[order[r]];
+            const bool heads = r == 0 || otherLociLess(order[r - 1], order[r]);
+            for (std::int32_t k = 0; k < d_ploidy; ++k) {
+                const std::int32_t allele = mlg.allele(j, k);
+                if (isMissing(allele)) {
+                    continue;
+                }
+                double& count = counts[allele]; // every allele of the locus gets an entry
+                if (heads) {
+                    count += 1.0;
+                    counted += 1.0;
+                }
+            }
+        }
+        double sum = 0.0;
+        for (auto& [allele, value] : counts) {
+            value = value > 0.0 ? value / counted : oneCopy;
+            sum += value;
+        }
+        for (auto& entry : counts) {
+            entry.second /= sum;
+        }
+        d_loci[j].assignFrequencies(counts);
+    }
 }
 
 void MLGTable::checkFrequencies(MessageSink& messages) const {

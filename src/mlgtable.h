@@ -43,6 +43,8 @@ class MLGTable {
     bool d_fisModel;                                 // MODEL=FIS (else HWE)
     std::optional<std::int32_t> d_missingCode;       // MISSING, if given
     std::optional<std::vector<double>> d_judgingFis; // Fis of the population judged against
+    bool d_roundRobin = false;                       // FREQUENCY=ROUNDROBIN
+    std::optional<std::int32_t> d_lineageDistance;   // MLLDISTANCE, if given
 
   public:
     // CREATORS
@@ -59,6 +61,16 @@ class MLGTable {
     void setTitle(const std::string& title) { d_title = title; }
 
     void setMissingCode(std::optional<std::int32_t> code) { d_missingCode = code; }
+
+    void setRoundRobin(bool roundRobin) { d_roundRobin = roundRobin; }
+    // Estimate each locus's allele frequencies round-robin (from the
+    // distinct genotypes at the other loci) when the specified 'roundRobin'
+    // is true.  Such a table counts distinct genotypes for Ho, as with
+    // FREQUENCY=MLG; create it without frequencies from samples.
+
+    void setLineageDistance(std::optional<std::int32_t> distance) { d_lineageDistance = distance; }
+    // Set MLLDISTANCE: the largest distance at which genotypes belong to one
+    // lineage, or nothing when no lineages are to be formed.
     // Take an allele value equal to the specified 'code' for a copy that
     // could not be typed: it is grouped like any value but never counted as
     // an allele, and a locus with such a copy adds nothing to a genotype's
@@ -142,6 +154,8 @@ class MLGTable {
     bool frequencyFromSamples() const { return d_frequencyFromSamples; }
     bool fisModel() const { return d_fisModel; }
     const std::optional<std::int32_t>& missingCode() const { return d_missingCode; }
+    bool roundRobin() const { return d_roundRobin; }
+    const std::optional<std::int32_t>& lineageDistance() const { return d_lineageDistance; }
 
     MLGTable emptyCopy() const;
     // Return a table with this table's settings (ploidy, loci, FREQUENCY,
@@ -231,6 +245,7 @@ class MLGTable {
 
   private:
     void countAlleles(const MLGTuple& tuple);
+    void computeRoundRobinFrequencies();
     double pgen(const MLGTuple& tuple, const std::vector<double>& fisByLocus) const;
 };
 

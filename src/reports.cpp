@@ -74,7 +74,7 @@ void writeClonalRichness(const MLGTable& table, std::ostream& out) {
     out << std::endl << std::endl;
     out << "Clonal Richness" << std::endl;
     for (const Figure& figure : clonalRichnessFigures(table.mlgSizes())) {
-        out << figure.name << ',';
+        out << figure.label << ',';
         if (figure.isCount) {
             out << static_cast<std::uint64_t>(figure.value);
         } else {

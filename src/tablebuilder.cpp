@@ -138,6 +138,9 @@ TableSettings interpretHeader(const Parameters& parameters, MessageSink& message
     if (const std::string* value = valueOf(parameters, "FREQUENCY")) {
         if (*value == "MLG") {
             settings.frequencyFromSamples = false;
+        } else if (*value == "ROUNDROBIN") {
+            settings.frequencyFromSamples = false;
+            settings.roundRobin = true;
         } else if (*value != "SAMPLE") {
             messages.error("error: FREQUENCY is unspecified, assuming SAMPLE.");
         }
@@ -165,6 +168,9 @@ TableSettings interpretHeader(const Parameters& parameters, MessageSink& message
     if (const std::string* value = valueOf(parameters, "MISSING")) {
         settings.missingCode = decimalValue(*value);
     }
+    if (const std::string* value = valueOf(parameters, "MLLDISTANCE")) {
+        settings.lineageDistance = decimalValue(*value);
+    }
 
     if (ploidy == 0) {
         messages.error("error: PLOIDY is unspecified, assuming DIPLOID.");
@@ -179,6 +185,12 @@ TableSettings interpretHeader(const Parameters& parameters, MessageSink& message
     if (simulations < 1) {
         messages.error("error: SIMULATIONS is unspecified, assuming 1000.");
         simulations = 1000;
+    }
+    // Round robin estimates a locus from the genotypes at the other loci;
+    // with one locus there are none.
+    if (settings.roundRobin && locusCount < 2) {
+        messages.error("warning: FREQUENCY=ROUNDROBIN needs two or more loci; using MLG.");
+        settings.roundRobin = false;
     }
     settings.ploidy = ploidy;
     settings.locusCount = locusCount;
@@ -240,6 +252,8 @@ MLGTable buildTable(const Parameters& parameters, const SampleRows& rows, Messag
                    settings.simulations);
     table.setTitle(settings.title);
     table.setMissingCode(settings.missingCode);
+    table.setRoundRobin(settings.roundRobin);
+    table.setLineageDistance(settings.lineageDistance);
     for (std::size_t i = 0; i < names.size(); ++i) {
         if (i < lociHeld) {
             table.locus(static_cast<std::uint32_t>(i)).setName(names[i]);

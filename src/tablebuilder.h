@@ -6,7 +6,8 @@
 // into the genotype table of the run.
 //
 // This is the one place where the header keys are interpreted: PLOIDY,
-// FREQUENCY, MODEL, SIMULATIONS, LOCUSCOUNT, LOCUSNAMES, TITLE and MISSING,
+// FREQUENCY, MODEL, SIMULATIONS, LOCUSCOUNT, LOCUSNAMES, TITLE, MISSING and
+// MLLDISTANCE,
 // each with its default and its message when it is missing or not accepted,
 // and where a key that means nothing is reported (a mistyped key must not
 // pass for a setting that was used).  The reader only stores them as text.
@@ -43,15 +44,17 @@ using Parameters = std::map<std::string, std::string>;
 struct TableSettings {
     // What the header asks for, after defaults.
 
-    std::int32_t ploidy = 2;                 // 1 (haploid) or 2 (diploid)
-    std::int32_t locusCount = 1;             // at least 1
-    std::int32_t simulations = 1000;         // at least 1
-    bool frequencyFromSamples = true;        // FREQUENCY=SAMPLE (else MLG)
-    bool fisModel = false;                   // MODEL=FIS (else HWE)
-    bool hasLocusNames = false;              // LOCUSNAMES given
-    std::string locusNames;                  // its value, as written
-    std::string title;                       // TITLE, or empty
-    std::optional<std::int32_t> missingCode; // MISSING, if given
+    std::int32_t ploidy = 2;                     // 1 (haploid) or 2 (diploid)
+    std::int32_t locusCount = 1;                 // at least 1
+    std::int32_t simulations = 1000;             // at least 1
+    bool frequencyFromSamples = true;            // FREQUENCY=SAMPLE (else MLG or ROUNDROBIN)
+    bool roundRobin = false;                     // FREQUENCY=ROUNDROBIN
+    bool fisModel = false;                       // MODEL=FIS (else HWE)
+    bool hasLocusNames = false;                  // LOCUSNAMES given
+    std::string locusNames;                      // its value, as written
+    std::string title;                           // TITLE, or empty
+    std::optional<std::int32_t> missingCode;     // MISSING, if given
+    std::optional<std::int32_t> lineageDistance; // MLLDISTANCE, if given
 };
 
 TableSettings interpretHeader(const Parameters& parameters, MessageSink& messages);

@@ -19,7 +19,7 @@ std::map<std::string, double> figuresOf(const Sizes& sizes) {
         if (figure.isCount) {
             EXPECT_EQ(std::floor(figure.value), figure.value) << figure.name;
         }
-        byName[figure.name] = figure.value;
+        byName[figure.label] = figure.value;
     }
     return byName;
 }
@@ -27,7 +27,7 @@ std::map<std::string, double> figuresOf(const Sizes& sizes) {
 TEST(ClonalRichnessFigures, ListsTheBlockInItsOrder) {
     std::vector<std::string> names;
     for (const psex::Figure& figure : psex::clonalRichnessFigures({1, 2, 1})) {
-        names.push_back(figure.name);
+        names.push_back(figure.label);
     }
     EXPECT_EQ((std::vector<std::string>{"G", "N", "R", "Pd", "Single MLGs", "Clonal MLGs"}), names);
 }
@@ -65,6 +65,63 @@ TEST(ClonalRichnessFigures, CoversTheExtremesOfClonality) {
     EXPECT_TRUE(std::isnan(none.at("Pd")));
     EXPECT_EQ(0.0, none.at("G"));
     EXPECT_EQ(0.0, none.at("N"));
+}
+
+// The diversity indices by name.
+std::map<std::string, double> indicesOf(const Sizes& sizes) {
+    std::map<std::string, double> byName;
+    for (const psex::Figure& figure : psex::diversityFigures(sizes)) {
+        EXPECT_FALSE(figure.isCount) << figure.name;
+        byName[figure.name] = figure.value;
+    }
+    return byName;
+}
+
+TEST(DiversityFigures, GivesHandWorkedIndices) {
+    // Eight samples in five genotypes of sizes 3, 1, 1, 2, 1 (in any order):
+    // sum n(n - 1) = 8 of 56 pairs, so Simpson = 6/7; p = 3/8, 1/8 (three
+    // times) and 2/8: H = 1.494175, lambda = 1/4, E5 = 3 / (e^H - 1) =
+    // 0.868141, J = H / ln 5 = 0.928383.  Distinct sizes 1, 2, 3 are reached
+    // by 5, 2 and 1 genotypes: the points (0, log 5), (log 2, log 2),
+    // (log 3, 0) fall with slope -1.449570.
+    const auto indices = indicesOf({3, 1, 1, 2, 1});
+    EXPECT_NEAR(6.0 / 7.0, indices.at("simpson"), 1e-15);
+    EXPECT_NEAR(1.4941751382893085, indices.at("shannon"), 1e-14);
+    EXPECT_NEAR(0.8681410298897236, indices.at("evenness_E5"), 1e-14);
+    EXPECT_NEAR(0.9283832117695865, indices.at("pielou_J"), 1e-14);
+    EXPECT_NEAR(1.449570098015464, indices.at("pareto_beta"), 1e-14);
+    EXPECT_EQ(indices, indicesOf({1, 2, 1, 3, 1})); // the order of units plays no part
+
+    // Perfectly even: every index at its maximum.
+    const auto even = indicesOf({2, 2, 2, 2});
+    EXPECT_NEAR(1.0 - 8.0 / 56.0, even.at("simpson"), 1e-15);
+    EXPECT_NEAR(std::log(4.0), even.at("shannon"), 1e-15);
+    EXPECT_NEAR(1.0, even.at("evenness_E5"), 1e-14);
+    EXPECT_NEAR(1.0, even.at("pielou_J"), 1e-15);
+    EXPECT_TRUE(std::isnan(even.at("pareto_beta"))); // one distinct size
+}
+
+TEST(DiversityFigures, LeavesUndefinedIndicesUndefined) {
+    // One clone: no evenness, no J, no slope; Simpson and H are 0.
+    const auto clone = indicesOf({5});
+    EXPECT_EQ(0.0, clone.at("simpson"));
+    EXPECT_EQ(0.0, clone.at("shannon"));
+    EXPECT_TRUE(std::isnan(clone.at("evenness_E5")));
+    EXPECT_TRUE(std::isnan(clone.at("pielou_J")));
+    EXPECT_TRUE(std::isnan(clone.at("pareto_beta")));
+    // One sample, or none: nothing is defined.
+    for (const Sizes& tiny : {Sizes{1}, Sizes{}}) {
+        for (const auto& [name, value] : indicesOf(tiny)) {
+            EXPECT_TRUE(std::isnan(value)) << name;
+        }
+    }
+    std::vector<std::string> names;
+    for (const psex::Figure& figure : psex::diversityFigures({2, 1})) {
+        names.push_back(figure.name);
+    }
+    EXPECT_EQ(
+        (std::vector<std::string>{"simpson", "shannon", "evenness_E5", "pielou_J", "pareto_beta"}),
+        names);
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 
 #include <limits>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -339,6 +340,74 @@ TEST(BuildTable, ReadsTheMissingCodeAndCountsMissingCopiesPerLocus) {
     // value: x and y share a genotype.
     ASSERT_EQ(2u, built.table.mlgs().size());
     EXPECT_EQ((Alleles{-9, -9, 4, 4, -9, 5, -9, 2, 4, 4, 5, 6}), allelesOf(built.table));
+}
+
+} // namespace
+
+namespace {
+
+// A meadow where one clone dominates (c1-c5) and d1 differs from it only at
+// locus B, as a scoring error would make it.
+const char k_bigClone[] = "PLOIDY=2\nLOCUSCOUNT=2\nLOCUSNAMES=A,B\nSIMULATIONS=1\n"
+                          "FREQUENCY=ROUNDROBIN\n\nS,a1,a2,b1,b2\n"
+                          "c1,1,1,1,2\nc2,1,1,1,2\nc3,1,1,1,2\nc4,1,1,1,2\nc5,1,1,1,2\n"
+                          "d1,1,1,2,2\ne1,2,3,1,1\nf1,1,2,1,2\ng1,1,2,1,3\n";
+
+TEST(BuildTable, EstimatesFrequenciesRoundRobin) {
+    const Built built = build(k_bigClone);
+    EXPECT_EQ("", built.err);
+    EXPECT_TRUE(built.table.roundRobin());
+    EXPECT_FALSE(built.table.frequencyFromSamples());
+    // Locus A, over the genotypes distinct at B: the clone (for itself and
+    // f1, which shares its B), d1, e1 and g1: copies 1,1 1,1 2,3 1,2.
+    EXPECT_EQ((Frequencies{{1, 5.0 / 8}, {2, 2.0 / 8}, {3, 1.0 / 8}}),
+              built.table.loci()[0].frequencies());
+    // Locus B, over the genotypes distinct at A: the clone (not d1), e1 and
+    // f1 (not g1): copies 1,2 1,1 1,2.  Allele 3 of g1 was not counted: it
+    // weighs one copy of 2G = 10, and all are divided by 4/6 + 2/6 + 1/10.
+    const auto& b = built.table.loci()[1].frequencies();
+    ASSERT_EQ(3u, b.size());
+    EXPECT_NEAR(4.0 / 6 / 1.1, b.at(1), 1e-15);
+    EXPECT_NEAR(2.0 / 6 / 1.1, b.at(2), 1e-15);
+    EXPECT_NEAR(0.1 / 1.1, b.at(3), 1e-15);
+    // Ho counts distinct genotypes, as with FREQUENCY=MLG.
+    EXPECT_EQ(0.6, built.table.observedHeterozygosity(0));
+    EXPECT_EQ(0.6, built.table.observedHeterozygosity(1));
+
+    // With FREQUENCY=MLG the near-copy d1 counts allele 2 twice more at B:
+    // 1 five times, 2 four times, 3 once.
+    std::string byMlg = k_bigClone;
+    byMlg.replace(byMlg.find("ROUNDROBIN"), 10, "MLG");
+    EXPECT_EQ((Frequencies{{1, 5.0 / 10}, {2, 4.0 / 10}, {3, 1.0 / 10}}),
+              build(byMlg).table.loci()[1].frequencies());
+}
+
+TEST(BuildTable, FallsBackFromRoundRobinToMLGWithOneLocus) {
+    const Built one = build("PLOIDY=2\nLOCUSCOUNT=1\nSIMULATIONS=1\nFREQUENCY=ROUNDROBIN\n\n"
+                            "S,a,b\nx,1,2\ny,1,2\nz,2,2\n");
+    EXPECT_EQ("warning: FREQUENCY=ROUNDROBIN needs two or more loci; using MLG.\n", one.err);
+    EXPECT_FALSE(one.table.roundRobin());
+    EXPECT_FALSE(one.table.frequencyFromSamples());
+    EXPECT_EQ((Frequencies{{1, 1.0 / 4}, {2, 3.0 / 4}}), one.table.loci()[0].frequencies());
+}
+
+TEST(BuildTable, CountsOnlyTypedCopiesRoundRobin) {
+    // With MISSING the counted genotype's missing copy is left out, and an
+    // allele only in uncounted genotypes still gets its one copy.
+    const Built built = build("PLOIDY=1\nLOCUSCOUNT=2\nSIMULATIONS=1\nFREQUENCY=ROUNDROBIN\n"
+                              "MISSING=0\n\nS,a,b\nx,0,5\ny,3,5\nz,4,6\n");
+    // Locus 1 grouped by locus 2: {x, y} (5) counts x, missing; {z} counts
+    // 4.  Allele 3 weighs 1/G = 1/3: 4 -> 1, 3 -> 1/3, divided by 4/3.
+    EXPECT_EQ((Frequencies{{3, 0.25}, {4, 0.75}}), built.table.loci()[0].frequencies());
+    EXPECT_EQ("note: missing allele copies:  1\n", built.err);
+}
+
+TEST(BuildTable, ReadsTheLineageDistance) {
+    EXPECT_EQ(std::optional<std::int32_t>(2),
+              build("PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=1\nMLLDISTANCE=2\n\nS,a\nx,1\n")
+                  .table.lineageDistance());
+    EXPECT_FALSE(
+        build("PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=1\n\nS,a\nx,1\n").table.lineageDistance());
 }
 
 } // namespace
