@@ -4,6 +4,7 @@
 #include "commandline.h"
 #include "datareader.h"
 #include "fastsimulation.h"
+#include "lineages.h"
 #include "messagesink.h"
 #include "mlgtable.h"
 #include "outputfile.h"
@@ -16,6 +17,7 @@
 
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <ostream>
 
 namespace psex {
@@ -102,15 +104,26 @@ struct ResultFile {
 // Return the result files of the data file at the specified 'path', in the
 // order they are written, from its finished 'table' and its 'reader'.
 std::vector<ResultFile> resultFilesOf(const std::string& path, const MLGTable& table,
-                                      const DataReader& reader) {
+                                      const DataReader& reader, const Lineages& lineages,
+                                      const ReferenceDistances* reference) {
     const std::string runName = table.title().empty() ? path : table.title();
-    return {
+    std::vector<ResultFile> files = {
         {"simresults_" + runName + ".csv",
          [&](std::ostream& out) { writeSimulationResultsFile(out, path, table, reader); }},
         {"fulltable_" + runName + ".csv",
          [&](std::ostream& out) { writeFullTableFile(out, path, table); }},
-        {"samples_" + runName + ".csv", [&](std::ostream& out) { writeSamples(table, out); }},
+        {"samples_" + runName + ".csv",
+         [&](std::ostream& out) { writeSamples(table, lineages.lineageOfMlg, out); }},
+        {"summary_" + runName + ".csv",
+         [&](std::ostream& out) { writeSummary(table, lineages, out); }},
     };
+    if (reference != nullptr) {
+        files.push_back(
+            {"distances_" + runName + ".csv", [&lineages, reference](std::ostream& out) {
+                 writeDistances(lineages, *reference, out);
+             }});
+    }
+    return files;
 }
 
 // Write the specified result 'files' and return whether every one was
@@ -154,7 +167,18 @@ Outcome analyseDataFile(const std::string& path, MessageSink& messages) {
     progress.finish();
     warnIfTooFewRepeats(table, messages);
 
-    bool complete = writeResultFiles(resultFilesOf(path, table, reader), messages);
+    // Lineages, when asked for, with the distances that sexual reproduction
+    // makes beside the observed ones (from a random source of their own).
+    Lineages lineages = singletonLineages(table);
+    std::optional<ReferenceDistances> reference;
+    if (table.lineageDistance()) {
+        lineages = formLineages(table, *table.lineageDistance());
+        reference = referenceDistances(
+            table, static_cast<std::uint64_t>(std::max(table.simulations(), 0)) * 10);
+    }
+
+    bool complete = writeResultFiles(
+        resultFilesOf(path, table, reader, lineages, reference ? &*reference : nullptr), messages);
     if (table.sampleNames().empty()) {
         // Empty results are written (they list the header and the loci),
         // but a run without a single sample is no success.

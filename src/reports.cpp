@@ -2,8 +2,10 @@
 #include "reports.h"
 
 #include "diversity.h"
+#include "lineages.h"
 #include "mlgtable.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <locale>
@@ -213,7 +215,8 @@ std::string csvField(const std::string& text) {
     return quoted;
 }
 
-void writeSamples(const MLGTable& table, std::ostream& out) {
+void writeSamples(const MLGTable& table, const std::vector<std::uint32_t>& lineageOfMlg,
+                  std::ostream& out) {
     const ClassicLocale classic(out);
     out << "sample,mlg,n,pgen,psex,p_value,level,mll\n";
     const std::vector<std::uint32_t> mlgOf = table.mlgNumbersOfSamples();
@@ -228,7 +231,71 @@ void writeSamples(const MLGTable& table, std::ostream& out) {
             out << shortestNumber(mlg.psex()) << ',' << shortestNumber(mlg.pvalue()) << ','
                 << table.significanceCode(mlg.psex());
         }
-        out << ',' << mlgOf[s] << '\n';
+        out << ',' << lineageOfMlg[mlgOf[s] - 1] << '\n';
+    }
+    out.flush();
+}
+
+namespace {
+
+void writeSummaryRow(std::ostream& out, const std::string& name, const char* unit,
+                     const std::string& value) {
+    out << name << ',' << unit << ',' << value << '\n';
+}
+
+void writeFigures(std::ostream& out, const std::vector<std::uint32_t>& sizes, const char* unit) {
+    std::vector<Figure> figures = clonalRichnessFigures(sizes);
+    const std::vector<Figure> indices = diversityFigures(sizes);
+    figures.insert(figures.end(), indices.begin(), indices.end());
+    for (const Figure& figure : figures) {
+        writeSummaryRow(out, figure.name, unit,
+                        figure.isCount ? std::to_string(static_cast<std::uint64_t>(figure.value))
+                                       : shortestNumber(figure.value));
+    }
+}
+
+// The sizes of the lineages: the samples of their MLGs.
+std::vector<std::uint32_t> lineageSizes(const MLGTable& table, const Lineages& lineages) {
+    std::vector<std::uint32_t> sizes(lineages.count, 0);
+    for (std::size_t m = 0; m < table.mlgs().size(); ++m) {
+        sizes[lineages.lineageOfMlg[m] - 1] += table.mlgs()[m].sampleCount();
+    }
+    return sizes;
+}
+
+} // namespace
+
+void writeSummary(const MLGTable& table, const Lineages& lineages, std::ostream& out) {
+    const ClassicLocale classic(out);
+    out << "statistic,unit,value\n";
+    writeFigures(out, table.mlgSizes(), "mlg");
+    writeSummaryRow(out, "simulated_repeats", "mlg", std::to_string(table.psexValues().size()));
+    static const struct {
+        const char* suffix;
+        double level;
+    } k_levels[] = {{"0.01", 0.01}, {"0.05", 0.05}, {"0.10", 0.1}};
+    for (const auto& level : k_levels) {
+        writeSummaryRow(out, std::string("threshold_") + level.suffix, "mlg",
+                        shortestNumber(table.significanceThreshold(level.level)));
+        writeSummaryRow(out, std::string("realized_level_") + level.suffix, "mlg",
+                        shortestNumber(table.realizedSignificanceLevel(level.level)));
+    }
+    writeFigures(out, lineageSizes(table, lineages), "mll");
+    out.flush();
+}
+
+void writeDistances(const Lineages& lineages, const ReferenceDistances& reference,
+                    std::ostream& out) {
+    const ClassicLocale classic(out);
+    out << "distance,observed_pairs,sibling_pairs,unrelated_pairs\n";
+    const std::size_t rows = std::max({lineages.observedPairs.size(), reference.siblingPairs.size(),
+                                       reference.unrelatedPairs.size()});
+    auto at = [](const std::vector<std::uint64_t>& counts, std::size_t d) {
+        return d < counts.size() ? counts[d] : 0;
+    };
+    for (std::size_t d = 0; d < rows; ++d) {
+        out << d << ',' << at(lineages.observedPairs, d) << ',' << at(reference.siblingPairs, d)
+            << ',' << at(reference.unrelatedPairs, d) << '\n';
     }
     out.flush();
 }

@@ -16,12 +16,16 @@
 // spreadsheets.  Every writer formats in the classic locale, whatever the
 // global one: a decimal comma or digit grouping would break the files.
 
+#include <cstdint>
 #include <iosfwd>
 #include <string>
+#include <vector>
 
 namespace psex {
 
 class MLGTable;
+struct Lineages;
+struct ReferenceDistances;
 
 extern const char k_dashCell[];
 // The cell that stands where there is no value: a double quote, a hyphen and
@@ -41,16 +45,29 @@ void writeAlleleFrequencies(const MLGTable& table, std::ostream& out);
 // Write the allele frequency block: per locus a "Locus" line, then one line
 // per allele in ascending order with its frequency.
 
-void writeSamples(const MLGTable& table, std::ostream& out);
+void writeSamples(const MLGTable& table, const std::vector<std::uint32_t>& lineageOfMlg,
+                  std::ostream& out);
 // Write the tidy per-sample table: one header row
 // "sample,mlg,n,pgen,psex,p_value,level,mll" and one row per sample in the
 // order of the data file, with its MLG's number, size, PGen, PSex, p-value
 // and significance code ("NA" for the last three of a genotype seen once,
-// and for any number that is not defined), and its lineage (the MLG number
-// when no lineages were formed).  Doubles are written in the shortest form
-// that reads back to the same double; a name that holds a double quote, a
-// comma or a line end is quoted as CSV quotes it.  R's read.csv and pandas
-// read it as it is.
+// and for any number that is not defined), and the number of its lineage
+// from the specified 'lineageOfMlg' (one per MLG, in table order).  Doubles are written in the
+// shortest form that reads back to the same double; a name that holds a double quote, a comma or a
+// line end is quoted as CSV quotes it.  R's read.csv and pandas read it as it is.
+
+void writeSummary(const MLGTable& table, const Lineages& lineages, std::ostream& out);
+// Write the tidy summary: a header row "statistic,unit,value" and one row
+// per statistic, first for the MLGs (unit "mlg": the clonal richness and
+// diversity figures, the number of simulated repeats and the three
+// significance thresholds with their realized levels), then the richness
+// and diversity figures for the specified 'lineages' (unit "mll").
+
+void writeDistances(const Lineages& lineages, const ReferenceDistances& reference,
+                    std::ostream& out);
+// Write the tidy distance histogram: a header row
+// "distance,observed_pairs,sibling_pairs,unrelated_pairs" and one row per
+// distance from 0 to the largest seen in any of the three columns.
 
 std::string shortestNumber(double value);
 // Return the shortest decimal text that reads back to the specified

@@ -2,6 +2,7 @@
 #include "reports.h"
 
 #include "groupinglocale.h"
+#include "lineages.h"
 #include "mlgtable.h"
 #include "tablefromtext.h"
 
@@ -32,7 +33,7 @@ std::string fullTable(const MLGTable& table) {
 
 std::string samples(const MLGTable& table) {
     std::ostringstream out;
-    psex::writeSamples(table, out);
+    psex::writeSamples(table, psex::singletonLineages(table).lineageOfMlg, out);
     return out.str();
 }
 
