@@ -223,8 +223,8 @@ bool DataReader::readDataLine() {
         const std::size_t n = d_columnData.size();
         bool extraFieldHasText = false;
         const std::size_t i = readFields(extraFieldHasText);
-        if (i == 0) {
-            return false;
+        if (i == 0 || d_readError) {
+            return false; // a line cut by a read error is no line at all
         }
         if (i < n) {
             report("error:", "data line has not enough entries (" + std::to_string(i) + " of " +

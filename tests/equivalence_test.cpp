@@ -1,0 +1,156 @@
+// equivalence_test.cpp                                           -*-C++-*-
+//
+// End-to-end tests of runs that must agree with each other: a data file and
+// a twin that differs only in something that must change nothing (a missing
+// code that no value uses, the order of the two alleles of a locus, a key
+// that forms lineages), and a data file whose reading fails part-way, which
+// must leave no result behind.
+
+#include "runpsex.h"
+#include "scratchfolder.h"
+
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <string>
+
+namespace {
+
+using psex::test::readFile;
+using psex::test::RunResult;
+using psex::test::ScratchFolder;
+using psex::test::writeFile;
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool k_addressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool k_addressSanitizer = true;
+#else
+constexpr bool k_addressSanitizer = false;
+#endif
+#else
+constexpr bool k_addressSanitizer = false;
+#endif
+
+RunResult runOn(const std::string& content, const psex::test::RunOptions& options = {}) {
+    ScratchFolder folder;
+    writeFile(folder / "data.txt", content);
+    psex::test::RunOptions withInput = options;
+    withInput.inputs.insert("data.txt");
+    return psex::test::runProgram(PSEX_BINARY, folder.path(), {"data.txt"}, withInput);
+}
+
+std::string meadow(const std::string& extraHeader, bool reversedPairs) {
+    std::string text = "PLOIDY=2\nLOCUSCOUNT=3\nLOCUSNAMES=A,B,C\nSIMULATIONS=50\nTITLE=m\n" +
+                       extraHeader + "\nS,a1,a2,b1,b2,c1,c2\n";
+    const char* lines[] = {"r1,151,155,200,204,90,94", "r2,151,155,200,204,90,94",
+                           "r3,153,155,202,204,92,94", "r4,151,151,200,200,90,90",
+                           "r5,153,155,202,204,92,94", "r6,151,153,200,202,94,94",
+                           "r7,155,155,204,204,90,92", "r8,151,153,202,204,90,94"};
+    for (std::string line : lines) {
+        if (reversedPairs) {
+            // Every pair written larger value first: 155,151 for 151,155.
+            std::string name = line.substr(0, line.find(','));
+            std::string rest = line.substr(line.find(',') + 1);
+            std::string swapped = name;
+            for (int locus = 0; locus < 3; ++locus) {
+                const std::string first = rest.substr(0, rest.find(','));
+                rest = rest.substr(rest.find(',') + 1);
+                const std::size_t comma = rest.find(',');
+                const std::string second = rest.substr(0, comma);
+                rest = comma == std::string::npos ? "" : rest.substr(comma + 1);
+                swapped += ',' + second + ',' + first;
+            }
+            line = swapped;
+        }
+        text += line + '\n';
+    }
+    return text;
+}
+
+TEST(Equivalence, AMissingCodeThatNoValueUsesChangesOnlyTheEcho) {
+    const RunResult plain = runOn(meadow("", false));
+    const RunResult coded = runOn(meadow("MISSING=0\n", false));
+    ASSERT_EQ(0, plain.status);
+    EXPECT_EQ(plain.status, coded.status);
+    EXPECT_EQ(plain.out, coded.out);
+    EXPECT_EQ(plain.err, coded.err);
+    ASSERT_EQ(psex::test::fileNamesOf(plain), psex::test::fileNamesOf(coded));
+    for (const auto& [name, content] : plain.files) {
+        if (name == "simresults_m.csv") {
+            std::string echoed = content;
+            echoed.replace(echoed.find("PLOIDY,"), 0, "MISSING,0\n");
+            EXPECT_EQ(echoed, coded.files.at(name));
+        } else {
+            EXPECT_EQ(content, coded.files.at(name)) << name;
+        }
+    }
+}
+
+TEST(Equivalence, AllelePairsInEitherOrderGiveTheSameResults) {
+    const RunResult ordered = runOn(meadow("", false));
+    const RunResult reversed = runOn(meadow("", true));
+    EXPECT_EQ(ordered.out, reversed.out);
+    EXPECT_EQ(ordered.err, reversed.err);
+    EXPECT_EQ(ordered.files, reversed.files);
+}
+
+TEST(Equivalence, FormingLineagesChangesNoOtherResult) {
+    const RunResult plain = runOn(meadow("", false));
+    const RunResult lineages = runOn(meadow("MLLDISTANCE=2\n", false));
+    EXPECT_EQ(plain.out, lineages.out);
+    EXPECT_EQ(plain.err, lineages.err);
+    EXPECT_EQ(1u, lineages.files.count("distances_m.csv"));
+    // Same simulated values, PSex and levels; only the echo and the lineage
+    // numbers and figures differ.
+    std::string echoed = plain.files.at("simresults_m.csv");
+    echoed.replace(echoed.find("PLOIDY,"), 0, "MLLDISTANCE,2\n");
+    EXPECT_EQ(echoed, lineages.files.at("simresults_m.csv"));
+    EXPECT_EQ(plain.files.at("fulltable_m.csv"), lineages.files.at("fulltable_m.csv"));
+}
+
+TEST(ReadError, DiscardsTheResultsOfAFileThatCannotBeReadToItsEnd) {
+    if (k_addressSanitizer) {
+        GTEST_SKIP() << "the sanitizer runtime defines 'read' itself; the stand-in cannot "
+                        "take its place";
+    }
+    std::string data = "PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=3\nTITLE=broken\n\nS,a\n";
+    for (int s = 0; s < 400; ++s) {
+        data += "sample" + std::to_string(s) + ',' + std::to_string(1 + s % 3) + '\n';
+    }
+    ScratchFolder folder;
+    writeFile(folder / "broken.txt", data);
+    writeFile(folder / "fine.txt", "PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=3\nTITLE=fine\n\nS,a\n"
+                                   "x,1\ny,1\n");
+    writeFile(folder / "fulltable_broken.csv", "older\n");
+    psex::test::RunOptions options;
+    options.inputs = {"broken.txt", "fine.txt"};
+    options.prepare = [] {
+        ::setenv("LD_PRELOAD", PSEX_FAILING_READ, 1);
+        ::setenv("PSEX_TEST_FAIL_PATH", "broken.txt", 1);
+        ::setenv("PSEX_TEST_FAIL_AFTER", "2000", 1); // some 200 samples in
+    };
+    const RunResult run =
+        psex::test::runProgram(PSEX_BINARY, folder.path(), {"broken.txt", "fine.txt"}, options);
+    EXPECT_EQ(1, run.status);
+    EXPECT_EQ("Reading file broken.txt\nReading file fine.txt\n"
+              "Results are written to 'simresults_fine.csv'.\n",
+              run.out);
+    EXPECT_EQ("error: cannot read 'broken.txt'.\n"
+              "warning: only 3 simulated repeats; levels finer than 1/3 are not resolved (the "
+              "0.001 level needs 1000): raise SIMULATIONS.\n",
+              run.err);
+    // Nothing of the broken file is written; its older file stays.
+    EXPECT_EQ("older\n", run.files.at("fulltable_broken.csv"));
+    EXPECT_EQ(0u, run.files.count("simresults_broken.csv"));
+    EXPECT_EQ(1u, run.files.count("simresults_fine.csv"));
+
+    // The same file read whole is analysed.
+    const RunResult whole = runOn(data);
+    EXPECT_EQ(0, whole.status);
+    EXPECT_NE(std::string::npos, whole.files.at("simresults_broken.csv").find("\nN,400\n"));
+}
+
+} // namespace
