@@ -2,11 +2,12 @@
 """Independent re-derivation of psex's results from a data file alone.
 
 psex groups the samples of a data file into multilocus genotypes (MLGs) and
-writes two comma-separated files: a simulation results file
-(simresults_<run>.csv) and a full table file (fulltable_<run>.csv).  This
-script recomputes everything those files hold, and everything the program
-prints on the console, without using any of the program's code, and compares
-line by line.  Standard library only.
+writes three comma-separated files: a simulation results file
+(simresults_<run>.csv), a full table file (fulltable_<run>.csv) and a
+samples file (samples_<run>.csv).  This script recomputes everything those
+files hold, and everything the program prints on the console, without using
+any of the program's code, and compares line by line.  Standard library
+only.
 
 What is recomputed, and how:
 
@@ -40,43 +41,66 @@ What is recomputed, and how:
   data section's warnings.  In the simulation a copy for which no allele is
   chosen holds the code (0 without MISSING);
 * PSex exactly, with integers and fractions: the binomial upper tail
-  1 - sum_{i<n} C(N,i) g^i (1-g)^(N-i), with g the exact value of the PGen
-  double.  The program sums the terms in double, i from n-1 down to 0, and
-  subtracts the sum from 1, which loses everything below about 1e-16 (a
-  clone's PSex of 1e-30 prints as 0 or 4.44089e-16).  So the printed cell
-  must be either the exact value or the value of that double sum, which is
-  recomputed here term by term as well (C(N,i) as the running product
-  (N/i)((N-1)/(i-1))..., the powers with the C library's pow).  For large N
-  the terms overflow and the program sums in log space instead; there the
-  printed value must lie within the rounding of the sum and of the 6-digit
-  format of the exact one.  A sum above 1 + 1e-07 must bring the rounding
-  warning on standard error;
+  sum_{i>=n} C(N,i) g^i (1-g)^(N-i), with g the exact value of the PGen
+  double.  The program first sums the lower terms in double, i from n-1
+  down to 0 (C(N,i) as the running product (N/i)((N-1)/(i-1))..., the
+  powers with the C library's pow), which is recomputed here term by term.
+  Where that sum S is at most 1 - 1e-5, PSex is 1 - S, bit for bit.  Above,
+  1 - S would keep only the rounding of S (a tail of 1e-30 would print as 0
+  or 4.44089e-16), and the program sums the upper tail directly: the
+  printed value must lie within 1e-12 relative of the exact tail (one
+  subnormal step either way below the normal range, so a tail below the
+  smallest double may be 0).  For large N the terms overflow and the
+  program sums in log space instead; there 1 - S must lie within the
+  rounding of that sum (psex_error_bound), and near PSex 1e-5 either way is
+  taken.  A sum above 1 + 1e-07 brings the rounding warning on standard
+  error, whichever value is printed (ProgramPsex);
 * the simulated PSex list: the process-wide Boost lagged_fibonacci607
   generator (default seed 331) is replayed here from its published
   definition (minstd_rand0 seeding, 48-bit words, lags 607 and 273), the
   simulated data sets are redrawn allele by allele and the PSex of each of
-  their repeated genotypes is recomputed (on a table holding just that
-  genotype, which matters for MODEL=FIS).  The printed list must match value
-  by value.  With --no-replay only its structure is checked (ascending,
-  within [0, 1], not longer than the simulations allow);
+  their repeated genotypes is recomputed as if it had been seen in the real
+  data: real allele frequencies, real N and, under MODEL=FIS, the real
+  table's Fis at every locus, with the same PSex function.  The printed list
+  must match value by value: exactly where the value is 1 - S, within the
+  tail's tolerance elsewhere (values that close may stand in either order).
+  With --no-replay only its structure is checked (ascending, within [0, 1],
+  not longer than the simulations allow).  After the simulations, a file
+  with a repeated MLG whose list holds M < 1000 values brings "warning:
+  only M simulated repeats; ..." on standard error;
 * from the printed list: the thresholds (entry floor(alpha*(M-1)), or 1 for
   an empty list), the realized significance levels, each clonal MLG's
   Significance (the share of simulated values strictly below its PSex; a
   PSex above every simulated value gives 1, an empty list 0) and Level code
-  ("ns", "*", "**", "***" against T(0.05), T(0.01), T(0.001)).  Where a
-  printed value ties another at 6 digits and the replay cannot tell which
-  is smaller, every outcome consistent with the tie is accepted;
+  ("ns", "*", "**", "***" against T(0.05), T(0.01), T(0.001)).  A simulated
+  value from the same PGen and n as the MLG is the same double, so it is
+  not below it.  Where a printed value ties another at 6 digits and the
+  replay cannot tell which is smaller (a tail within its tolerance of the
+  other), every outcome consistent with the tie is accepted; the samples
+  file's full PSex of the MLG, where it is a double the program may give,
+  narrows that down (class Judgement);
 * the full table: one line per sample, grouped by MLG, with the PSex and the
-  p-value (the MLG's Significance) of clonal MLGs, dash cells otherwise.
+  p-value (the MLG's Significance) of clonal MLGs, dash cells otherwise;
+* the samples file: the header "sample,mlg,n,pgen,psex,p_value,level,mll",
+  then one row per sample in data-file order: the name (quoted as a CSV
+  field when it holds a double quote, comma, CR or LF), the MLG number, n,
+  PGen, PSex, Significance and Level (NA, NA, NA for n = 1), and the MLG
+  number again as the lineage (lineages are not derived: with the key
+  MLLDISTANCE any positive number is taken).  Doubles in shortest
+  round-trip form as std::to_chars writes them (function shortest); the
+  same doubles and code as the simulation results file, every row of an MLG
+  alike; lines end with LF, no "Datafile," line and no empty line at the
+  end.
 
-Numbers are formatted as C's %g with 6 significant digits; undefined
-statistics (R with N <= 1, Pd and Ho without samples, the Fis from such an
-Ho) are the dash cell "-" with its quotes.
+Numbers in the simulation results and full table files are formatted as
+C's %g with 6 significant digits; undefined statistics (R with N <= 1, Pd
+and Ho without samples, the Fis from such an Ho) are the dash cell "-" with
+its quotes.
 
 Usage:
   check_results.py --psex BINARY DATAFILE...
       run BINARY on each data file alone in a fresh temporary folder and
-      check its console output, exit status and both result files.
+      check its console output, exit status and the three result files.
   check_results.py --case CASEDIR...   /   --cases CASESDIR
       check the expected files of end-to-end test cases (args, inputs,
       expected/stdout, expected/stderr, expected/status, expected/files/)
@@ -87,19 +111,28 @@ Usage:
       the same for the expected results of the shipped examples: every
       folder EXPECTED_DIR/<name>/ (stdout, stderr, status, files/) belongs to
       EXAMPLES_DIR/<name>.txt, run by its file name alone.
-  check_results.py DATAFILE SIMRESULTS FULLTABLE [--argument ARG] [--no-replay]
-      check two result files that a run on DATAFILE wrote; ARG is the data
+  check_results.py DATAFILE SIMRESULTS FULLTABLE [SAMPLES] [--argument ARG]
+                   [--no-replay]
+      check the result files that a run on DATAFILE wrote; ARG is the data
       file argument as it was given to the program (default: DATAFILE).
   check_results.py --self-test [FOLDER]
       check this script's derivation on small data files worked by hand;
       with FOLDER, those files are left there (to run a program on them with
       --psex).
 
-The driver's part: a data file that cannot be opened ends the run at once
-with status 2; a result file that cannot be written gives "error: cannot
-write output file '<name>'."; a data file without any sample still has both
-result files written, then "error: no sample was read from '<argument>'.".
-Either of the last two makes the exit status 1.
+The driver's part: every argument is read before any file is processed.
+--help or -h (usage text) and --version ("psex <version>", the project's
+version in CMakeLists.txt) end the run with status 0; their standard output
+is not derived beyond that.  "--" ends the options; any other argument that
+begins with '-' and names no regular file gives "error: unknown option
+'<arg>' (try --help)" and status 2 before any file is read (see
+command_line).  A data file that cannot be opened ends the run at once with
+status 2.  The three overwrite warnings (simresults, fulltable, samples)
+come before any file is written; a result file that cannot be written gives
+"error: cannot write output file '<name>'.", and "Results are written to"
+follows only when all three were; a data file without any sample still has
+its result files written, then "error: no sample was read from
+'<argument>'.".  Either of the last two makes the exit status 1.
 
 Exit status: 0 when everything agrees, 1 when something disagrees (every
 disagreement is printed), 77 with --skip-missing when a data file is absent,
@@ -107,6 +140,8 @@ disagreement is printed), 77 with --skip-missing when a data file is absent,
 """
 
 import argparse
+import csv
+import io
 import math
 import os
 import re
@@ -460,6 +495,173 @@ def psex_error_bound(n):
     return (3 * n + 6) * ROUNDING_UNIT
 
 
+# Where the lower sum S exceeds this double, 1 - S has kept too few digits
+# and the program sums the upper tail directly instead.
+TAIL_BOUNDARY = 1.0 - 1e-5
+# How close to the exact tail the directly summed PSex must be.
+TAIL_RELATIVE_ERROR = 1e-12
+SMALLEST_NORMAL = 2.0 ** -1022
+SUBNORMAL_STEP = 2.0 ** -1074
+
+
+class ProgramPsex:
+    """What the program's PSex of a genotype with PGen g, seen n times
+    among N samples, may be: the exact value, the lower sum S in double
+    (None in log space), the rounding warning that S brings, and the
+    intervals [lo, hi] of doubles that the printed PSex may hold.
+
+    * S above TAIL_BOUNDARY: the upper tail summed directly, within
+      TAIL_RELATIVE_ERROR of the exact tail; below the normal range one
+      subnormal step either way (a tail below the smallest double may be
+      0);
+    * otherwise 1 - S, bit for bit: the interval is that one double;
+    * in log space, where S is not known here: the tail when the exact
+      PSex lies clearly below 1e-5, 1 - S within psex_error_bound(n) when
+      it lies clearly above, either near 1e-5.
+
+    Where S lies within two units of the last place of the boundary, both
+    the tail and 1 - S are accepted: whether the program compares S with
+    the rounded 1 - 1e-5 or 1 - S with 1e-5 is its own affair."""
+
+    def __init__(self, g, n, total):
+        self.g = g
+        self.n = n
+        self.exact = exact_psex(g, n, total)
+        one_minus_sum, self.sum = double_psex(g, n, total)
+        self.warning = rounding_warning(self.sum)
+        self.intervals = []
+        if self.sum is not None:
+            near = abs(self.sum - TAIL_BOUNDARY) <= 2.0 * math.ulp(TAIL_BOUNDARY)
+            if self.sum > TAIL_BOUNDARY or near:
+                self.intervals.append(self._tail())
+            if self.sum <= TAIL_BOUNDARY or near:
+                self.intervals.append((one_minus_sum, one_minus_sum))
+        else:
+            err = psex_error_bound(n)
+            if self.exact < Fraction(1e-5) + Fraction(err):
+                self.intervals.append(self._tail())
+            if self.exact > Fraction(1e-5) - Fraction(err):
+                exact = float(self.exact)
+                self.intervals.append((max(0.0, math.nextafter(exact - err, -1.0)),
+                                       min(1.0, math.nextafter(exact + err, 2.0))))
+        self.lo = min(lo for lo, _ in self.intervals)
+        self.hi = max(hi for _, hi in self.intervals)
+        # The one double it must be, or None.
+        self.value = self.lo if self.lo == self.hi else None
+        # Where it stands among the others: the double, else the exact value.
+        self.key = self.value if self.value is not None else float(self.exact)
+
+    def _tail(self):
+        exact = float(self.exact)  # correctly rounded
+        if exact == 0.0 and self.exact == 0:
+            return (0.0, 0.0)
+        slack = exact * TAIL_RELATIVE_ERROR
+        if exact < SMALLEST_NORMAL:
+            slack = max(slack, SUBNORMAL_STEP)
+        return (max(0.0, math.nextafter(exact - slack, -1.0)),
+                min(1.0, math.nextafter(exact + slack, 2.0)))
+
+    def holds(self, value):
+        """Whether the double 'value' is one the program may give."""
+        return any(lo <= value <= hi for lo, hi in self.intervals)
+
+    def six_digits_ok(self, text):
+        """Whether 'text' is what %g prints for a double the program may
+        give."""
+        return printable_from(text, self.intervals)
+
+    def shortest_ok(self, text):
+        """Whether 'text' is the shortest form of a double the program may
+        give."""
+        try:
+            value = float(text)
+        except ValueError:
+            return False
+        return text == shortest(value) and self.holds(value)
+
+    def describe(self):
+        if self.value is not None:
+            return "%s (%r)" % (fmt(self.value), self.value)
+        return "a double in [%r, %r] (exact %.12g)" % (self.lo, self.hi, float(self.exact))
+
+
+def program_psex(g, n, total, cache={}):
+    key = (g, n, total)
+    if key not in cache:
+        cache[key] = ProgramPsex(g, n, total)
+    return cache[key]
+
+
+def printable_from(text, intervals):
+    """Whether 'text' is what %g (6 significant digits) prints for some
+    double in one of the intervals [lo, hi]; an interval of one double must
+    print as exactly that text."""
+    if any(lo == hi and fmt(lo) == text for lo, hi in intervals):
+        return True
+    try:
+        printed = float(text)
+    except ValueError:
+        return False
+    if fmt(printed) != text or not math.isfinite(printed):
+        return False
+    # The doubles that print as 'text' lie within half a unit of its last
+    # digit (either end, as the halfway rounding goes).
+    value = Fraction(text)
+    if value == 0:
+        half_unit = Fraction(0)
+    else:
+        exponent = math.floor(math.log10(abs(printed)))
+        if Fraction(10) ** exponent > abs(value):
+            exponent -= 1
+        elif Fraction(10) ** (exponent + 1) <= abs(value):
+            exponent += 1
+        half_unit = Fraction(1, 2) * Fraction(10) ** (exponent - 5)
+    return any(lo != hi and Fraction(lo) <= value + half_unit and value - half_unit <= Fraction(hi)
+               for lo, hi in intervals)
+
+
+def shortest(value):
+    """A double as std::to_chars writes it without a format: the shortest
+    digit string that reads back to the same double (Python's repr chooses
+    the same digits), in fixed or scientific notation, whichever has fewer
+    characters (fixed on a tie); a scientific exponent has its sign and at
+    least two digits; a whole number in fixed notation has its exact
+    digits.  A value that is not finite is NA."""
+    if not math.isfinite(value):
+        return "NA"
+    if value == 0.0:
+        return "-0" if math.copysign(1.0, value) < 0 else "0"
+    sign = "-" if value < 0 else ""
+    mantissa, _, exponent = repr(abs(value)).partition("e")
+    whole, _, fraction = mantissa.partition(".")
+    digits = whole + fraction
+    # The value is 0.<digits> x 10^point.
+    point = len(whole) + (int(exponent) if exponent else 0)
+    stripped = digits.lstrip("0")
+    point -= len(digits) - len(stripped)
+    digits = stripped.rstrip("0")
+    if point <= 0:
+        fixed = "0." + "0" * -point + digits
+    elif point >= len(digits):
+        # A whole number is written with all its digits, exactly (beyond
+        # 2^53 these differ from the shortest digits padded with zeros).
+        fixed = str(int(abs(value)))
+    else:
+        fixed = digits[:point] + "." + digits[point:]
+    power = point - 1
+    scientific = digits[0] + ("." + digits[1:] if len(digits) > 1 else "") + \
+        "e%s%02d" % ("-" if power < 0 else "+", abs(power))
+    return sign + (fixed if len(fixed) <= len(scientific) else scientific)
+
+
+def csv_field(text):
+    """A text cell of the samples file: quoted, with its double quotes
+    doubled, when it holds a double quote, a comma, a CR or a LF."""
+    if any(c in text for c in "\",\r\n"):
+        return '"' + text.replace('"', '""') + '"'
+    return text
+
+
 def expected_heterozygosity(frequencies):
     total = 0.0
     for allele in sorted(frequencies):
@@ -570,6 +772,7 @@ class Table:
         self.simulation_errors = []
         self.mlgs = {}  # allele tuple -> sample names
         self.sample_names = []
+        self.sample_alleles = []  # the allele tuple of each sample, in data-file order
         counts = [dict() for _ in range(locus_count)]
         self.frequencies = [dict() for _ in range(locus_count)]
         width = locus_count * self.ploidy
@@ -595,6 +798,7 @@ class Table:
             is_new = alleles not in self.mlgs
             self.mlgs.setdefault(alleles, []).append(fields[0])
             self.sample_names.append(fields[0])
+            self.sample_alleles.append(alleles)
             for j in range(locus_count):
                 for k in range(self.ploidy):
                     allele = alleles[self.ploidy * j + k]
@@ -657,34 +861,28 @@ class Table:
             he = self.he[j]
             self.fis.append((he - ho) / he if he > 0.0 else 1.0)
         self.pgen = {}
-        self.psex = {}
-        self.double_psex = {}
-        for alleles in sorted(self.mlgs):
+        self.psex = {}  # alleles -> ProgramPsex
+        self.number = {}  # alleles -> MLG number, 1..G in table order
+        for number, alleles in enumerate(self.order, start=1):
             names = self.mlgs[alleles]
-            g = pgen(alleles, self.ploidy, self.frequencies,
-                     self.fis if self.fis_model else None, self.missing)
+            g = self.genotype_pgen(alleles)
             self.pgen[alleles] = g
-            self.psex[alleles] = exact_psex(g, len(names), self.n_samples)
-            self.double_psex[alleles], total_sum = double_psex(g, len(names), self.n_samples)
-            warning = rounding_warning(total_sum)
-            if warning:
-                self.errors.append(warning)
+            self.number[alleles] = number
+            self.psex[alleles] = program_psex(g, len(names), self.n_samples)
+            if self.psex[alleles].warning:
+                self.errors.append(self.psex[alleles].warning)
 
-    def single_mlg_pgen(self, alleles):
-        """PGen of a simulated genotype, computed on a table that holds only
-        that genotype: Ho is 1 where it is heterozygous, 0 elsewhere (and
-        undefined where it is missing, but such a locus has the factor 1)."""
-        fis = None
-        if self.fis_model:
-            fis = []
-            for j, he in enumerate(self.he):
-                ho = 1.0 if self.ploidy == 2 and alleles[2 * j] != alleles[2 * j + 1] else 0.0
-                fis.append((he - ho) / he if he > 0.0 else 1.0)
-        return pgen(alleles, self.ploidy, self.frequencies, fis, self.missing)
+    def genotype_pgen(self, alleles):
+        """PGen of a genotype against this table: its allele frequencies and,
+        under MODEL=FIS, its own Fis at every locus.  A chance repeat of a
+        simulated data set is judged the same way, as if it had been seen in
+        the real data."""
+        return pgen(alleles, self.ploidy, self.frequencies,
+                    self.fis if self.fis_model else None, self.missing)
 
     def replay_simulation(self, generator):
-        """Draw the simulated data sets; return (exact PSex, PGen, n) of every
-        repeated genotype in them."""
+        """Draw the simulated data sets; return the ProgramPsex of every
+        repeated genotype in them, in ascending order."""
         total = self.n_samples
         if self.simulations * total * len(self.frequencies) * self.ploidy > 50_000_000:
             raise Unsupported("too many draws to replay")
@@ -714,29 +912,15 @@ class Table:
             for alleles in sorted(groups):
                 n = groups[alleles]
                 if n > 1:
-                    g = self.single_mlg_pgen(alleles)
-                    value, total_sum = double_psex(g, n, total)
+                    psex = program_psex(self.genotype_pgen(alleles), n, total)
                     if self.frequencies_failed:
                         self.simulation_errors.append(
                             "error: not all frequencies sum up to +-1.0.")
-                    warning = rounding_warning(total_sum)
-                    if warning:
-                        self.simulation_errors.append(warning)
-                    values.append(Simulated(exact_psex(g, n, total), value, g, n))
-        values.sort(key=lambda v: v.exact if v.value is None else v.value)
+                    if psex.warning:
+                        self.simulation_errors.append(psex.warning)
+                    values.append(psex)
+        values.sort(key=lambda v: v.key)
         return values
-
-
-class Simulated:
-    """One repeated genotype of a simulated data set: its exact PSex, the
-    PSex as the program's double sum gives it (None in log space), its PGen
-    and its number of samples."""
-
-    def __init__(self, exact, value, g, n):
-        self.exact = exact
-        self.value = value
-        self.g = g
-        self.n = n
 
 
 # --------------------------------------------------------------------------
@@ -768,31 +952,37 @@ def number_check(allowed, what):
     def check(text):
         if text in allowed:
             return None
+        if not allowed:
+            return "%s: no value agrees with the simulated list" % what
         return "%s: expected %s" % (what, " or ".join(sorted(allowed)))
     return check
 
 
-def psex_check(exact, value, n, what):
-    """The printed PSex must be the double sum's value or the exact value,
-    formatted; in log space (value None), the exact value up to the
-    rounding of the sum and the 6-digit format."""
+def psex_check(psex, what, samples_value=None):
+    """A PSex cell with 6 significant digits: %g of a double the program may
+    give (ProgramPsex); when the samples file gave the double itself,
+    exactly its %g."""
     def check(text):
-        if text == fmt(float(exact)) or (value is not None and text == fmt(value)):
+        if samples_value is not None:
+            if text == fmt(samples_value):
+                return None
+            return "%s: the samples file's %s prints as %s" % (
+                what, shortest(samples_value), fmt(samples_value))
+        if psex.six_digits_ok(text):
             return None
-        if value is not None:
-            return "%s: expected %s (double sum) or %s (exact)" % (
-                what, fmt(value), fmt(float(exact)))
-        try:
-            printed = float(text)
-        except ValueError:
-            return "%s: not a number" % what
-        if not 0.0 <= printed <= 1.0:
-            return "%s: outside [0, 1]" % what
-        half_unit = 0.5 * 10.0 ** (math.floor(math.log10(printed)) - 5) if printed > 0 else 0.0
-        if abs(printed - float(exact)) <= psex_error_bound(n) + half_unit * 1.000001:
-            return None
-        return "%s: exact value is %.12g (prints as %s)" % (what, float(exact), fmt(float(exact)))
+        return "%s: expected %s" % (what, psex.describe())
     return check
+
+
+def consistent(check, seen, key, what):
+    """A cell of the samples file that every row of one MLG repeats: the
+    first row's text is recorded under 'key' in 'seen', and later rows must
+    repeat it."""
+    def wrapped(text):
+        if key in seen and seen[key] != text:
+            return "%s: %r differs from the MLG's first row (%r)" % (what, text, seen[key])
+        return check(text)
+    return Cell(wrapped, key)
 
 
 class Comparison:
@@ -887,15 +1077,23 @@ class Judgement:
 
     Two sources give bounds, and both hold: the printed values (rounding to
     6 digits keeps their order, so a printed value below the printed x lies
-    below x) and the replayed exact values (an entry computed from the same
-    PGen and n is the same double as x; entries farther apart than the
-    rounding allows are decided by their exact values)."""
+    below x) and the replayed values.  A replayed entry from the same PGen
+    and n is the same double as x (the program's PSex is one function of
+    PGen, n and N); entries whose possible doubles (ProgramPsex intervals)
+    lie wholly on one side of x are decided; a double that both must be
+    exactly is compared.  x is the double the samples file gave, when it
+    gave one, else any double the program may give.  Entries left
+    undecided (a tail within its tolerance of x) are ties that either
+    outcome may settle."""
 
-    def __init__(self, table, alleles, printed_psex, printed_list, replayed):
+    def __init__(self, table, alleles, printed_psex, printed_list, replayed,
+                 samples_value=None):
         n = len(table.mlgs[alleles])
-        self.exact = table.psex[alleles]
-        value = table.double_psex[alleles]
-        self.err = psex_error_bound(n)
+        psex = table.psex[alleles]
+        if samples_value is not None:
+            self.lo = self.hi = samples_value
+        else:
+            self.lo, self.hi = psex.lo, psex.hi
         self.m = len(printed_list)
         verdicts = []
         if printed_psex is not None:
@@ -903,22 +1101,17 @@ class Judgement:
             verdicts.append(["<" if float(t) < x else ">" if float(t) > x else None
                              for t in printed_list])
         if replayed is not None and len(replayed) == self.m:
-            # When every printed value is the double sum's, the doubles
-            # themselves decide.
-            if value is not None and printed_psex == fmt(value) and all(
-                    r.value is not None and fmt(r.value) == t
-                    for r, t in zip(replayed, printed_list)):
-                verdicts.append(["<" if r.value < value else ">" if r.value > value else "="
-                                 for r in replayed])
             g = table.pgen[alleles]
             verdict = []
             for r in replayed:
                 if r.g == g and r.n == n:
                     verdict.append("=")  # the same computation gives the same double
-                elif r.exact + psex_error_bound(r.n) < self.exact - self.err:
+                elif r.hi < self.lo:
                     verdict.append("<")
-                elif r.exact - psex_error_bound(r.n) > self.exact + self.err:
+                elif r.lo > self.hi:
                     verdict.append(">")
+                elif r.lo == r.hi == self.lo == self.hi:
+                    verdict.append("=")
                 else:
                     verdict.append(None)
             verdicts.append(verdict)
@@ -931,17 +1124,23 @@ class Judgement:
             self.below = (max(self.below[0], below[0]), min(self.below[1], below[1]))
             self.at_most = (max(self.at_most[0], at_most[0]), min(self.at_most[1], at_most[1]))
 
-    def significances(self):
+    def significance_values(self):
+        """The possible significances: k / M for every possible count k of
+        entries below x; 0 for an empty list."""
         if self.m == 0:
-            return {fmt(0.0)}
-        return {fmt(float(k) / float(self.m)) for k in range(self.below[0], self.below[1] + 1)}
+            return {0.0}
+        return {float(k) / float(self.m) for k in range(self.below[0], self.below[1] + 1)}
+
+    def significances(self):
+        """The possible Significance cells (6 digits)."""
+        return {fmt(v) for v in self.significance_values()}
 
     def threshold_above(self, alpha):
         """Possible truth values of T(alpha) > x."""
         if self.m == 0:  # every threshold is 1
-            if self.exact == 1:
+            if self.lo >= 1.0:
                 return {False}
-            return {True} if 1 - self.exact > self.err else {True, False}
+            return {True} if self.hi < 1.0 else {True, False}
         index = threshold_index(alpha, self.m)
         result = set()
         if self.at_most[0] <= index:
@@ -969,7 +1168,8 @@ def locus_line(label, cells):
     return label + ",,," + "".join("," + c + "," for c in cells)
 
 
-def expected_simresults(argument, table, data_file, printed_list, replayed, recorded):
+def expected_simresults(argument, table, data_file, printed_list, replayed, recorded,
+                         samples_values):
     lines = ["Datafile," + argument, ""]
     column_names = "".join(
         ",%s_%d" % (name, i) for name in table.locus_names for i in range(table.ploidy))
@@ -982,19 +1182,17 @@ def expected_simresults(argument, table, data_file, printed_list, replayed, reco
             lines.append("MLG%d,%d,%s,%s,%s,%s%s" % (number, len(names), DASH, DASH, DASH, g,
                                                   allele_cells))
             continue
-        exact = table.psex[alleles]
         what = "MLG%d" % number
-        psex_cell = Cell(psex_check(exact, table.double_psex[alleles], len(names),
-                                    what + " PSex"), what + ".psex")
-        judgement = Judgement(table, alleles, None, printed_list, replayed)
-        recorded_psex = recorded.get(what + ".psex")
-        if recorded_psex is not None:
-            judgement = Judgement(table, alleles, recorded_psex, printed_list, replayed)
+        samples_value = samples_values.get(alleles)
+        psex_cell = Cell(psex_check(table.psex[alleles], what + " PSex", samples_value),
+                         what + ".psex")
+        judgement = Judgement(table, alleles, recorded.get(what + ".psex"), printed_list,
+                              replayed, samples_value)
         lines.append(Pattern(
             "MLG%d,%d," % (number, len(names)), psex_cell, ",",
             Cell(number_check(judgement.significances(), what + " Significance"),
                  what + ".significance"), ",",
-            Cell(number_check(judgement.codes(), what + " Level")),
+            Cell(number_check(judgement.codes(), what + " Level"), what + ".level"),
             ",%s%s" % (g, allele_cells)))
     lines.append("")
     lines.append(locus_line("", table.locus_names))
@@ -1021,11 +1219,11 @@ def expected_simresults(argument, table, data_file, printed_list, replayed, reco
         for allele in sorted(freqs):
             lines.append(",%d,%s" % (allele, fmt(freqs[allele])))
     lines += ["", "", "PSex Values:"]
+    near = list_neighbourhoods(replayed) if replayed is not None else []
     for k, text in enumerate(printed_list):
-        if replayed is not None and k < len(replayed):
-            r = replayed[k]
-            lines.append(Pattern(Cell(psex_check(r.exact, r.value, r.n,
-                                                 "simulated PSex %d" % (k + 1))),
+        if k < len(near):
+            lines.append(Pattern(Cell(list_value_check(near[k], replayed[k],
+                                                       "simulated PSex %d" % (k + 1))),
                                  ","))
         else:
             lines.append(text + ",")
@@ -1036,7 +1234,7 @@ def expected_simresults(argument, table, data_file, printed_list, replayed, reco
     return lines
 
 
-def expected_fulltable(argument, table, recorded, printed_list, replayed):
+def expected_fulltable(argument, table, recorded, printed_list, replayed, samples_values):
     lines = ["Datafile," + argument, ""]
     lines.append("Sample,MLG,PSex,PValue" + "".join(
         ",%s_%d" % (name, i) for name in table.locus_names for i in range(table.ploidy)))
@@ -1055,11 +1253,12 @@ def expected_fulltable(argument, table, recorded, printed_list, replayed):
                 lines.append("%s,MLG_%d,%s,%s%s" % (name, number, psex, significance,
                                                     allele_cells))
             else:
-                judgement = Judgement(table, alleles, psex, printed_list, replayed)
+                samples_value = samples_values.get(alleles)
+                judgement = Judgement(table, alleles, psex, printed_list, replayed,
+                                      samples_value)
                 lines.append(Pattern("%s,MLG_%d," % (name, number),
-                                     Cell(psex_check(table.psex[alleles],
-                                                     table.double_psex[alleles], len(names),
-                                                     what + " PSex")), ",",
+                                     Cell(psex_check(table.psex[alleles], what + " PSex",
+                                                     samples_value)), ",",
                                      Cell(number_check(judgement.significances(),
                                                        what + " PValue")), allele_cells))
     lines += ["", ""]
@@ -1079,32 +1278,180 @@ def check_list_structure(comparison, printed_list, table, replayed):
                            "gives %d" % (len(values), len(replayed)))
 
 
-def check_result_files(comparison, argument, table, data_file, sim_text, full_text, replayed):
-    """Compare both result files with the re-derivation; a text that is None
-    (a file not written, or not to be compared) is skipped."""
+def list_neighbourhoods(replayed):
+    """For every position of the sorted replayed list, the doubles the
+    program's list may hold there: those of every replayed value whose
+    possible doubles overlap, directly or through others, with those of the
+    value at that position (the program may order such values either
+    way)."""
+    result = []
+    group = []
+    top = None
+    for r in replayed:
+        if group and r.lo > top:
+            intervals = [i for member in group for i in member.intervals]
+            result += [intervals] * len(group)
+            group = []
+        top = r.hi if not group else max(top, r.hi)
+        group.append(r)
+    if group:
+        intervals = [i for member in group for i in member.intervals]
+        result += [intervals] * len(group)
+    return result
+
+
+def list_value_check(intervals, replayed, what):
+    def check(text):
+        if printable_from(text, intervals):
+            return None
+        return "%s: expected %s" % (what, replayed.describe())
+    return check
+
+
+def samples_psex_values(table, samples_text):
+    """The PSex double of every clonal MLG as the samples file gives it:
+    the one text that all the MLG's rows hold, when it is the shortest form
+    of a double the program may give (else the MLG is left out, and the
+    samples file's own check reports it)."""
+    values = {}
+    if samples_text is None:
+        return values
+    by_number = {number: alleles for alleles, number in table.number.items()}
+    texts = {}
+    try:
+        rows = list(csv.reader(io.StringIO(samples_text, newline="")))
+    except csv.Error:
+        return values
+    for row in rows[1:]:
+        if len(row) >= 5 and row[1].isdigit():
+            texts.setdefault(int(row[1]), set()).add(row[4])
+    for number, found in texts.items():
+        alleles = by_number.get(number)
+        if alleles is None or len(found) != 1 or len(table.mlgs[alleles]) < 2:
+            continue
+        text = found.pop()
+        if table.psex[alleles].shortest_ok(text):
+            values[alleles] = float(text)
+    return values
+
+
+SAMPLES_HEADER = "sample,mlg,n,pgen,psex,p_value,level,mll"
+
+
+def expected_samples(table, data_file, recorded, printed_list, replayed, samples_values,
+                     seen):
+    """The samples file: one row per sample in data-file order.  The PSex,
+    p-value and level cells of a clonal MLG are the same doubles and code as
+    in the simulation results file (their texts recorded there), written in
+    shortest form, and every row of the MLG repeats them ('seen')."""
+    lines = [SAMPLES_HEADER]
+    lineages = "MLLDISTANCE" in data_file.parameters
+    judgements = {}
+    for name, alleles in zip(table.sample_names, table.sample_alleles):
+        number = table.number[alleles]
+        n = len(table.mlgs[alleles])
+        what = "sample %s (MLG%d)" % (name, number)
+        parts = ["%s,%d,%d,%s," % (csv_field(name), number, n, shortest(table.pgen[alleles]))]
+        if n <= 1:
+            parts.append("NA,NA,NA")
+        else:
+            key = "MLG%d" % number
+            if alleles not in judgements:
+                judgements[alleles] = Judgement(table, alleles, recorded.get(key + ".psex"),
+                                                printed_list, replayed,
+                                                samples_values.get(alleles))
+            judgement = judgements[alleles]
+            parts += [
+                consistent(samples_psex_check(table.psex[alleles], recorded.get(key + ".psex"),
+                                              what + " psex"),
+                           seen, key + ".psex", what + " psex"), ",",
+                consistent(p_value_check(judgement, recorded.get(key + ".significance"),
+                                         what + " p_value"),
+                           seen, key + ".p_value", what + " p_value"), ",",
+                consistent(level_check(judgement, recorded.get(key + ".level"),
+                                       what + " level"),
+                           seen, key + ".level", what + " level")]
+        if lineages:
+            # Lineages are not derived here: any MLL number is taken.
+            parts += [",", Cell(lambda text: None if re.fullmatch(r"[1-9][0-9]*", text)
+                                else "%s mll: not a lineage number" % name)]
+        else:
+            parts.append(",%d" % number)
+        lines.append(Pattern(*parts))
+    return lines
+
+
+def cross_checked(accepted, allowed, printed, as_printed, what):
+    """The check of a samples-file cell: 'accepted(text)' says whether the
+    derivation allows the text ('allowed' says what it allows), and where the
+    simulation results file printed the same value ('printed', else None),
+    'as_printed(text)' must give that cell."""
+    def check(text):
+        if not accepted(text):
+            return "%s: expected %s" % (what, allowed)
+        if printed is not None and as_printed(text) != printed:
+            return "%s: the simulation results file has %s" % (what, printed)
+        return None
+    return check
+
+
+def one_of(texts):
+    return " or ".join(sorted(texts)) if texts else "nothing (no value fits the simulated list)"
+
+
+def samples_psex_check(psex, printed, what):
+    return cross_checked(psex.shortest_ok, "the shortest form of " + psex.describe(), printed,
+                         lambda text: fmt(float(text)), what)
+
+
+def p_value_check(judgement, printed, what):
+    allowed = {shortest(v) for v in judgement.significance_values()}
+    return cross_checked(allowed.__contains__, one_of(allowed), printed,
+                         lambda text: fmt(float(text)), what)
+
+
+def level_check(judgement, printed, what):
+    allowed = judgement.codes()
+    return cross_checked(allowed.__contains__, one_of(allowed), printed, lambda text: text, what)
+
+
+def check_result_files(comparison, argument, table, data_file, sim_text, full_text,
+                       samples_text, replayed):
+    """Compare the three result files with the re-derivation; a text that is
+    None (a file not written, or not to be compared) is skipped."""
     printed_list = parse_printed_list(sim_text) if sim_text is not None else None
     if printed_list is None and sim_text is None and replayed is not None:
-        printed_list = [fmt(r.value if r.value is not None else float(r.exact))
-                        for r in replayed]
+        printed_list = [fmt(r.key) for r in replayed]
     elif printed_list is None:
         comparison.problem("simulation results file: no readable 'PSex Values:' block")
-        printed_list = [fmt(float(r.exact)) for r in replayed] if replayed is not None else []
+        printed_list = [fmt(r.key) for r in replayed] if replayed is not None else []
     check_list_structure(comparison, printed_list, table, replayed)
+    # The samples file gives each clonal MLG's PSex double in full, which
+    # decides ties that 6 digits leave open.
+    samples_values = samples_psex_values(table, samples_text)
     recorded = {}
     # Two passes: the first records the printed PSex cells, which the second
     # uses to judge ties with the simulated values.
-    expected = expected_simresults(argument, table, data_file, printed_list, replayed, recorded)
+    expected = expected_simresults(argument, table, data_file, printed_list, replayed, recorded,
+                                   samples_values)
     if sim_text is not None:
         scratch = Comparison(comparison.label)
         scratch.lines("simresults", expected, sim_text, recorded)
         recorded = {k: v for k, v in recorded.items() if k.endswith(".psex")}
         expected = expected_simresults(argument, table, data_file, printed_list, replayed,
-                                       recorded)
+                                       recorded, samples_values)
         comparison.lines("simulation results file", expected, sim_text, recorded)
     if full_text is not None:
         comparison.lines("full table file",
-                         expected_fulltable(argument, table, recorded, printed_list, replayed),
+                         expected_fulltable(argument, table, recorded, printed_list, replayed,
+                                            samples_values),
                          full_text, {})
+    if samples_text is not None:
+        seen = {}
+        comparison.lines("samples file",
+                         expected_samples(table, data_file, recorded, printed_list, replayed,
+                                          samples_values, seen),
+                         samples_text, seen)
 
 
 # --------------------------------------------------------------------------
@@ -1112,22 +1459,90 @@ def check_result_files(comparison, argument, table, data_file, sim_text, full_te
 # --------------------------------------------------------------------------
 
 
+def project_version():
+    """The version the repository's CMakeLists.txt gives the project (the
+    one --version names), or None when this script is not in a checkout."""
+    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.pardir,
+                        "CMakeLists.txt")
+    try:
+        with open(path, encoding="utf-8") as stream:
+            match = re.search(r"project\(\s*psex\s+VERSION\s+([0-9][0-9.]*)", stream.read())
+    except OSError:
+        return None
+    return match.group(1) if match else None
+
+
+def command_line(arguments, entries):
+    """How the program reads its arguments, all of them before it processes
+    any: returns ("help" | "version" | "unknown" | "run", the data file
+    arguments, the unknown option).
+
+    --help and -h ask for the usage text, --version for the version line;
+    "--" ends the options (every later argument is a data file, "--" itself
+    is not); any other argument that begins with '-' (a lone '-' too) is a
+    data file when a regular file of that name exists, else an unknown
+    option.  The first of these decisions from the left ends the scan."""
+    files = []
+    options_ended = False
+    for argument in arguments:
+        if options_ended:
+            files.append(argument)
+        elif argument == "--":
+            options_ended = True
+        elif argument in ("--help", "-h"):
+            return "help", [], None
+        elif argument == "--version":
+            return "version", [], None
+        elif argument.startswith("-") and entries.get(os.path.normpath(argument)) is not False:
+            return "unknown", [], argument
+        else:
+            files.append(argument)
+    return "run", files, None
+
+
+# The warning after the simulations of a data file with a repeated MLG
+# whose simulated list is too short to resolve the finest level.
+FINEST_LEVEL_REPEATS = 1000
+
+
+def repeats_warning(table, m):
+    if m < FINEST_LEVEL_REPEATS and any(len(names) >= 2 for names in table.mlgs.values()):
+        return ("warning: only %d simulated repeats; levels finer than 1/%d are not resolved "
+                "(the 0.001 level needs 1000): raise SIMULATIONS." % (m, m))
+    return None
+
+
 class RunModel:
     """What one run of the program must print and leave.
 
     'entries' maps every file system entry present before the run (path
     relative to the working folder) to True for a folder, False for a file;
-    'folder' is where the data files can be read."""
+    'folder' is where the data files can be read.  'generator' replaces the
+    program's random source (the self-test hands out given numbers)."""
 
-    def __init__(self, arguments, folder, entries, replay=True):
+    RESULT_PREFIXES = ("simresults_", "fulltable_", "samples_")
+
+    def __init__(self, arguments, folder, entries, replay=True, generator=None):
         self.stdout = []
         self.stderr = []
         self.status = 0
+        # None, or "help" / "version": standard output is the usage text or
+        # the version line, which are not derived here.
+        self.fixed_output = None
         self.passes = []  # (argument, table, data file, output names, replayed, written)
         self.inputs = set(entries)
         entries = dict(entries)
-        generator = LaggedFibonacci607() if replay else None
-        for argument in arguments:
+        kind, data_files, unknown = command_line(arguments, entries)
+        if kind in ("help", "version"):
+            self.fixed_output = kind
+            return
+        if kind == "unknown":
+            self.stderr.append("error: unknown option '%s' (try --help)" % unknown)
+            self.status = 2
+            return
+        if generator is None and replay:
+            generator = LaggedFibonacci607()
+        for argument in data_files:
             key = os.path.normpath(argument)
             if key not in entries or entries[key]:
                 # A missing file or a folder cannot be opened as a data file:
@@ -1145,8 +1560,12 @@ class RunModel:
             if generator is not None:
                 replayed = table.replay_simulation(generator)
                 self.stderr += table.simulation_errors
+                warning = repeats_warning(table, len(replayed))
+                if warning:
+                    self.stderr.append(warning)
             run_name = table.title if table.title else argument
-            names = ("simresults_" + run_name + ".csv", "fulltable_" + run_name + ".csv")
+            names = tuple(prefix + run_name + ".csv" for prefix in self.RESULT_PREFIXES)
+            # Every warning comes before the first file is written.
             for name in names:
                 if os.path.normpath(name) in entries:
                     self.stdout.append("Warning: overwriting output file '%s'." % name)
@@ -1159,7 +1578,7 @@ class RunModel:
                 else:
                     entries[os.path.normpath(name)] = False
                     written.append(name)
-            if len(written) == 2:
+            if len(written) == len(names):
                 self.stdout.append("Results are written to '%s'." % names[0])
             else:
                 self.status = 1
@@ -1178,10 +1597,28 @@ class RunModel:
         return files
 
 
+def check_fixed_output(comparison, kind, stdout):
+    """The usage text is the program's own (its tests check it): it must
+    merely be there.  The version line names the project's version."""
+    if kind == "help":
+        if not stdout.strip():
+            comparison.problem("standard output: no usage text")
+        return
+    version = project_version()
+    if version is not None:
+        comparison.text("standard output", "psex %s\n" % version, stdout)
+    elif re.fullmatch(r"psex \S+\n", stdout) is None:
+        comparison.problem("standard output: %r is not a version line" % stdout)
+
+
 def check_run(label, model, stdout, stderr, status, files):
     """files: result file name -> text, every new file the run left."""
     comparison = Comparison(label)
-    comparison.text("standard output", "".join(line + "\n" for line in model.stdout), stdout)
+    if model.fixed_output is not None:
+        check_fixed_output(comparison, model.fixed_output, stdout)
+    else:
+        comparison.text("standard output", "".join(line + "\n" for line in model.stdout),
+                        stdout)
     comparison.text("standard error", "".join(line + "\n" for line in model.stderr), stderr)
     comparison.text("exit status", model.status, status)
     expected_files = model.result_files()
@@ -1189,13 +1626,13 @@ def check_run(label, model, stdout, stderr, status, files):
     done = set()
     for name, entry in expected_files.items():
         argument, table, data_file, names, replayed, _ = entry
-        sim_name, full_name = (os.path.normpath(n) for n in names)
         if names in done:
             continue
         done.add(names)
+        sim_name, full_name, samples_name = (os.path.normpath(n) for n in names)
         sub = Comparison("%s: %s" % (label, argument))
         check_result_files(sub, argument, table, data_file, files.get(sim_name),
-                           files.get(full_name), replayed)
+                           files.get(full_name), files.get(samples_name), replayed)
         comparison.problems += sub.problems
     return comparison.problems
 
@@ -1306,6 +1743,22 @@ SELF_TEST_FILES = {
     "untyped-diploid.txt": (
         "PLOIDY=2\nLOCUSCOUNT=2\nLOCUSNAMES=A\nMISSING=-1\nSIMULATIONS=1\n\n"
         "n,a1,a2,b1,b2\ns1,3,5,-1,-1\ns2,5,3,-1,-1\n"),
+    # The samples file: a name with a double quote, single MLGs (NA).
+    "samples.txt": (
+        "PLOIDY=1\nLOCUSCOUNT=1\nLOCUSNAMES=L\nSIMULATIONS=2\n\n"
+        "name,a\na\"b,1\nc,2\nd,1\ne,3\n"),
+    # Two haploid loci: four samples can all differ in a simulation.
+    "norepeat.txt": (
+        "PLOIDY=1\nLOCUSCOUNT=2\nLOCUSNAMES=A,B\nSIMULATIONS=1\n\n"
+        "n,a,b\np,1,5\nq,1,5\nr,2,6\ns,3,7\n"),
+    # One allele only: every simulated data set is one MLG of both samples.
+    "mono.txt": (
+        "PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=999\n\nn,a\nu,4\nv,4\n"),
+    # MODEL=FIS, 3 AA, 4 AB, 3 BB: Fis 0.2 in the data.
+    "fis-null.txt": (
+        "PLOIDY=2\nLOCUSCOUNT=1\nLOCUSNAMES=L\nMODEL=FIS\nSIMULATIONS=1000\n\n"
+        "n,a,b\nh1,1,1\nh2,1,1\nh3,1,1\nx1,1,2\nx2,2,1\nx3,1,2\nx4,1,2\n"
+        "k1,2,2\nk2,2,2\nk3,2,2\n"),
 }
 
 
@@ -1319,17 +1772,28 @@ class ListedDraws:
         return self.values.pop(0)
 
 
+class Failures(list):
+    """The self-test's failures, as they are found."""
+
+    def same(self, what, expected, actual):
+        if expected != actual:
+            self.append("%s\n    expected: %r\n    actual:   %r" % (what, expected, actual))
+
+    def expect(self, what, condition):
+        if not condition:
+            self.append(what)
+
+
+def table_of(name):
+    """The data file and the table of the self-test file 'name'."""
+    data_file = DataFile(SELF_TEST_FILES[name].encode("latin-1"))
+    return data_file, Table(data_file)
+
+
 def self_test(folder=None):
     """Check the derivation on the files above; return the failures."""
-    failures = []
-
-    def same(what, expected, actual):
-        if expected != actual:
-            failures.append("%s\n    expected: %r\n    actual:   %r" % (what, expected, actual))
-
-    def table_of(name):
-        data_file = DataFile(SELF_TEST_FILES[name].encode("latin-1"))
-        return data_file, Table(data_file)
+    failures = Failures()
+    same = failures.same
 
     def cells(table):
         return {
@@ -1428,10 +1892,13 @@ def self_test(folder=None):
                                        "error: not all frequencies sum up to +-1.0."],
          table.errors)
     same("untyped diploid: MLGs", {(3, 5, -1, -1): ["s1", "s2"]}, table.mlgs)
-    same("untyped diploid: PSex", Fraction(1, 4), table.psex[(3, 5, -1, -1)])
+    same("untyped diploid: PSex", Fraction(1, 4), table.psex[(3, 5, -1, -1)].exact)
     replayed = table.replay_simulation(ListedDraws([0.6, 0.1, 0.3, 0.3, 0.2, 0.7, 0.5, 0.5]))
     same("untyped diploid: simulated", [(0.25, 0.5, 2)],
          [(r.value, r.g, r.n) for r in replayed])
+
+    failures += self_test_formats()
+    failures += self_test_psex()
 
     # The driver: a file without samples is written, then the error, status
     # 1; a later file that cannot be opened still ends the run with 2.
@@ -1468,11 +1935,225 @@ def self_test(folder=None):
         same("no sample, not written: standard error tail", [
             "error: cannot write output file 'simresults_sub/nosample.txt.csv'.",
             "error: cannot write output file 'fulltable_sub/nosample.txt.csv'.",
-            "error: no sample was read from 'sub/nosample.txt'."], model.stderr[-3:])
+            "error: cannot write output file 'samples_sub/nosample.txt.csv'.",
+            "error: no sample was read from 'sub/nosample.txt'."], model.stderr[-4:])
         same("no sample, not written: status", 1, model.status)
+        failures += self_test_driver(scratch, entries)
     finally:
         if folder is None:
             shutil.rmtree(scratch, ignore_errors=True)
+    return failures
+
+
+def tail_of(count, n, p):
+    """P(X >= n) for X ~ B(count, p), p a Fraction: a plain hand formula."""
+    return sum(math.comb(count, i) * p ** i * (1 - p) ** (count - i) for i in range(n, count + 1))
+
+
+def self_test_formats():
+    """The number and text forms of the samples file."""
+    failures = []
+    # What std::to_chars writes for these doubles (shortest digits; fixed
+    # or scientific by length, fixed on a tie; exponents of two digits).
+    for value, text in ((1e-5, "1e-05"), (0.6177193984, "0.6177193984"), (1.0, "1"),
+                        (0.0, "0"), (1e21, "1e+21"), (123456789012.0, "123456789012"),
+                        (1.5e-7, "1.5e-07"), (4.8880122e-316, "4.8880122e-316"),
+                        (0.001, "0.001"), (100.0, "100"), (1e-4, "1e-04"),
+                        (0.00012, "0.00012"), (5e-324, "5e-324"), (0.25, "0.25"),
+                        (0.1 + 0.2, "0.30000000000000004"), (1.2345e16, "1.2345e+16"),
+                        (float("nan"), "NA"), (float("inf"), "NA")):
+        if shortest(value) != text:
+            failures.append("shortest(%r) is %r, not %r" % (value, shortest(value), text))
+    for name, cell in (('a"b', '"a""b"'), ("x,y", '"x,y"'), ("r\r", '"r\r"'),
+                       ("l\nm", '"l\nm"'), ("plain", "plain"), ("", "")):
+        if csv_field(name) != cell:
+            failures.append("csv_field(%r) is %r, not %r" % (name, csv_field(name), cell))
+    return failures
+
+
+def self_test_psex():
+    """The program's PSex function: 1 - S bit for bit, or the upper tail
+    summed directly where S > 1 - 1e-5."""
+    failures = Failures()
+    expect = failures.expect
+
+    # Lower sum 5/16 exactly: 1 - S is the one double 0.6875.
+    psex = program_psex(0.5, 2, 4)
+    expect("PSex(0.5, 2, 4) is exactly 0.6875", psex.value == 0.6875 and psex.holds(0.6875)
+           and not psex.holds(math.nextafter(0.6875, 1.0)))
+    # N = 1642, n = 25, PGen 1.52408e-15: S is 1 - 4.96e-14 in double, so
+    # 1 - S would print 4.9627e-14; the tail is 4.8880122e-316, almost all
+    # of it the i = 25 term C(1642, 25) g^25 (1 - g)^1617 (the next term
+    # is 1617 g / 26 ~ 1e-13 of it).
+    g = float("1.52408e-15")
+    psex = program_psex(g, 25, 1642)
+    log_term = (math.lgamma(1643) - math.lgamma(26) - math.lgamma(1618) + 25 * math.log(g)
+                + 1617 * math.log1p(-g))
+    log_exact = math.log(psex.exact.numerator) - math.log(psex.exact.denominator)
+    expect("small tail: exact value 4.8880122e-316", abs(log_exact - log_term) < 1e-9)
+    expect("small tail: S above 1 - 1e-5", psex.sum is not None and psex.sum > TAIL_BOUNDARY)
+    expect("small tail: shortest form accepted", psex.shortest_ok("4.8880122e-316"))
+    expect("small tail: 6 digits accepted", psex.six_digits_ok("4.88801e-316"))
+    expect("small tail: one subnormal step off accepted", psex.holds(4.8880122e-316 + 5e-324))
+    expect("small tail: 1 - S rejected", not psex.six_digits_ok(fmt(1.0 - psex.sum))
+           and not psex.shortest_ok(shortest(1.0 - psex.sum)))
+    expect("small tail: 0 rejected", not psex.shortest_ok("0"))
+    expect("small tail: not shortest rejected", not psex.shortest_ok("4.88801220e-316"))
+    # A tail near 1e-6, normal range: 1e-12 relative, no more.
+    psex = program_psex(0.01, 5, 20)
+    tail = tail_of(20, 5, Fraction(0.01))
+    expect("tail near 1e-5: exact", psex.exact == tail and psex.value is None)
+    expect("tail near 1e-5: within 1e-12", psex.holds(float(tail) * (1 + 5e-13))
+           and not psex.holds(float(tail) * (1 + 3e-12)))
+    # A tail below the smallest double may be 0.
+    psex = program_psex(1e-200, 3, 10)
+    expect("tail below the smallest double: 0 accepted", psex.shortest_ok("0"))
+    return failures
+
+
+def self_test_driver(scratch, entries):
+    """The samples file, the repeats warning, the FIS null and the command
+    line, on the files of SELF_TEST_FILES (written into 'scratch')."""
+    failures = Failures()
+    same = failures.same
+
+    def judged(name, draws, samples_text):
+        """The disagreements of a samples file for the file 'name' whose
+        simulation draws the numbers 'draws'."""
+        data_file, table = table_of(name)
+        replayed = table.replay_simulation(ListedDraws(draws))
+        comparison = Comparison(name)
+        check_result_files(comparison, name, table, data_file, None, None, samples_text,
+                           replayed)
+        return comparison.problems
+
+    # samples.txt: allele 1 twice of 4 (PGen 0.5), 2 and 3 once (0.25).
+    # MLG1 = 1 (a"b, d), PSex 1 - (1/16 + 4/16) = 0.6875; MLG2 = 2, MLG3 = 3.
+    # Draws, one per sample: 0.1 0.2 0.6 0.9 -> 1 1 2 3: allele 1 twice,
+    # PSex 0.6875 again; 0.55 0.6 0.8 0.1 -> 2 2 3 1: allele 2 twice, PSex
+    # 1 - (81 + 108)/256 = 67/256.  List 0.26171875, 0.6875: one value
+    # strictly below 0.6875 (the equal one is not), p-value 1/2; every
+    # threshold is entry 0, not above 0.6875: ns.
+    draws = [0.1, 0.2, 0.6, 0.9, 0.55, 0.6, 0.8, 0.1]
+    good = ('sample,mlg,n,pgen,psex,p_value,level,mll\n'
+            '"a""b",1,2,0.5,0.6875,0.5,ns,1\n'
+            'c,2,1,0.25,NA,NA,NA,2\n'
+            'd,1,2,0.5,0.6875,0.5,ns,1\n'
+            'e,3,1,0.25,NA,NA,NA,3\n')
+    same("samples file: hand-worked", [], judged("samples.txt", draws, good))
+    for what, bad in (
+            ("name not quoted", good.replace('"a""b"', 'a"b')),
+            ("the equal simulated value counted as below",
+             good.replace("0.6875,0.5,ns", "0.6875,1,ns")),
+            ("PSex not in shortest form", good.replace("0.6875,", "0.68750,")),
+            ("PSex in scientific form", good.replace("0.6875,", "6.875e-01,")),
+            ("a single MLG given a PSex", good.replace("c,2,1,0.25,NA,NA,NA",
+                                                        "c,2,1,0.25,1,0,ns")),
+            ("a clonal MLG given NA", good.replace("d,1,2,0.5,0.6875,0.5,ns",
+                                                   "d,1,2,0.5,NA,NA,NA")),
+            ("rows in table order",
+             good.replace("c,2,1,0.25,NA,NA,NA,2\nd,1,2,0.5,0.6875,0.5,ns,1",
+                          "d,1,2,0.5,0.6875,0.5,ns,1\nc,2,1,0.25,NA,NA,NA,2")),
+            ("lineage not the MLG number", good.replace("NA,NA,NA,3", "NA,NA,NA,1")),
+            ("a CR before the line end", good.replace("\n", "\r\n")),
+            ("an empty line at the end", good + "\n"),
+            ("no line end at the end", good[:-1]),
+            ("a Datafile line", "Datafile,samples.txt\n" + good)):
+        if not judged("samples.txt", draws, bad):
+            failures.append("samples file: not caught: " + what)
+    model = RunModel(["samples.txt"], scratch, entries, generator=ListedDraws(draws))
+    same("samples file: standard output", [
+        "Reading file samples.txt", "Results are written to 'simresults_samples.txt.csv'."],
+        model.stdout)
+    same("samples file: the repeats warning", [
+        "warning: only 2 simulated repeats; levels finer than 1/2 are not resolved "
+        "(the 0.001 level needs 1000): raise SIMULATIONS."], model.stderr)
+    same("samples file: written", ["fulltable_samples.txt.csv", "samples_samples.txt.csv",
+                                   "simresults_samples.txt.csv"], sorted(model.result_files()))
+
+    # norepeat.txt: A and B each 1/2, 1/4, 1/4.  Draws (A, B per sample):
+    # 0.1 0.1 -> 1,5; 0.6 0.1 -> 2,5; 0.9 0.1 -> 3,5; 0.1 0.6 -> 1,6: no
+    # repeat, M = 0.  MLG1 = 1,5 (p, q), PGen 1/4, PSex 67/256 as above;
+    # empty list: p-value 0, every threshold 1, so ***.
+    draws = [0.1, 0.1, 0.6, 0.1, 0.9, 0.1, 0.1, 0.6]
+    good = ('sample,mlg,n,pgen,psex,p_value,level,mll\n'
+            'p,1,2,0.25,0.26171875,0,***,1\nq,1,2,0.25,0.26171875,0,***,1\n'
+            'r,2,1,0.0625,NA,NA,NA,2\ns,3,1,0.0625,NA,NA,NA,3\n')
+    same("no repeat: samples file", [], judged("norepeat.txt", draws, good))
+    if not judged("norepeat.txt", draws, good.replace("0,***", "0,ns")):
+        failures.append("no repeat: not caught: level ns with an empty list")
+    model = RunModel(["norepeat.txt"], scratch, entries, generator=ListedDraws(draws))
+    same("no repeat: the repeats warning", [
+        "warning: only 0 simulated repeats; levels finer than 1/0 are not resolved "
+        "(the 0.001 level needs 1000): raise SIMULATIONS."], model.stderr)
+
+    # mono.txt: every simulation adds one value; 999 give the warning,
+    # 1000 do not.  Without a repeated MLG there is no warning at all.
+    model = RunModel(["mono.txt"], scratch, entries)
+    same("999 repeats: warning", [
+        "warning: only 999 simulated repeats; levels finer than 1/999 are not resolved "
+        "(the 0.001 level needs 1000): raise SIMULATIONS."], model.stderr)
+    with open(os.path.join(scratch, "mono1000.txt"), "wb") as stream:
+        stream.write(SELF_TEST_FILES["mono.txt"].replace("=999", "=1000").encode("latin-1"))
+    model = RunModel(["mono1000.txt"], scratch, dict(entries, **{"mono1000.txt": False}))
+    same("1000 repeats: no warning", [], model.stderr)
+    model = RunModel(["untyped-haploid.txt"], scratch, entries)
+    same("no repeated MLG: no warning", [], [line for line in model.stderr
+                                             if line.startswith("warning: only")])
+
+    # fis-null.txt: p = q = 1/2, He 1/2, Ho 4/10, Fis 0.2.  AB: 2pq(1 - F)
+    # = 0.4; AA, BB: F p + (1 - F) p^2 = 0.3.  AB n = 4 of 10: PSex
+    # P(X >= 4 | 10, 0.4) = 0.6177193984.  Every chance repeat is judged
+    # with the same Fis, so its PSex is a tail of B(10, 0.4) or B(10, 0.3)
+    # at its count; with the Fis of a table holding the repeat alone a
+    # heterozygous repeat had PGen 1 and PSex 1, and the list (full of 1s
+    # and of the larger homozygote tails) called AB significant (*).
+    data_file, table = table_of("fis-null.txt")
+    same("FIS null: Fis", ["0.2"], [fmt(v) for v in table.fis])
+    same("FIS null: PGen", ["0.3", "0.4", "0.3"], [fmt(table.pgen[a]) for a in table.order])
+    same("FIS null: AB PSex", "0.6177193984", "%.10f" % float(table.psex[(1, 2)].exact))
+    replayed = table.replay_simulation(LaggedFibonacci607())
+    tails = {(p, n): tail_of(10, n, p) for p in (Fraction(2, 5), Fraction(3, 10))
+             for n in range(2, 11)}
+    strays = [r for r in replayed
+              if not any(abs(float(r.exact) - float(t)) < 1e-12 for t in tails.values())]
+    same("FIS null: simulated values that are no tail of B(10, 0.4) or B(10, 0.3)",
+         [], [fmt(r.key) for r in strays[:5]])
+    same("FIS null: heterozygous repeats judged", True,
+         any(abs(r.g - 0.4) < 1e-12 for r in replayed))
+    printed_list = [fmt(r.key) for r in replayed]
+    same("FIS null: AB level", {"ns"},
+         Judgement(table, (1, 2), fmt(table.psex[(1, 2)].key), printed_list, replayed).codes())
+
+    # The command line: options are read before any file.
+    def console(arguments, files=None):
+        model = RunModel(arguments, scratch, files if files is not None else entries)
+        return model.fixed_output, model.stdout, model.stderr, model.status
+
+    same("--help", ("help", [], [], 0), console(["samples.txt", "--help"]))
+    same("-h", ("help", [], [], 0), console(["-h"]))
+    same("--version", ("version", [], [], 0), console(["--version"]))
+    same("unknown option, after a data file", (
+        None, [], ["error: unknown option '-q' (try --help)"], 2),
+        console(["samples.txt", "-q"]))
+    same("a lone -", (None, [], ["error: unknown option '-' (try --help)"], 2), console(["-"]))
+    same("a folder named like an option", (
+        None, [], ["error: unknown option '-d' (try --help)"], 2),
+        console(["-d"], dict(entries, **{"-d": True})))
+    same("-- ends the options", (None, [], [], 2), console(["--", "-q"]))
+    same("--help after --", (None, [], [], 2), console(["--", "--help"]))
+    same("nothing", (None, [], [], 0), console([]))
+    same("only --", (None, [], [], 0), console(["--"]))
+    shutil.copyfile(os.path.join(scratch, "mono.txt"), os.path.join(scratch, "-m.txt"))
+    same("a data file named like an option", ["Reading file -m.txt"],
+         console(["-m.txt"], dict(entries, **{"-m.txt": False}))[1][:1])
+    version = project_version()
+    if version is not None:
+        model = RunModel(["--version"], scratch, entries)
+        same("--version: the version line", [],
+             check_run("version", model, "psex %s\n" % version, "", 0, {}))
+        if not check_run("version", model, "psex\n", "", 0, {}):
+            failures.append("--version: not caught: no version")
     return failures
 
 
@@ -1540,21 +2221,21 @@ def main():
                 problems += run_program(options.psex, path)
                 checked += 1
         else:
-            if len(options.paths) != 3:
-                parser.error("expected DATAFILE SIMRESULTS FULLTABLE")
-            data_path, sim_path, full_path = options.paths
+            if len(options.paths) not in (3, 4):
+                parser.error("expected DATAFILE SIMRESULTS FULLTABLE [SAMPLES]")
+            data_path, sim_path, full_path = options.paths[:3]
             with open(data_path, "rb") as stream:
                 data_file = DataFile(stream.read())
             table = Table(data_file)
             replayed = None if options.no_replay else table.replay_simulation(
                 LaggedFibonacci607())
-            texts = []
-            for path in (sim_path, full_path):
+            texts = [None, None, None]
+            for k, path in enumerate(options.paths[1:]):
                 with open(path, "rb") as stream:
-                    texts.append(stream.read().decode("latin-1"))
+                    texts[k] = stream.read().decode("latin-1")
             comparison = Comparison(sim_path)
             check_result_files(comparison, options.argument or data_path, table, data_file,
-                               texts[0], texts[1], replayed)
+                               texts[0], texts[1], texts[2], replayed)
             problems += comparison.problems
             checked += 1
     except Unsupported as reason:
