@@ -1481,9 +1481,11 @@ def command_line(arguments, entries):
     "--" ends the options (every later argument is a data file, "--" itself
     is not); any other argument that begins with '-' (a lone '-' too) is a
     data file when a regular file of that name exists, else an unknown
-    option.  The first of these decisions from the left ends the scan."""
+    option.  The first --help, -h or --version before any "--" decides,
+    whatever else is given; otherwise the first unknown option does."""
     files = []
     options_ended = False
+    unknown = None
     for argument in arguments:
         if options_ended:
             files.append(argument)
@@ -1494,9 +1496,11 @@ def command_line(arguments, entries):
         elif argument == "--version":
             return "version", [], None
         elif argument.startswith("-") and entries.get(os.path.normpath(argument)) is not False:
-            return "unknown", [], argument
+            unknown = unknown or argument
         else:
             files.append(argument)
+    if unknown is not None:
+        return "unknown", [], unknown
     return "run", files, None
 
 
