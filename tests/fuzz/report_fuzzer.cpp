@@ -13,6 +13,7 @@
 
 #include "datareader.h"
 #include "fastsimulation.h"
+#include "lineages.h"
 #include "messagesink.h"
 #include "mlgtable.h"
 #include "reports.h"
@@ -79,5 +80,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(lineCount(fullTable.str()) == table.sampleNames().size() + 1);
     require(results.str().find("\nPValues," + std::to_string(table.psexValues().size()) + "\n") !=
             std::string::npos);
+
+    // Lineages (MLLDISTANCE) with a few reference pairs, and the tidy files:
+    // one row per sample, lineage numbers from 1 without gaps.
+    psex::Lineages lineages = psex::singletonLineages(table);
+    psex::ReferenceDistances reference;
+    if (table.lineageDistance()) {
+        lineages = psex::formLineages(table, *table.lineageDistance(), 2);
+        reference = psex::referenceDistances(table, 20);
+        std::ostringstream distances;
+        psex::writeDistances(lineages, reference, distances);
+    }
+    require(lineages.lineageOfMlg.size() == table.mlgs().size());
+    for (const std::uint32_t lineage : lineages.lineageOfMlg) {
+        require(lineage >= 1 && lineage <= lineages.count);
+    }
+    std::ostringstream samples;
+    psex::writeSamples(table, lineages.lineageOfMlg, samples);
+    require(lineCount(samples.str()) == table.sampleNames().size() + 1);
+    std::ostringstream summary;
+    psex::writeSummary(table, lineages, summary);
     return 0;
 }
