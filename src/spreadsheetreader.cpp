@@ -93,6 +93,20 @@ std::size_t resolveColumn(const std::string& spec, const CsvRow& header,
                       " (expected a column name or number for " + optionName + ")");
 }
 
+// Return whether the specified 'ending' of a column name, after the stem
+// it shares with the other columns of its locus, marks an allele copy: it
+// is empty, or (after one of " _.-/") one letter or one or two digits, as
+// in "CnA3", "CnA3_a", "CnA3.2" or "CnA3b".
+bool isCopyEnding(std::string ending) {
+    if (!ending.empty() && std::string(" _.-/").find(ending[0]) != std::string::npos) {
+        ending.erase(0, 1);
+    }
+    if (ending.size() == 1 && std::isalpha(static_cast<unsigned char>(ending[0]))) {
+        return true;
+    }
+    return ending.size() <= 2 && ending.find_first_not_of("0123456789") == std::string::npos;
+}
+
 // Return the locus name that the header cells over the allele columns of
 // the locus that begins at the specified 'first' column give, with the
 // specified 'ploidy'.  Copies are named alike, or one and the others left
@@ -116,14 +130,19 @@ std::string locusName(const CsvRow& header, std::size_t first, std::int32_t ploi
         }
         stem.resize(common);
     }
+    const std::string separators = " _.-/";
+    bool endingsMarkCopies = true;
+    for (const auto& [column, name] : named) {
+        endingsMarkCopies = endingsMarkCopies && isCopyEnding(name.substr(stem.size()));
+    }
     if (named.size() > 1 && stem != named.front().second) {
         // The endings that tell the copies apart, and what joins them to
         // the stem, are not part of the locus name.
-        while (!stem.empty() && std::string(" _.-/").find(stem.back()) != std::string::npos) {
+        while (!stem.empty() && separators.find(stem.back()) != std::string::npos) {
             stem.pop_back();
         }
     }
-    if (stem.empty()) {
+    if (stem.empty() || !endingsMarkCopies) {
         throw refusal(header.line, named[1].first,
                       "columns " + columnLabel(named[0].first + 1) + " and " +
                           columnLabel(named[1].first + 1) +
