@@ -177,17 +177,18 @@ ImportedSample readSample(const Line& line, const std::vector<ImportedLocus>& lo
     }
     ImportedSample sample;
     sample.line = line.number;
-    sample.name = std::string(line.text.substr(0, comma));
-    if (trimmed(sample.name).empty()) {
+    // The format sets names off from the comma with spaces: not a change.
+    sample.name = trimmed(std::string(line.text.substr(0, comma)));
+    if (sample.name.empty()) {
         throw refusal(line.number, 1,
                       "the sample name is empty (expected a name before the comma)");
     }
     const std::vector<Token> tokens = genotypeTokens(line.text.substr(comma + 1), comma + 1);
     if (tokens.size() != loci.size()) {
         throw refusal(line.number, 0,
-                      "sample " + quoted(trimmed(sample.name)) + " has " +
-                          std::to_string(tokens.size()) + " genotypes (expected " +
-                          std::to_string(loci.size()) + ", one per locus)");
+                      "sample " + quoted(sample.name) + " has " + std::to_string(tokens.size()) +
+                          " genotypes (expected " + std::to_string(loci.size()) +
+                          ", one per locus)");
     }
     for (const Token& token : tokens) {
         shape->check(token, line.number);
@@ -268,7 +269,7 @@ ImportedData readGenepop(std::string_view text, std::optional<std::int32_t> ploi
                       "name, a comma, and one genotype per locus)");
     }
     data.ploidy = shape.ploidy();
-    data.populationSource = "the 'Pop' lines";
+    data.populationSource = "populations of the 'Pop' lines";
     for (std::size_t l = 0; l < data.loci.size(); ++l) {
         bool seen = false;
         for (const ImportedSample& sample : data.samples) {

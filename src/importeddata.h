@@ -57,7 +57,7 @@ struct ImportedData {
     std::string formatName;  // how the input was read, e.g. "GenAlEx, comma-separated"
     std::int32_t ploidy = 2; // 1 or 2
     bool hasPopulations = false;
-    std::string populationSource; // where populations come from, e.g. "column 2 (B) 'Pop'"
+    std::string populationSource; // e.g. "population column 2 (B) 'Pop'"
     std::string populationColumn; // its column label for messages, or empty
     std::vector<ImportedLocus> loci;
     std::vector<ImportedSample> samples;

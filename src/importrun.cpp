@@ -329,9 +329,9 @@ int runImport(const ImportOptions& options, std::istream& standardInput,
                                   quoted(settings.title));
             }
             if (data.hasPopulations) {
-                changes.push_back("populations (" + data.populationSource +
-                                  ") not written: give --split-populations PREFIX for one data "
-                                  "file per population");
+                changes.push_back(data.populationSource +
+                                  " left out: give --split-populations PREFIX for one data file "
+                                  "per population");
             }
             std::vector<std::size_t> all(data.samples.size());
             for (std::size_t i = 0; i < all.size(); ++i) {

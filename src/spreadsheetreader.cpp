@@ -295,7 +295,7 @@ void setPopulationSource(const CsvRow& header, const Layout& layout, ImportedDat
     if (layout.populationColumn) {
         data->hasPopulations = true;
         data->populationColumn = columnLabel(*layout.populationColumn + 1);
-        data->populationSource = "column " + data->populationColumn + " " +
+        data->populationSource = "population column " + data->populationColumn + " " +
                                  quoted(trimmed(cellOf(header, *layout.populationColumn)));
     }
 }

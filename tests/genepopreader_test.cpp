@@ -48,7 +48,7 @@ TEST(ReadGenepop, ReadsDiploidThreeDigitCodesAndPopulations) {
     ASSERT_EQ(3u, data.loci.size());
     EXPECT_EQ("CnC8", data.loci[2].name);
     ASSERT_EQ(3u, data.samples.size());
-    EXPECT_EQ("CN01 ", data.samples[0].name); // tidied later, with a note
+    EXPECT_EQ("CN01", data.samples[0].name); // spaces before the comma are the format's
     EXPECT_EQ((Copies{155, 161, 200, 200, 114, 116}), data.samples[0].alleles);
     EXPECT_EQ((Copies{155, k_missing, k_missing, k_missing, 116, 114}), data.samples[1].alleles);
     EXPECT_EQ("pop1", data.samples[1].population);

@@ -99,8 +99,8 @@ TEST(RunImport, WritesTheDataFileAndASummaryOfEveryChange) {
               "  - line 3: sample name 'CN02 ' written as 'CN02'\n"
               "  - nucleotide letters A, C, G, T written as 1, 2, 3, 4 at locus 'CnB1'\n"
               "  - title 'meadow/2019' written as 'meadow_2019'\n"
-              "  - populations (column 2 (B) 'Pop') not written: give --split-populations "
-              "PREFIX for one data file per population\n"
+              "  - population column 2 (B) 'Pop' left out: give --split-populations PREFIX for "
+              "one data file per population\n"
               "  - 3 missing allele copies written as 0 (MISSING=0)\n"
               "  - 2 diploid genotypes written smaller allele first\n"
               "Written: standard output\n",

@@ -64,7 +64,7 @@ TEST(ReadGenAlEx, ReadsTheSheetBelowItsCountAndTitleRows) {
     EXPECT_EQ((Copies{155, 161, 200, k_missing}), data.samples[0].alleles);
     EXPECT_EQ((Copies{k_missing, k_missing, 200, 200}), data.samples[2].alleles);
     EXPECT_TRUE(data.hasPopulations);
-    EXPECT_EQ("column 2 (B) 'Pop'", data.populationSource);
+    EXPECT_EQ("population column 2 (B) 'Pop'", data.populationSource);
     // The counts agree; the coordinates and the padding row are left out
     // with a note.
     EXPECT_EQ((Names{"empty rows skipped: line 6",
@@ -136,7 +136,7 @@ TEST(ReadPlainTable, FindsTheSampleAndPopulationColumns) {
     const ImportedData chosen = plain("Site,Depth,ID,A,A\nNorth,3,x,1,2\n", options);
     EXPECT_EQ("x", chosen.samples[0].name);
     EXPECT_EQ("North", chosen.samples[0].population);
-    EXPECT_EQ("column 1 (A) 'Site'", chosen.populationSource);
+    EXPECT_EQ("population column 1 (A) 'Site'", chosen.populationSource);
     EXPECT_EQ((Copies{1, 2}), chosen.samples[0].alleles);
     EXPECT_EQ((Names{"columns not read (neither sample, population nor allele): 2 (B) 'Depth'"}),
               chosen.notes);
