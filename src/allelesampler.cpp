@@ -38,7 +38,7 @@ double threshold(const std::vector<double>& frequencies, std::size_t count) {
 
 } // namespace
 
-AlleleSampler::AlleleSampler(const Locus& locus) {
+AlleleSampler::AlleleSampler(const Locus& locus, std::int32_t noAllele) : d_noAllele(noAllele) {
     for (const auto& [allele, frequency] : locus.frequencies()) {
         d_alleles.push_back(allele);
         d_frequencies.push_back(frequency);
@@ -60,10 +60,10 @@ AlleleSampler::AlleleSampler(const Locus& locus) {
         }
         d_bucketStart[b] = outcome;
     }
-    const auto zero = std::lower_bound(d_alleles.begin(), d_alleles.end(), 0);
-    d_zero = zero != d_alleles.end() && *zero == 0
-                 ? static_cast<std::uint32_t>(zero - d_alleles.begin())
-                 : count;
+    const auto same = std::lower_bound(d_alleles.begin(), d_alleles.end(), noAllele);
+    d_noAlleleIndex = same != d_alleles.end() && *same == noAllele
+                          ? static_cast<std::uint32_t>(same - d_alleles.begin())
+                          : count;
 }
 
 } // namespace psex

@@ -35,12 +35,15 @@ class AlleleSampler {
     std::vector<double> d_frequencies;        // in the same order
     std::vector<double> d_thresholds;         // smallest u passing alleles 0..m
     std::vector<std::uint32_t> d_bucketStart; // outcome at the start of each bucket
-    std::uint32_t d_zero;                     // index that stands for the stored value 0
+    std::int32_t d_noAllele;                  // stored for a copy without an allele
+    std::uint32_t d_noAlleleIndex;            // index that stands for that value
 
   public:
     // CREATORS
-    explicit AlleleSampler(const Locus& locus);
-    // Create a sampler for the frequencies of the specified 'locus'.
+    explicit AlleleSampler(const Locus& locus, std::int32_t noAllele = 0);
+    // Create a sampler for the frequencies of the specified 'locus', whose
+    // simulated samples store the specified 'noAllele' value for a copy
+    // that gets no allele (the missing-data code, or 0 without one).
 
     // ACCESSORS
     std::uint32_t alleleCount() const { return static_cast<std::uint32_t>(d_alleles.size()); }
@@ -70,28 +73,29 @@ class AlleleSampler {
     }
 
     // A locus's stored alleles as one number.  Each stored value has an
-    // index: a chosen allele its own, and the 0 kept for a copy without an
-    // allele the index of allele 0 (or K when there is none), so equal
-    // stored values give equal codes and different ones different codes.
+    // index: a chosen allele its own, and the value kept for a copy without
+    // an allele the index of the allele of that value (or K when there is
+    // none), so equal stored values give equal codes and different ones
+    // different codes.
     std::uint64_t haploidCode(std::uint32_t outcome) const {
         // Return the code of a haploid locus whose copy had the specified
         // 'outcome'.
-        return outcome < alleleCount() ? outcome : d_zero;
+        return outcome < alleleCount() ? outcome : d_noAlleleIndex;
     }
 
     std::uint64_t diploidCode(std::uint32_t first, std::uint32_t second) const {
         // Return the code of a diploid locus whose copies had the specified
-        // outcomes: the chosen alleles stored in ascending order, then 0
-        // for a copy without one.
+        // outcomes: the chosen alleles stored in ascending order, then the
+        // no-allele value for a copy without one.
         const std::uint32_t k = alleleCount();
         const std::uint64_t base = static_cast<std::uint64_t>(k) + 1;
         if (first < k && second < k) {
             return std::min(first, second) * base + std::max(first, second);
         }
         if (first < k || second < k) {
-            return std::min(first, second) * base + d_zero;
+            return std::min(first, second) * base + d_noAlleleIndex;
         }
-        return d_zero * base + d_zero;
+        return d_noAlleleIndex * base + d_noAlleleIndex;
     }
 
     std::uint32_t firstIndex(std::uint64_t code, std::int32_t ploidy) const {
@@ -112,7 +116,7 @@ class AlleleSampler {
 
     std::int32_t valueAt(std::uint32_t index) const {
         // Return the stored allele value of 'index'.
-        return index < alleleCount() ? d_alleles[index] : 0;
+        return index < alleleCount() ? d_alleles[index] : d_noAllele;
     }
 };
 

@@ -4,6 +4,7 @@
 #include "contract.h"
 #include "messagesink.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -167,6 +168,83 @@ double BinomialTail::termSum(std::uint32_t count, double pgen) {
         sum += terms.logSpace[i];
     }
     return static_cast<double>(sum);
+}
+
+namespace {
+
+// Return log c(N, m), accurate to a few units of the last place of a long
+// double's mantissa even where c(N, m) overflows every floating type.
+long double logBinomialCoefficient(std::uint32_t sampleSize, std::uint32_t count) {
+    const std::uint32_t m = std::min(count, sampleSize - count); // c(N, m) = c(N, N - m)
+    constexpr std::uint32_t k_summedUpTo = 100000;
+    if (m > k_summedUpTo) {
+        const long double n = sampleSize;
+        const long double k = m;
+        return std::lgamma(n + 1.0L) - std::lgamma(k + 1.0L) - std::lgamma(n - k + 1.0L);
+    }
+    // log of the product of (N - m + k) / k for k = 1 ... m: every factor
+    // is exact to the last place, and so is the sum of a few logarithms.
+    long double sum = 0.0L;
+    for (std::uint32_t k = 1; k <= m; ++k) {
+        sum += std::log(static_cast<long double>(sampleSize - m + k) / static_cast<long double>(k));
+    }
+    return sum;
+}
+
+} // namespace
+
+double binomialUpperTail(std::uint32_t sampleSize, std::uint32_t count, double pgen) {
+    PSEX_ASSERT(count <= sampleSize);
+    if (count == 0 || pgen >= 1.0) {
+        return 1.0; // every outcome is at least 0; or the genotype is certain
+    }
+    if (!(pgen > 0.0)) {
+        return 0.0; // the genotype never arises
+    }
+    const long double g = pgen;
+    const long double logFirst = logBinomialCoefficient(sampleSize, count) +
+                                 static_cast<long double>(count) * std::log(g) +
+                                 static_cast<long double>(sampleSize - count) * std::log1p(-g);
+    long double term = std::exp(logFirst);
+    long double sum = term;
+    const long double odds = g / (1.0L - g);
+    for (std::uint32_t i = count; i < sampleSize; ++i) {
+        const long double ratio =
+            static_cast<long double>(sampleSize - i) / static_cast<long double>(i + 1) * odds;
+        term *= ratio;
+        sum += term;
+        // Past the mode the terms fall at least geometrically: once one no
+        // longer changes the sum, none after it will.
+        if (ratio < 1.0L && term <= sum * 1e-21L) {
+            break;
+        }
+    }
+    return static_cast<double>(sum);
+}
+
+double psexOf(std::uint32_t sampleSize, std::uint32_t count, double pgen, double sum,
+              MessageSink& messages) {
+    const double psex = psexFromTermSum(sum, messages);
+    if (sum > 1.0 - k_directTailBelow) {
+        return binomialUpperTail(sampleSize, count, pgen);
+    }
+    return psex;
+}
+
+double BinomialTail::psex(std::uint32_t count, double pgen, double sum, MessageSink& messages) {
+    const double fromSum = psexFromTermSum(sum, messages);
+    if (!(sum > 1.0 - k_directTailBelow)) {
+        return fromSum;
+    }
+    Terms& terms = termsFor(pgen);
+    const auto known = terms.upperTails.find(count);
+    if (known != terms.upperTails.end()) {
+        return known->second;
+    }
+    const double tail = binomialUpperTail(d_sampleSize, count, pgen);
+    terms.upperTails.emplace(count, tail);
+    ++d_cachedTerms;
+    return tail;
 }
 
 bool psexWarns(double sum) {

@@ -56,6 +56,7 @@ class BinomialTail {
         std::vector<double> direct;            // terms 0, 1, ... while finite
         std::uint32_t firstNonFinite = k_none; // index of the first direct term that is not
         std::vector<long double> logSpace;     // terms 0, 1, ... in log-space form
+        std::unordered_map<std::uint32_t, double> upperTails; // by count, where PSex is small
     };
 
     // DATA
@@ -75,10 +76,38 @@ class BinomialTail {
     // Return 'binomialTermSum(N, count, pgen)'.  The behaviour is undefined
     // unless 'count <= N'.
 
+    double psex(std::uint32_t count, double pgen, double sum, MessageSink& messages);
+    // Return 'psexOf(N, count, pgen, sum, messages)' for the specified
+    // 'sum' of 'termSum(count, pgen)', the direct upper tails kept with the
+    // terms.
+
   private:
     bool extendCoefficients(std::uint32_t count);
     Terms& termsFor(double pgen);
 };
+
+double binomialUpperTail(std::uint32_t sampleSize, std::uint32_t count, double pgen);
+// Return the upper tail sum of c(N, i) g^i (1 - g)^(N - i) for i from the
+// specified 'count' n up to the 'sampleSize' N, with g the specified 'pgen',
+// added term by term from i = n in extended precision: the first term in
+// log space, each next one from the one before by the ratio
+// (N - i) / (i + 1) * g / (1 - g), until the terms no longer count.  Where
+// PSex is small this is the accurate way: 1 - S loses every digit once the
+// lower sum S is within a few units of the last place of 1.  The result is
+// 0 only where the tail is below the smallest positive double.  The
+// behaviour is undefined unless 'count <= sampleSize'.
+
+constexpr double k_directTailBelow = 1e-5;
+// PSex below this value (a lower sum S above 1 - k_directTailBelow) is taken
+// from 'binomialUpperTail' instead of 1 - S.
+
+double psexOf(std::uint32_t sampleSize, std::uint32_t count, double pgen, double sum,
+              MessageSink& messages);
+// Return the PSex of a genotype of the specified 'pgen' seen 'count' times
+// among 'sampleSize' samples, whose lower term sum (from
+// 'binomialTermSum') is the specified 'sum': 1 - S where that is at least
+// 'k_directTailBelow' (the arithmetic of 'psexFromTermSum', warning
+// included), and the direct upper tail where it is smaller.
 
 bool psexWarns(double sum);
 // Return whether 'psexFromTermSum' warns about the specified term sum.

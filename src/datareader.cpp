@@ -4,6 +4,7 @@
 #include "contract.h"
 #include "messagesink.h"
 
+#include <algorithm>
 #include <string>
 
 namespace psex {
@@ -75,9 +76,11 @@ int DataReader::peek() {
 }
 
 int DataReader::readFailed() {
-    // A file buffer throws when the system cannot read (a directory, a
-    // failing disk): the data end there, as at the end of the file.
+    // A file buffer throws when the system cannot read (a failing disk, a
+    // vanished network share): the reading ends there, as at the end of the
+    // file, and 'readError' tells the caller that the data are incomplete.
     d_buffer = nullptr;
+    d_readError = true;
     return k_eof;
 }
 
@@ -202,17 +205,48 @@ void DataReader::readColumnNames() {
 }
 
 bool DataReader::readDataLine() {
-    if (!*d_stream) {
-        return false;
-    }
-    const int first = peek();
-    if (first == k_eof || first == '\t' || first == ' ') {
-        return false;
-    }
+    for (;;) {
+        if (!*d_stream) {
+            return false;
+        }
+        const std::uint32_t lineNumber = d_line;
+        const int first = peek();
+        if (first == k_eof) {
+            return false;
+        }
+        if (first == '\t' || first == ' ') {
+            skipLine();
+            reportDataEnd(lineNumber);
+            return false;
+        }
 
+        const std::size_t n = d_columnData.size();
+        bool extraFieldHasText = false;
+        const std::size_t i = readFields(extraFieldHasText);
+        if (i == 0) {
+            return false;
+        }
+        if (i < n) {
+            report("error:", "data line has not enough entries (" + std::to_string(i) + " of " +
+                                 std::to_string(n) + ").");
+            reportDataEnd(lineNumber);
+            return false;
+        }
+        const bool allEmpty = !extraFieldHasText &&
+                              std::all_of(d_columnData.begin(), d_columnData.end(),
+                                          [](const std::string& field) { return field.empty(); });
+        if (!allEmpty) {
+            return true;
+        }
+        // A row of empty cells, as spreadsheets save between blocks, is no
+        // sample; the data go on after it.
+        d_messages->error("warning: line " + std::to_string(lineNumber) + ": empty row skipped.");
+    }
+}
+
+std::size_t DataReader::readFields(bool& extraFieldHasText) {
     const std::size_t n = d_columnData.size();
     std::size_t i = 0;
-    bool extraFieldHasText = false; // text in a field beyond the n-th
     if (n > 0) {
         d_columnData[0].clear();
     }
@@ -234,14 +268,14 @@ bool DataReader::readDataLine() {
                 } else if (c == '\n') {
                     ++d_line;
                 }
-                break;
+                return i;
             }
             if (c == '\n') {
                 ++d_line;
-                break;
+                return i;
             }
             if (c == k_eof) {
-                break;
+                return i;
             }
             continue;
         }
@@ -251,16 +285,30 @@ bool DataReader::readDataLine() {
             extraFieldHasText = true;
         }
     }
+}
 
-    if (i == 0) {
-        return false;
+void DataReader::reportDataEnd(std::uint32_t lineNumber) {
+    // The data end at a line that begins with a space or a TAB, or at a
+    // short line.  At the end of a file that is harmless (a blank last line);
+    // before more data it silently drops samples, so the lines that still
+    // hold something are counted and reported.
+    std::uint64_t laterLines = 0;
+    bool lineHasText = false;
+    for (int c = get();; c = get()) {
+        if (c == '\n' || c == k_eof) {
+            laterLines += lineHasText ? 1 : 0;
+            lineHasText = false;
+            if (c == k_eof) {
+                break;
+            }
+        } else if (c != ' ' && c != '\t' && c != '\r') {
+            lineHasText = true;
+        }
     }
-    if (i >= n) {
-        return true;
+    if (laterLines > 0) {
+        d_messages->error("warning: the data end at line " + std::to_string(lineNumber) + "; " +
+                          std::to_string(laterLines) + " later lines were not read.");
     }
-    report("error:", "data line has not enough entries (" + std::to_string(i) + " of " +
-                         std::to_string(n) + ").");
-    return false;
 }
 
 bool DataReader::hasParameter(const std::string& name) const {

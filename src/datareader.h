@@ -12,6 +12,8 @@
 // neither trims nor converts anything; what the keys and columns mean is the
 // business of the table builder.  Format problems are reported on the output
 // channel with the number of the line concerned, and never stop the run.
+// Samples lost without a format message (data that end before the end of
+// the file, blank spreadsheet rows) are reported on the error channel.
 
 #include <cstddef>
 #include <cstdint>
@@ -38,6 +40,7 @@ class DataReader {
     std::map<std::string, std::int32_t> d_columnNames; // name -> position
     std::vector<std::string> d_columnData;             // fields of the current line
     std::uint32_t d_line = 1;                          // number of the current line
+    bool d_readError = false;                          // the system could not read
 
   public:
     // CREATORS
@@ -55,7 +58,10 @@ class DataReader {
     // Read the next data line into the column fields.  Return true if a line
     // with all its fields was delivered, and false once the data have ended
     // (end of file, a line beginning with a space or a TAB, or a line with
-    // too few fields).  Call it until it returns false, and not after.
+    // too few fields).  A line whose fields are all empty is skipped with a
+    // warning.  When the data end before the end of the file, the rest of
+    // the file is read to warn about the lines that still hold text.  Call
+    // it until it returns false, and not after.
 
     // ACCESSORS
     bool hasParameter(const std::string& name) const;
@@ -68,6 +74,10 @@ class DataReader {
 
     const std::map<std::string, std::string>& parameters() const { return d_parameters; }
     // Return the header parameters in byte-wise ascending key order.
+
+    bool readError() const { return d_readError; }
+    // Return whether reading stopped at an error of the system rather than
+    // at the end of the file: the data read are then incomplete.
 
     std::uint32_t columnCount() const;
     // Return the number of distinct column names.
@@ -89,6 +99,8 @@ class DataReader {
     bool readHeader();
     void skipCommentLines();
     void readColumnNames();
+    std::size_t readFields(bool& extraFieldHasText);
+    void reportDataEnd(std::uint32_t lineNumber);
     void report(const char* prefix, const std::string& text) const;
     void reportEndOfFileInHeader() const;
 };

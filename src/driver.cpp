@@ -9,6 +9,7 @@
 #include "progress.h"
 #include "reports.h"
 #include "simulation.h"
+#include "tablebuilder.h"
 
 #include <sys/stat.h>
 
@@ -69,45 +70,84 @@ bool commitAndCheck(OutputFile& out, MessageSink& messages) {
     return true;
 }
 
+// How the analysis of one data file ended.
+enum class Outcome {
+    e_complete,   // results written, nothing wrong
+    e_failed,     // something the user must know about: exit status 1
+    e_cannotOpen, // the data file cannot be opened: the run stops
+};
+
+// Write the result files of the data file at the specified 'path' from its
+// finished 'table' and its 'reader'; return whether every file was written.
+bool writeResultFiles(const std::string& path, const MLGTable& table, const DataReader& reader,
+                      MessageSink& messages) {
+    const std::string runName = table.title().empty() ? path : table.title();
+    const std::string simulationName = "simresults_" + runName + ".csv";
+    const std::string fullTableName = "fulltable_" + runName + ".csv";
+    warnIfExists(simulationName, messages);
+    warnIfExists(fullTableName, messages);
+
+    // Each file is written under a temporary name and renamed into place
+    // once complete, so a failed write never leaves half a file.  The first
+    // is put in place before the second is written: on a nearly full disk
+    // the second must not take the room that the first needs.
+    OutputFile simulationOut(simulationName);
+    writeSimulationResultsFile(simulationOut.stream(), path, table, reader);
+    const bool simulationWritten = commitAndCheck(simulationOut, messages);
+    OutputFile fullTableOut(fullTableName);
+    writeFullTableFile(fullTableOut.stream(), path, table);
+    const bool fullTableWritten = commitAndCheck(fullTableOut, messages);
+    if (!simulationWritten || !fullTableWritten) {
+        return false;
+    }
+    messages.output("Results are written to '" + simulationName + "'.");
+    return true;
+}
+
+Outcome analyseDataFile(const std::string& path, MessageSink& messages) {
+    std::ifstream input(path);
+    if (!isReadable(input, path)) {
+        return Outcome::e_cannotOpen;
+    }
+    messages.output("Reading file " + path);
+    DataReader reader(input, messages);
+    MLGTable table = buildTable(reader, messages);
+    if (reader.readError()) {
+        // Results from part of the data would pass for results from all of
+        // it: none are written, and older ones stay as they were.
+        messages.error("error: cannot read '" + path + "'.");
+        return Outcome::e_failed;
+    }
+    ProgressIndicator progress(messages.errorStream(), standardErrorIsTerminal());
+    judgeBySimulation(table, randomGenerator(), messages, progress.callback());
+    progress.finish();
+
+    bool complete = writeResultFiles(path, table, reader, messages);
+    if (table.sampleNames().empty()) {
+        // Empty results are written (they list the header and the loci),
+        // but a run without a single sample is no success.
+        messages.error("error: no sample was read from '" + path + "'.");
+        complete = false;
+    }
+    return complete ? Outcome::e_complete : Outcome::e_failed;
+}
+
 } // namespace
 
 int runDataFiles(const std::vector<std::string>& paths, MessageSink& messages) {
-    bool allWritten = true;
+    int status = 0;
     for (const std::string& path : paths) {
-        std::ifstream input(path);
-        if (!isReadable(input, path)) {
+        switch (analyseDataFile(path, messages)) {
+        case Outcome::e_cannotOpen:
             return 2;
-        }
-        messages.output("Reading file " + path);
-        DataReader reader(input, messages);
-        ProgressIndicator progress(messages.errorStream(), standardErrorIsTerminal());
-        const MLGTable table =
-            buildAndSimulate(reader, randomGenerator(), messages, progress.callback());
-        progress.finish();
-
-        const std::string runName = table.title().empty() ? path : table.title();
-        const std::string simulationName = "simresults_" + runName + ".csv";
-        const std::string fullTableName = "fulltable_" + runName + ".csv";
-        warnIfExists(simulationName, messages);
-        warnIfExists(fullTableName, messages);
-
-        // Each file is written under a temporary name and renamed into place
-        // once complete, so a failed write never leaves half a file.  The
-        // first is put in place before the second is written: on a nearly
-        // full disk the second must not take the room that the first needs.
-        OutputFile simulationOut(simulationName);
-        writeSimulationResultsFile(simulationOut.stream(), path, table, reader);
-        const bool simulationWritten = commitAndCheck(simulationOut, messages);
-        OutputFile fullTableOut(fullTableName);
-        writeFullTableFile(fullTableOut.stream(), path, table);
-        const bool fullTableWritten = commitAndCheck(fullTableOut, messages);
-        if (simulationWritten && fullTableWritten) {
-            messages.output("Results are written to '" + simulationName + "'.");
-        } else {
-            allWritten = false;
+        case Outcome::e_failed:
+            status = 1;
+            break;
+        case Outcome::e_complete:
+            break;
         }
     }
-    return allWritten ? 0 : 1;
+    return status;
 }
 
 } // namespace psex

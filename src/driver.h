@@ -24,11 +24,12 @@ class MessageSink;
 
 int runDataFiles(const std::vector<std::string>& paths, MessageSink& messages);
 // Analyse the data files at the specified 'paths' in order and return the
-// exit status: 0 when every file was analysed and both of its result files
-// were written, 1 when some result file could not be written (the other
-// files are still processed), and 2 at once when a data file cannot be
-// opened (nothing more is done); a folder counts as a file that cannot be
-// opened.  Console messages go to the specified 'messages'.
+// exit status: 2 at once when a data file cannot be opened (nothing more is
+// done; a folder counts as a file that cannot be opened); otherwise 1 when
+// any data file could not be read to its end, gave no sample, or had a
+// result file that could not be written (the other files are still
+// processed); and 0 when all went well.  Console messages go to the
+// specified 'messages'.
 
 } // namespace psex
 

@@ -26,9 +26,9 @@ class FastSimulation {
     std::size_t d_locusCount;
     std::int32_t d_ploidy;
     std::vector<AlleleSampler> d_samplers;
-    std::vector<double> d_fisHeterozygous; // a one-genotype table's Fis, by locus
-    std::vector<double> d_fisHomozygous;
     bool d_frequenciesFail;
+    bool d_hasMissingCode;
+    std::vector<double> d_fis; // the real data's Fis by locus, under MODEL=FIS
     BinomialTail d_tail;
 
     // A slot of the hash table that groups a data set's samples by genotype;
@@ -47,6 +47,7 @@ class FastSimulation {
     struct Repeat {
         std::uint32_t sample; // the first sample with the genotype
         std::uint32_t count;
+        double pgen;
         double termSum;
     };
 
@@ -82,8 +83,12 @@ class FastSimulation {
             const AlleleSampler& sampler = d_samplers[j];
             const std::uint32_t first = sampler.firstIndex(codes[j], d_ploidy);
             const std::uint32_t second = d_ploidy == 2 ? sampler.secondIndex(codes[j]) : first;
+            if (d_hasMissingCode &&
+                (first == sampler.alleleCount() || second == sampler.alleleCount())) {
+                continue; // a copy without an allele holds the missing code
+            }
             const bool heterozygous = d_ploidy == 2 && first != second;
-            const double fis = heterozygous ? d_fisHeterozygous[j] : d_fisHomozygous[j];
+            const double fis = d_fis.empty() ? 0.0 : d_fis[j];
             probability =
                 probability * genotypeTerm(d_ploidy, heterozygous, sampler.frequencyAt(first),
                                            d_ploidy == 2 ? sampler.frequencyAt(second) : 1.0,
@@ -126,7 +131,7 @@ class FastSimulation {
             if (d_frequenciesFail) {
                 d_table.checkFrequencies(messages);
             }
-            ++d_values[psexFromTermSum(repeat.termSum, messages)];
+            ++d_values[d_tail.psex(repeat.count, repeat.pgen, repeat.termSum, messages)];
         }
     }
 
@@ -134,14 +139,11 @@ class FastSimulation {
     explicit FastSimulation(const MLGTable& table)
         : d_table(table), d_sampleCount(static_cast<std::uint32_t>(table.sampleNames().size())),
           d_locusCount(table.loci().size()), d_ploidy(table.ploidy()),
-          d_frequenciesFail(!table.frequenciesSumToOne()), d_tail(d_sampleCount) {
+          d_frequenciesFail(!table.frequenciesSumToOne()),
+          d_hasMissingCode(table.missingCode().has_value()), d_fis(table.modelFis()),
+          d_tail(d_sampleCount) {
         for (const Locus& locus : table.loci()) {
-            d_samplers.emplace_back(locus);
-            const double he = locus.expectedHeterozygosity();
-            // A table holding one genotype has Ho = 1 where it is
-            // heterozygous and Ho = 0 where not.
-            d_fisHeterozygous.push_back(fixationIndex(he, 1.0));
-            d_fisHomozygous.push_back(fixationIndex(he, 0.0));
+            d_samplers.emplace_back(locus, table.missingCode().value_or(0));
         }
         std::size_t slots = 16;
         while (slots < 2 * static_cast<std::size_t>(d_sampleCount)) {
@@ -187,9 +189,10 @@ class FastSimulation {
         for (const std::size_t index : d_usedSlots) {
             Slot& slot = d_slots[index];
             if (slot.count > 1) {
-                const double sum = d_tail.termSum(slot.count, pgen(codesOf(slot.first)));
+                const double g = pgen(codesOf(slot.first));
+                const double sum = d_tail.termSum(slot.count, g);
                 warns = warns || psexWarns(sum);
-                repeats.push_back({slot.first, slot.count, sum});
+                repeats.push_back({slot.first, slot.count, g, sum});
             }
             slot.count = 0;
         }
@@ -261,12 +264,17 @@ PsexList simulatedPsexList(const MLGTable& table, RandomGenerator& generator, Me
                                                  drawAheadFrom);
 }
 
-MLGTable buildAndSimulate(DataReader& reader, RandomGenerator& generator, MessageSink& messages,
-                          const SimulationProgress& progress) {
-    MLGTable table = buildTable(reader, messages);
+void judgeBySimulation(MLGTable& table, RandomGenerator& generator, MessageSink& messages,
+                       const SimulationProgress& progress) {
     table.clearPsexValues();
     table.setPsexValues(simulatedPsexList(table, generator, messages, progress));
     table.assignPValues();
+}
+
+MLGTable buildAndSimulate(DataReader& reader, RandomGenerator& generator, MessageSink& messages,
+                          const SimulationProgress& progress) {
+    MLGTable table = buildTable(reader, messages);
+    judgeBySimulation(table, generator, messages, progress);
     return table;
 }
 

@@ -43,13 +43,20 @@ PsexList simulatedPsexList(const MLGTable& table, RandomGenerator& generator, Me
 // 'drawAheadFrom' 0 always, even on one core); the results are the same.  The optionally specified
 // 'progress' is told how far the simulations are.
 
+void judgeBySimulation(MLGTable& table, RandomGenerator& generator, MessageSink& messages,
+                       const SimulationProgress& progress = {});
+// Replace the PSex list of the specified built 'table' by the PSex values of
+// the repeated genotypes of its SIMULATIONS simulated data sets (ascending),
+// drawn from 'generator', and give every MLG its p-value from that list.
+// Messages go to 'messages'; the optionally specified 'progress' is told how
+// far the simulations are.
+
 MLGTable buildAndSimulate(DataReader& reader, RandomGenerator& generator, MessageSink& messages,
                           const SimulationProgress& progress = {});
 // Return the table of the data file behind the specified 'reader', with its
 // PSex list replaced by the PSex values of the repeated genotypes of
 // SIMULATIONS simulated data sets (in ascending order) and every MLG's
-// p-value taken from that list.  Messages go to 'messages'; the optionally
-// specified 'progress' is told how far the simulations are.
+// p-value taken from that list: 'buildTable', then 'judgeBySimulation'.
 
 } // namespace psex
 

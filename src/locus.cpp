@@ -19,6 +19,10 @@ void Locus::addAllele(std::int32_t allele) {
 
 void Locus::computeFrequencies(std::uint32_t sampleSize, int ploidy) {
     PSEX_ASSERT(d_sampleCount == sampleSize * ploidy);
+    computeTypedFrequencies();
+}
+
+void Locus::computeTypedFrequencies() {
     const double total = static_cast<double>(d_sampleCount);
     for (auto& entry : d_frequencies) {
         entry.second /= total;

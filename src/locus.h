@@ -38,6 +38,11 @@ class Locus {
     // Turn every count into its share of all copies counted.  The behaviour
     // is undefined unless 'sampleSize * ploidy' copies were counted.
 
+    void computeTypedFrequencies();
+    // Turn every count into its share of all copies counted, whatever their
+    // number: with missing data every locus has its own number of typed
+    // copies.
+
     void copyFrequencies(const Locus& other);
     // Make the frequencies an exact copy of those of the specified 'other'
     // locus and mark this locus normalized; name and copy count stay.

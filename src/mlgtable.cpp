@@ -100,9 +100,41 @@ void MLGTable::addSamples(std::vector<MLGTuple> tuples) {
 void MLGTable::countAlleles(const MLGTuple& tuple) {
     for (std::uint32_t l = 0; l < d_locusCount; ++l) {
         for (std::int32_t k = 0; k < d_ploidy; ++k) {
-            d_loci[l].addAllele(tuple.allele(l, k));
+            const std::int32_t allele = tuple.allele(l, k);
+            if (!isMissing(allele)) {
+                d_loci[l].addAllele(allele);
+            }
         }
     }
+}
+
+MLGTable MLGTable::emptyCopy() const {
+    MLGTable copy(d_ploidy, d_locusCount, d_frequencyFromSamples, d_fisModel, d_simulations);
+    copy.setMissingCode(d_missingCode);
+    return copy;
+}
+
+bool MLGTable::isTyped(const MLGTuple& tuple, std::uint32_t locusIndex) const {
+    for (std::int32_t k = 0; k < d_ploidy; ++k) {
+        if (isMissing(tuple.allele(locusIndex, k))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::uint32_t MLGTable::typedCount(std::uint32_t locusIndex) const {
+    const std::size_t all = d_frequencyFromSamples ? d_sampleNames.size() : d_mlgs.size();
+    if (!d_missingCode) {
+        return static_cast<std::uint32_t>(all);
+    }
+    std::uint32_t count = 0;
+    for (const MLGTuple& mlg : d_mlgs) {
+        if (isTyped(mlg, locusIndex)) {
+            count += d_frequencyFromSamples ? mlg.sampleCount() : 1;
+        }
+    }
+    return count;
 }
 
 void MLGTable::computeAlleleFrequencies(MessageSink& messages) {
@@ -112,7 +144,12 @@ void MLGTable::computeAlleleFrequencies(MessageSink& messages) {
         if (locus.isNormalized()) {
             break; // either all loci of a table are normalized or none is
         }
-        locus.computeFrequencies(sampleSize, d_ploidy);
+        // With missing data each locus counts its own typed copies.
+        if (d_missingCode) {
+            locus.computeTypedFrequencies();
+        } else {
+            locus.computeFrequencies(sampleSize, d_ploidy);
+        }
     }
     checkFrequencies(messages);
 }
@@ -138,26 +175,45 @@ void MLGTable::setFrequencies(const std::vector<Locus>& loci) {
 std::uint32_t MLGTable::heterozygoteCount(std::uint32_t locusIndex) const {
     std::uint32_t count = 0;
     for (const MLGTuple& mlg : d_mlgs) {
-        if (mlg.ploidy() == 2 && mlg.allele(locusIndex, 0) != mlg.allele(locusIndex, 1)) {
+        if (mlg.ploidy() == 2 && mlg.allele(locusIndex, 0) != mlg.allele(locusIndex, 1) &&
+            isTyped(mlg, locusIndex)) {
             count += d_frequencyFromSamples ? mlg.sampleCount() : 1;
         }
     }
     return count;
 }
 
-double MLGTable::pgen(const MLGTuple& tuple) const {
-    std::vector<double> fisByLocus;
-    if (d_fisModel) {
-        for (std::uint32_t j = 0; j < d_loci.size(); ++j) {
-            fisByLocus.push_back(fis(j));
-        }
+std::vector<double> MLGTable::fisValues() const {
+    std::vector<double> values;
+    for (std::uint32_t j = 0; j < d_loci.size(); ++j) {
+        values.push_back(fis(j));
     }
-    return pgen(tuple, fisByLocus);
+    return values;
+}
+
+std::vector<double> MLGTable::modelFis() const {
+    if (!d_fisModel) {
+        return {};
+    }
+    return d_judgingFis ? *d_judgingFis : fisValues();
+}
+
+void MLGTable::judgeAgainst(const std::vector<Locus>& loci, const std::vector<double>& fis) {
+    PSEX_ASSERT(!d_fisModel || fis.size() == d_loci.size());
+    setFrequencies(loci);
+    d_judgingFis = fis;
+}
+
+double MLGTable::pgen(const MLGTuple& tuple) const {
+    return pgen(tuple, modelFis());
 }
 
 double MLGTable::pgen(const MLGTuple& tuple, const std::vector<double>& fisByLocus) const {
     double probability = 1.0;
     for (std::uint32_t j = 0; j < d_loci.size(); ++j) {
+        if (!isTyped(tuple, j)) {
+            continue; // an untyped locus says nothing about the genotype
+        }
         const Locus& locus = d_loci[j];
         const bool heterozygous = d_ploidy == 2 && tuple.allele(j, 0) != tuple.allele(j, 1);
         const double first = locus.frequency(tuple.allele(j, 0));
@@ -173,12 +229,7 @@ void MLGTable::computeProbabilities(std::uint32_t sampleSize, MessageSink& messa
 
     // Nothing in the loop below changes a frequency or a genotype count, so
     // each locus's Fis is the same for every MLG: compute it once.
-    std::vector<double> fisByLocus;
-    if (d_fisModel) {
-        for (std::uint32_t j = 0; j < d_loci.size(); ++j) {
-            fisByLocus.push_back(fis(j));
-        }
-    }
+    const std::vector<double> fisByLocus = modelFis();
 
     std::vector<double> values;
     for (MLGTuple& mlg : d_mlgs) {
@@ -189,7 +240,7 @@ void MLGTable::computeProbabilities(std::uint32_t sampleSize, MessageSink& messa
         }
         const double g = pgen(mlg, fisByLocus);
         mlg.setPgen(g);
-        mlg.setPsex(psexFromTermSum(binomialTermSum(sampleSize, n, g), messages));
+        mlg.setPsex(psexOf(sampleSize, n, g, binomialTermSum(sampleSize, n, g), messages));
         values.push_back(mlg.psex());
     }
     std::sort(values.begin(), values.end());
@@ -231,7 +282,7 @@ std::uint32_t MLGTable::clonalMLGCount() const {
 }
 
 double MLGTable::observedHeterozygosity(std::uint32_t locusIndex) const {
-    const std::size_t denominator = d_frequencyFromSamples ? d_sampleNames.size() : d_mlgs.size();
+    const std::uint32_t denominator = typedCount(locusIndex);
     if (denominator == 0) {
         return k_undefined;
     }

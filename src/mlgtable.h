@@ -19,6 +19,7 @@
 #include "psexlist.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,16 +31,18 @@ class MLGTable {
     // A value type: copying it copies every list.
 
     // DATA
-    std::int32_t d_ploidy;                  // 1 (haploid) or 2 (diploid)
-    std::uint32_t d_locusCount;             // number of loci
-    std::vector<Locus> d_loci;              // in data-file order
-    std::vector<MLGTuple> d_mlgs;           // distinct, ascending by alleles
-    std::vector<std::string> d_sampleNames; // every sample, in order added
-    PsexList d_psexValues;                  // ascending
-    std::string d_title;                    // TITLE, or empty
-    std::int32_t d_simulations;             // simulated data sets to draw
-    bool d_frequencyFromSamples;            // FREQUENCY=SAMPLE (else MLG)
-    bool d_fisModel;                        // MODEL=FIS (else HWE)
+    std::int32_t d_ploidy;                     // 1 (haploid) or 2 (diploid)
+    std::uint32_t d_locusCount;                // number of loci
+    std::vector<Locus> d_loci;                 // in data-file order
+    std::vector<MLGTuple> d_mlgs;              // distinct, ascending by alleles
+    std::vector<std::string> d_sampleNames;    // every sample, in order added
+    PsexList d_psexValues;                     // ascending
+    std::string d_title;                       // TITLE, or empty
+    std::int32_t d_simulations;                // simulated data sets to draw
+    bool d_frequencyFromSamples;               // FREQUENCY=SAMPLE (else MLG)
+    bool d_fisModel;                           // MODEL=FIS (else HWE)
+    std::optional<std::int32_t> d_missingCode; // MISSING, if given
+    std::optional<std::vector<double>> d_judgingFis; // Fis of the population judged against
 
   public:
     // CREATORS
@@ -54,6 +57,13 @@ class MLGTable {
     // 'index' is below the number of loci.
 
     void setTitle(const std::string& title) { d_title = title; }
+
+    void setMissingCode(std::optional<std::int32_t> code) { d_missingCode = code; }
+    // Take an allele value equal to the specified 'code' for a copy that
+    // could not be typed: it is grouped like any value but never counted as
+    // an allele, and a locus with such a copy adds nothing to a genotype's
+    // PGen.  Without a code every value is an allele.  Call it before any
+    // sample is added.
 
     void limitSimulations(std::int32_t maximum) {
         if (d_simulations > maximum) {
@@ -94,6 +104,16 @@ class MLGTable {
     // which become normalized.  The behaviour is undefined unless 'loci' has
     // as many entries as this table has loci.
 
+    void judgeAgainst(const std::vector<Locus>& loci, const std::vector<double>& fis);
+    // Give this table the allele frequencies of the specified 'loci' and,
+    // under MODEL=FIS, the Fis values 'fis' (one per locus) of the table
+    // they come from, so that its genotypes' PGen and PSex are those they
+    // would have in that table: a chance repeat of a simulated data set is
+    // judged with the real data's frequencies and the real data's Fis.
+    // Without this, a table's PGen uses its own Fis.  The behaviour is
+    // undefined unless 'loci' has as many entries as this table has loci,
+    // and so has 'fis' under MODEL=FIS.
+
     void computeProbabilities(std::uint32_t sampleSize, MessageSink& messages);
     // Fix the allele frequencies, give every MLG its PGen and its PSex for
     // the specified 'sampleSize' N, and make the PSex list the sorted PSex
@@ -121,17 +141,39 @@ class MLGTable {
     std::int32_t simulations() const { return d_simulations; }
     bool frequencyFromSamples() const { return d_frequencyFromSamples; }
     bool fisModel() const { return d_fisModel; }
+    const std::optional<std::int32_t>& missingCode() const { return d_missingCode; }
+
+    MLGTable emptyCopy() const;
+    // Return a table with this table's settings (ploidy, loci, FREQUENCY,
+    // MODEL, SIMULATIONS, missing code) and nothing else: no names, no
+    // frequencies, no samples.
+
+    bool isMissing(std::int32_t allele) const {
+        return d_missingCode.has_value() && allele == *d_missingCode;
+    }
+    // Return whether the specified 'allele' value stands for a copy that
+    // could not be typed.
+
+    bool isTyped(const MLGTuple& tuple, std::uint32_t locusIndex) const;
+    // Return whether every copy of the specified 'tuple' at a locus holds an
+    // allele (none is missing).
+
+    std::uint32_t typedCount(std::uint32_t locusIndex) const;
+    // Return the number of samples (with FREQUENCY SAMPLE) or of distinct
+    // genotypes (with MLG) typed at every copy of a locus: the denominator
+    // of Ho.
 
     std::uint32_t heterozygoteCount(std::uint32_t locusIndex) const;
     // Return the number of heterozygous samples at a locus (with FREQUENCY
-    // SAMPLE) or of heterozygous distinct genotypes (with MLG); 0 for
-    // haploid data.
+    // SAMPLE) or of heterozygous distinct genotypes (with MLG), typed at
+    // both copies; 0 for haploid data.
 
     double pgen(const MLGTuple& tuple) const;
     // Return the PGen of the specified 'tuple' under this table's model and
     // frequencies: per locus 2pq for a heterozygote and p^2 for a homozygote
     // (p for a haploid), corrected by the locus's Fis under MODEL=FIS.  A
-    // locus term that the correction would make negative counts as 0.
+    // locus term that the correction would make negative counts as 0; a
+    // locus with a missing copy adds nothing (factor 1).
 
     double clonalRichness() const;
     // Return R = (G - 1) / (N - 1), or NaN (undefined) when N <= 1.
@@ -150,7 +192,15 @@ class MLGTable {
 
     double observedHeterozygosity(std::uint32_t locusIndex) const;
     // Return Ho, the share of heterozygous samples (FREQUENCY SAMPLE) or
-    // distinct genotypes (MLG) at a locus, or NaN when there are none.
+    // distinct genotypes (MLG) among those typed at a locus, or NaN when
+    // there are none.
+
+    std::vector<double> fisValues() const;
+    // Return the Fis of every locus, in table order.
+
+    std::vector<double> modelFis() const;
+    // Return the Fis values that PGen uses under MODEL=FIS (those given to
+    // 'judgeAgainst', else this table's own), or nothing under HWE.
 
     double fis(std::uint32_t locusIndex) const;
     // Return Fis = (He - Ho) / He, or 1 when He is not above 0; NaN when Ho

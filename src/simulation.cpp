@@ -25,9 +25,11 @@ std::optional<std::int32_t> drawAllele(const Locus& locus, double u) {
 
 MLGTable simulateSample(std::uint32_t sampleCount, const MLGTable& table,
                         RandomGenerator& generator) {
-    MLGTable sample(table.ploidy(), table.locusCount(), table.frequencyFromSamples(),
-                    table.fisModel(), table.simulations());
+    MLGTable sample = table.emptyCopy();
     const std::vector<Locus>& loci = table.loci();
+    // A copy for which no allele is chosen holds the missing-data code, or
+    // 0 in a table without one.
+    const std::int32_t noAllele = table.missingCode().value_or(0);
     std::vector<std::int32_t> chosen;
     for (std::uint32_t s = 0; s < sampleCount; ++s) {
         MLGTuple tuple(table.ploidy(), table.locusCount());
@@ -42,8 +44,9 @@ MLGTable simulateSample(std::uint32_t sampleCount, const MLGTable& table,
                 }
             }
             std::sort(chosen.begin(), chosen.end());
-            for (std::size_t k = 0; k < chosen.size(); ++k) {
-                tuple.setAllele(j, static_cast<std::int32_t>(k), chosen[k]);
+            for (std::int32_t k = 0; k < table.ploidy(); ++k) {
+                const std::size_t index = static_cast<std::size_t>(k);
+                tuple.setAllele(j, k, index < chosen.size() ? chosen[index] : noAllele);
             }
         }
         sample.addSample(tuple);
@@ -55,16 +58,16 @@ std::vector<double> simulatedPsexValues(const MLGTable& table, RandomGenerator& 
                                         MessageSink& messages, const SimulationProgress& progress) {
     std::vector<double> values;
     const std::uint32_t sampleCount = static_cast<std::uint32_t>(table.sampleNames().size());
+    const std::vector<double> realFis = table.modelFis();
     for (std::int32_t r = 0; r < table.simulations(); ++r) {
         const MLGTable simulated = simulateSample(sampleCount, table, generator);
         for (const MLGTuple& mlg : simulated.mlgs()) {
             if (mlg.sampleCount() <= 1) {
                 continue;
             }
-            MLGTable single(table.ploidy(), table.locusCount(), table.frequencyFromSamples(),
-                            table.fisModel(), table.simulations());
+            MLGTable single = table.emptyCopy();
             single.addSample(mlg);
-            single.setFrequencies(table.loci());
+            single.judgeAgainst(table.loci(), realFis);
             single.computeProbabilities(sampleCount, messages);
             const double psex = single.mlgs().front().psex();
             values.insert(std::lower_bound(values.begin(), values.end(), psex), psex);

@@ -53,7 +53,8 @@ MLGTable simulateSample(std::uint32_t sampleCount, const MLGTable& table,
 // independently from the frequencies of the specified 'table', one draw of
 // the 'generator' per allele copy, sample by sample, locus by locus.  The
 // chosen alleles of a locus are stored in ascending order; a copy for which
-// no allele is chosen keeps the value 0 after them.
+// no allele is chosen holds the table's missing-data code after them, or 0
+// when the table has none.
 
 std::vector<double> simulatedPsexValues(const MLGTable& table, RandomGenerator& generator,
                                         MessageSink& messages,

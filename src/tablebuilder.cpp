@@ -16,6 +16,46 @@ bool isAtoiSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
+// The keys of a data file's header that mean something.  MLLDISTANCE is
+// read by the lineage analysis.
+const char* const k_knownKeys[] = {"FREQUENCY", "LOCUSCOUNT",  "LOCUSNAMES",
+                                   "MISSING",   "MLLDISTANCE", "MODEL",
+                                   "PLOIDY",    "SIMULATIONS", "TITLE"};
+
+// Return the specified 'key' without spaces, TABs and CRs at its ends and
+// with its letters in upper case: what a person meant by 'Model ' or
+// 'ploidy'.
+std::string normalizedKey(const std::string& key) {
+    const std::size_t first = key.find_first_not_of(" \t\r");
+    if (first == std::string::npos) {
+        return std::string();
+    }
+    const std::size_t last = key.find_last_not_of(" \t\r");
+    std::string normalized = key.substr(first, last - first + 1);
+    for (char& c : normalized) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+    }
+    return normalized;
+}
+
+void reportUnknownKeys(const Parameters& parameters, MessageSink& messages) {
+    for (const auto& parameter : parameters) {
+        const std::string& key = parameter.first;
+        if (isKnownKey(key)) {
+            continue;
+        }
+        const std::string meant = normalizedKey(key);
+        if (isKnownKey(meant)) {
+            messages.error("warning: unknown header key '" + key + "' ignored; did you mean '" +
+                           meant + "'?");
+        } else {
+            messages.error("warning: unknown header key '" + key + "' ignored.");
+        }
+    }
+}
+
 // Return the value of the specified 'key' in 'parameters', or null.
 const std::string* valueOf(const Parameters& parameters, const char* key) {
     const auto entry = parameters.find(key);
@@ -36,9 +76,51 @@ std::vector<std::string> splitLocusNames(const std::string& value) {
     return pieces;
 }
 
+// Put the two values of every diploid locus of the specified 'tuple' in
+// ascending order: a genotype is a pair of alleles, not a sequence.
+void orderAllelePairs(MLGTuple& tuple, std::uint32_t locusCount) {
+    if (tuple.ploidy() != 2) {
+        return;
+    }
+    for (std::uint32_t l = 0; l < locusCount; ++l) {
+        const std::int32_t first = tuple.allele(l, 0);
+        const std::int32_t second = tuple.allele(l, 1);
+        if (second < first) {
+            tuple.setAllele(l, 0, second);
+            tuple.setAllele(l, 1, first);
+        }
+    }
+}
+
+// Report the specified numbers of 'missingCopies' of the loci of 'table',
+// leaving out loci without any; nothing when no copy is missing.
+void reportMissingCopies(const MLGTable& table, const std::vector<std::uint64_t>& missingCopies,
+                         MessageSink& messages) {
+    std::string list;
+    for (std::size_t l = 0; l < missingCopies.size(); ++l) {
+        if (missingCopies[l] != 0) {
+            list += (list.empty() ? "" : ", ") + table.loci()[l].name() + ' ' +
+                    std::to_string(missingCopies[l]);
+        }
+    }
+    if (!list.empty()) {
+        messages.error("note: missing allele copies: " + list);
+    }
+}
+
 } // namespace
 
+bool isKnownKey(const std::string& key) {
+    for (const char* known : k_knownKeys) {
+        if (key == known) {
+            return true;
+        }
+    }
+    return false;
+}
+
 TableSettings interpretHeader(const Parameters& parameters, MessageSink& messages) {
+    reportUnknownKeys(parameters, messages);
     TableSettings settings;
     std::int32_t ploidy = 0; // 0: not given or not accepted
     std::int32_t locusCount = 0;
@@ -79,6 +161,9 @@ TableSettings interpretHeader(const Parameters& parameters, MessageSink& message
     }
     if (const std::string* value = valueOf(parameters, "TITLE")) {
         settings.title = *value;
+    }
+    if (const std::string* value = valueOf(parameters, "MISSING")) {
+        settings.missingCode = decimalValue(*value);
     }
 
     if (ploidy == 0) {
@@ -154,6 +239,7 @@ MLGTable buildTable(const Parameters& parameters, const SampleRows& rows, Messag
     MLGTable table(settings.ploidy, lociHeld, settings.frequencyFromSamples, settings.fisModel,
                    settings.simulations);
     table.setTitle(settings.title);
+    table.setMissingCode(settings.missingCode);
     for (std::size_t i = 0; i < names.size(); ++i) {
         if (i < lociHeld) {
             table.locus(static_cast<std::uint32_t>(i)).setName(names[i]);
@@ -171,16 +257,23 @@ MLGTable buildTable(const Parameters& parameters, const SampleRows& rows, Messag
 
     const std::size_t alleleFields = static_cast<std::size_t>(expectedColumns - 1);
     std::vector<MLGTuple> samples;
+    std::vector<std::uint64_t> missingCopies(locusCount, 0);
     while (const std::vector<std::string>* fields = rows.next()) {
         PSEX_ASSERT(fields->size() > alleleFields);
         MLGTuple tuple(settings.ploidy, locusCount);
         tuple.addSampleName((*fields)[0]);
         for (std::size_t i = 0; i < alleleFields; ++i) {
             tuple.alleleAt(i) = decimalValue((*fields)[i + 1]);
+            missingCopies[i / static_cast<std::size_t>(settings.ploidy)] +=
+                table.isMissing(tuple.alleleAt(i)) ? 1 : 0;
         }
+        orderAllelePairs(tuple, locusCount);
         samples.push_back(std::move(tuple));
     }
     table.addSamples(std::move(samples));
+    if (settings.missingCode) {
+        reportMissingCopies(table, missingCopies, messages);
+    }
     table.computeProbabilities(static_cast<std::uint32_t>(table.sampleNames().size()), messages);
     return table;
 }

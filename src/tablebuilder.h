@@ -6,13 +6,18 @@
 // into the genotype table of the run.
 //
 // This is the one place where the header keys are interpreted: PLOIDY,
-// FREQUENCY, MODEL, SIMULATIONS, LOCUSCOUNT, LOCUSNAMES and TITLE, each with
-// its default and its message when it is missing or not accepted.  The
-// reader only stores them as text.  A sample row is a list of text fields:
-// the sample's name, then the allele values locus after locus, each locus's
-// allele columns in order.  Rows may come from a parsed data file or from
-// any other source of the same shape, so another input format can feed the
-// table without pretending to be a data file.
+// FREQUENCY, MODEL, SIMULATIONS, LOCUSCOUNT, LOCUSNAMES, TITLE and MISSING,
+// each with its default and its message when it is missing or not accepted,
+// and where a key that means nothing is reported (a mistyped key must not
+// pass for a setting that was used).  The reader only stores them as text.
+//
+// Allele values are integers.  A diploid locus's two values are stored in
+// ascending order whatever order the data file gives them in (116,114 and
+// 114,116 are the same genotype), as the simulation stores them.  With a
+// MISSING code, a value equal to it marks a copy that could not be typed.  A sample row is a list
+// of text fields: the sample's name, then the allele values locus after locus, each locus's allele
+// columns in order.  Rows may come from a parsed data file or from any other source of the same
+// shape, so another input format can feed the table without pretending to be a data file.
 //
 // Problems never stop the run: every one is reported on the error channel
 // and a default is taken, or, when the columns do not fit the loci and the
@@ -23,6 +28,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,20 +43,25 @@ using Parameters = std::map<std::string, std::string>;
 struct TableSettings {
     // What the header asks for, after defaults.
 
-    std::int32_t ploidy = 2;          // 1 (haploid) or 2 (diploid)
-    std::int32_t locusCount = 1;      // at least 1
-    std::int32_t simulations = 1000;  // at least 1
-    bool frequencyFromSamples = true; // FREQUENCY=SAMPLE (else MLG)
-    bool fisModel = false;            // MODEL=FIS (else HWE)
-    bool hasLocusNames = false;       // LOCUSNAMES given
-    std::string locusNames;           // its value, as written
-    std::string title;                // TITLE, or empty
+    std::int32_t ploidy = 2;                 // 1 (haploid) or 2 (diploid)
+    std::int32_t locusCount = 1;             // at least 1
+    std::int32_t simulations = 1000;         // at least 1
+    bool frequencyFromSamples = true;        // FREQUENCY=SAMPLE (else MLG)
+    bool fisModel = false;                   // MODEL=FIS (else HWE)
+    bool hasLocusNames = false;              // LOCUSNAMES given
+    std::string locusNames;                  // its value, as written
+    std::string title;                       // TITLE, or empty
+    std::optional<std::int32_t> missingCode; // MISSING, if given
 };
 
 TableSettings interpretHeader(const Parameters& parameters, MessageSink& messages);
 // Return the settings that the specified header 'parameters' ask for,
-// writing a message to 'messages' for every key that is missing and has no
-// silent default, or whose value is not accepted.
+// writing a message to 'messages' for every key that the system does not
+// know (first), then for every key that is missing and has no silent
+// default, or whose value is not accepted.
+
+bool isKnownKey(const std::string& key);
+// Return whether the specified header 'key' means something to the system.
 
 struct SampleRows {
     // A source of sample rows.

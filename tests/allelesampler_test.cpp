@@ -97,6 +97,17 @@ TEST(AlleleSampler, CodesEqualStoredAllelesAlike) {
     EXPECT_EQ(0, noZero.valueAt(noZero.secondIndex(fourAndNothing)));
     EXPECT_EQ(0.0, noZero.frequencyAt(noZero.secondIndex(fourAndNothing)));
     EXPECT_NE(fourAndNothing, noZero.diploidCode(0, 0));
+
+    // With a missing-data code a copy without an allele stores the code,
+    // which is never an allele: 0 is then an allele like 4 and 6.
+    const AlleleSampler coded(locusWithCounts({{0, 1}, {4, 1}, {6, 1}}), -9);
+    const std::uint64_t zeroAndNothing = coded.diploidCode(3, 0);
+    EXPECT_EQ(0, coded.valueAt(coded.firstIndex(zeroAndNothing, 2)));
+    EXPECT_EQ(-9, coded.valueAt(coded.secondIndex(zeroAndNothing)));
+    EXPECT_EQ(3u, coded.secondIndex(zeroAndNothing));
+    EXPECT_NE(zeroAndNothing, coded.diploidCode(0, 0));
+    EXPECT_EQ(coded.diploidCode(3, 3), coded.diploidCode(3, 3));
+    EXPECT_EQ(-9, coded.valueAt(coded.haploidCode(3)));
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <random>
 
 namespace {
@@ -124,6 +125,80 @@ TEST(BinomialTail, GivesTheSameSumsAsTheDirectFormulaToTheBit) {
                     << "N=" << sampleSize << " n=" << bounded << " g=" << pgen;
             }
         }
+    }
+}
+
+} // namespace
+
+namespace {
+
+// Upper binomial tails from exact rational arithmetic (Python's fractions:
+// the double g taken exactly, every term c(N, i) g^i (1 - g)^(N - i) summed
+// as a fraction from i = n until the terms fell below 1e-25 of the sum, the
+// sum rounded once to a double, subnormals included).
+struct ExactTail {
+    std::uint32_t sampleSize;
+    std::uint32_t count;
+    double pgen;
+    double tail;
+};
+
+const ExactTail k_exactTails[] = {
+    // An influenza genotype seen 25 times among 1642 isolates: 1 - S gave
+    // 4.96e-14 where the tail is a subnormal number.
+    {1642, 25, 1.52408e-15, 4.8880122e-316},
+    {30, 3, 0.0001, 4.051787044425303e-09},
+    {1000, 5, 1e-06, 8.243453297070325e-18},
+    {20000, 12, 3.2e-09, 9.825703070931641e-60},
+    {59, 2, 4.29226e-06, 3.1517460439660926e-08},
+    {1, 1, 1e-07, 1e-07},
+    {100, 100, 0.5, 7.888609052210118e-31},
+    {2000, 40, 0.001, 1.344868988102916e-37},
+    {10, 4, 0.2, 0.12087388160000002},
+    {20000, 2, 1e-07, 1.9972357316543654e-06},
+    {5000, 300, 0.01, 6.155789426060628e-130},
+    {1642, 200, 1e-12, 0.0}, // below the smallest positive double
+};
+
+TEST(BinomialUpperTail, AgreesWithExactRationalTailsDownToTheSmallestDoubles) {
+    for (const ExactTail& c : k_exactTails) {
+        const double tail = psex::binomialUpperTail(c.sampleSize, c.count, c.pgen);
+        if (c.tail < std::numeric_limits<double>::min()) {
+            // A subnormal carries fewer digits: the nearest one, or 0.
+            EXPECT_NEAR(c.tail, tail, std::numeric_limits<double>::denorm_min())
+                << c.sampleSize << ' ' << c.count << ' ' << c.pgen;
+        } else {
+            EXPECT_NEAR(c.tail, tail, 1e-12 * c.tail)
+                << c.sampleSize << ' ' << c.count << ' ' << c.pgen;
+        }
+    }
+    EXPECT_EQ(1.0, psex::binomialUpperTail(50, 0, 0.3));
+    EXPECT_EQ(0.0, psex::binomialUpperTail(50, 3, 0.0));
+    EXPECT_EQ(1.0, psex::binomialUpperTail(50, 3, 1.0));
+}
+
+TEST(PsexOf, TakesSmallPsexFromTheTailAndKeepsTheSumElsewhere) {
+    psex::test::CollectedMessages messages;
+    for (const ExactTail& c : k_exactTails) {
+        const double sum = binomialTermSum(c.sampleSize, c.count, c.pgen);
+        const double psex = psex::psexOf(c.sampleSize, c.count, c.pgen, sum, messages);
+        if (sum > 1.0 - psex::k_directTailBelow) {
+            EXPECT_EQ(psex::binomialUpperTail(c.sampleSize, c.count, c.pgen), psex);
+        } else {
+            EXPECT_EQ(1.0 - sum, psex); // bit for bit as before
+        }
+        // Every PSex below 1e-5 is the accurate tail.
+        if (c.tail < 1e-5) {
+            EXPECT_NEAR(c.tail, psex, 1e-12 * c.tail + std::numeric_limits<double>::denorm_min());
+        }
+    }
+    EXPECT_EQ("", messages.error());
+    // The cached form gives the same, the same tail twice.
+    psex::BinomialTail tail(1642);
+    for (int round = 0; round < 2; ++round) {
+        const double sum = tail.termSum(25, 1.52408e-15);
+        EXPECT_EQ(psex::binomialUpperTail(1642, 25, 1.52408e-15),
+                  tail.psex(25, 1.52408e-15, sum, messages));
     }
 }
 

@@ -5,26 +5,22 @@
 // byte with expected files.
 //
 // Every folder under tests/cases is one case:
-//   args              the command-line arguments, as one shell line
+//   args              the command-line arguments, as one line of words
+//                     split as a shell splits them (no expansion)
 //   <input files>     copied into the fresh folder before the run
 //   expected/stdout, expected/stderr, expected/status
 //   expected/files/   every file the run must leave besides the inputs,
 //                     with its exact content; no other file may appear.
+// tests/tools/regenerate-expected runs the cases in the same way.
 
+#include "expectedrun.h"
+#include "runpsex.h"
 #include "scratchfolder.h"
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <set>
-#include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -34,90 +30,58 @@ namespace {
 
 using psex::test::filesBelow;
 using psex::test::readFile;
+using psex::test::RunOptions;
 using psex::test::ScratchFolder;
-
-struct RunResult {
-    std::string out;
-    std::string err;
-    int status = -1;
-};
-
-// Run the program with the specified shell 'arguments' in 'folder'.
-RunResult runPsex(const fs::path& folder, const std::string& arguments) {
-    const fs::path outPath = folder.parent_path() / (folder.filename().string() + ".stdout");
-    const fs::path errPath = folder.parent_path() / (folder.filename().string() + ".stderr");
-    const std::string command = "cd '" + folder.string() + "' && exec '" PSEX_BINARY "' " +
-                                arguments + " >'" + outPath.string() + "' 2>'" + errPath.string() +
-                                "'";
-    const int raw = std::system(command.c_str());
-    RunResult result;
-    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-    result.out = readFile(outPath);
-    result.err = readFile(errPath);
-    fs::remove(outPath);
-    fs::remove(errPath);
-    return result;
-}
-
-std::vector<std::string> caseNames() {
-    std::vector<std::string> names;
-    if (!fs::is_directory(PSEX_CASES_DIR)) {
-        return names;
-    }
-    for (const auto& entry : fs::directory_iterator(PSEX_CASES_DIR)) {
-        if (entry.is_directory()) {
-            names.push_back(entry.path().filename().string());
-        }
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 class CaseTest : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(CaseTest, MatchesExpectedOutputByteForByte) {
     const fs::path caseDir = fs::path(PSEX_CASES_DIR) / GetParam();
     ScratchFolder scratch;
-    std::set<std::string> inputs;
     for (const auto& entry : fs::directory_iterator(caseDir)) {
         const std::string name = entry.path().filename().string();
-        if (name == "args" || name == "expected") {
-            continue;
-        }
-        fs::copy(entry.path(), scratch.path() / name, fs::copy_options::recursive);
-    }
-    inputs = filesBelow(scratch.path());
-
-    std::string arguments = readFile(caseDir / "args");
-    arguments.erase(arguments.find_last_not_of("\n") + 1);
-    const RunResult result = runPsex(scratch.path(), arguments);
-
-    EXPECT_EQ(readFile(caseDir / "expected" / "stdout"), result.out);
-    EXPECT_EQ(readFile(caseDir / "expected" / "stderr"), result.err);
-    EXPECT_EQ(std::stoi(readFile(caseDir / "expected" / "status")), result.status);
-
-    const fs::path expectedFiles = caseDir / "expected" / "files";
-    std::set<std::string> expectedNames;
-    if (fs::exists(expectedFiles)) {
-        expectedNames = filesBelow(expectedFiles);
-    }
-    std::set<std::string> written;
-    for (const std::string& name : filesBelow(scratch.path())) {
-        if (inputs.count(name) == 0) {
-            written.insert(name);
+        if (name != "args" && name != "expected") {
+            fs::copy(entry.path(), scratch / name, fs::copy_options::recursive);
         }
     }
-    EXPECT_EQ(expectedNames, written);
-    for (const std::string& name : expectedNames) {
-        if (written.count(name) != 0) {
-            EXPECT_EQ(readFile(expectedFiles / name), readFile(scratch.path() / name))
-                << "in result file " << name;
-        }
+    RunOptions options;
+    options.inputs = filesBelow(scratch.path());
+    const auto arguments = psex::test::splitWords(readFile(caseDir / "args"));
+    psex::test::expectRunAsExpected(
+        caseDir / "expected",
+        psex::test::runProgram(PSEX_BINARY, scratch.path(), arguments, options));
+}
+
+// The args files are split as the result checker splits them (Python's
+// shlex.split): the rows below are what shlex.split gives.
+TEST(CaseArguments, SplitAsTheResultCheckerSplitsThem) {
+    using Words = std::vector<std::string>;
+    const struct {
+        std::string line;
+        Words words;
+    } rows[] = {
+        {"a.txt b.txt\n", {"a.txt", "b.txt"}},
+        {"", {}},
+        {"  x  \t y\n", {"x", "y"}},
+        {"'a b' c", {"a b", "c"}},
+        {"\"a b\"c", {"a bc"}},
+        {R"("a\"b\\c\d")", {R"(a"b\c\d)"}},
+        {R"(a\ b)", {"a b"}},
+        {R"('a\b')", {R"(a\b)"}},
+        {"''", {""}},
+        {"a\"\"b", {"ab"}},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(row.words, psex::test::splitWords(row.line)) << row.line;
+    }
+    for (const std::string line : {"'open", "\"open", "a\\"}) {
+        EXPECT_THROW(psex::test::splitWords(line), std::invalid_argument) << line;
     }
 }
 
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(CaseTest);
-INSTANTIATE_TEST_SUITE_P(Cases, CaseTest, ::testing::ValuesIn(caseNames()),
+INSTANTIATE_TEST_SUITE_P(Cases, CaseTest,
+                         ::testing::ValuesIn(psex::test::subfolderNames(PSEX_CASES_DIR)),
                          [](const ::testing::TestParamInfo<std::string>& info) {
                              return psex::test::testNameOf(info.param);
                          });

@@ -168,10 +168,103 @@ TEST(DataReader, DeliversDataLinesByPosition) {
               file.dataLines(3));
 }
 
-TEST(DataReader, EndsTheDataAtAnIndentedLineWithoutAMessage) {
+TEST(DataReader, EndsTheDataAtAnIndentedLineWithoutAFormatMessage) {
     ParsedFile file("A=1\n\nSample,X\nx,1\n y,2\nz,3\n");
     EXPECT_EQ((Lines{{"x", "1"}}), file.dataLines(2));
     EXPECT_EQ("", file.messages());
+    // The indented line is line 5; itself and line 6 are lost.
+    EXPECT_EQ("warning: the data end at line 5; 1 later lines were not read.\n", file.errors());
+}
+
+TEST(DataReader, WarnsWhenTheDataEndBeforeTheLinesThatHoldText) {
+    struct Case {
+        const char* data; // lines after the two-column header ending on line 3
+        std::size_t delivered;
+        const char* errors;
+    } cases[] = {
+        // Blank or white lines after the end lose nothing.
+        {"x,1\n\n", 1, ""},
+        {"x,1\n\t \r\n\n   ", 1, ""},
+        // The line that ends the data is not counted among the later ones.
+        {"x,1\n y,2", 1, ""},
+        {"x,1\n y,2\n\n z", 1, "warning: the data end at line 5; 1 later lines were not read.\n"},
+        // A short line ends the data at its own number whatever E6 prints;
+        // a last piece without line end counts as a line.
+        {"x,1\ny\nz,3\n\nw,4", 1,
+         "warning: the data end at line 5; 2 later lines were not read.\n"},
+        {"x,1\n\nz,3\r\n \r\n\tw,4\n", 1,
+         "warning: the data end at line 5; 2 later lines were not read.\n"},
+        {"x,1\ny", 1, ""},
+        {"\tx,1\ny,2\n#z,3\n", 0,
+         "warning: the data end at line 4; 2 later lines were not read.\n"},
+    };
+    for (const Case& c : cases) {
+        ParsedFile file(std::string("A=1\n\nSample,X\n") + c.data);
+        EXPECT_EQ(c.delivered, file.dataLines(2).size()) << "data: " << c.data;
+        EXPECT_EQ(c.errors, file.errors()) << "data: " << c.data;
+    }
+}
+
+TEST(DataReader, SkipsRowsOfEmptyCellsAndReadsOn) {
+    ParsedFile file("A=1\n\nSample,X,Y\n"
+                    "x,1,2\n"
+                    ",,\n"       // line 5: a blank spreadsheet row
+                    ",,,,,,\r\n" // line 6: padded further, Windows line end
+                    "y,3,4\n"
+                    ",,9\n"   // a row with a value is a sample, without name
+                    ",,,,7\n" // line 9: one with text beyond the columns too
+                    ",\n");   // line 10: short, it ends the data
+    EXPECT_EQ((Lines{{"x", "1", "2"}, {"y", "3", "4"}, {"", "", "9"}, {"", "", ""}}),
+              file.dataLines(3));
+    EXPECT_EQ("warning: line 5: empty row skipped.\n"
+              "warning: line 6: empty row skipped.\n",
+              file.errors());
+    EXPECT_EQ("error:9: data line has too many entries.\n"
+              "error:11: data line has not enough entries (2 of 3).\n",
+              file.messages());
+
+    // With a single column an empty line is an empty row.
+    ParsedFile single("A=1\n\nSample\nx\n\ny\n");
+    EXPECT_EQ((Lines{{"x"}, {"y"}}), single.dataLines(1));
+    EXPECT_EQ("warning: line 5: empty row skipped.\n", single.errors());
+}
+
+// A stream buffer that serves a text and then fails as a broken disk does:
+// the file buffer of the standard library throws from underflow.
+class FailingBuffer : public std::streambuf {
+    std::string d_text;
+
+  public:
+    explicit FailingBuffer(std::string text) : d_text(std::move(text)) {
+        setg(d_text.data(), d_text.data(), d_text.data() + d_text.size());
+    }
+
+  protected:
+    int_type underflow() override { throw std::ios_base::failure("read error"); }
+};
+
+TEST(DataReader, TellsAReadErrorFromTheEndOfTheFile) {
+    CollectedMessages messages;
+    FailingBuffer buffer("A=1\n\nSample,X\nx,1\ny,2");
+    std::istream in(&buffer);
+    DataReader reader(in, messages);
+    ASSERT_TRUE(reader.readDataLine());
+    EXPECT_EQ("x", reader.getColumn(0));
+    EXPECT_FALSE(reader.readError());
+    // The failure ends the line being read as the end of the file would;
+    // only 'readError' tells the two apart.
+    ASSERT_TRUE(reader.readDataLine());
+    EXPECT_FALSE(reader.readDataLine());
+    EXPECT_TRUE(reader.readError());
+
+    ParsedFile complete("A=1\n\nSample,X\nx,1\ny,");
+    complete.dataLines(2);
+    EXPECT_FALSE(complete.reader().readError());
+
+    FailingBuffer inHeader("A=1\nB");
+    std::istream headerIn(&inHeader);
+    DataReader cut(headerIn, messages);
+    EXPECT_TRUE(cut.readError());
 }
 
 TEST(DataReader, NumbersDataLineMessages) {
@@ -179,12 +272,14 @@ TEST(DataReader, NumbersDataLineMessages) {
         const char* data; // lines after the three-column header ending on line 3
         Lines delivered;
         const char* message;
+        const char* errors = "";
     } cases[] = {
         // A short line ended by its line end is reported with the next
         // line's number; a short last line without one with its own.
         {"x,1,2\ny,1\nz,1,2\n",
          {{"x", "1", "2"}},
-         "error:6: data line has not enough entries (2 of 3).\n"},
+         "error:6: data line has not enough entries (2 of 3).\n",
+         "warning: the data end at line 5; 1 later lines were not read.\n"},
         {"x,1,2\ny,1", {{"x", "1", "2"}}, "error:5: data line has not enough entries (2 of 3).\n"},
         {"x,1,2\n\n", {{"x", "1", "2"}}, "error:6: data line has not enough entries (1 of 3).\n"},
         // Too many entries: the line concerned, and the next line is read.
@@ -205,6 +300,7 @@ TEST(DataReader, NumbersDataLineMessages) {
         ParsedFile file(std::string("A=1\n\nSample,X,Y\n") + c.data);
         EXPECT_EQ(c.delivered, file.dataLines(3)) << "data: " << c.data;
         EXPECT_EQ(c.message, file.messages()) << "data: " << c.data;
+        EXPECT_EQ(c.errors, file.errors()) << "data: " << c.data;
     }
 }
 

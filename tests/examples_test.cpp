@@ -12,20 +12,16 @@
 //
 // The examples live in one place only; their expected results are kept here
 // so that a change to an example shows up as a failing test.
+// tests/tools/regenerate-expected runs the examples in the same way.
 
+#include "expectedrun.h"
+#include "runpsex.h"
 #include "scratchfolder.h"
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -33,57 +29,22 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using psex::test::filesBelow;
-using psex::test::readFile;
 using psex::test::ScratchFolder;
-
-std::vector<std::string> exampleNames() {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(PSEX_EXAMPLES_EXPECTED_DIR)) {
-        if (entry.is_directory()) {
-            names.push_back(entry.path().filename().string());
-        }
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 class ExampleTest : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(ExampleTest, MatchesExpectedOutputByteForByte) {
     const std::string dataFile = GetParam() + ".txt";
     const fs::path source = fs::path(PSEX_EXAMPLES_DIR) / dataFile;
-    const fs::path expected = fs::path(PSEX_EXAMPLES_EXPECTED_DIR) / GetParam();
     ASSERT_TRUE(fs::is_regular_file(source)) << source << " is missing";
 
     ScratchFolder scratch;
-    fs::copy_file(source, scratch.path() / dataFile);
-    const fs::path outPath = scratch.path().string() + ".stdout";
-    const fs::path errPath = scratch.path().string() + ".stderr";
-    const std::string command = "cd '" + scratch.path().string() + "' && exec '" PSEX_BINARY "' '" +
-                                dataFile + "' >'" + outPath.string() + "' 2>'" + errPath.string() +
-                                "'";
-    const int raw = std::system(command.c_str());
-    const int status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-    const std::string out = readFile(outPath);
-    const std::string err = readFile(errPath);
-    fs::remove(outPath);
-    fs::remove(errPath);
-
-    EXPECT_EQ(readFile(expected / "stdout"), out);
-    EXPECT_EQ(readFile(expected / "stderr"), err);
-    EXPECT_EQ(std::stoi(readFile(expected / "status")), status);
-
-    std::set<std::string> written = filesBelow(scratch.path());
-    written.erase(dataFile);
-    const std::set<std::string> expectedNames = filesBelow(expected / "files");
-    EXPECT_EQ(expectedNames, written);
-    for (const std::string& name : expectedNames) {
-        if (written.count(name) != 0) {
-            EXPECT_EQ(readFile(expected / "files" / name), readFile(scratch.path() / name))
-                << "in result file " << name;
-        }
-    }
+    fs::copy_file(source, scratch / dataFile);
+    psex::test::RunOptions options;
+    options.inputs = {dataFile};
+    psex::test::expectRunAsExpected(
+        fs::path(PSEX_EXAMPLES_EXPECTED_DIR) / GetParam(),
+        psex::test::runProgram(PSEX_BINARY, scratch.path(), {dataFile}, options));
 }
 
 // A shipped example without expected results would go untested.
@@ -96,12 +57,14 @@ TEST(Examples, EveryExampleHasExpectedResults) {
     }
     std::sort(examples.begin(), examples.end());
     EXPECT_FALSE(examples.empty());
-    EXPECT_EQ(examples, exampleNames());
+    EXPECT_EQ(examples, psex::test::subfolderNames(PSEX_EXAMPLES_EXPECTED_DIR));
 }
 
-INSTANTIATE_TEST_SUITE_P(Examples, ExampleTest, ::testing::ValuesIn(exampleNames()),
-                         [](const ::testing::TestParamInfo<std::string>& info) {
-                             return psex::test::testNameOf(info.param);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Examples, ExampleTest,
+    ::testing::ValuesIn(psex::test::subfolderNames(PSEX_EXAMPLES_EXPECTED_DIR)),
+    [](const ::testing::TestParamInfo<std::string>& info) {
+        return psex::test::testNameOf(info.param);
+    });
 
 } // namespace

@@ -108,6 +108,10 @@ std::string randomDataFile(std::mt19937& random, std::uint32_t maxSamples) {
         }
     }
     std::ostringstream text;
+    // Some files take one of the values (0 or a negative one) for missing.
+    if (uniform(0, 2) == 0) {
+        text << "MISSING=" << uniform(-3, 0) << '\n';
+    }
     text << "PLOIDY=" << ploidy << "\nLOCUSCOUNT=" << loci << "\nSIMULATIONS=" << uniform(1, 25)
          << "\nFREQUENCY=" << (uniform(0, 1) ? "SAMPLE" : "MLG")
          << "\nMODEL=" << (uniform(0, 1) ? "HWE" : "FIS") << "\n\nSample";
@@ -228,4 +232,32 @@ TEST(FastSimulation, DrawsForDataSetsTooSmallToRepeat) {
     RandomGenerator expected;
     expected.discard(9 * 3 * 2);
     EXPECT_TRUE(expected == generator);
+}
+
+TEST(FastSimulation, GivesExactlyThePlainValuesWhenALocusIsNeverTyped) {
+    // The second locus has no typed copy: no allele to draw, the code is
+    // stored, the locus adds nothing to PGen, and every one-genotype table
+    // reports the empty locus's frequencies.
+    const MLGTable table =
+        psex::test::tableFromText("PLOIDY=2\nLOCUSCOUNT=2\nSIMULATIONS=4\nMISSING=-1\n\n"
+                                  "S,a,b,c,d\nx,1,2,-1,-1\ny,1,1,-1,-1\nz,2,2,-1,-1\n");
+    const fast::Outcome quick = fast::fastRun(table, RandomGenerator());
+    ASSERT_FALSE(quick.values.empty());
+    EXPECT_NE(std::string::npos, quick.err.find("error: not all frequencies sum up to +-1.0.\n"));
+    fast::expectSameOutcome(table, RandomGenerator(), "a locus never typed");
+}
+
+TEST(BuildAndSimulate, CallsAnUnremarkableGenotypeOfAnInbredLocusNotSignificant) {
+    // 3 AA, 4 AB, 3 BB at one locus (Fis 0.2): the AB genotype seen 4 times
+    // among 10 (PSex 0.618) is nothing unusual.  A null from the repeats'
+    // own Fis put every heterozygous repeat at PSex 1 and called it '*'.
+    RandomGenerator generator;
+    const MLGTable table = simulated("PLOIDY=2\nMODEL=FIS\nLOCUSCOUNT=1\nSIMULATIONS=200\n\nS,a,b\n"
+                                     "s1,1,1\ns2,1,1\ns3,1,1\ns4,1,2\ns5,1,2\ns6,1,2\ns7,1,2\n"
+                                     "s8,2,2\ns9,2,2\ns10,2,2\n",
+                                     generator);
+    const MLGTuple& heterozygote = table.mlgs()[1];
+    ASSERT_EQ(4u, heterozygote.sampleCount());
+    EXPECT_EQ("ns", table.significanceCode(heterozygote.psex()));
+    EXPECT_GT(heterozygote.pvalue(), 0.3);
 }

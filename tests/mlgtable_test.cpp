@@ -464,3 +464,99 @@ TEST(MLGTable, AddsABatchOfSamplesAsOneByOne) {
 }
 
 } // namespace
+
+namespace {
+
+// ---- missing data ----
+
+// Four diploid samples at two loci with the missing code 0: s2 failed at
+// the second locus, s3 at one copy of the first.
+const std::vector<Sample> k_gappy = {
+    {"s1", {1, 2, 5, 5}}, {"s2", {1, 2, 0, 0}}, {"s3", {0, 1, 5, 6}}, {"s4", {2, 2, 6, 6}}};
+
+MLGTable gappyTable(const Settings& settings, const std::vector<Sample>& samples,
+                    psex::MessageSink& messages) {
+    MLGTable table(settings.ploidy, settings.locusCount, settings.frequencyFromSamples,
+                   settings.fisModel, 1000);
+    table.setMissingCode(0);
+    for (const Sample& sample : samples) {
+        table.addSample(tupleOf(settings.ploidy, sample));
+    }
+    table.computeProbabilities(static_cast<std::uint32_t>(table.sampleNames().size()), messages);
+    return table;
+}
+
+TEST(MLGTable, CountsOnlyTypedCopiesPerLocus) {
+    CollectedMessages messages;
+    const MLGTable table = gappyTable({2, 2, true, false}, k_gappy, messages);
+    EXPECT_EQ("", messages.error());
+    // Seven typed copies at the first locus, six at the second; the code is
+    // never an allele.
+    EXPECT_EQ((Frequencies{{1, 3.0 / 7}, {2, 4.0 / 7}}), table.loci()[0].frequencies());
+    EXPECT_EQ((Frequencies{{5, 3.0 / 6}, {6, 3.0 / 6}}), table.loci()[1].frequencies());
+    EXPECT_EQ(2u, table.loci()[0].alleleCount());
+    EXPECT_EQ(7u, table.loci()[0].sampleCount());
+
+    // With FREQUENCY=MLG a clone of s3 adds nothing; with SAMPLE it adds
+    // its one typed copy at the first locus.
+    std::vector<Sample> cloned = k_gappy;
+    cloned.push_back({"s5", {0, 1, 5, 6}});
+    EXPECT_EQ((Frequencies{{1, 3.0 / 7}, {2, 4.0 / 7}}),
+              gappyTable({2, 2, false, false}, cloned, messages).loci()[0].frequencies());
+    EXPECT_EQ((Frequencies{{1, 4.0 / 8}, {2, 4.0 / 8}}),
+              gappyTable({2, 2, true, false}, cloned, messages).loci()[0].frequencies());
+}
+
+TEST(MLGTable, TakesHoOverTheSamplesTypedAtTheLocus) {
+    CollectedMessages messages;
+    const MLGTable table = gappyTable({2, 2, true, false}, k_gappy, messages);
+    // First locus: s1, s2, s4 typed, two of them heterozygous; second: s1,
+    // s3, s4 typed, s3 heterozygous.
+    EXPECT_EQ(2u, table.heterozygoteCount(0));
+    EXPECT_EQ(3u, table.typedCount(0));
+    EXPECT_EQ(2.0 / 3.0, table.observedHeterozygosity(0));
+    EXPECT_EQ(1.0 / 3.0, table.observedHeterozygosity(1));
+    EXPECT_DOUBLE_EQ(24.0 / 49.0, table.loci()[0].expectedHeterozygosity());
+    EXPECT_NEAR(-13.0 / 36.0, table.fis(0), 1e-14);
+    EXPECT_NEAR(1.0 / 3.0, table.fis(1), 1e-14);
+}
+
+TEST(MLGTable, GivesAnUntypedLocusTheFactorOneUnderBothModels) {
+    CollectedMessages messages;
+    const MLGTable hwe = gappyTable({2, 2, true, false}, k_gappy, messages);
+    // Table order: s3 (0/1), s2 (1/2, 0/0), s1 (1/2, 5/5), s4 (2/2, 6/6).
+    ASSERT_EQ((Names{"s3"}), hwe.mlgs()[0].sampleNames());
+    ASSERT_EQ((Names{"s2"}), hwe.mlgs()[1].sampleNames());
+    EXPECT_DOUBLE_EQ(0.5, hwe.mlgs()[0].pgen());         // 2 * 0.5 * 0.5 at the second
+    EXPECT_DOUBLE_EQ(24.0 / 49.0, hwe.mlgs()[1].pgen()); // 2 pq at the first
+    EXPECT_DOUBLE_EQ(6.0 / 49.0, hwe.mlgs()[2].pgen());  // 2pq * 0.25
+    EXPECT_DOUBLE_EQ(4.0 / 49.0, hwe.mlgs()[3].pgen());  // q^2 * 0.25
+
+    const MLGTable fis = gappyTable({2, 2, true, true}, k_gappy, messages);
+    EXPECT_DOUBLE_EQ(0.5 * (1.0 - 1.0 / 3.0), fis.mlgs()[0].pgen());
+    EXPECT_NEAR(24.0 / 49.0 * (1.0 + 13.0 / 36.0), fis.mlgs()[1].pgen(), 1e-14);
+    EXPECT_EQ("", messages.error());
+}
+
+TEST(MLGTable, LeavesALocusWithoutTypedCopiesWithoutFrequencies) {
+    CollectedMessages messages;
+    const MLGTable table =
+        gappyTable({1, 2, true, false}, {{"a", {3, 0}}, {"b", {4, 0}}}, messages);
+    EXPECT_EQ("error: not all frequencies sum up to +-1.0.\n", messages.error());
+    EXPECT_TRUE(table.loci()[1].frequencies().empty());
+    EXPECT_EQ(1.0, table.loci()[1].expectedHeterozygosity());
+    EXPECT_TRUE(std::isnan(table.observedHeterozygosity(1)));
+    EXPECT_TRUE(std::isnan(table.fis(1)));
+    EXPECT_EQ(0.5, table.mlgs()[0].pgen()); // the second locus adds nothing
+}
+
+TEST(MLGTable, WithoutACodeTakesEveryValueForAnAllele) {
+    // The same samples with no missing code: 0 is an allele like any other.
+    const MLGTable table = completedTable({2, 2, true, false}, k_gappy);
+    EXPECT_EQ((Frequencies{{0, 1.0 / 8}, {1, 3.0 / 8}, {2, 4.0 / 8}}),
+              table.loci()[0].frequencies());
+    EXPECT_EQ(4u, table.typedCount(0));
+    EXPECT_EQ(0.75, table.observedHeterozygosity(0));
+}
+
+} // namespace

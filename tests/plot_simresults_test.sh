@@ -40,6 +40,21 @@ expect_png() {
     [ "$signature" = "89504e470d0a1a0a" ] || fail "'$1' is not a PNG file ($signature)"
 }
 
+# plot NAME CSV: draw the results file CSV into NAME.png, the summary the
+# script prints into NAME.out.
+plot() {
+    "$RSCRIPT" "$SCRIPT" "$2" "$1.png" >"$1.out" 2>"$1.err" ||
+        fail "$1: exit status $? ($(cat "$1.err"))"
+}
+
+# run_psex NAME DATA: write DATA (a printf format) to NAME.txt and run psex
+# on it.
+run_psex() {
+    # shellcheck disable=SC2059
+    printf "$2" >"$1.txt"
+    "$PSEX" "$1.txt" >/dev/null 2>&1 || fail "psex on $1.txt: exit status $?"
+}
+
 # 1. A hand-written results file.  Seven simulated values, two of them 0;
 #    with M = 7 every threshold is the smallest value (index floor(level x 6)
 #    = 0), here 0.  MLG1 (PSex 0) and MLG3 (PSex 1e-09) are seen twice, MLG2
@@ -97,8 +112,7 @@ LOCUSCOUNT,1
 TITLE,fixture
 
 EOF
-"$RSCRIPT" "$SCRIPT" fixture.csv fixture.png >fixture.out 2>fixture.err ||
-    fail "fixture: exit status $? ($(cat fixture.err))"
+plot fixture fixture.csv
 expect_line fixture.out "Run fixture: N = 5 samples, 7 simulated PSex values (2 of them 0)"
 expect_line fixture.out "PValue(0.05): threshold 0, realized level 0"
 expect_line fixture.out "Genotypes seen more than once: 2"
@@ -115,10 +129,8 @@ expect_png fixture.png
 #    Allele frequencies 0.5, 0.375, 0.125; the genotype 1/2 (MLG2, seen
 #    twice) has PGen 2 x 0.5 x 0.375 = 0.375 and PSex = 1 - 0.625^4
 #    - 4 x 0.375 x 0.625^3 = 0.481201171875.
-printf 'PLOIDY=2\nLOCUSCOUNT=1\nLOCUSNAMES=L1\nSIMULATIONS=50\nTITLE=worked\n\nSample,a,b\ns1,1,2\ns2,1,2\ns3,1,1\ns4,2,3\n' >worked.txt
-"$PSEX" worked.txt >/dev/null 2>&1 || fail "psex on the worked example: exit status $?"
-"$RSCRIPT" "$SCRIPT" simresults_worked.csv worked.png >worked.out 2>worked.err ||
-    fail "worked example: exit status $? ($(cat worked.err))"
+run_psex worked 'PLOIDY=2\nLOCUSCOUNT=1\nLOCUSNAMES=L1\nSIMULATIONS=50\nTITLE=worked\n\nSample,a,b\ns1,1,2\ns2,1,2\ns3,1,1\ns4,2,3\n'
+plot worked simresults_worked.csv
 expect_line worked.out "Genotypes seen more than once: 1"
 grep -q "^  MLG2: n = 2, PSex = 0.481201, " worked.out || fail "worked example: MLG2 not listed"
 count=$(grep -c '^[0-9].*,$' simresults_worked.csv)
@@ -126,10 +138,8 @@ expect_line worked.out "Run worked: N = 4 samples, $count simulated PSex values 
 expect_png worked.png
 
 # 3. A single sample: no genotype can repeat, in the data or by chance.
-printf 'PLOIDY=2\nLOCUSCOUNT=1\nSIMULATIONS=20\nTITLE=single\n\nSample,a,b\ns1,1,2\n' >single.txt
-"$PSEX" single.txt >/dev/null 2>&1 || fail "psex on one sample: exit status $?"
-"$RSCRIPT" "$SCRIPT" simresults_single.csv single.png >single.out 2>single.err ||
-    fail "single sample: exit status $? ($(cat single.err))"
+run_psex single 'PLOIDY=2\nLOCUSCOUNT=1\nSIMULATIONS=20\nTITLE=single\n\nSample,a,b\ns1,1,2\n'
+plot single simresults_single.csv
 expect_line single.out "Run single: N = 1 sample, 0 simulated PSex values (0 of them 0)"
 expect_line single.out "PValue(0.01): threshold 1, realized level 0"
 expect_line single.out "Genotypes seen more than once: 0"

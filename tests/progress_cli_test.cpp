@@ -12,6 +12,7 @@
 // sets is calibrated first: doubled until a run takes a quarter of a second,
 // then scaled to about two seconds.
 
+#include "runpsex.h"
 #include "scratchfolder.h"
 
 #include <gtest/gtest.h>
@@ -26,7 +27,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -69,38 +69,31 @@ std::string dataFile(int sampleCount, long simulations) {
     return out.str();
 }
 
-struct RunResult {
-    std::string out;      // standard output
-    std::string err;      // standard error, as bytes (a terminal's included)
-    int status = -1;      //
-    double seconds = 0.0; // wall-clock time of the run
+struct TimedRun {
+    psex::test::RunResult run; // standard error as bytes, a terminal's included
+    double seconds = 0.0;      // wall-clock time of the run
 };
 
-int exitStatus(int raw) {
-    return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 // Run the program on "data.txt" in 'folder' with both output streams in
 // files.
-RunResult runWithFiles(const fs::path& folder) {
+TimedRun runWithFiles(const fs::path& folder) {
     const auto start = std::chrono::steady_clock::now();
-    const std::string command =
-        "cd '" + folder.string() + "' && exec '" PSEX_BINARY "' data.txt >stdout.txt 2>stderr.txt";
-    RunResult run;
-    run.status = exitStatus(std::system(command.c_str()));
-    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    run.out = readFile(folder / "stdout.txt");
-    run.err = readFile(folder / "stderr.txt");
-    fs::remove(folder / "stdout.txt");
-    fs::remove(folder / "stderr.txt");
-    return run;
+    TimedRun timed;
+    timed.run = psex::test::runProgram(PSEX_BINARY, folder, {"data.txt"}, {{"data.txt"}, {}, {}});
+    timed.seconds = secondsSince(start);
+    return timed;
 }
 
 // Run the program on "data.txt" in 'folder' with standard error on a new
 // pseudo-terminal and standard output in a file.  Return false when no
 // pseudo-terminal can be had.
-bool runOnTerminal(const fs::path& folder, RunResult& run) {
-    const std::string outPath = (folder / "stdout.txt").string();
+bool runOnTerminal(const fs::path& folder, TimedRun& timed) {
+    ScratchFolder console;
+    const std::string outPath = (console / "stdout").string();
     const auto start = std::chrono::steady_clock::now();
     int master = -1;
     const pid_t child = ::forkpty(&master, nullptr, nullptr, nullptr);
@@ -108,19 +101,19 @@ bool runOnTerminal(const fs::path& folder, RunResult& run) {
         return false;
     }
     if (child == 0) {
-        const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (out < 0 || ::dup2(out, STDOUT_FILENO) < 0 || ::chdir(folder.c_str()) != 0) {
-            ::_exit(126);
-        }
-        ::close(out);
-        ::execl(PSEX_BINARY, PSEX_BINARY, "data.txt", static_cast<char*>(nullptr));
-        ::_exit(127);
+        psex::test::execInFolder(PSEX_BINARY, folder, {"data.txt"}, [&] {
+            const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (out < 0 || ::dup2(out, STDOUT_FILENO) < 0) {
+                ::_exit(126);
+            }
+            ::close(out);
+        });
     }
     char buffer[4096];
     for (;;) {
         const ssize_t got = ::read(master, buffer, sizeof buffer);
         if (got > 0) {
-            run.err.append(buffer, static_cast<std::size_t>(got));
+            timed.run.err.append(buffer, static_cast<std::size_t>(got));
         } else if (got < 0 && errno == EINTR) {
             continue;
         } else {
@@ -130,10 +123,9 @@ bool runOnTerminal(const fs::path& folder, RunResult& run) {
     int raw = 0;
     ::waitpid(child, &raw, 0);
     ::close(master);
-    run.status = exitStatus(raw);
-    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    run.out = readFile(outPath);
-    fs::remove(outPath);
+    timed.run.status = psex::test::statusOf(raw);
+    timed.seconds = secondsSince(start);
+    timed.run.out = readFile(outPath);
     return true;
 }
 
@@ -179,9 +171,9 @@ TEST(ProgressOnTerminal, AppearsIsErasedAndChangesNoOutput) {
     double seconds = 0.0;
     for (;;) {
         std::ofstream(calibration.path() / "data.txt") << dataFile(sampleCount, simulations);
-        const RunResult run = runWithFiles(calibration.path());
-        ASSERT_EQ(0, run.status) << run.err;
-        seconds = run.seconds;
+        const TimedRun timed = runWithFiles(calibration.path());
+        ASSERT_EQ(0, timed.run.status) << timed.run.err;
+        seconds = timed.seconds;
         if (seconds >= 0.25 || simulations >= (1L << 24)) {
             break;
         }
@@ -197,18 +189,19 @@ TEST(ProgressOnTerminal, AppearsIsErasedAndChangesNoOutput) {
 
         ScratchFolder withFiles;
         std::ofstream(withFiles.path() / "data.txt") << data;
-        const RunResult plain = runWithFiles(withFiles.path());
+        const psex::test::RunResult plain = runWithFiles(withFiles.path()).run;
 
         ScratchFolder withTerminal;
         std::ofstream(withTerminal.path() / "data.txt") << data;
-        RunResult terminal;
-        if (!runOnTerminal(withTerminal.path(), terminal)) {
+        TimedRun timed;
+        if (!runOnTerminal(withTerminal.path(), timed)) {
             GTEST_SKIP() << "no pseudo-terminal available";
         }
-        if (terminal.seconds < 1.5) {
-            seconds = terminal.seconds;
+        if (timed.seconds < 1.5) {
+            seconds = timed.seconds;
             continue;
         }
+        const psex::test::RunResult& terminal = timed.run;
 
         // With standard error in a file, nothing of the indicator appears.
         EXPECT_EQ(0, plain.status);

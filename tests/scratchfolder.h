@@ -7,6 +7,7 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +15,7 @@
 #include <sstream>
 #include <string>
 #include <system_error>
+#include <vector>
 
 namespace psex::test {
 
@@ -78,6 +80,21 @@ inline std::set<std::string> filesBelow(const std::filesystem::path& folder) {
             names.insert(std::filesystem::relative(entry.path(), folder).string());
         }
     }
+    return names;
+}
+
+inline std::vector<std::string> subfolderNames(const std::filesystem::path& folder) {
+    // Return the names of the folders directly in 'folder', sorted, or
+    // nothing when 'folder' does not exist.
+    std::vector<std::string> names;
+    if (std::filesystem::is_directory(folder)) {
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+            if (entry.is_directory()) {
+                names.push_back(entry.path().filename().string());
+            }
+        }
+    }
+    std::sort(names.begin(), names.end());
     return names;
 }
 

@@ -1,12 +1,14 @@
 // simulation_test.cpp                                            -*-C++-*-
 #include "simulation.h"
 
+#include "binomial.h"
 #include "collectedmessages.h"
 #include "countedlocus.h"
 #include "tablefromtext.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <sstream>
 
@@ -70,39 +72,71 @@ TEST(Simulation, DrawsOneNumberPerAlleleCopyAndStoresAllelesAscending) {
     EXPECT_EQ((std::vector<std::int32_t>{7, 7, 5, 5}), sample.mlgs()[2].alleles());
 }
 
-TEST(Simulation, KeepsZeroForCopiesWithoutAnAllele) {
+TEST(Simulation, StoresTheMissingCodeOrZeroForCopiesWithoutAnAllele) {
     MLGTable real(2, 1, true, false, 10);
     real.setFrequencies(MLGTable(2, 1, true, false, 1).loci()); // nothing to choose
     RandomGenerator generator;
     const MLGTable sample = psex::simulateSample(3, real, generator);
     ASSERT_EQ(1u, sample.mlgs().size());
     EXPECT_EQ((std::vector<std::int32_t>{0, 0}), sample.mlgs()[0].alleles());
-}
 
-TEST(Simulation, ComputesSimulatedPsexOnATableOfTheGenotypeAlone) {
-    // Under MODEL=FIS the genotype's own table has Ho = 1 where it is
-    // heterozygous and 0 where not: PGen terms 2pq/He and p.
-    const MLGTable real =
-        tableFromText("PLOIDY=2\nMODEL=FIS\nLOCUSCOUNT=2\nSIMULATIONS=1\n\nS,a,b,c,d\n"
-                      "r1,1,2,3,3\nr2,1,1,3,4\nr3,2,2,4,4\nr4,1,2,3,4\n");
-    MLGTable single(2, 2, true, true, 1);
-    MLGTuple genotype(2, 2);
-    genotype.alleleAt(0) = 1;
-    genotype.alleleAt(1) = 2;
-    genotype.alleleAt(2) = 3;
-    genotype.alleleAt(3) = 3;
-    genotype.addSampleName("s0");
-    genotype.addSampleName("s1");
-    single.addSample(genotype);
+    real.setMissingCode(-1);
+    const MLGTable coded = psex::simulateSample(3, real, generator);
+    ASSERT_EQ(1u, coded.mlgs().size());
+    EXPECT_EQ((std::vector<std::int32_t>{-1, -1}), coded.mlgs()[0].alleles());
+    EXPECT_EQ(-1, coded.missingCode());
+    // An untyped genotype is no evidence of anything: PGen 1, PSex 1.
+    MLGTable single = coded.emptyCopy();
+    single.addSample(coded.mlgs()[0]);
     single.setFrequencies(real.loci());
     CollectedMessages messages;
-    single.computeProbabilities(4, messages);
-    const double he0 = real.loci()[0].expectedHeterozygosity(); // p = q = 0.5
-    const double expected = (2 * 0.5 * 0.5 / he0) * 0.5;        // p(3) = 0.5
-    EXPECT_DOUBLE_EQ(expected, single.mlgs()[0].pgen());
-    EXPECT_DOUBLE_EQ(std::pow(expected, 4) + 4 * std::pow(expected, 3) * (1 - expected) +
-                         6 * std::pow(expected, 2) * std::pow(1 - expected, 2),
-                     single.mlgs()[0].psex());
+    single.computeProbabilities(3, messages);
+    EXPECT_EQ(1.0, single.mlgs()[0].pgen());
+    EXPECT_EQ(1.0, single.mlgs()[0].psex());
+}
+
+// One locus, alleles A and B at 0.5 each, 3 AA, 4 AB and 3 BB: Ho 0.4 and
+// Fis 0.2, so a heterozygote's PGen is 2pq(1 - F) = 0.4 and a
+// homozygote's F p + (1 - F) p^2 = 0.3.
+const char k_inbredLocus[] = "PLOIDY=2\nMODEL=FIS\nLOCUSCOUNT=1\nSIMULATIONS=200\n\nS,a,b\n"
+                             "s1,1,1\ns2,1,1\ns3,1,1\ns4,1,2\ns5,1,2\ns6,1,2\ns7,1,2\n"
+                             "s8,2,2\ns9,2,2\ns10,2,2\n";
+
+TEST(Simulation, JudgesChanceRepeatsWithTheRealDatasFis) {
+    // Every chance repeat is judged as if it had been observed in the real
+    // data: the real frequencies, N and the real Fis, not the Fis of a table
+    // that holds the repeat alone (1 - 1/He = -1 for a heterozygote, which
+    // gave every heterozygous repeat PGen 1 and PSex 1).
+    const MLGTable real = tableFromText(k_inbredLocus);
+    ASSERT_EQ(3u, real.mlgs().size());
+    const double homozygote = real.mlgs()[0].pgen();
+    const double heterozygote = real.mlgs()[1].pgen();
+    EXPECT_NEAR(0.3, homozygote, 1e-15);
+    EXPECT_NEAR(0.4, heterozygote, 1e-15);
+    EXPECT_NEAR(0.6177193984, real.mlgs()[1].psex(), 1e-10); // P(X >= 4), X ~ B(10, 0.4)
+
+    RandomGenerator generator;
+    CollectedMessages messages;
+    const std::vector<double> values = psex::simulatedPsexValues(real, generator, messages);
+    ASSERT_GT(values.size(), 400u); // each data set repeats two or three genotypes
+    std::size_t heterozygous = 0;
+    for (const double value : values) {
+        bool explained = false;
+        for (std::uint32_t count = 2; count <= 10; ++count) {
+            const double sum = psex::binomialTermSum(10, count, heterozygote);
+            if (value == psex::psexOf(10, count, heterozygote, sum, messages)) {
+                explained = true;
+                ++heterozygous;
+            }
+            explained =
+                explained ||
+                value == psex::psexOf(10, count, homozygote,
+                                      psex::binomialTermSum(10, count, homozygote), messages);
+        }
+        EXPECT_TRUE(explained) << value;
+    }
+    EXPECT_GT(heterozygous, 150u);
+    EXPECT_EQ(0u, std::count(values.begin(), values.end(), 1.0)); // no repeat is sure
 }
 
 TEST(Simulation, CollectsThePsexOfEveryRepeatOfEveryDataSetAscending) {

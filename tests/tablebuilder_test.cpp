@@ -277,3 +277,68 @@ TEST(BuildTable, TakesSampleRowsFromAnySource) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(BuildTable, ReportsUnknownKeysFirstInKeyOrder) {
+    const Built built = build("Model=FIS\nPLOIDY=3\nploidy \t=1\nLOCUSCOUNT=1\nSIMULATIONS=2\n"
+                              "NOTE=meadow 4\n=\nFREQUENCY = MLG\nMISSING=0\nMLLDISTANCE=1\n\n"
+                              "S,a,b\nx,1,2\n");
+    // Byte-wise key order, as "Specified parameters" lists them; a key that
+    // only differs by case or white space at its ends gets a suggestion.
+    EXPECT_EQ("warning: unknown header key '' ignored.\n"
+              "warning: unknown header key 'FREQUENCY ' ignored; did you mean 'FREQUENCY'?\n"
+              "warning: unknown header key 'Model' ignored; did you mean 'MODEL'?\n"
+              "warning: unknown header key 'NOTE' ignored.\n"
+              "warning: unknown header key 'ploidy \t' ignored; did you mean 'PLOIDY'?\n"
+              "error: only HAPLOID and DIPLOID are supported for now (not '3').\n"
+              "error: PLOIDY is unspecified, assuming DIPLOID.\n",
+              built.err);
+    EXPECT_FALSE(built.table.fisModel()); // what the file says is not what it got
+    EXPECT_TRUE(psex::isKnownKey("MISSING"));
+    EXPECT_FALSE(psex::isKnownKey("missing"));
+}
+
+TEST(BuildTable, StoresEveryDiploidPairInAscendingOrder) {
+    const Built built = build("PLOIDY=2\nLOCUSCOUNT=2\nSIMULATIONS=1\n\nS,a,b,c,d\n"
+                              "x,116,114,7,7\ny,114,116,7,7\nz,-2,-5,9,3\n");
+    EXPECT_EQ("", built.err);
+    // 116/114 and 114/116 are one genotype, carried by x and y.
+    ASSERT_EQ(2u, built.table.mlgs().size());
+    EXPECT_EQ((Alleles{-5, -2, 3, 9, 114, 116, 7, 7}), allelesOf(built.table));
+    EXPECT_EQ((Names{"x", "y"}), built.table.mlgs()[1].sampleNames());
+
+    // Haploid loci keep their order: there is no pair.
+    const Built haploid = build("PLOIDY=1\nLOCUSCOUNT=2\nSIMULATIONS=1\n\nS,a,b\nx,9,3\n");
+    EXPECT_EQ((Alleles{9, 3}), allelesOf(haploid.table));
+}
+
+TEST(BuildTable, ReadsTheMissingCodeAndCountsMissingCopiesPerLocus) {
+    struct Case {
+        const char* value;
+        std::int32_t code;
+    } cases[] = {{"0", 0}, {"-9", -9}, {"NA", 0}, {"", 0}, {" 999x", 999}};
+    for (const Case& c : cases) {
+        const Built built = build(std::string("PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=1\nMISSING=") +
+                                  c.value + "\n\nS,a\nx,5\n");
+        ASSERT_TRUE(built.table.missingCode().has_value()) << c.value;
+        EXPECT_EQ(c.code, *built.table.missingCode()) << c.value;
+        EXPECT_EQ("", built.err) << c.value; // nothing missing: no note
+    }
+    EXPECT_FALSE(build("PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=1\n\nS,a\nx,0\n")
+                     .table.missingCode()
+                     .has_value());
+
+    // Every sample counts, not only the first of each genotype; loci
+    // without a missing copy are left out.
+    const Built built = build("PLOIDY=2\nLOCUSCOUNT=3\nLOCUSNAMES=Zm1,Zm2,Zm3\nSIMULATIONS=1\n"
+                              "FREQUENCY=MLG\nMISSING=-9\n\nS,a,b,c,d,e,f\n"
+                              "x,-9,-9,4,4,5,-9\ny,-9,-9,4,4,5,-9\nz,2,-9,4,4,5,6\n");
+    EXPECT_EQ("note: missing allele copies: Zm1 5, Zm3 2\n", built.err);
+    // The code is stored (first: it is the smaller value) and grouped as a
+    // value: x and y share a genotype.
+    ASSERT_EQ(2u, built.table.mlgs().size());
+    EXPECT_EQ((Alleles{-9, -9, 4, 4, -9, 5, -9, 2, 4, 4, 5, 6}), allelesOf(built.table));
+}
+
+} // namespace

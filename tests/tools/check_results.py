@@ -13,14 +13,32 @@ What is recomputed, and how:
 * the data file: header lines, the line that ends the header, the
   column-name line and the data lines, with the reader's line-numbered
   messages (E1 to E6);
+* the data section's own warnings on standard error: a blank spreadsheet
+  row (at least as many fields as column positions, all empty) is skipped
+  with "warning: line L: empty row skipped."; data that end before the end
+  of the file (a line beginning with a space or TAB, or a short line) while
+  K later lines hold more than spaces, TABs and CRs give "warning: the data
+  end at line L; K later lines were not read." (L the ending line's own
+  number);
 * the header interpretation (PLOIDY, FREQUENCY, MODEL, SIMULATIONS,
-  LOCUSCOUNT, LOCUSNAMES, TITLE) with its defaults and messages, and the
-  column count check;
-* MLG grouping (ascending by allele values as signed integers), allele
-  frequencies from all samples or from distinct MLGs, He, Ho, Fis, PGen under
-  HWE or FIS (a negative per-locus FIS term counts as 0), G, N, R, Pd, the
-  single and clonal MLG counts.  These follow the definitions in double
-  arithmetic and must match the printed cells exactly;
+  LOCUSCOUNT, LOCUSNAMES, TITLE, MISSING) with its defaults and messages,
+  the warnings about unknown keys (first of all the table's messages, in key
+  order, with "did you mean" when the key trimmed of spaces, TABs and CRs and
+  in upper case is a known one), and the column count check;
+* MLG grouping (the two values of a diploid locus in ascending order, then
+  MLGs ascending by allele values as signed integers), allele frequencies
+  from all samples or from distinct MLGs, He, Ho, Fis, PGen under HWE or FIS
+  (a negative per-locus FIS term counts as 0), G, N, R, Pd, the single and
+  clonal MLG counts.  These follow the definitions in double arithmetic and
+  must match the printed cells exactly;
+* missing data (header key MISSING=<code>, read like atoi): a copy holding
+  the code is missing.  It is grouped and printed as the code, but it is not
+  counted in the frequencies (each locus is normalized over its own typed
+  copies), a sample (or MLG) with a missing copy at a locus is left out of
+  that locus's Ho, and a locus with a missing copy has the PGen factor 1.
+  The note "note: missing allele copies: <locus> <count>, ..." follows the
+  data section's warnings.  In the simulation a copy for which no allele is
+  chosen holds the code (0 without MISSING);
 * PSex exactly, with integers and fractions: the binomial upper tail
   1 - sum_{i<n} C(N,i) g^i (1-g)^(N-i), with g the exact value of the PGen
   double.  The program sums the terms in double, i from n-1 down to 0, and
@@ -72,6 +90,16 @@ Usage:
   check_results.py DATAFILE SIMRESULTS FULLTABLE [--argument ARG] [--no-replay]
       check two result files that a run on DATAFILE wrote; ARG is the data
       file argument as it was given to the program (default: DATAFILE).
+  check_results.py --self-test [FOLDER]
+      check this script's derivation on small data files worked by hand;
+      with FOLDER, those files are left there (to run a program on them with
+      --psex).
+
+The driver's part: a data file that cannot be opened ends the run at once
+with status 2; a result file that cannot be written gives "error: cannot
+write output file '<name>'."; a data file without any sample still has both
+result files written, then "error: no sample was read from '<argument>'.".
+Either of the last two makes the exit status 1.
 
 Exit status: 0 when everything agrees, 1 when something disagrees (every
 disagreement is printed), 77 with --skip-missing when a data file is absent,
@@ -172,7 +200,8 @@ class DataFile:
         self.parameters = {}
         self.column_names = {}
         self.positions = 0
-        self.messages = []
+        self.messages = []  # standard output lines
+        self.warnings = []  # standard error lines of the data section
         if self._read_header():
             while self._peek() == "#":
                 self._skip_line()
@@ -198,6 +227,22 @@ class DataFile:
                 self.line += 1
                 return True
 
+    def _take_until(self, c, stops):
+        """Collect the text from the character 'c' on, up to the end of file
+        or a character of 'stops'; return the text and that character (None
+        at the end of file)."""
+        text = ""
+        while c is not None and c not in stops:
+            text += c
+            c = self._get()
+        return text, c
+
+    def _end_line(self, text):
+        """Count the line end just read; return 'text' without a CR at its
+        end."""
+        self.line += 1
+        return text[:-1] if text.endswith("\r") else text
+
     def _end_of_file_in_header(self):
         self.messages.append(
             "Error:%d: end of file while parsing header variable." % self.line)
@@ -219,32 +264,20 @@ class DataFile:
                 return True
             if c is None:
                 return self._end_of_file_in_header()
-            key = ""
-            while c is not None and c not in ("=", "\n"):
-                key += c
-                c = self._get()
+            key, c = self._take_until(c, ("=", "\n"))
             if c is None:
                 return self._end_of_file_in_header()
             if c == "\n":
                 # A line without '=' is reported and ignored.
-                self.line += 1
-                if key.endswith("\r"):
-                    key = key[:-1]
+                key = self._end_line(key)
                 self.messages.append(
                     "Error:%d: header variable with no '=' (line = '%s')." % (self.line, key))
                 continue
-            value = ""
-            while True:
-                c = self._get()
-                if c is None or c in ("\n", "\t"):
-                    break
-                value += c
+            value, c = self._take_until(self._get(), ("\n", "\t"))
             if c is None:
                 return self._end_of_file_in_header()
             if c == "\n":
-                self.line += 1
-                if value.endswith("\r"):
-                    value = value[:-1]
+                value = self._end_line(value)
             else:
                 # What follows a TAB is a spreadsheet's leftover cells.
                 if not self._skip_line():
@@ -284,47 +317,72 @@ class DataFile:
         return len(self.column_names)
 
     def read_data_line(self):
-        """Return the fields of the next complete data line, or None."""
-        first = self._peek()
-        if first is None or first in ("\t", " "):
-            return None
-        n = self.positions
-        fields = []
-        field = ""
-        extra_text = False
+        """Return the fields of the next complete data line, or None when the
+        data have ended.  A blank spreadsheet row (at least as many fields as
+        positions, every one of them empty) is no sample: it is reported on
+        standard error and the next line is read instead."""
         while True:
-            c = self._get()
-            if c == "\r":
-                continue
-            if c is None or c in (",", "\t", "\n"):
-                if len(fields) < n:
-                    fields.append(field)
-                elif extra_text:
-                    self.messages.append(
-                        "error:%d: data line has too many entries." % self.line)
+            own_line = self.line
+            first = self._peek()
+            if first is None:
+                return None
+            if first in ("\t", " "):
+                end = self.text.find("\n", self.pos)
+                self._data_end(own_line, "" if end < 0 else self.text[end + 1:])
+                return None
+            n = self.positions
+            fields = []
+            field = ""
+            extra_text = False
+            ended_by_lf = False
+            while True:
+                c = self._get()
+                if c == "\r":
+                    continue
+                if c is None or c in (",", "\t", "\n"):
+                    if len(fields) < n:
+                        fields.append(field)
+                    elif extra_text:
+                        self.messages.append(
+                            "error:%d: data line has too many entries." % self.line)
+                        if c == "\n":
+                            self.line += 1
+                        elif c is not None:
+                            self._skip_line()  # the rest of the line goes too
+                        break
+                    field = ""
                     if c == "\n":
                         self.line += 1
-                    elif c is not None:
-                        self._skip_line()  # the rest of the line goes too
-                    break
-                field = ""
-                if c == "\n":
-                    self.line += 1
-                    break
-                if c is None:
-                    break
-                continue
-            if len(fields) < n:
-                field += c
-            else:
-                extra_text = True
-        if not fields:
+                        ended_by_lf = True
+                        break
+                    if c is None:
+                        break
+                    continue
+                if len(fields) < n:
+                    field += c
+                else:
+                    extra_text = True
+            if not fields:
+                return None
+            if len(fields) >= n:
+                if not extra_text and all(f == "" for f in fields):
+                    self.warnings.append("warning: line %d: empty row skipped." % own_line)
+                    continue
+                return fields
+            self.messages.append(
+                "error:%d: data line has not enough entries (%d of %d)." % (
+                    self.line, len(fields), n))
+            self._data_end(own_line, self.text[self.pos:] if ended_by_lf else "")
             return None
-        if len(fields) >= n:
-            return fields
-        self.messages.append(
-            "error:%d: data line has not enough entries (%d of %d)." % (self.line, len(fields), n))
-        return None
+
+    def _data_end(self, own_line, rest):
+        """The data end at line 'own_line' before the end of the file; 'rest'
+        is the text after that line.  Later lines that hold more than blanks
+        were meant as data, most likely: say how many were not read."""
+        later = sum(1 for piece in rest.split("\n") if piece.strip(" \t\r"))
+        if later:
+            self.warnings.append("warning: the data end at line %d; %d later lines were not "
+                                 "read." % (own_line, later))
 
 
 def atoi(text):
@@ -409,11 +467,20 @@ def expected_heterozygosity(frequencies):
     return 1.0 - total
 
 
-def pgen(alleles, ploidy, frequencies, fis_by_locus):
+def missing_at(alleles, ploidy, j, missing):
+    """Whether a copy of locus j is the missing-data code (never without one)."""
+    return missing is not None and any(
+        alleles[ploidy * j + k] == missing for k in range(ploidy))
+
+
+def pgen(alleles, ploidy, frequencies, fis_by_locus, missing=None):
     """PGen in double, locus by locus in table order; fis_by_locus is None
-    under HWE."""
+    under HWE.  A locus with a missing copy tells nothing about the genotype
+    there: its factor is 1, under either model."""
     probability = 1.0
     for j, freqs in enumerate(frequencies):
+        if missing_at(alleles, ploidy, j, missing):
+            continue
         f = 1.0
         for k in range(ploidy):
             f = f * freqs.get(alleles[ploidy * j + k], 0.0)
@@ -432,12 +499,39 @@ def pgen(alleles, ploidy, frequencies, fis_by_locus):
     return probability
 
 
+KNOWN_KEYS = ("PLOIDY", "LOCUSCOUNT", "LOCUSNAMES", "FREQUENCY", "MODEL", "SIMULATIONS",
+              "TITLE", "MISSING", "MLLDISTANCE")
+
+
+def ascii_upper(text):
+    """Upper case for the letters a to z only (the text is latin-1)."""
+    return "".join(chr(ord(c) - 32) if "a" <= c <= "z" else c for c in text)
+
+
+def unknown_key_warnings(parameters):
+    """One warning per header key that no part of the program reads, in
+    byte-wise key order, with the known key it was probably meant to be."""
+    lines = []
+    for key in sorted(parameters):
+        if key in KNOWN_KEYS:
+            continue
+        guess = ascii_upper(key.strip(" \t\r"))
+        if guess in KNOWN_KEYS:
+            lines.append("warning: unknown header key '%s' ignored; did you mean '%s'?"
+                         % (key, guess))
+        else:
+            lines.append("warning: unknown header key '%s' ignored." % key)
+    return lines
+
+
 class Table:
     """The genotype table of one data file, built as the program must."""
 
     def __init__(self, data_file):
-        self.errors = []  # standard error lines
         params = data_file.parameters
+        self.errors = unknown_key_warnings(params)  # standard error lines
+        # MISSING=<code>: copies holding the code are missing data.
+        self.missing = atoi(params["MISSING"]) if "MISSING" in params else None
         self.ploidy = 0
         if "PLOIDY" in params:
             value = params["PLOIDY"]
@@ -448,18 +542,8 @@ class Table:
             else:
                 self.errors.append(
                     "error: only HAPLOID and DIPLOID are supported for now (not '%s')." % value)
-        self.from_samples = True
-        if "FREQUENCY" in params:
-            if params["FREQUENCY"] == "MLG":
-                self.from_samples = False
-            elif params["FREQUENCY"] != "SAMPLE":
-                self.errors.append("error: FREQUENCY is unspecified, assuming SAMPLE.")
-        self.fis_model = False
-        if "MODEL" in params:
-            if params["MODEL"] == "FIS":
-                self.fis_model = True
-            elif params["MODEL"] != "HWE":
-                self.errors.append("error: MODEL is unspecified, assuming HWE.")
+        self.from_samples = not self._chooses(params, "FREQUENCY", "MLG", "SAMPLE")
+        self.fis_model = self._chooses(params, "MODEL", "FIS", "HWE")
         self.simulations = atoi(params["SIMULATIONS"]) if "SIMULATIONS" in params else 0
         locus_count = atoi(params["LOCUSCOUNT"]) if "LOCUSCOUNT" in params else 0
         names = params["LOCUSNAMES"].split(",") if "LOCUSNAMES" in params else []
@@ -496,19 +580,33 @@ class Table:
             self._finish_statistics()
             return
 
+        missing_copies = [0] * locus_count
         while True:
             fields = data_file.read_data_line()
             if fields is None:
                 break
-            alleles = tuple(atoi(fields[i + 1]) for i in range(width))
+            values = [atoi(fields[i + 1]) for i in range(width)]
+            if self.ploidy == 2:
+                # A diploid genotype is unordered: 116,114 is 114,116.
+                for j in range(locus_count):
+                    if values[2 * j] > values[2 * j + 1]:
+                        values[2 * j], values[2 * j + 1] = values[2 * j + 1], values[2 * j]
+            alleles = tuple(values)
             is_new = alleles not in self.mlgs
             self.mlgs.setdefault(alleles, []).append(fields[0])
             self.sample_names.append(fields[0])
-            if self.from_samples or is_new:
-                for j in range(locus_count):
-                    for k in range(self.ploidy):
-                        allele = alleles[self.ploidy * j + k]
+            for j in range(locus_count):
+                for k in range(self.ploidy):
+                    allele = alleles[self.ploidy * j + k]
+                    if allele == self.missing:
+                        missing_copies[j] += 1
+                    elif self.from_samples or is_new:
                         counts[j][allele] = counts[j].get(allele, 0) + 1
+        self.errors += data_file.warnings
+        if any(missing_copies):
+            self.errors.append("note: missing allele copies: " + ", ".join(
+                "%s %d" % (name, count)
+                for name, count in zip(self.locus_names, missing_copies) if count))
 
         for j in range(locus_count):
             total = float(sum(counts[j].values()))
@@ -525,23 +623,36 @@ class Table:
             self.errors.append("error: not all frequencies sum up to +-1.0.")
         self._finish_statistics()
 
+    def _chooses(self, params, key, choice, default):
+        """Whether the header gives 'choice' for 'key'.  A value that is
+        neither 'choice' nor 'default' is reported and 'default' assumed."""
+        value = params.get(key, default)
+        if value not in (choice, default):
+            self.errors.append("error: %s is unspecified, assuming %s." % (key, default))
+        return value == choice
+
     def _finish_statistics(self):
         self.order = sorted(self.mlgs)
         self.n_samples = len(self.sample_names)
         self.he = [expected_heterozygosity(f) for f in self.frequencies]
         self.ho = []
         self.fis = []
-        denominator = self.n_samples if self.from_samples else len(self.mlgs)
         for j in range(len(self.frequencies)):
+            # Only samples (or MLGs) typed at every copy of the locus count.
+            typed = 0
             heterozygotes = 0
             for alleles, names in self.mlgs.items():
+                if missing_at(alleles, self.ploidy, j, self.missing):
+                    continue
+                weight = len(names) if self.from_samples else 1
+                typed += weight
                 if self.ploidy == 2 and alleles[2 * j] != alleles[2 * j + 1]:
-                    heterozygotes += len(names) if self.from_samples else 1
-            if denominator == 0:
+                    heterozygotes += weight
+            if typed == 0:
                 self.ho.append(float("nan"))
                 self.fis.append(float("nan"))
                 continue
-            ho = float(heterozygotes) / float(denominator)
+            ho = float(heterozygotes) / float(typed)
             self.ho.append(ho)
             he = self.he[j]
             self.fis.append((he - ho) / he if he > 0.0 else 1.0)
@@ -551,7 +662,7 @@ class Table:
         for alleles in sorted(self.mlgs):
             names = self.mlgs[alleles]
             g = pgen(alleles, self.ploidy, self.frequencies,
-                     self.fis if self.fis_model else None)
+                     self.fis if self.fis_model else None, self.missing)
             self.pgen[alleles] = g
             self.psex[alleles] = exact_psex(g, len(names), self.n_samples)
             self.double_psex[alleles], total_sum = double_psex(g, len(names), self.n_samples)
@@ -561,14 +672,15 @@ class Table:
 
     def single_mlg_pgen(self, alleles):
         """PGen of a simulated genotype, computed on a table that holds only
-        that genotype: Ho is 1 where it is heterozygous, 0 elsewhere."""
+        that genotype: Ho is 1 where it is heterozygous, 0 elsewhere (and
+        undefined where it is missing, but such a locus has the factor 1)."""
         fis = None
         if self.fis_model:
             fis = []
             for j, he in enumerate(self.he):
                 ho = 1.0 if self.ploidy == 2 and alleles[2 * j] != alleles[2 * j + 1] else 0.0
                 fis.append((he - ho) / he if he > 0.0 else 1.0)
-        return pgen(alleles, self.ploidy, self.frequencies, fis)
+        return pgen(alleles, self.ploidy, self.frequencies, fis, self.missing)
 
     def replay_simulation(self, generator):
         """Draw the simulated data sets; return (exact PSex, PGen, n) of every
@@ -577,6 +689,9 @@ class Table:
         if self.simulations * total * len(self.frequencies) * self.ploidy > 50_000_000:
             raise Unsupported("too many draws to replay")
         walks = [sorted(f.items()) for f in self.frequencies]
+        # A copy for which no allele is chosen holds the missing-data code,
+        # or 0 when the file has none.
+        unchosen = 0 if self.missing is None else self.missing
         values = []
         self.simulation_errors = []
         for _ in range(self.simulations):
@@ -593,7 +708,7 @@ class Table:
                                 break
                             u = u - f
                     chosen.sort()
-                    alleles.extend(chosen + [0] * (self.ploidy - len(chosen)))
+                    alleles.extend(chosen + [unchosen] * (self.ploidy - len(chosen)))
                 key = tuple(alleles)
                 groups[key] = groups.get(key, 0) + 1
             for alleles in sorted(groups):
@@ -1048,6 +1163,9 @@ class RunModel:
                 self.stdout.append("Results are written to '%s'." % names[0])
             else:
                 self.status = 1
+            if table.n_samples == 0:
+                self.stderr.append("error: no sample was read from '%s'." % argument)
+                self.status = 1
             self.passes.append((argument, table, data_file, names, replayed, written))
 
     def result_files(self):
@@ -1151,6 +1269,213 @@ def check_example(examples_dir, expected_dir):
                           expected_dir)
 
 
+# --------------------------------------------------------------------------
+# Self-test: the helpers against small data files worked by hand.
+# --------------------------------------------------------------------------
+
+# Each entry: file name -> data file text.  The expected values below were
+# worked out by hand from the data, not by running this script.
+SELF_TEST_FILES = {
+    # Missing copies (code -9), unordered pairs, SAMPLE, HWE.
+    "missing.txt": (
+        "PLOIDY=2\nLOCUSCOUNT=2\nLOCUSNAMES=A,B\nMISSING=-9\nSIMULATIONS=1\n\n"
+        "name,a1,a2,b1,b2\n"
+        "s1,116,114,-9,-9\ns2,114,116,7,9\ns3,114,-9,7,7\ns4,114,114,9,7\n"),
+    # Code 0 (an empty field and NA read as 0), FREQUENCY=MLG, MODEL=FIS.
+    "missing-mlg-fis.txt": (
+        "PLOIDY=2\nLOCUSCOUNT=1\nLOCUSNAMES=L\nMISSING=0\nFREQUENCY=MLG\nMODEL=FIS\n"
+        "SIMULATIONS=1\n\nname,a,b\n"
+        "m1,1,2\nm2,2,1\nm3,0,2\nm4,0,0\nm5,,NA\nm6,1,1\n"),
+    # Unknown keys, blank spreadsheet rows, data ended by a short line.
+    "rows.txt": (
+        "PLOIDY=DIPLOID\nModel=HWE\n=x\nSIMULATIONS =3\nfoo=bar\ntitle\t=t\n"
+        "LOCUSCOUNT=1\nLOCUSNAMES=K\n\nname,a,b\n"
+        "x1,14,12\nx2,12,14\n,,\n,,,,\r\nx3,12,12\nx4,7\n\nx5,1,2\n   \t\n#x6"),
+    # Data ended by a line that begins with a space.
+    "space.txt": (
+        "PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=2\n\nn,a\na,1\n b,2\n\r\nc,3\r\nd"),
+    # No sample at all: only blank rows before the data end.
+    "nosample.txt": (
+        "PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=2\nextra=1\nFREQUENCY=x\n\n"
+        "n,a\n,\n,\r\n\tstop\nmore\n"),
+    # A locus without any typed copy; haploid, code NA = 0.
+    "untyped-haploid.txt": (
+        "PLOIDY=1\nLOCUSCOUNT=2\nLOCUSNAMES=A,B\nMISSING=NA\nSIMULATIONS=1\n\n"
+        "n,a,b\ns1,1,0\ns2,2,\n"),
+    # The same, diploid, code -1, second locus unnamed.
+    "untyped-diploid.txt": (
+        "PLOIDY=2\nLOCUSCOUNT=2\nLOCUSNAMES=A\nMISSING=-1\nSIMULATIONS=1\n\n"
+        "n,a1,a2,b1,b2\ns1,3,5,-1,-1\ns2,5,3,-1,-1\n"),
+}
+
+
+class ListedDraws:
+    """A stand-in for the generator that hands out given numbers."""
+
+    def __init__(self, values):
+        self.values = list(values)
+
+    def __call__(self):
+        return self.values.pop(0)
+
+
+def self_test(folder=None):
+    """Check the derivation on the files above; return the failures."""
+    failures = []
+
+    def same(what, expected, actual):
+        if expected != actual:
+            failures.append("%s\n    expected: %r\n    actual:   %r" % (what, expected, actual))
+
+    def table_of(name):
+        data_file = DataFile(SELF_TEST_FILES[name].encode("latin-1"))
+        return data_file, Table(data_file)
+
+    def cells(table):
+        return {
+            "alleles": [str(len(f)) for f in table.frequencies],
+            "He": [fmt(v) for v in table.he],
+            "Ho": [fmt(v) for v in table.ho],
+            "Fis": [fmt(v) for v in table.fis],
+            "PGen": [fmt(table.pgen[a]) for a in table.order],
+        }
+
+    # Missing copies: frequencies over the typed copies of each locus
+    # (A: 114 five of 7, 116 two of 7; B: 7 four of 6, 9 two of 6), Ho over
+    # the samples typed at the locus (2 of 3 at both), PGen factor 1 where a
+    # copy is missing: s3 (7/7 only) (2/3)^2, s4 (5/7)^2 (4/9), s1 2(5/7)(2/7),
+    # s2 (20/49)(4/9).  He A 20/49, B 4/9; Fis A 1 - (2/3)(49/20), B -1/2.
+    data_file, table = table_of("missing.txt")
+    same("missing: messages", ["note: missing allele copies: A 1, B 2"], table.errors)
+    same("missing: MLG order",
+         [(-9, 114, 7, 7), (114, 114, 7, 9), (114, 116, -9, -9), (114, 116, 7, 9)],
+         table.order)
+    same("missing: frequencies",
+         [{114: 5 / 7, 116: 2 / 7}, {7: 4 / 6, 9: 2 / 6}], table.frequencies)
+    same("missing: cells", {
+        "alleles": ["2", "2"], "He": ["0.408163", "0.444444"],
+        "Ho": ["0.666667", "0.666667"], "Fis": ["-0.633333", "-0.5"],
+        "PGen": ["0.444444", "0.226757", "0.408163", "0.181406"]}, cells(table))
+
+    # Code 0 with FREQUENCY=MLG: the first samples of (0,2), (1,1), (1,2)
+    # give the typed copies 2; 1, 1; 1, 2: 1 three of 5, 2 two of 5.  Ho over
+    # the MLGs typed at L: (1,1) and (1,2), one heterozygous: 0.5.  He 0.48,
+    # Fis -0.02/0.48.  PGen (FIS): 1 for (0,0) and (0,2); (1,1)
+    # F 0.6 + (1 - F) 0.36 = 0.35; (1,2) 2 (0.24)(1 - F) = 0.5.
+    data_file, table = table_of("missing-mlg-fis.txt")
+    same("code 0: messages", ["note: missing allele copies: L 5"], table.errors)
+    same("code 0: MLGs", {(0, 0): ["m4", "m5"], (0, 2): ["m3"], (1, 1): ["m6"],
+                          (1, 2): ["m1", "m2"]}, table.mlgs)
+    same("code 0: cells", {
+        "alleles": ["2"], "He": ["0.48"], "Ho": ["0.5"], "Fis": ["-0.0416667"],
+        "PGen": ["1", "1", "0.35", "0.5"]}, cells(table))
+
+    # Unknown keys in byte-wise order before every other table message;
+    # rows 13 and 14 are blank rows; line 16 is short (E6 with the number
+    # 17) and ends the data; lines 18 and 20 (no final line end) hold text.
+    data_file, table = table_of("rows.txt")
+    same("rows: standard error", [
+        "warning: unknown header key '' ignored.",
+        "warning: unknown header key 'Model' ignored; did you mean 'MODEL'?",
+        "warning: unknown header key 'SIMULATIONS ' ignored; did you mean 'SIMULATIONS'?",
+        "warning: unknown header key 'foo' ignored.",
+        "warning: unknown header key 'title\t' ignored; did you mean 'TITLE'?",
+        "error: SIMULATIONS is unspecified, assuming 1000.",
+        "warning: line 13: empty row skipped.",
+        "warning: line 14: empty row skipped.",
+        "warning: the data end at line 16; 2 later lines were not read."], table.errors)
+    same("rows: standard output", ["error:17: data line has not enough entries (2 of 3)."],
+         data_file.messages)
+    same("rows: MLGs", {(12, 12): ["x3"], (12, 14): ["x1", "x2"]}, table.mlgs)
+
+    # A line beginning with a space (line 7) ends the data silently; of the
+    # later lines, "\r" is blank, "c,3\r" and "d" (no line end) hold text.
+    data_file, table = table_of("space.txt")
+    same("space: standard error",
+         ["warning: the data end at line 7; 2 later lines were not read."], table.errors)
+    same("space: samples", ["a"], table.sample_names)
+    same("no later text: no warning", [], DataFile(
+        b"PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=2\n\nn,a\na,1\n b,2\n \t\r\n\n").warnings)
+
+    # The allele sort never touches haploid data, and without MISSING the
+    # old derivation stands: 0 is an allele, an empty locus gives PGen 0.
+    data_file = DataFile(b"PLOIDY=1\nLOCUSCOUNT=2\nSIMULATIONS=1\n\nn,a,b\ns1,2,0\ns2,1,\n")
+    table = Table(data_file)
+    same("no code: frequencies", [{1: 0.5, 2: 0.5}, {0: 1.0}], table.frequencies)
+    same("no code: MLG order", [(1, 0), (2, 0)], table.order)
+
+    # A locus with no typed copy: empty map (He 1, Ho and Fis undefined),
+    # the frequency message after the note, factor 1.  In the simulation the
+    # draws of that locus choose nothing, so the code is stored: with the
+    # draws 0.1, 0.7 | 0.2, 0.9 both samples are (1, code): one clone, PGen
+    # 0.5, PSex 0.5^2, and the frequency message once for its table.
+    data_file, table = table_of("untyped-haploid.txt")
+    same("untyped: messages", ["note: missing allele copies: B 2",
+                               "error: not all frequencies sum up to +-1.0."], table.errors)
+    same("untyped: cells", {"alleles": ["2", "0"], "He": ["0.5", "1"], "Ho": ["0", DASH],
+                            "Fis": ["1", DASH], "PGen": ["0.5", "0.5"]}, cells(table))
+    replayed = table.replay_simulation(ListedDraws([0.1, 0.7, 0.2, 0.9]))
+    same("untyped: simulated", [(Fraction(1, 4), 0.25, 0.5, 2)],
+         [(r.exact, r.value, r.g, r.n) for r in replayed])
+    same("untyped: simulation messages", ["error: not all frequencies sum up to +-1.0."],
+         table.simulation_errors)
+
+    # Diploid, code -1, unnamed second locus: 5,3 is stored 3,5, so both
+    # samples form one MLG, PGen 2 (0.5)(0.5) = 0.5, PSex 0.25.  Draws
+    # 0.6 -> 5, 0.1 -> 3, nothing twice at B; 0.2 -> 3, 0.7 -> 5, nothing twice.
+    data_file, table = table_of("untyped-diploid.txt")
+    same("untyped diploid: messages", ["note: missing allele copies:  4",
+                                       "error: not all frequencies sum up to +-1.0."],
+         table.errors)
+    same("untyped diploid: MLGs", {(3, 5, -1, -1): ["s1", "s2"]}, table.mlgs)
+    same("untyped diploid: PSex", Fraction(1, 4), table.psex[(3, 5, -1, -1)])
+    replayed = table.replay_simulation(ListedDraws([0.6, 0.1, 0.3, 0.3, 0.2, 0.7, 0.5, 0.5]))
+    same("untyped diploid: simulated", [(0.25, 0.5, 2)],
+         [(r.value, r.g, r.n) for r in replayed])
+
+    # The driver: a file without samples is written, then the error, status
+    # 1; a later file that cannot be opened still ends the run with 2.
+    scratch = folder or tempfile.mkdtemp(prefix="psex-selftest-")
+    try:
+        for name, text in SELF_TEST_FILES.items():
+            with open(os.path.join(scratch, name), "wb") as stream:
+                stream.write(text.encode("latin-1"))
+        entries = {name: False for name in SELF_TEST_FILES}
+        model = RunModel(["nosample.txt"], scratch, entries)
+        same("no sample: standard output", [
+            "Reading file nosample.txt",
+            "Results are written to 'simresults_nosample.txt.csv'."], model.stdout)
+        same("no sample: standard error", [
+            "warning: unknown header key 'extra' ignored.",
+            "error: FREQUENCY is unspecified, assuming SAMPLE.",
+            "warning: line 8: empty row skipped.",
+            "warning: line 9: empty row skipped.",
+            "warning: the data end at line 10; 1 later lines were not read.",
+            "error: not all frequencies sum up to +-1.0.",
+            "error: no sample was read from 'nosample.txt'."], model.stderr)
+        same("no sample: status", 1, model.status)
+        same("no sample, then a file that is not there: status", 2,
+             RunModel(["nosample.txt", "absent.txt"], scratch, entries).status)
+        same("samples: status", 0, RunModel(["missing.txt", "rows.txt"], scratch,
+                                            entries).status)
+        # The folder simresults_sub does not exist: both write errors come
+        # before the no-sample error.
+        os.makedirs(os.path.join(scratch, "sub"), exist_ok=True)
+        shutil.copyfile(os.path.join(scratch, "nosample.txt"),
+                        os.path.join(scratch, "sub", "nosample.txt"))
+        model = RunModel(["sub/nosample.txt"], scratch,
+                         dict(entries, **{"sub": True, "sub/nosample.txt": False}))
+        same("no sample, not written: standard error tail", [
+            "error: cannot write output file 'simresults_sub/nosample.txt.csv'.",
+            "error: cannot write output file 'fulltable_sub/nosample.txt.csv'.",
+            "error: no sample was read from 'sub/nosample.txt'."], model.stderr[-3:])
+        same("no sample, not written: status", 1, model.status)
+    finally:
+        if folder is None:
+            shutil.rmtree(scratch, ignore_errors=True)
+    return failures
+
+
 def main():
     parser = argparse.ArgumentParser(
         description=__doc__.split("\n\n")[0],
@@ -1168,7 +1493,22 @@ def main():
                              "of its run)")
     parser.add_argument("--skip-missing", action="store_true",
                         help="exit 77 (skipped) when a data file does not exist")
+    parser.add_argument("--self-test", action="store_true",
+                        help="check this script on data files worked by hand; with a "
+                             "folder argument, leave those files there")
     options = parser.parse_args()
+
+    if options.self_test:
+        if len(options.paths) > 1:
+            parser.error("--self-test takes at most one folder")
+        failures = self_test(options.paths[0] if options.paths else None)
+        for failure in failures:
+            print("self-test: " + failure)
+        if failures:
+            print("%d self-test failure(s)" % len(failures))
+            return 1
+        print("self-test: everything agrees")
+        return 0
 
     problems = []
     checked = 0
