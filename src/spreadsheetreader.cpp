@@ -93,18 +93,19 @@ std::size_t resolveColumn(const std::string& spec, const CsvRow& header,
                       " (expected a column name or number for " + optionName + ")");
 }
 
-// Return whether the specified 'ending' of a column name, after the stem
-// it shares with the other columns of its locus, marks an allele copy: it
-// is empty, or (after one of " _.-/") one letter or one or two digits, as
-// in "CnA3", "CnA3_a", "CnA3.2" or "CnA3b".
-bool isCopyEnding(std::string ending) {
+// Return whether the specified 'ending' of the name of the column of copy
+// 'k' (from 0) of a locus, after the stem it shares with the other columns
+// of its locus, marks that copy: it is empty, or (after one of " _.-/") the
+// copy's letter or its number counted from 1 or from 0, as in "CnA3",
+// "CnA3_a", "CnA3.2", "CnA3B" or "CnA3_0".  Two different loci named
+// "Pi02" and "Pi04" share the stem "Pi0" but not such endings.
+bool isCopyEnding(std::string ending, std::size_t k) {
     if (!ending.empty() && std::string(" _.-/").find(ending[0]) != std::string::npos) {
         ending.erase(0, 1);
     }
-    if (ending.size() == 1 && std::isalpha(static_cast<unsigned char>(ending[0]))) {
-        return true;
-    }
-    return ending.size() <= 2 && ending.find_first_not_of("0123456789") == std::string::npos;
+    const char letter = static_cast<char>('a' + k);
+    return ending.empty() || ending == std::to_string(k) || ending == std::to_string(k + 1) ||
+           (ending.size() == 1 && std::tolower(static_cast<unsigned char>(ending[0])) == letter);
 }
 
 // Return the locus name that the header cells over the allele columns of
@@ -112,7 +113,7 @@ bool isCopyEnding(std::string ending) {
 // specified 'ploidy'.  Copies are named alike, or one and the others left
 // empty, or with a common stem and endings such as "_a" and "_b".
 std::string locusName(const CsvRow& header, std::size_t first, std::int32_t ploidy) {
-    std::vector<std::pair<std::size_t, std::string>> named;
+    std::vector<std::pair<std::size_t, std::string>> named; // column, name
     for (std::size_t k = 0; k < static_cast<std::size_t>(ploidy); ++k) {
         const std::string name = trimmed(cellOf(header, first + k));
         if (!name.empty()) {
@@ -133,7 +134,8 @@ std::string locusName(const CsvRow& header, std::size_t first, std::int32_t ploi
     const std::string separators = " _.-/";
     bool endingsMarkCopies = true;
     for (const auto& [column, name] : named) {
-        endingsMarkCopies = endingsMarkCopies && isCopyEnding(name.substr(stem.size()));
+        endingsMarkCopies =
+            endingsMarkCopies && isCopyEnding(name.substr(stem.size()), column - first);
     }
     if (named.size() > 1 && stem != named.front().second) {
         // The endings that tell the copies apart, and what joins them to
