@@ -1,6 +1,7 @@
 // driver.cpp                                                     -*-C++-*-
 #include "driver.h"
 
+#include "commandline.h"
 #include "datareader.h"
 #include "fastsimulation.h"
 #include "messagesink.h"
@@ -14,6 +15,7 @@
 #include <sys/stat.h>
 
 #include <fstream>
+#include <functional>
 #include <ostream>
 
 namespace psex {
@@ -70,6 +72,20 @@ bool commitAndCheck(OutputFile& out, MessageSink& messages) {
     return true;
 }
 
+// Warn when the simulated list of the specified 'table' is too short to
+// resolve the levels its clonal MLGs are judged at: with M values no level
+// finer than 1/M exists, and the '***' code asks for 0.001.
+void warnIfTooFewRepeats(const MLGTable& table, MessageSink& messages) {
+    constexpr std::uint64_t k_enough = 1000;
+    const std::uint64_t m = table.psexValues().size();
+    if (table.clonalMLGCount() > 0 && m < k_enough) {
+        const std::string count = std::to_string(m);
+        messages.error("warning: only " + count + " simulated repeats; levels finer than 1/" +
+                       count +
+                       " are not resolved (the 0.001 level needs 1000): raise SIMULATIONS.");
+    }
+}
+
 // How the analysis of one data file ended.
 enum class Outcome {
     e_complete,   // results written, nothing wrong
@@ -77,31 +93,46 @@ enum class Outcome {
     e_cannotOpen, // the data file cannot be opened: the run stops
 };
 
-// Write the result files of the data file at the specified 'path' from its
-// finished 'table' and its 'reader'; return whether every file was written.
-bool writeResultFiles(const std::string& path, const MLGTable& table, const DataReader& reader,
-                      MessageSink& messages) {
-    const std::string runName = table.title().empty() ? path : table.title();
-    const std::string simulationName = "simresults_" + runName + ".csv";
-    const std::string fullTableName = "fulltable_" + runName + ".csv";
-    warnIfExists(simulationName, messages);
-    warnIfExists(fullTableName, messages);
+// One result file of a run: its name and what writes its text.
+struct ResultFile {
+    std::string name;
+    std::function<void(std::ostream&)> write;
+};
 
-    // Each file is written under a temporary name and renamed into place
-    // once complete, so a failed write never leaves half a file.  The first
-    // is put in place before the second is written: on a nearly full disk
-    // the second must not take the room that the first needs.
-    OutputFile simulationOut(simulationName);
-    writeSimulationResultsFile(simulationOut.stream(), path, table, reader);
-    const bool simulationWritten = commitAndCheck(simulationOut, messages);
-    OutputFile fullTableOut(fullTableName);
-    writeFullTableFile(fullTableOut.stream(), path, table);
-    const bool fullTableWritten = commitAndCheck(fullTableOut, messages);
-    if (!simulationWritten || !fullTableWritten) {
-        return false;
+// Return the result files of the data file at the specified 'path', in the
+// order they are written, from its finished 'table' and its 'reader'.
+std::vector<ResultFile> resultFilesOf(const std::string& path, const MLGTable& table,
+                                      const DataReader& reader) {
+    const std::string runName = table.title().empty() ? path : table.title();
+    return {
+        {"simresults_" + runName + ".csv",
+         [&](std::ostream& out) { writeSimulationResultsFile(out, path, table, reader); }},
+        {"fulltable_" + runName + ".csv",
+         [&](std::ostream& out) { writeFullTableFile(out, path, table); }},
+        {"samples_" + runName + ".csv", [&](std::ostream& out) { writeSamples(table, out); }},
+    };
+}
+
+// Write the specified result 'files' and return whether every one was
+// written; the first file's name is the one the success line gives.
+bool writeResultFiles(const std::vector<ResultFile>& files, MessageSink& messages) {
+    for (const ResultFile& file : files) {
+        warnIfExists(file.name, messages);
     }
-    messages.output("Results are written to '" + simulationName + "'.");
-    return true;
+    // Each file is written under a temporary name and renamed into place
+    // once complete, so a failed write never leaves half a file.  One is put
+    // in place before the next is written: on a nearly full disk the later
+    // files must not take the room that the first needs.
+    bool allWritten = true;
+    for (const ResultFile& file : files) {
+        OutputFile out(file.name);
+        file.write(out.stream());
+        allWritten = commitAndCheck(out, messages) && allWritten;
+    }
+    if (allWritten) {
+        messages.output("Results are written to '" + files.front().name + "'.");
+    }
+    return allWritten;
 }
 
 Outcome analyseDataFile(const std::string& path, MessageSink& messages) {
@@ -121,8 +152,9 @@ Outcome analyseDataFile(const std::string& path, MessageSink& messages) {
     ProgressIndicator progress(messages.errorStream(), standardErrorIsTerminal());
     judgeBySimulation(table, randomGenerator(), messages, progress.callback());
     progress.finish();
+    warnIfTooFewRepeats(table, messages);
 
-    bool complete = writeResultFiles(path, table, reader, messages);
+    bool complete = writeResultFiles(resultFilesOf(path, table, reader), messages);
     if (table.sampleNames().empty()) {
         // Empty results are written (they list the header and the loci),
         // but a run without a single sample is no success.
@@ -146,6 +178,32 @@ int runDataFiles(const std::vector<std::string>& paths, MessageSink& messages) {
         case Outcome::e_complete:
             break;
         }
+    }
+    return status;
+}
+
+int runProgram(const std::vector<std::string>& arguments, MessageSink& messages) {
+    const CommandLine line = parseCommandLine(arguments);
+    int status = 0;
+    switch (line.action) {
+    case CommandLine::Action::e_help:
+        messages.write(usageText());
+        break;
+    case CommandLine::Action::e_version:
+        messages.write(versionText());
+        break;
+    case CommandLine::Action::e_unknown:
+        messages.error("error: unknown option '" + line.unknownOption + "' (try --help)");
+        return 2;
+    case CommandLine::Action::e_analyse:
+        status = runDataFiles(line.dataFiles, messages);
+        break;
+    }
+    // Results are in the files, but a log that lost its lines (a full disk
+    // behind a redirection) must not pass for a clean run.
+    if (messages.outputFailed()) {
+        messages.error("error: cannot write to standard output.");
+        status = status == 0 ? 1 : status;
     }
     return status;
 }

@@ -31,6 +31,13 @@ int runDataFiles(const std::vector<std::string>& paths, MessageSink& messages);
 // processed); and 0 when all went well.  Console messages go to the
 // specified 'messages'.
 
+int runProgram(const std::vector<std::string>& arguments, MessageSink& messages);
+// Do what the specified command-line 'arguments' (without the program's
+// name) ask for and return the exit status: print the usage text or the
+// version (0), refuse an unknown option before anything is analysed (2), or
+// analyse the data files as 'runDataFiles' does.  A failed write to the
+// output channel is reported at the end and turns a status of 0 into 1.
+
 } // namespace psex
 
 #endif

@@ -2,7 +2,8 @@
 //
 // psex: for every multilocus genotype that a sample of a partly clonal
 // population holds more than once, how likely are the repeats to come from
-// separate sexual events?  Every argument is a data file; see the README.
+// separate sexual events?  Every argument is a data file (see 'psex --help'
+// and the README).
 
 #include "driver.h"
 #include "messagesink.h"
@@ -14,5 +15,5 @@
 int main(int argc, char* argv[]) {
     psex::randomGenerator(); // the random stream starts before any data file
     psex::MessageSink messages = psex::standardStreams();
-    return psex::runDataFiles(std::vector<std::string>(argv + 1, argv + argc), messages);
+    return psex::runProgram(std::vector<std::string>(argv + 1, argv + argc), messages);
 }

@@ -14,6 +14,10 @@ void MessageSink::output(const std::string& line) {
     *d_output << line << std::endl;
 }
 
+void MessageSink::write(const std::string& text) {
+    *d_output << text << std::flush;
+}
+
 void MessageSink::error(const std::string& line) {
     *d_error << line << std::endl;
 }

@@ -45,6 +45,10 @@ class MessageSink {
     // Write the specified 'line' and a line end to the error channel and
     // flush it.
 
+    void write(const std::string& text);
+    // Write the specified 'text' (whole lines, with their line ends) to the
+    // output channel as it is, and flush it: the answer of '--help'.
+
     std::ostream& errorStream() { return *d_error; }
     // Return the error channel's stream, for a terminal display that draws
     // in place (the progress indicator).

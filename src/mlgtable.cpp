@@ -28,7 +28,9 @@ Locus& MLGTable::locus(std::uint32_t index) {
     return d_loci[index];
 }
 
-void MLGTable::addSample(const MLGTuple& tuple) {
+void MLGTable::addSample(const MLGTuple& sample) {
+    MLGTuple tuple(sample);
+    tuple.numberSamplesFrom(static_cast<std::uint32_t>(d_sampleNames.size()));
     auto position = std::lower_bound(d_mlgs.begin(), d_mlgs.end(), tuple);
     const bool isNew = position == d_mlgs.end() || !(*position == tuple);
     if (isNew) {
@@ -47,6 +49,11 @@ void MLGTable::addSample(const MLGTuple& tuple) {
 }
 
 void MLGTable::addSamples(std::vector<MLGTuple> tuples) {
+    std::uint32_t next = static_cast<std::uint32_t>(d_sampleNames.size());
+    for (MLGTuple& tuple : tuples) {
+        tuple.numberSamplesFrom(next);
+        next += tuple.sampleCount();
+    }
     // Group the new tuples by genotype, each group in the order of adding,
     // then merge the groups into the sorted list.
     std::vector<std::size_t> order(tuples.size());
@@ -270,6 +277,16 @@ std::vector<std::uint32_t> MLGTable::mlgSizes() const {
         sizes.push_back(mlg.sampleCount());
     }
     return sizes;
+}
+
+std::vector<std::uint32_t> MLGTable::mlgNumbersOfSamples() const {
+    std::vector<std::uint32_t> numbers(d_sampleNames.size(), 0);
+    for (std::size_t m = 0; m < d_mlgs.size(); ++m) {
+        for (const std::uint32_t sample : d_mlgs[m].sampleNumbers()) {
+            numbers[sample] = static_cast<std::uint32_t>(m + 1);
+        }
+    }
+    return numbers;
 }
 
 std::uint32_t MLGTable::singleMLGCount() const {

@@ -31,17 +31,17 @@ class MLGTable {
     // A value type: copying it copies every list.
 
     // DATA
-    std::int32_t d_ploidy;                     // 1 (haploid) or 2 (diploid)
-    std::uint32_t d_locusCount;                // number of loci
-    std::vector<Locus> d_loci;                 // in data-file order
-    std::vector<MLGTuple> d_mlgs;              // distinct, ascending by alleles
-    std::vector<std::string> d_sampleNames;    // every sample, in order added
-    PsexList d_psexValues;                     // ascending
-    std::string d_title;                       // TITLE, or empty
-    std::int32_t d_simulations;                // simulated data sets to draw
-    bool d_frequencyFromSamples;               // FREQUENCY=SAMPLE (else MLG)
-    bool d_fisModel;                           // MODEL=FIS (else HWE)
-    std::optional<std::int32_t> d_missingCode; // MISSING, if given
+    std::int32_t d_ploidy;                           // 1 (haploid) or 2 (diploid)
+    std::uint32_t d_locusCount;                      // number of loci
+    std::vector<Locus> d_loci;                       // in data-file order
+    std::vector<MLGTuple> d_mlgs;                    // distinct, ascending by alleles
+    std::vector<std::string> d_sampleNames;          // every sample, in order added
+    PsexList d_psexValues;                           // ascending
+    std::string d_title;                             // TITLE, or empty
+    std::int32_t d_simulations;                      // simulated data sets to draw
+    bool d_frequencyFromSamples;                     // FREQUENCY=SAMPLE (else MLG)
+    bool d_fisModel;                                 // MODEL=FIS (else HWE)
+    std::optional<std::int32_t> d_missingCode;       // MISSING, if given
     std::optional<std::vector<double>> d_judgingFis; // Fis of the population judged against
 
   public:
@@ -183,6 +183,10 @@ class MLGTable {
 
     std::vector<std::uint32_t> mlgSizes() const;
     // Return the number of samples of every MLG, in table order.
+
+    std::vector<std::uint32_t> mlgNumbersOfSamples() const;
+    // Return, for every sample in the order of adding, the number (from 1,
+    // in table order) of the MLG that holds it.
 
     std::uint32_t singleMLGCount() const;
     // Return the number of MLGs carried by exactly one sample.

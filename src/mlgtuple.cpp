@@ -24,6 +24,14 @@ void MLGTuple::setAllele(std::uint32_t locusIndex, std::int32_t alleleIndex, std
 void MLGTuple::addSamples(const MLGTuple& other) {
     d_sampleNames.insert(d_sampleNames.end(), other.d_sampleNames.begin(),
                          other.d_sampleNames.end());
+    d_sampleNumbers.insert(d_sampleNumbers.end(), other.d_sampleNumbers.begin(),
+                           other.d_sampleNumbers.end());
+}
+
+void MLGTuple::numberSamplesFrom(std::uint32_t first) {
+    for (std::size_t i = 0; i < d_sampleNumbers.size(); ++i) {
+        d_sampleNumbers[i] = first + static_cast<std::uint32_t>(i);
+    }
 }
 
 std::int32_t MLGTuple::allele(std::uint32_t locusIndex, std::int32_t alleleIndex) const {

@@ -22,9 +22,10 @@ class MLGTuple {
     // A value type: copy it freely.
 
     // DATA
-    std::int32_t d_ploidy;                  // alleles per locus, 1 or 2
-    std::vector<std::int32_t> d_alleles;    // locus-major allele values
-    std::vector<std::string> d_sampleNames; // in the order they were added
+    std::int32_t d_ploidy;                      // alleles per locus, 1 or 2
+    std::vector<std::int32_t> d_alleles;        // locus-major allele values
+    std::vector<std::string> d_sampleNames;     // in the order they were added
+    std::vector<std::uint32_t> d_sampleNumbers; // each name's place among a table's samples
     double d_psex = 0.0;
     double d_pgen = 0.0;
     double d_pvalue = 0.0; // share of simulated PSex values below d_psex
@@ -44,9 +45,17 @@ class MLGTuple {
     // Set allele 'alleleIndex' of locus 'locusIndex' to 'value'.  The
     // behaviour is undefined unless both indices are in range.
 
-    void addSampleName(const std::string& name) { d_sampleNames.push_back(name); }
+    void addSampleName(const std::string& name) {
+        d_sampleNames.push_back(name);
+        d_sampleNumbers.push_back(0);
+    }
     void addSamples(const MLGTuple& other);
-    // Append the sample names of the specified 'other' tuple, in order.
+    // Append the sample names of the specified 'other' tuple, in order, with
+    // their sample numbers.
+
+    void numberSamplesFrom(std::uint32_t first);
+    // Number this tuple's samples 'first', 'first' + 1, ... in order: their
+    // places among the samples of the table they are added to.
 
     void setPsex(double psex) { d_psex = psex; }
     void setPgen(double pgen) { d_pgen = pgen; }
@@ -61,6 +70,9 @@ class MLGTuple {
     std::int32_t ploidy() const { return d_ploidy; }
     const std::vector<std::int32_t>& alleles() const { return d_alleles; }
     const std::vector<std::string>& sampleNames() const { return d_sampleNames; }
+    const std::vector<std::uint32_t>& sampleNumbers() const { return d_sampleNumbers; }
+    // Return, for each sample name, its place (from 0) among the samples of
+    // the table that holds this genotype: the data line it came from.
     double psex() const { return d_psex; }
     double pgen() const { return d_pgen; }
     double pvalue() const { return d_pvalue; }

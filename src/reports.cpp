@@ -4,7 +4,9 @@
 #include "diversity.h"
 #include "mlgtable.h"
 
+#include <charconv>
 #include <cmath>
+#include <locale>
 #include <ostream>
 
 namespace psex {
@@ -12,6 +14,23 @@ namespace psex {
 const char k_dashCell[] = "\"-\"";
 
 namespace {
+
+// Makes a stream format in the classic locale while it lives: a global
+// locale with a decimal comma or digit grouping would write "R,0,00166806"
+// or "N,1.200" into a comma-separated file.
+class ClassicLocale {
+    std::ostream& d_out;
+    std::locale d_previous;
+
+  public:
+    explicit ClassicLocale(std::ostream& out)
+        : d_out(out), d_previous(out.imbue(std::locale::classic())) {}
+    ClassicLocale(const ClassicLocale&) = delete;
+    ClassicLocale& operator=(const ClassicLocale&) = delete;
+    ~ClassicLocale() { d_out.imbue(d_previous); }
+};
+
+const char k_notAvailable[] = "NA";
 
 // Write the specified 'value', or the dash cell when it is undefined (R of a
 // single sample, Ho of an empty table, ...): a report never shows nan or
@@ -92,6 +111,7 @@ void writePsexValues(const MLGTable& table, std::ostream& out) {
 } // namespace
 
 void writeMLGSummary(const MLGTable& table, std::ostream& out) {
+    const ClassicLocale classic(out);
     out << "MLG,n,PSex,Significance,Level,PGen";
     writeLocusColumnNames(table, out);
     out << std::endl;
@@ -124,6 +144,7 @@ void writeMLGSummary(const MLGTable& table, std::ostream& out) {
 }
 
 void writeAlleleFrequencies(const MLGTable& table, std::ostream& out) {
+    const ClassicLocale classic(out);
     out << std::endl;
     out << "Allele frequencies:" << std::endl;
     for (const Locus& locus : table.loci()) {
@@ -135,6 +156,7 @@ void writeAlleleFrequencies(const MLGTable& table, std::ostream& out) {
 }
 
 void writeSimulationResults(const MLGTable& table, std::ostream& out) {
+    const ClassicLocale classic(out);
     writeMLGSummary(table, out);
     writeClonalRichness(table, out);
     writeThresholds(table, out);
@@ -146,6 +168,7 @@ void writeSimulationResults(const MLGTable& table, std::ostream& out) {
 }
 
 void writeFullTable(const MLGTable& table, std::ostream& out) {
+    const ClassicLocale classic(out);
     out << "Sample,MLG,PSex,PValue";
     writeLocusColumnNames(table, out);
     out << std::endl;
@@ -164,6 +187,50 @@ void writeFullTable(const MLGTable& table, std::ostream& out) {
             out << std::endl;
         }
     }
+}
+
+std::string shortestNumber(double value) {
+    if (!std::isfinite(value)) {
+        return k_notAvailable;
+    }
+    char text[32];
+    const std::to_chars_result end = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, end.ptr);
+}
+
+std::string csvField(const std::string& text) {
+    if (text.find_first_of("\",\r\n") == std::string::npos) {
+        return text;
+    }
+    std::string quoted(1, '"');
+    for (const char c : text) {
+        quoted += c;
+        if (c == '"') {
+            quoted += '"';
+        }
+    }
+    quoted += '"';
+    return quoted;
+}
+
+void writeSamples(const MLGTable& table, std::ostream& out) {
+    const ClassicLocale classic(out);
+    out << "sample,mlg,n,pgen,psex,p_value,level,mll\n";
+    const std::vector<std::uint32_t> mlgOf = table.mlgNumbersOfSamples();
+    const std::vector<std::string>& names = table.sampleNames();
+    for (std::size_t s = 0; s < names.size(); ++s) {
+        const MLGTuple& mlg = table.mlgs()[mlgOf[s] - 1];
+        out << csvField(names[s]) << ',' << mlgOf[s] << ',' << mlg.sampleCount() << ','
+            << shortestNumber(mlg.pgen()) << ',';
+        if (mlg.sampleCount() <= 1) {
+            out << k_notAvailable << ',' << k_notAvailable << ',' << k_notAvailable;
+        } else {
+            out << shortestNumber(mlg.psex()) << ',' << shortestNumber(mlg.pvalue()) << ','
+                << table.significanceCode(mlg.psex());
+        }
+        out << ',' << mlgOf[s] << '\n';
+    }
+    out.flush();
 }
 
 } // namespace psex

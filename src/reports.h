@@ -2,14 +2,22 @@
 #ifndef PSEX_REPORTS_H
 #define PSEX_REPORTS_H
 
-// Purpose: write the bodies of the two result files of a run.
+// Purpose: write the result files of a run.
 //
-// Both are comma-separated text: cells joined by a single comma, text written
-// as it is, numbers in the stream's default format (doubles with 6
+// The simulation results file and the full table are the original reports:
+// comma-separated text in blocks, cells joined by a single comma, text
+// written as it is, numbers in the stream's default format (doubles with 6
 // significant digits, as printf's %g), and the dash cell "-" (with its
-// double quotes) where a value is not given or not defined.
+// double quotes) where a value is not given or not defined.  Scripts read
+// them as they are, so their layout does not change.
+//
+// The tidy files (one header row, one record per row, "NA" for what is not
+// defined, numbers that read back exactly) are for R, pandas and
+// spreadsheets.  Every writer formats in the classic locale, whatever the
+// global one: a decimal comma or digit grouping would break the files.
 
 #include <iosfwd>
+#include <string>
 
 namespace psex {
 
@@ -32,6 +40,26 @@ void writeMLGSummary(const MLGTable& table, std::ostream& out);
 void writeAlleleFrequencies(const MLGTable& table, std::ostream& out);
 // Write the allele frequency block: per locus a "Locus" line, then one line
 // per allele in ascending order with its frequency.
+
+void writeSamples(const MLGTable& table, std::ostream& out);
+// Write the tidy per-sample table: one header row
+// "sample,mlg,n,pgen,psex,p_value,level,mll" and one row per sample in the
+// order of the data file, with its MLG's number, size, PGen, PSex, p-value
+// and significance code ("NA" for the last three of a genotype seen once,
+// and for any number that is not defined), and its lineage (the MLG number
+// when no lineages were formed).  Doubles are written in the shortest form
+// that reads back to the same double; a name that holds a double quote, a
+// comma or a line end is quoted as CSV quotes it.  R's read.csv and pandas
+// read it as it is.
+
+std::string shortestNumber(double value);
+// Return the shortest decimal text that reads back to the specified
+// 'value', or "NA" when it is not finite.
+
+std::string csvField(const std::string& text);
+// Return the specified 'text' as a CSV field: unchanged unless it holds a
+// double quote, a comma, a CR or a LF, in which case it is enclosed in
+// double quotes with every double quote doubled.
 
 void writeFullTable(const MLGTable& table, std::ostream& out);
 // Write the body of the full table file: one line per sample, grouped by MLG

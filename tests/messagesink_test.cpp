@@ -1,6 +1,8 @@
 // messagesink_test.cpp                                           -*-C++-*-
 #include "messagesink.h"
 
+#include "groupinglocale.h"
+
 #include <gtest/gtest.h>
 
 #include <limits>
@@ -51,22 +53,17 @@ TEST(MessageSink, TellsWhetherTheOutputChannelFailed) {
     EXPECT_TRUE(messages.outputFailed());
 }
 
-// A locale that groups digits in threes with a '.' and writes ',' for the
-// decimal point, as many European ones do.
-struct GroupingPunctuation : std::numpunct<char> {
-    char do_decimal_point() const override { return ','; }
-    char do_thousands_sep() const override { return '.'; }
-    std::string do_grouping() const override { return "\3"; }
-};
-
 TEST(MessageSink, FormatsNumbersInTheClassicLocaleWhateverTheGlobalOne) {
-    const std::locale previous =
-        std::locale::global(std::locale(std::locale::classic(), new GroupingPunctuation));
-    EXPECT_EQ("1.0000002", psex::formatNumber(1.0000002, 12));
-    EXPECT_EQ("1234567.5", psex::formatNumber(1234567.5, 12));
-    EXPECT_EQ("1.23457e+06", psex::formatNumber(1234567.5, 6));
-    EXPECT_EQ("0.1", psex::formatNumber(0.1, 6));
-    std::locale::global(previous);
+    {
+        const psex::test::GroupingLocale grouping;
+        std::ostringstream grouped;
+        grouped << 1234567 << ' ' << 0.5; // the trap: a stream made now groups
+        ASSERT_EQ("1.234.567 0,5", grouped.str());
+        EXPECT_EQ("1.0000002", psex::formatNumber(1.0000002, 12));
+        EXPECT_EQ("1234567.5", psex::formatNumber(1234567.5, 12));
+        EXPECT_EQ("1.23457e+06", psex::formatNumber(1234567.5, 6));
+        EXPECT_EQ("0.1", psex::formatNumber(0.1, 6));
+    }
     EXPECT_EQ("inf", psex::formatNumber(std::numeric_limits<double>::infinity(), 6));
 }
 

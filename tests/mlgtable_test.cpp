@@ -560,3 +560,25 @@ TEST(MLGTable, WithoutACodeTakesEveryValueForAnAllele) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(MLGTable, KnowsTheMLGOfEverySampleInTheOrderOfAdding) {
+    // Names repeat across genotypes: only the order of adding tells which
+    // "x" is which.
+    const std::vector<Sample> samples = {
+        {"x", {5, 5}}, {"y", {1, 2}}, {"x", {1, 2}}, {"z", {5, 5}}, {"x", {0, 9}}};
+    const MLGTable single = filledTable({2, 1, true, false}, samples);
+    EXPECT_EQ((std::vector<std::uint32_t>{3, 2, 2, 3, 1}), single.mlgNumbersOfSamples());
+
+    MLGTable batch = filledTable({2, 1, true, false}, {samples[0]});
+    std::vector<MLGTuple> rest;
+    for (std::size_t s = 1; s < samples.size(); ++s) {
+        rest.push_back(tupleOf(2, samples[s]));
+    }
+    batch.addSamples(rest);
+    EXPECT_EQ(single.mlgNumbersOfSamples(), batch.mlgNumbersOfSamples());
+    EXPECT_EQ((std::vector<std::uint32_t>{1, 2, 2}), single.mlgSizes());
+}
+
+} // namespace

@@ -1,12 +1,17 @@
 // reports_test.cpp                                               -*-C++-*-
 #include "reports.h"
 
+#include "groupinglocale.h"
 #include "mlgtable.h"
 #include "tablefromtext.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdlib>
 #include <sstream>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -22,6 +27,12 @@ std::string simulationResults(const MLGTable& table) {
 std::string fullTable(const MLGTable& table) {
     std::ostringstream out;
     psex::writeFullTable(table, out);
+    return out.str();
+}
+
+std::string samples(const MLGTable& table) {
+    std::ostringstream out;
+    psex::writeSamples(table, out);
     return out.str();
 }
 
@@ -183,6 +194,67 @@ TEST(Reports, MarksSignificantGenotypesWithStars) {
     std::ostringstream expectedSample;
     expectedSample << "c0,MLG_2," << psex << ",0,1,2\n";
     EXPECT_NE(std::string::npos, fullTable(table).find(expectedSample.str()));
+}
+
+TEST(Reports, WritesTheWorkedExampleSamplesTableInDataFileOrder) {
+    // Exact values: PSex of 1/2 is 1971/4096 = 0.481201171875, its p-value
+    // 1/3; a genotype seen once has no PSex, p-value or level.
+    EXPECT_EQ("sample,mlg,n,pgen,psex,p_value,level,mll\n"
+              "s1,2,2,0.375,0.481201171875,0.3333333333333333,ns,2\n"
+              "s2,2,2,0.375,0.481201171875,0.3333333333333333,ns,2\n"
+              "s3,1,1,0.25,NA,NA,NA,1\n"
+              "s4,3,1,0.09375,NA,NA,NA,3\n",
+              samples(workedExample()));
+
+    // Duplicate names keep their own rows and MLGs; a quote is quoted.  PSex
+    // of a genotype of PGen 1/2 seen twice among four: 1 - 1/16 - 4/16.
+    MLGTable table = tableFromText("PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=3\n\nS,a\n"
+                                   "x,2\n\"y,1\nx,1\nz,2\n");
+    table.setPsexValues(std::vector<double>{});
+    table.assignPValues();
+    EXPECT_EQ("sample,mlg,n,pgen,psex,p_value,level,mll\n"
+              "x,2,2,0.5,0.6875,0,***,2\n"
+              "\"\"\"y\",1,2,0.5,0.6875,0,***,1\n"
+              "x,1,2,0.5,0.6875,0,***,1\n"
+              "z,2,2,0.5,0.6875,0,***,2\n",
+              samples(table));
+}
+
+TEST(Reports, WritesNumbersThatReadBackExactly) {
+    for (const double value :
+         {0.1, 1.0 / 3.0, 4.8880122e-316, 1e-300, 0.0, 1.0, 123456789.0, 2.0 / 3.0 * 1e-7}) {
+        const std::string text = psex::shortestNumber(value);
+        EXPECT_EQ(value, std::strtod(text.c_str(), nullptr)) << text;
+    }
+    EXPECT_EQ("0.1", psex::shortestNumber(0.1));
+    EXPECT_EQ("1e-300", psex::shortestNumber(1e-300));
+    EXPECT_EQ("NA", psex::shortestNumber(std::nan("")));
+    EXPECT_EQ("NA", psex::shortestNumber(HUGE_VAL));
+    EXPECT_EQ("plain name", psex::csvField("plain name"));
+    EXPECT_EQ("\"a,b\"", psex::csvField("a,b"));
+    EXPECT_EQ("\"say \"\"hi\"\"\"", psex::csvField("say \"hi\""));
+    EXPECT_EQ("\"two\nlines\r\"", psex::csvField("two\nlines\r"));
+}
+
+TEST(Reports, FormatsEveryReportInTheClassicLocale) {
+    // A data set large enough for grouping (N = 1200) and with decimals.
+    std::string text = "PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=3\n\nS,a\n";
+    for (int s = 0; s < 1200; ++s) {
+        text += 's';
+        text += std::to_string(s);
+        text += ',';
+        text += std::to_string(s % 7);
+        text += '\n';
+    }
+    const MLGTable table = tableFromText(text);
+    const std::string results = simulationResults(table);
+    const std::string full = fullTable(table);
+    const std::string tidy = samples(table);
+    ASSERT_NE(std::string::npos, results.find("\nN,1200\n"));
+    const psex::test::GroupingLocale grouping;
+    EXPECT_EQ(results, simulationResults(table));
+    EXPECT_EQ(full, fullTable(table));
+    EXPECT_EQ(tidy, samples(table));
 }
 
 } // namespace

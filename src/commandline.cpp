@@ -1,0 +1,78 @@
+// commandline.cpp                                                -*-C++-*-
+#include "commandline.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace psex {
+
+#ifndef PSEX_VERSION
+#define PSEX_VERSION "unknown"
+#endif
+
+CommandLine parseCommandLine(const std::vector<std::string>& arguments) {
+    CommandLine line;
+    bool optionsEnded = false;
+    for (const std::string& argument : arguments) {
+        if (optionsEnded || argument.empty() || argument[0] != '-') {
+            line.dataFiles.push_back(argument);
+        } else if (argument == "--") {
+            optionsEnded = true;
+        } else if (argument == "--help" || argument == "-h") {
+            line.action = CommandLine::Action::e_help;
+            return line;
+        } else if (argument == "--version") {
+            line.action = CommandLine::Action::e_version;
+            return line;
+        } else if (isReadableFile(argument)) {
+            line.dataFiles.push_back(argument);
+        } else if (line.action == CommandLine::Action::e_analyse) {
+            line.action = CommandLine::Action::e_unknown;
+            line.unknownOption = argument;
+        }
+    }
+    return line;
+}
+
+bool isReadableFile(const std::string& path) {
+    struct stat status;
+    return path.find('\0') == std::string::npos && ::stat(path.c_str(), &status) == 0 &&
+           !S_ISDIR(status.st_mode) && ::access(path.c_str(), R_OK) == 0;
+}
+
+std::string usageText() {
+    return "Usage: psex [--] DATAFILE...\n"
+           "       psex --help | -h | --version\n"
+           "\n"
+           "For every multilocus genotype that a data file holds more than once,\n"
+           "psex computes PGen and PSex and judges PSex against simulated data\n"
+           "sets without clones.  Each DATAFILE is analysed in turn; its settings\n"
+           "are in its own header.\n"
+           "\n"
+           "Result files, in the current folder, for the run name <run> (the\n"
+           "file's TITLE, or else the DATAFILE argument as given):\n"
+           "  simresults_<run>.csv  MLGs with PSex and significance, per-locus\n"
+           "                        statistics, thresholds, allele frequencies\n"
+           "  fulltable_<run>.csv   one line per sample with its MLG and PSex\n"
+           "  samples_<run>.csv     tidy table, one row per sample, for R or pandas\n"
+           "  summary_<run>.csv     tidy table of clonal diversity statistics\n"
+           "  distances_<run>.csv   genotype distances (with MLLDISTANCE only)\n"
+           "\n"
+           "Options:\n"
+           "  -h, --help   print this text\n"
+           "  --version    print the version\n"
+           "  --           take every later argument as a data file\n"
+           "\n"
+           "Exit status: 0 when all went well; 1 when a data file gave no sample\n"
+           "or could not be read to its end, or a result file could not be\n"
+           "written (the other files are still analysed); 2 when a data file\n"
+           "cannot be opened (the run stops there) or an option is unknown.\n"
+           "\n"
+           "The data file format and every number of the results: man psex\n";
+}
+
+std::string versionText() {
+    return std::string("psex ") + PSEX_VERSION + "\n";
+}
+
+} // namespace psex
