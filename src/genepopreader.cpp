@@ -186,9 +186,9 @@ ImportedSample readSample(const Line& line, const std::vector<ImportedLocus>& lo
     const std::vector<Token> tokens = genotypeTokens(line.text.substr(comma + 1), comma + 1);
     if (tokens.size() != loci.size()) {
         throw refusal(line.number, 0,
-                      "sample " + quoted(sample.name) + " has " + std::to_string(tokens.size()) +
-                          " genotypes (expected " + std::to_string(loci.size()) +
-                          ", one per locus)");
+                      "sample " + quoted(sample.name) + " has " +
+                          counted(tokens.size(), "genotype", "genotypes") + " (expected " +
+                          std::to_string(loci.size()) + ", one per locus)");
     }
     for (const Token& token : tokens) {
         shape->check(token, line.number);

@@ -129,6 +129,10 @@ std::string quoted(const std::string& text) {
     return "'" + text + "'";
 }
 
+std::string counted(std::size_t count, const std::string& one, const std::string& many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
 void tidyNames(ImportedData* data) {
     tidyLocusNames(data);
     tidySampleNames(data);

@@ -77,6 +77,10 @@ std::string quoted(const std::string& text);
 // Return the specified 'text' in single quotes, as messages show names and
 // cell contents.
 
+std::string counted(std::size_t count, const std::string& one, const std::string& many);
+// Return the specified 'count' followed by the specified 'one' when it is 1
+// and 'many' otherwise: "1 genotype", "3 genotypes".
+
 void tidyNames(ImportedData* data);
 // Make every sample and locus name of the specified 'data' one that a data
 // file can hold, noting each change in its notes: surrounding white space

@@ -340,13 +340,14 @@ int runImport(const ImportOptions& options, std::istream& standardInput,
             add(options.output, all);
         }
         if (counts.missing > 0) {
-            changes.push_back(std::to_string(counts.missing) +
-                              " missing allele copies written as " + std::to_string(missingCode) +
-                              " (MISSING=" + std::to_string(missingCode) + ")");
+            changes.push_back(
+                counted(counts.missing, "missing allele copy", "missing allele copies") +
+                " written as " + std::to_string(missingCode) +
+                " (MISSING=" + std::to_string(missingCode) + ")");
         }
         if (counts.reordered > 0) {
-            changes.push_back(std::to_string(counts.reordered) +
-                              " diploid genotypes written smaller allele first");
+            changes.push_back(counted(counts.reordered, "diploid genotype", "diploid genotypes") +
+                              " written smaller allele first");
         }
     } catch (const ImportRefusal& refusal) {
         messages.error(refusalMessage(inputName, refusal));

@@ -88,7 +88,7 @@ TEST(ReadGenepop, RefusesWhatItCannotReadWithLineAndColumn) {
          "4|4|genotype '0102' has 4 digits, which makes the file diploid (expected 2 or 3 "
          "digits for --ploidy 1)"},
         {refusalOf("t\nA\nB\nPop\nx, 0102\n"),
-         "5||sample 'x' has 1 genotypes (expected 2, one per locus)"},
+         "5||sample 'x' has 1 genotype (expected 2, one per locus)"},
         {refusalOf("t\nA\nPop\nx 0102\n"),
          "4||this line has no comma (expected a sample: its name, a comma, and one genotype "
          "per locus)"},
