@@ -1,6 +1,8 @@
 // genepopreader_test.cpp                                         -*-C++-*-
 #include "genepopreader.h"
 
+#include "importrefusal.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -11,7 +13,6 @@ namespace {
 using psex::AlleleCopy;
 using psex::AlleleReader;
 using psex::ImportedData;
-using psex::ImportRefusal;
 using Names = std::vector<std::string>;
 using Copies = std::vector<AlleleCopy>;
 
@@ -23,12 +24,7 @@ ImportedData read(const std::string& text, std::optional<std::int32_t> ploidy = 
 }
 
 std::string refusalOf(const std::string& text, std::optional<std::int32_t> ploidy = std::nullopt) {
-    try {
-        read(text, ploidy);
-    } catch (const ImportRefusal& refusal) {
-        return std::to_string(refusal.line) + "|" + refusal.column + "|" + refusal.text;
-    }
-    return "no refusal";
+    return psex::test::refusalOf([&] { read(text, ploidy); });
 }
 
 TEST(ReadGenepop, ReadsDiploidThreeDigitCodesAndPopulations) {

@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -43,15 +44,14 @@ using psex::test::writeFile;
 const fs::path k_cases = PSEX_IMPORT_EXAMPLES_DIR;
 const fs::path k_inputs = PSEX_EXAMPLES_DIR "/import";
 
-std::vector<std::string> caseNames() {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(k_cases)) {
-        if (entry.is_directory()) {
-            names.push_back(entry.path().filename().string());
-        }
-    }
-    std::sort(names.begin(), names.end());
-    return names;
+// Run psex-import with the specified 'arguments' (and standard 'input',
+// if any) in the specified 'scratch' folder, whose files are its inputs.
+RunResult import(const ScratchFolder& scratch, const std::vector<std::string>& arguments,
+                 const std::optional<std::string>& input = std::nullopt) {
+    RunOptions options;
+    options.inputs = filesBelow(scratch.path());
+    options.input = input;
+    return runProgram(PSEX_IMPORT_BINARY, scratch.path(), arguments, options);
 }
 
 // Run psex-import as the case of the specified 'name' says, in the
@@ -59,9 +59,7 @@ std::vector<std::string> caseNames() {
 RunResult convert(const std::string& name, const ScratchFolder& scratch) {
     const auto arguments = psex::test::splitWords(readFile(k_cases / name / "args"));
     fs::copy_file(k_inputs / arguments.at(0), scratch / arguments.at(0));
-    RunOptions options;
-    options.inputs = filesBelow(scratch.path());
-    return runProgram(PSEX_IMPORT_BINARY, scratch.path(), arguments, options);
+    return import(scratch, arguments);
 }
 
 // Run psex on the specified data file 'text' under the specified 'name',
@@ -122,7 +120,8 @@ TEST_P(ImportExample, PsexReadsEveryDataFileLikeTheHandMadeOne) {
 }
 
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(ImportExample);
-INSTANTIATE_TEST_SUITE_P(Examples, ImportExample, ::testing::ValuesIn(caseNames()),
+INSTANTIATE_TEST_SUITE_P(Examples, ImportExample,
+                         ::testing::ValuesIn(psex::test::subfolderNames(k_cases)),
                          [](const ::testing::TestParamInfo<std::string>& info) {
                              return psex::test::testNameOf(info.param);
                          });
@@ -136,7 +135,7 @@ TEST(ImportExamples, EveryExpectedDataFileBelongsToAConversion) {
         }
     }
     std::set<std::string> converted;
-    for (const std::string& name : caseNames()) {
+    for (const std::string& name : psex::test::subfolderNames(k_cases)) {
         const std::set<std::string> files = filesBelow(k_cases / name / "handmade");
         converted.insert(files.begin(), files.end());
     }
@@ -152,10 +151,7 @@ TEST(ImportRun, LeavesAnExistingOutputAsItWasWhenItRefuses) {
     ScratchFolder scratch;
     writeFile(scratch / "lab.csv", k_table);
     writeFile(scratch / "lab.txt", "the previous data file\n");
-    RunOptions options;
-    options.inputs = filesBelow(scratch.path());
-    const RunResult run =
-        runProgram(PSEX_IMPORT_BINARY, scratch.path(), {"lab.csv", "-o", "lab.txt"}, options);
+    const RunResult run = import(scratch, {"lab.csv", "-o", "lab.txt"});
     EXPECT_EQ(1, run.status);
     EXPECT_EQ("", run.out);
     EXPECT_EQ("error: lab.csv, line 3, column 3 (C): sample 'y', locus 'A': allele 'abc' is not "
@@ -167,9 +163,7 @@ TEST(ImportRun, LeavesAnExistingOutputAsItWasWhenItRefuses) {
 
     // Split into populations: no file of any population.
     writeFile(scratch / "pops.csv", "Sample,Pop,A,A\nx,North,1,2\ny,South,1,152.5\n");
-    options.inputs = filesBelow(scratch.path());
-    const RunResult split = runProgram(PSEX_IMPORT_BINARY, scratch.path(),
-                                       {"pops.csv", "--split-populations", "p-"}, options);
+    const RunResult split = import(scratch, {"pops.csv", "--split-populations", "p-"});
     EXPECT_EQ(1, split.status);
     EXPECT_TRUE(split.files.empty());
 }
@@ -177,11 +171,8 @@ TEST(ImportRun, LeavesAnExistingOutputAsItWasWhenItRefuses) {
 TEST(ImportRun, ReplacesAnOlderOutputAndReadsStandardInput) {
     ScratchFolder scratch;
     writeFile(scratch / "lab.txt", "the previous data file\n");
-    RunOptions options;
-    options.inputs = {"lab.txt"};
-    options.input = "Sample\tL1\tL2\nf1\t12\t?\nf2\t14\t7\n";
-    const RunResult run = runProgram(PSEX_IMPORT_BINARY, scratch.path(),
-                                     {"-", "--ploidy", "1", "-o", "lab.txt"}, options);
+    const RunResult run = import(scratch, {"-", "--ploidy", "1", "-o", "lab.txt"},
+                                 "Sample\tL1\tL2\nf1\t12\t?\nf2\t14\t7\n");
     EXPECT_EQ(0, run.status);
     EXPECT_EQ("PLOIDY=HAPLOID\nLOCUSCOUNT=2\nLOCUSNAMES=L1,L2\nMISSING=0\nTITLE=stdin\n"
               "SIMULATIONS=1000\n\nSample,L1,L2\nf1,12,0\nf2,14,7\n",
@@ -203,10 +194,7 @@ TEST(ImportRun, ReplacesAnOlderOutputAndReadsStandardInput) {
 TEST(ImportRun, SaysSoWhenTheOutputCannotBeWritten) {
     ScratchFolder scratch;
     writeFile(scratch / "lab.csv", "Sample,A,A\nx,151,153\n");
-    RunOptions options;
-    options.inputs = {"lab.csv"};
-    const RunResult run = runProgram(PSEX_IMPORT_BINARY, scratch.path(),
-                                     {"lab.csv", "-o", "no/such/folder/lab.txt"}, options);
+    const RunResult run = import(scratch, {"lab.csv", "-o", "no/such/folder/lab.txt"});
     EXPECT_EQ(1, run.status);
     EXPECT_EQ("error: cannot write output file 'no/such/folder/lab.txt'.\n", run.err);
     EXPECT_TRUE(run.files.empty());

@@ -2,6 +2,7 @@
 #include "spreadsheetreader.h"
 
 #include "csvtable.h"
+#include "importrefusal.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +13,6 @@ namespace {
 
 using psex::AlleleCopy;
 using psex::ImportedData;
-using psex::ImportRefusal;
 using psex::TableOptions;
 using Names = std::vector<std::string>;
 using Copies = std::vector<AlleleCopy>;
@@ -35,13 +35,10 @@ ImportedData plain(const std::string& text, const TableOptions& options = TableO
 // (or, with 'genAlEx', as a GenAlEx sheet) gives, as "line|column|text".
 std::string refusalOf(const std::string& text, const TableOptions& options = TableOptions(),
                       bool genAlEx = false) {
-    try {
+    return psex::test::refusalOf([&] {
         const auto rows = psex::readCsv(text, ',');
         genAlEx ? psex::readGenAlEx(rows, options) : psex::readPlainTable(rows, options);
-    } catch (const ImportRefusal& refusal) {
-        return std::to_string(refusal.line) + "|" + refusal.column + "|" + refusal.text;
-    }
-    return "no refusal";
+    });
 }
 
 TEST(ReadGenAlEx, ReadsTheSheetBelowItsCountAndTitleRows) {
