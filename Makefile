@@ -14,7 +14,8 @@
 # also need python3 (the independent checker of tests/tools) and clang with
 # its sanitizer and fuzzer runtimes.
 
-PACKAGES      := cmake ninja-build g++ libboost-dev libgtest-dev
+# libcsv-dev and libcli11-dev: the CSV layer and the command line of psex-import.
+PACKAGES      := cmake ninja-build g++ libboost-dev libgtest-dev libcsv-dev libcli11-dev
 # libclang-rt-dev follows Debian's default clang, whatever its version.
 TEST_PACKAGES := python3 clang libclang-rt-dev
 BUILD         := build

@@ -1,0 +1,368 @@
+// importrun.cpp                                                  -*-C++-*-
+#include "importrun.h"
+
+#include "csvtable.h"
+#include "genepopreader.h"
+#include "messagesink.h"
+#include "outputfile.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <sstream>
+
+namespace psex {
+
+namespace {
+
+ImportRefusal wholeFileRefusal(std::size_t line, std::string text) {
+    ImportRefusal refusal;
+    refusal.line = line;
+    refusal.text = std::move(text);
+    return refusal;
+}
+
+// Return the specified 'text' without a UTF-8 byte-order mark, after
+// refusing text that is no 8-bit text at all.
+std::string_view checkedText(std::string_view text) {
+    if (text.substr(0, 2) == "\xFF\xFE" || text.substr(0, 2) == "\xFE\xFF") {
+        throw wholeFileRefusal(1, "the file is UTF-16 text (expected UTF-8 or ASCII text: save "
+                                  "the sheet as CSV UTF-8, or as tab-delimited text)");
+    }
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") {
+        text.remove_prefix(3);
+    }
+    const std::size_t nul = text.find('\0');
+    if (nul != std::string_view::npos) {
+        const std::string_view before = text.substr(0, nul);
+        throw wholeFileRefusal(
+            1 + static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n')),
+            "the file holds a NUL byte (expected text; a workbook (.xlsx, .xls, .ods) must "
+            "first be saved as CSV)");
+    }
+    return text;
+}
+
+ImportedData readInput(std::string_view text, const ImportOptions& options) {
+    ImportFormat format = options.format;
+    if (format == ImportFormat::e_GENEPOP ||
+        (format == ImportFormat::e_AUTOMATIC && looksLikeGenepop(text))) {
+        return readGenepop(text, options.table.ploidy, options.table.alleles);
+    }
+    const char separator = options.separator != 0 ? options.separator : detectSeparator(text);
+    const std::vector<CsvRow> rows = readCsv(text, separator);
+    if (format == ImportFormat::e_AUTOMATIC) {
+        format = looksLikeGenAlEx(rows) ? ImportFormat::e_GENALEX : ImportFormat::e_TABLE;
+    }
+    const bool genAlEx = format == ImportFormat::e_GENALEX;
+    ImportedData data =
+        genAlEx ? readGenAlEx(rows, options.table) : readPlainTable(rows, options.table);
+    data.formatName = std::string(genAlEx ? "GenAlEx" : "a table") + ", " +
+                      separatorName(separator) + "-separated";
+    return data;
+}
+
+std::string defaultTitle(const std::string& input) {
+    if (input == "-") {
+        return "stdin";
+    }
+    std::string base =
+        input.substr(input.rfind('/') == std::string::npos ? 0 : input.rfind('/') + 1);
+    const std::size_t dot = base.rfind('.');
+    if (dot != std::string::npos && dot > 0) {
+        base.resize(dot);
+    }
+    return base;
+}
+
+std::string percent(std::size_t part, std::size_t whole) {
+    // One decimal, rounded half up, in integer arithmetic.
+    const std::size_t tenths = whole == 0 ? 0 : (part * 2000 + whole) / (2 * whole);
+    return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + "%";
+}
+
+struct Population {
+    // The samples of one population and the file they go to.
+
+    std::string name; // as fit for TITLE and a file name
+    std::vector<std::size_t> samples;
+};
+
+std::vector<Population> populationsOf(const ImportedData& data, std::vector<std::string>* notes) {
+    std::vector<Population> populations;
+    std::map<std::string, std::string> originals; // safe name -> name as written
+    for (std::size_t i = 0; i < data.samples.size(); ++i) {
+        const ImportedSample& sample = data.samples[i];
+        const std::string written = trimmed(sample.population);
+        const std::string name = safeTitle(written);
+        if (name.empty()) {
+            ImportRefusal refusal;
+            refusal.line = sample.line;
+            refusal.column = data.populationColumn;
+            refusal.text = "sample " + quoted(sample.name) +
+                           " has no population (expected a population name for "
+                           "--split-populations)";
+            throw refusal;
+        }
+        const auto known = originals.find(name);
+        if (known == originals.end()) {
+            originals[name] = written;
+            if (name != written) {
+                notes->push_back("population " + quoted(written) + " written as " + quoted(name));
+            }
+            populations.push_back(Population{name, {}});
+        } else if (known->second != written) {
+            ImportRefusal refusal;
+            refusal.line = sample.line;
+            refusal.column = data.populationColumn;
+            refusal.text = "populations " + quoted(known->second) + " and " + quoted(written) +
+                           " would both be written as " + quoted(name) +
+                           " (expected population names that differ in more than white space, "
+                           "commas, slashes and control characters)";
+            throw refusal;
+        }
+        for (Population& population : populations) {
+            if (population.name == name) {
+                population.samples.push_back(i);
+            }
+        }
+    }
+    return populations;
+}
+
+std::vector<std::string> summaryLines(const std::string& inputName, const ImportedData& data,
+                                      const std::vector<std::string>& changes) {
+    std::vector<std::string> lines;
+    lines.push_back("Read " + inputName + " as " + data.formatName + ".");
+    lines.push_back("Samples: " + std::to_string(data.samples.size()));
+    lines.push_back("Loci: " + std::to_string(data.loci.size()) +
+                    (data.ploidy == 2 ? " (diploid)" : " (haploid)"));
+    if (data.hasPopulations) {
+        std::vector<std::pair<std::string, std::size_t>> sizes;
+        for (const ImportedSample& sample : data.samples) {
+            const std::string name = trimmed(sample.population);
+            auto found = std::find_if(sizes.begin(), sizes.end(),
+                                      [&](const auto& size) { return size.first == name; });
+            if (found == sizes.end()) {
+                sizes.emplace_back(name, 0);
+                found = sizes.end() - 1;
+            }
+            ++found->second;
+        }
+        std::string list;
+        for (const auto& [name, count] : sizes) {
+            list += (list.empty() ? "" : ", ") + quoted(name) + " " + std::to_string(count);
+        }
+        lines.push_back("Populations: " + std::to_string(sizes.size()) + " (" + list + ")");
+    } else {
+        lines.push_back("Populations: none in the input");
+    }
+
+    const std::size_t ploidy = static_cast<std::size_t>(data.ploidy);
+    const std::size_t perLocus = data.samples.size() * ploidy;
+    std::vector<std::string> byLocus;
+    std::size_t total = 0;
+    for (std::size_t l = 0; l < data.loci.size(); ++l) {
+        std::size_t missing = 0;
+        for (const ImportedSample& sample : data.samples) {
+            for (std::size_t k = 0; k < ploidy; ++k) {
+                missing += sample.alleles[l * ploidy + k] ? 0 : 1;
+            }
+        }
+        total += missing;
+        if (missing > 0) {
+            byLocus.push_back("  " + data.loci[l].name + ": " + std::to_string(missing) + " of " +
+                              std::to_string(perLocus) + " (" + percent(missing, perLocus) + ")");
+        }
+    }
+    const std::size_t all = perLocus * data.loci.size();
+    lines.push_back("Missing allele copies: " + std::to_string(total) + " of " +
+                    std::to_string(all) + " (" + percent(total, all) + ")" +
+                    (total > 0 ? ", by locus:" : ""));
+    lines.insert(lines.end(), byLocus.begin(), byLocus.end());
+    if (total > 0 && byLocus.size() < data.loci.size()) {
+        const std::size_t others = data.loci.size() - byLocus.size();
+        lines.push_back(others == 1 ? "  none at the other locus"
+                                    : "  none at the other " + std::to_string(others) + " loci");
+    }
+    if (changes.empty()) {
+        lines.push_back("Changes: none");
+    } else {
+        lines.push_back("Changes and notes:");
+        for (const std::string& change : changes) {
+            lines.push_back("  - " + change);
+        }
+    }
+    return lines;
+}
+
+bool readWholeInput(const std::string& path, std::istream& standardInput, std::string* text) {
+    if (path == "-") {
+        text->assign(std::istreambuf_iterator<char>(standardInput), {});
+        return !standardInput.bad();
+    }
+    struct stat status;
+    if (::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+        return false;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return false;
+    }
+    text->assign(std::istreambuf_iterator<char>(in), {});
+    return !in.bad();
+}
+
+struct OutputText {
+    // One data file to write.
+
+    std::string name; // empty for standard output
+    std::string text;
+};
+
+// Write every one of the specified 'outputs' and return whether all were
+// written; report a failure on the error channel of 'messages'.
+bool writeOutputs(const std::vector<OutputText>& outputs, std::ostream& standardOutput,
+                  MessageSink& messages) {
+    for (const OutputText& output : outputs) {
+        if (output.name.empty()) {
+            standardOutput << output.text << std::flush;
+            if (!standardOutput) {
+                messages.error("error: cannot write to standard output.");
+                return false;
+            }
+            continue;
+        }
+        OutputFile file(output.name);
+        file.stream() << output.text;
+        if (!file.commit()) {
+            messages.error("error: cannot write output file " + quoted(output.name) + ".");
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string nucleotideNote(const ImportedData& data) {
+    std::string loci;
+    for (const ImportedLocus& locus : data.loci) {
+        if (locus.nucleotides) {
+            loci += (loci.empty() ? "" : ", ") + quoted(locus.name);
+        }
+    }
+    return loci.empty()
+               ? std::string()
+               : "nucleotide letters A, C, G, T written as 1, 2, 3, 4 at " +
+                     std::string(loci.find(',') == std::string::npos ? "locus " : "loci ") + loci;
+}
+
+} // namespace
+
+ImportedData importText(std::string_view text, const ImportOptions& options) {
+    ImportedData data = readInput(checkedText(text), options);
+    tidyNames(&data);
+    return data;
+}
+
+std::string refusalMessage(const std::string& inputName, const ImportRefusal& refusal) {
+    std::string where = inputName;
+    if (refusal.line != 0) {
+        where += ", line " + std::to_string(refusal.line);
+    }
+    if (!refusal.column.empty()) {
+        where += ", column " + refusal.column;
+    }
+    return "error: " + where + ": " + refusal.text + ".";
+}
+
+int runImport(const ImportOptions& options, std::istream& standardInput,
+              std::ostream& standardOutput, MessageSink& messages) {
+    const std::string inputName = options.input == "-" ? "standard input" : options.input;
+    std::string text;
+    if (!readWholeInput(options.input, standardInput, &text)) {
+        messages.error("error: cannot read input file " + quoted(options.input) + ".");
+        return 1;
+    }
+    std::vector<OutputText> outputs;
+    std::vector<std::string> changes;
+    ImportedData data;
+    try {
+        data = importText(text, options);
+        changes = data.notes;
+        const std::string note = nucleotideNote(data);
+        if (!note.empty()) {
+            changes.push_back(note);
+        }
+        DataFileSettings settings;
+        settings.frequency = options.frequency;
+        settings.model = options.model;
+        settings.simulations = options.simulations;
+        const std::int32_t missingCode = chooseMissingCode(data);
+        WriteCounts counts;
+        const auto add = [&](std::string name, const std::vector<std::size_t>& samples) {
+            std::ostringstream out;
+            const WriteCounts written = writeDataFile(out, data, samples, settings, missingCode);
+            counts.missing += written.missing;
+            counts.reordered += written.reordered;
+            outputs.push_back(OutputText{std::move(name), out.str()});
+        };
+        if (options.splitPrefix) {
+            if (!data.hasPopulations) {
+                throw wholeFileRefusal(0, "the input has no populations (expected a population "
+                                          "column or 'Pop' lines for --split-populations)");
+            }
+            for (const Population& population : populationsOf(data, &changes)) {
+                settings.title = population.name;
+                add(*options.splitPrefix + population.name + ".txt", population.samples);
+            }
+        } else {
+            const std::string title = options.title.value_or(defaultTitle(options.input));
+            settings.title = safeTitle(title);
+            if (settings.title.empty()) {
+                settings.title = "data";
+            }
+            if (settings.title != title) {
+                changes.push_back("title " + quoted(title) + " written as " +
+                                  quoted(settings.title));
+            }
+            if (data.hasPopulations) {
+                changes.push_back(data.populationSource +
+                                  " left out: give --split-populations PREFIX for one data file "
+                                  "per population");
+            }
+            std::vector<std::size_t> all(data.samples.size());
+            for (std::size_t i = 0; i < all.size(); ++i) {
+                all[i] = i;
+            }
+            add(options.output, all);
+        }
+        if (counts.missing > 0) {
+            changes.push_back(
+                counted(counts.missing, "missing allele copy", "missing allele copies") +
+                " written as " + std::to_string(missingCode) +
+                " (MISSING=" + std::to_string(missingCode) + ")");
+        }
+        if (counts.reordered > 0) {
+            changes.push_back(counted(counts.reordered, "diploid genotype", "diploid genotypes") +
+                              " written smaller allele first");
+        }
+    } catch (const ImportRefusal& refusal) {
+        messages.error(refusalMessage(inputName, refusal));
+        return 1;
+    }
+    if (!writeOutputs(outputs, standardOutput, messages)) {
+        return 1;
+    }
+    for (const std::string& line : summaryLines(inputName, data, changes)) {
+        messages.error(line);
+    }
+    for (const OutputText& output : outputs) {
+        messages.error("Written: " + (output.name.empty() ? "standard output" : output.name));
+    }
+    return 0;
+}
+
+} // namespace psex

@@ -1,0 +1,65 @@
+// spreadsheetreader.h                                            -*-C++-*-
+#ifndef PSEX_SPREADSHEETREADER_H
+#define PSEX_SPREADSHEETREADER_H
+
+// Purpose: read the genotype tables that labs keep in spreadsheets: a
+// GenAlEx sheet saved as CSV, or a plain table of one row per sample.
+//
+// A GenAlEx sheet begins with two rows that GenAlEx itself needs: the
+// counts (loci, samples, populations, then the size of each population)
+// and the titles (the data set's title, then the name of each population).
+// The third row names the columns: the sample, the population, and each
+// locus once over its two allele columns (the second cell often empty).
+// One row per sample follows; columns after the loci (coordinates, notes)
+// are not genotypes.
+//
+// A plain table has a header row, one row per sample, the sample name in
+// one column (the first, unless told otherwise), optionally a population
+// column, and then 'ploidy' allele columns per locus.  A column headed
+// "Pop" or "Population" right after the sample column is taken as the
+// population column.
+//
+// In both, the allele columns of a locus are named once or with a common
+// stem ("CnA3", "" or "CnA3_a", "CnA3_b"); rows that hold nothing are
+// padding and skipped; a row shorter than the header has empty cells at
+// its end.
+
+#include "allelecode.h"
+#include "csvtable.h"
+#include "importeddata.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace psex {
+
+struct TableOptions {
+    // What the user said about the table.
+
+    std::optional<std::int32_t> ploidy; // 1 or 2; 2 when not given
+    std::string sampleColumn;           // a column name or 1-based number; empty: the first
+    std::string populationColumn;       // a column name or number; empty: detected or none
+    AlleleReader alleles{defaultMissingCodes()};
+};
+
+bool looksLikeGenAlEx(const std::vector<CsvRow>& rows);
+// Return whether the specified 'rows' begin as a GenAlEx sheet: at least
+// three rows, the first with whole numbers of at least 0 in its first
+// three cells.
+
+ImportedData readGenAlEx(const std::vector<CsvRow>& rows, const TableOptions& options);
+// Return the samples of the GenAlEx sheet of the specified 'rows' as the
+// specified 'options' ask ('sampleColumn' and 'populationColumn' are not
+// used: GenAlEx fixes them).  Throw an 'ImportRefusal' when the sheet
+// cannot be read.
+
+ImportedData readPlainTable(const std::vector<CsvRow>& rows, const TableOptions& options);
+// Return the samples of the plain table of the specified 'rows' as the
+// specified 'options' ask.  Throw an 'ImportRefusal' when it cannot be
+// read.
+
+} // namespace psex
+
+#endif
