@@ -2,12 +2,13 @@
 """Independent re-derivation of psex's results from a data file alone.
 
 psex groups the samples of a data file into multilocus genotypes (MLGs) and
-writes three comma-separated files: a simulation results file
-(simresults_<run>.csv), a full table file (fulltable_<run>.csv) and a
-samples file (samples_<run>.csv).  This script recomputes everything those
-files hold, and everything the program prints on the console, without using
-any of the program's code, and compares line by line.  Standard library
-only.
+writes comma-separated files: a simulation results file
+(simresults_<run>.csv), a full table file (fulltable_<run>.csv), a samples
+file (samples_<run>.csv), a summary file (summary_<run>.csv) and, with the
+header key MLLDISTANCE, a distances file (distances_<run>.csv).  This script
+recomputes everything those files hold, and everything the program prints on
+the console, without using any of the program's code, and compares line by
+line.  Standard library only.
 
 What is recomputed, and how:
 
@@ -22,16 +23,28 @@ What is recomputed, and how:
   end at line L; K later lines were not read." (L the ending line's own
   number);
 * the header interpretation (PLOIDY, FREQUENCY, MODEL, SIMULATIONS,
-  LOCUSCOUNT, LOCUSNAMES, TITLE, MISSING) with its defaults and messages,
+  LOCUSCOUNT, LOCUSNAMES, TITLE, MISSING, MLLDISTANCE) with its defaults and
+  messages,
   the warnings about unknown keys (first of all the table's messages, in key
   order, with "did you mean" when the key trimmed of spaces, TABs and CRs and
   in upper case is a known one), and the column count check;
 * MLG grouping (the two values of a diploid locus in ascending order, then
   MLGs ascending by allele values as signed integers), allele frequencies
-  from all samples or from distinct MLGs, He, Ho, Fis, PGen under HWE or FIS
+  from all samples, from distinct MLGs or round robin, He, Ho, Fis, PGen
+  under HWE or FIS
   (a negative per-locus FIS term counts as 0), G, N, R, Pd, the single and
   clonal MLG counts.  These follow the definitions in double arithmetic and
   must match the printed cells exactly;
+* round-robin frequencies (FREQUENCY=ROUNDROBIN): for each locus j the
+  samples, in data-file order, are grouped by their stored alleles at every
+  other locus; the first sample of each group counts its (typed) copies at
+  j, each allele count / copies counted.  An allele typed at j in the data
+  but carried by none of the counted samples gets 1 / (ploidy x G), G the
+  number of MLGs; then every value is divided by the locus's sum (taken in
+  ascending allele order).  Ho and Fis count MLGs, as with MLG.  With one
+  locus (after the defaults) MLG is used, with "warning:
+  FREQUENCY=ROUNDROBIN needs two or more loci; using MLG." after the
+  defaults' messages and before the locus names' and the column count's;
 * missing data (header key MISSING=<code>, read like atoi): a copy holding
   the code is missing.  It is grouped and printed as the code, but it is not
   counted in the frequencies (each locus is normalized over its own typed
@@ -84,13 +97,41 @@ What is recomputed, and how:
 * the samples file: the header "sample,mlg,n,pgen,psex,p_value,level,mll",
   then one row per sample in data-file order: the name (quoted as a CSV
   field when it holds a double quote, comma, CR or LF), the MLG number, n,
-  PGen, PSex, Significance and Level (NA, NA, NA for n = 1), and the MLG
-  number again as the lineage (lineages are not derived: with the key
-  MLLDISTANCE any positive number is taken).  Doubles in shortest
+  PGen, PSex, Significance and Level (NA, NA, NA for n = 1), and the
+  number of its lineage (the MLG number without MLLDISTANCE).  Doubles in
+  shortest
   round-trip form as std::to_chars writes them (function shortest); the
   same doubles and code as the simulation results file, every row of an MLG
   alike; lines end with LF, no "Datafile," line and no empty line at the
-  end.
+  end;
+* lineages (MLLDISTANCE=<k>, read like atoi): the distance of two MLGs,
+  over the loci typed in both, is at a diploid locus 2 minus the size of
+  the multiset intersection of the two pairs, at a haploid locus 0 or 1.
+  For k >= 1, MLGs at most k apart are linked; lineages are the connected
+  groups (single linkage), numbered in the order of their first MLG in
+  table order (class Table, _join_lineages);
+* the summary file, always written: "statistic,unit,value", the richness
+  and diversity rows (G, N, R, Pd, single, clonal, simpson, shannon,
+  evenness_E5, pielou_J, pareto_beta; function diversity) over the MLG
+  sizes, then simulated_repeats (M), the thresholds and realized levels at
+  0.01, 0.05 and 0.10, then the diversity rows over the lineage sizes.
+  Counts are integers, R and Pd (one division each) the exact double, the
+  indices built from sums within a relative 1e-12 (another order of
+  summation may change the last bits), NA where undefined; a threshold is
+  the full double of the simulated list entry (its shortest form, which
+  prints as the list entry with 6 digits and is a double the replayed entry
+  may be), a realized level exactly that of the simulation results file;
+* the distances file, with MLLDISTANCE only:
+  "distance,observed_pairs,sibling_pairs,unrelated_pairs" and one row per
+  distance from 0 to the largest with a count in any column.  The observed
+  pairs are all pairs of distinct MLGs; the references are SIMULATIONS x 10
+  pairs of full siblings and then as many unrelated pairs, drawn from
+  splitmix64 started at 0x7073657820726566 ("psex ref") for every data file
+  (class SplitMix64, Table.reference_distances): two parents mlgs[x mod G],
+  each offspring locus by locus one copy from each parent at index x & 1
+  (haploid: the parent by x & 1); an unrelated copy walks the locus's
+  frequencies with u = (x >> 11) 2^-53 and has no allele when the walk
+  passes the last one.  Without any MLG both reference columns are 0.
 
 Numbers in the simulation results and full table files are formatted as
 C's %g with 6 significant digits; undefined statistics (R with N <= 1, Pd
@@ -100,7 +141,7 @@ its quotes.
 Usage:
   check_results.py --psex BINARY DATAFILE...
       run BINARY on each data file alone in a fresh temporary folder and
-      check its console output, exit status and the three result files.
+      check its console output, exit status and every result file.
   check_results.py --case CASEDIR...   /   --cases CASESDIR
       check the expected files of end-to-end test cases (args, inputs,
       expected/stdout, expected/stderr, expected/status, expected/files/)
@@ -111,8 +152,8 @@ Usage:
       the same for the expected results of the shipped examples: every
       folder EXPECTED_DIR/<name>/ (stdout, stderr, status, files/) belongs to
       EXAMPLES_DIR/<name>.txt, run by its file name alone.
-  check_results.py DATAFILE SIMRESULTS FULLTABLE [SAMPLES] [--argument ARG]
-                   [--no-replay]
+  check_results.py DATAFILE SIMRESULTS FULLTABLE [SAMPLES [SUMMARY
+                   [DISTANCES]]] [--argument ARG] [--no-replay]
       check the result files that a run on DATAFILE wrote; ARG is the data
       file argument as it was given to the program (default: DATAFILE).
   check_results.py --self-test [FOLDER]
@@ -127,10 +168,12 @@ is not derived beyond that.  "--" ends the options; any other argument that
 begins with '-' and names no regular file gives "error: unknown option
 '<arg>' (try --help)" and status 2 before any file is read (see
 command_line).  A data file that cannot be opened ends the run at once with
-status 2.  The three overwrite warnings (simresults, fulltable, samples)
-come before any file is written; a result file that cannot be written gives
-"error: cannot write output file '<name>'.", and "Results are written to"
-follows only when all three were; a data file without any sample still has
+status 2.  The result files are written in the order simresults, fulltable,
+samples, summary, then distances (with MLLDISTANCE); their overwrite
+warnings come first, in that order, before any file is written; a result
+file that cannot be written gives "error: cannot write output file
+'<name>'." in that order, and "Results are written to" follows only when
+all were; a data file without any sample still has
 its result files written, then "error: no sample was read from
 '<argument>'.".  Either of the last two makes the exit status 1.
 
@@ -744,8 +787,15 @@ class Table:
             else:
                 self.errors.append(
                     "error: only HAPLOID and DIPLOID are supported for now (not '%s')." % value)
-        self.from_samples = not self._chooses(params, "FREQUENCY", "MLG", "SAMPLE")
+        # FREQUENCY: SAMPLE (all samples), MLG (each distinct genotype once) or
+        # ROUNDROBIN (each locus from the genotypes distinct at the others).
+        self.frequency = params.get("FREQUENCY", "SAMPLE")
+        if self.frequency not in ("SAMPLE", "MLG", "ROUNDROBIN"):
+            self.errors.append("error: FREQUENCY is unspecified, assuming SAMPLE.")
+            self.frequency = "SAMPLE"
         self.fis_model = self._chooses(params, "MODEL", "FIS", "HWE")
+        # MLLDISTANCE=<k>: MLGs at most k allele copies apart form one lineage.
+        self.mll_distance = atoi(params["MLLDISTANCE"]) if "MLLDISTANCE" in params else None
         self.simulations = atoi(params["SIMULATIONS"]) if "SIMULATIONS" in params else 0
         locus_count = atoi(params["LOCUSCOUNT"]) if "LOCUSCOUNT" in params else 0
         names = params["LOCUSNAMES"].split(",") if "LOCUSNAMES" in params else []
@@ -759,6 +809,12 @@ class Table:
         if self.simulations < 1:
             self.errors.append("error: SIMULATIONS is unspecified, assuming 1000.")
             self.simulations = 1000
+        if self.frequency == "ROUNDROBIN" and locus_count < 2:
+            # With one locus there are no other loci to group the samples by.
+            self.errors.append("warning: FREQUENCY=ROUNDROBIN needs two or more loci; using MLG.")
+            self.frequency = "MLG"
+        # Ho and Fis count every sample only with SAMPLE, else each MLG once.
+        self.from_samples = self.frequency == "SAMPLE"
         if locus_count > 100000:
             raise Unsupported("LOCUSCOUNT %d is too large to check" % locus_count)
         self.locus_names = [""] * locus_count
@@ -812,9 +868,12 @@ class Table:
                 "%s %d" % (name, count)
                 for name, count in zip(self.locus_names, missing_copies) if count))
 
-        for j in range(locus_count):
-            total = float(sum(counts[j].values()))
-            self.frequencies[j] = {a: float(c) / total for a, c in counts[j].items()}
+        if self.frequency == "ROUNDROBIN":
+            self.frequencies = self._round_robin_frequencies()
+        else:
+            for j in range(locus_count):
+                total = float(sum(counts[j].values()))
+                self.frequencies[j] = {a: float(c) / total for a, c in counts[j].items()}
         failed = False
         for freqs in self.frequencies:
             total = 0.0
@@ -826,6 +885,38 @@ class Table:
         if failed:
             self.errors.append("error: not all frequencies sum up to +-1.0.")
         self._finish_statistics()
+
+    def _round_robin_frequencies(self):
+        """Round-robin frequencies (Parks & Werth): each locus j from the
+        first sample (in data-file order) of every group of samples that
+        share their alleles at all the other loci, over its typed copies at
+        j.  An allele typed at j in the data but carried by no counted sample
+        weighs one copy among the ploidy x G copies of the G MLGs; then the
+        locus is divided by its sum (taken in ascending allele order)."""
+        ploidy = self.ploidy
+        g_count = len(self.mlgs)
+        result = []
+        for j in range(len(self.locus_names)):
+            first = {}
+            for alleles in self.sample_alleles:
+                others = alleles[:ploidy * j] + alleles[ploidy * (j + 1):]
+                first.setdefault(others, alleles)
+            counts = {}
+            for alleles in first.values():
+                for allele in alleles[ploidy * j:ploidy * (j + 1)]:
+                    if allele != self.missing:
+                        counts[allele] = counts.get(allele, 0) + 1
+            counted = float(sum(counts.values()))
+            values = {a: float(c) / counted for a, c in counts.items()}
+            for alleles in self.sample_alleles:
+                for allele in alleles[ploidy * j:ploidy * (j + 1)]:
+                    if allele != self.missing and allele not in values:
+                        values[allele] = 1.0 / (float(ploidy) * float(g_count))
+            total = 0.0
+            for allele in sorted(values):
+                total += values[allele]
+            result.append({a: v / total for a, v in values.items()})
+        return result
 
     def _chooses(self, params, key, choice, default):
         """Whether the header gives 'choice' for 'key'.  A value that is
@@ -871,6 +962,119 @@ class Table:
             self.psex[alleles] = program_psex(g, len(names), self.n_samples)
             if self.psex[alleles].warning:
                 self.errors.append(self.psex[alleles].warning)
+        self._join_lineages()
+
+    # ----------------------------------------------------------------------
+    # Lineages and the distances between genotypes.
+
+    def untyped(self, copies):
+        """Whether a locus with these copies tells nothing: a copy holds the
+        missing-data code, or (a simulated genotype) no allele at all."""
+        return None in copies or (self.missing is not None and self.missing in copies)
+
+    def distance(self, first, second):
+        """The number of allele copies in which two genotypes differ, over
+        the loci typed in both: at a diploid locus 2 minus the size of the
+        multiset intersection of the two pairs, at a haploid locus 0 or 1."""
+        ploidy = self.ploidy
+        total = 0
+        for j in range(len(self.locus_names)):
+            a = list(first[ploidy * j:ploidy * (j + 1)])
+            b = list(second[ploidy * j:ploidy * (j + 1)])
+            if self.untyped(a) or self.untyped(b):
+                continue
+            shared = 0
+            for allele in a:
+                if allele in b:
+                    b.remove(allele)
+                    shared += 1
+            total += ploidy - shared
+        return total
+
+    def _join_lineages(self):
+        """Multilocus lineages: MLGs at most MLLDISTANCE copies apart are
+        linked (k >= 1; k <= 0 links nothing), a lineage is a connected
+        group (single linkage), numbered in the order of its first MLG in
+        table order.  Without MLLDISTANCE every MLG is its own lineage."""
+        parent = list(range(len(self.order)))
+
+        def root(i):
+            while parent[i] != i:
+                parent[i] = parent[parent[i]]
+                i = parent[i]
+            return i
+
+        self.observed_distances = {}
+        if self.mll_distance is not None:
+            if len(self.order) > 5000:
+                raise Unsupported("%d MLGs are too many to compare pairwise" % len(self.order))
+            for i, first in enumerate(self.order):
+                for j in range(i + 1, len(self.order)):
+                    d = self.distance(first, self.order[j])
+                    self.observed_distances[d] = self.observed_distances.get(d, 0) + 1
+                    if 1 <= self.mll_distance and d <= self.mll_distance:
+                        parent[root(j)] = root(i)
+        numbers = {}
+        self.lineage = {}  # alleles -> lineage number, 1.. in order of first MLG
+        for i, alleles in enumerate(self.order):
+            self.lineage[alleles] = numbers.setdefault(root(i), len(numbers) + 1)
+        self.lineage_sizes = [0] * len(numbers)
+        for alleles, names in self.mlgs.items():
+            self.lineage_sizes[self.lineage[alleles] - 1] += len(names)
+
+    def reference_distances(self, generator, pairs):
+        """The distances of 'pairs' pairs of full siblings and then of
+        'pairs' pairs of unrelated genotypes, drawn from 'generator' (64-bit
+        numbers): two histograms, distance -> count.  Without any MLG there
+        are no parents and no pairs are drawn."""
+        siblings = {}
+        unrelated = {}
+        g_count = len(self.order)
+        if g_count == 0:
+            return siblings, unrelated
+        ploidy = self.ploidy
+        loci = len(self.locus_names)
+
+        def offspring(parent1, parent2):
+            copies = []
+            for j in range(loci):
+                if ploidy == 2:
+                    copies.append(parent1[2 * j + (generator() & 1)])
+                    copies.append(parent2[2 * j + (generator() & 1)])
+                else:
+                    copies.append((parent1 if generator() & 1 == 0 else parent2)[j])
+            return copies
+
+        for _ in range(pairs):
+            parent1 = self.order[generator() % g_count]
+            parent2 = self.order[generator() % g_count]
+            first = offspring(parent1, parent2)
+            second = offspring(parent1, parent2)
+            d = self.distance(first, second)
+            siblings[d] = siblings.get(d, 0) + 1
+
+        walks = [sorted(f.items()) for f in self.frequencies]
+
+        def drawn():
+            copies = []
+            for walk in walks:
+                for _ in range(ploidy):
+                    u = float(generator() >> 11) * 2.0 ** -53
+                    chosen = None
+                    for allele, f in walk:
+                        if f > u:
+                            chosen = allele
+                            break
+                        u = u - f
+                    copies.append(chosen)
+            return copies
+
+        for _ in range(pairs):
+            first = drawn()
+            second = drawn()
+            d = self.distance(first, second)
+            unrelated[d] = unrelated.get(d, 0) + 1
+        return siblings, unrelated
 
     def genotype_pgen(self, alleles):
         """PGen of a genotype against this table: its allele frequencies and,
@@ -1338,14 +1542,13 @@ def samples_psex_values(table, samples_text):
 SAMPLES_HEADER = "sample,mlg,n,pgen,psex,p_value,level,mll"
 
 
-def expected_samples(table, data_file, recorded, printed_list, replayed, samples_values,
+def expected_samples(table, recorded, printed_list, replayed, samples_values,
                      seen):
     """The samples file: one row per sample in data-file order.  The PSex,
     p-value and level cells of a clonal MLG are the same doubles and code as
     in the simulation results file (their texts recorded there), written in
     shortest form, and every row of the MLG repeats them ('seen')."""
     lines = [SAMPLES_HEADER]
-    lineages = "MLLDISTANCE" in data_file.parameters
     judgements = {}
     for name, alleles in zip(table.sample_names, table.sample_alleles):
         number = table.number[alleles]
@@ -1371,14 +1574,208 @@ def expected_samples(table, data_file, recorded, printed_list, replayed, samples
                 consistent(level_check(judgement, recorded.get(key + ".level"),
                                        what + " level"),
                            seen, key + ".level", what + " level")]
-        if lineages:
-            # Lineages are not derived here: any MLL number is taken.
-            parts += [",", Cell(lambda text: None if re.fullmatch(r"[1-9][0-9]*", text)
-                                else "%s mll: not a lineage number" % name)]
-        else:
-            parts.append(",%d" % number)
+        parts.append(",%d" % table.lineage[alleles])
         lines.append(Pattern(*parts))
     return lines
+
+
+# --------------------------------------------------------------------------
+# The summary file: richness and diversity over MLGs and over lineages.
+# --------------------------------------------------------------------------
+
+
+SUMMARY_HEADER = "statistic,unit,value"
+# The statistics of a unit (MLGs or lineages), in the order of their rows.
+DIVERSITY_ROWS = ("G", "N", "R", "Pd", "single", "clonal", "simpson", "shannon",
+                  "evenness_E5", "pielou_J", "pareto_beta")
+COUNT_ROWS = ("G", "N", "single", "clonal")
+# Single divisions of whole numbers: one correctly rounded double each.
+EXACT_ROWS = ("R", "Pd")
+# Sums over the units: another order of evaluation may change the last bits.
+SUMMARY_RELATIVE_ERROR = 1e-12
+
+
+def diversity(sizes):
+    """Richness and diversity of units of the given sizes (samples per
+    unit, in unit order), in double arithmetic: a dict by row name.
+
+    R = (G - 1)/(N - 1) and Pd = G/N; single and clonal count the units of
+    one sample and of more.  Simpson's 1 - sum n(n - 1)/(N(N - 1)),
+    Shannon's H = -sum p ln p, E5 = (1/lambda - 1)/(e^H - 1) with lambda =
+    sum p^2, Pielou's J = H/ln G and the Pareto beta: minus the
+    least-squares slope of log10 (units of at least x samples) on log10 x
+    over the distinct sizes x.  NaN where undefined (N <= 1; G = 1 for E5
+    and J; fewer than two distinct sizes for beta)."""
+    nan = float("nan")
+    units = len(sizes)
+    total = sum(sizes)
+    single = sum(1 for n in sizes if n == 1)
+    result = {
+        "G": units, "N": total, "single": single, "clonal": units - single,
+        "R": float(units - 1) / float(total - 1) if total > 1 else nan,
+        "Pd": float(units) / float(total) if total > 0 else nan,
+        "simpson": nan, "shannon": nan, "evenness_E5": nan, "pielou_J": nan,
+        "pareto_beta": nan,
+    }
+    if total <= 1:
+        return result
+    pairs = 0.0
+    concentration = 0.0
+    entropy = 0.0
+    for n in sizes:
+        pairs += float(n) * (float(n) - 1.0)
+        p = float(n) / float(total)
+        concentration += p * p
+        entropy -= p * math.log(p)
+    result["simpson"] = 1.0 - pairs / (float(total) * (float(total) - 1.0))
+    result["shannon"] = entropy
+    if units > 1:
+        result["evenness_E5"] = (1.0 / concentration - 1.0) / (math.exp(entropy) - 1.0)
+        result["pielou_J"] = entropy / math.log(float(units))
+    ordered = sorted(sizes)
+    xs = []
+    ys = []
+    for i, x in enumerate(ordered):
+        if i == 0 or ordered[i - 1] != x:
+            xs.append(math.log10(float(x)))
+            ys.append(math.log10(float(units - i)))
+    if len(xs) >= 2:
+        k = float(len(xs))
+        mean_x = sum(xs) / k
+        mean_y = sum(ys) / k
+        cov = sum((x - mean_x) * (y - mean_y) for x, y in zip(xs, ys))
+        var = sum((x - mean_x) * (x - mean_x) for x in xs)
+        result["pareto_beta"] = -(cov / var)
+    return result
+
+
+def close_check(value, what):
+    """A summary value that another order of summation may change in the
+    last bits: a number in shortest form within SUMMARY_RELATIVE_ERROR of
+    'value' (exactly its text where it is 0 or not finite)."""
+    expected = shortest(value)
+
+    def check(text):
+        if text == expected:
+            return None
+        if not math.isfinite(value) or value == 0.0:
+            return "%s: expected %s" % (what, expected)
+        try:
+            printed = float(text)
+        except ValueError:
+            return "%s: %r is no number (expected %s)" % (what, text, expected)
+        if shortest(printed) != text:
+            return "%s: %r is not the shortest form of %s" % (what, text, shortest(printed))
+        if not abs(printed - value) < SUMMARY_RELATIVE_ERROR * abs(value):
+            return "%s: expected %s (within a relative %g)" % (what, expected,
+                                                               SUMMARY_RELATIVE_ERROR)
+        return None
+    return check
+
+
+def threshold_check(index, printed_list, near, what, seen):
+    """The full double of the simulated list entry at 'index': its shortest
+    form, printing with 6 digits as the simulation results file's list
+    does there, one of the doubles the replay allows at that position
+    ('near', or None without replay), and the same text wherever the same
+    entry is asked for."""
+    def check(text):
+        try:
+            value = float(text)
+        except ValueError:
+            return "%s: %r is no number" % (what, text)
+        if shortest(value) != text:
+            return "%s: %r is not the shortest form of %s" % (what, text, shortest(value))
+        if fmt(value) != printed_list[index]:
+            return "%s: %s prints as %s, the simulated list holds %s there" % (
+                what, text, fmt(value), printed_list[index])
+        if near is not None and not any(lo <= value <= hi for lo, hi in near[index]):
+            return "%s: %s is no double the replayed entry %d may be" % (what, text, index + 1)
+        if seen.setdefault(index, text) != text:
+            return "%s: %s differs from %s, the same list entry" % (what, text, seen[index])
+        return None
+    return check
+
+
+def expected_summary(table, printed_list, replayed):
+    """The summary file: the diversity rows over MLGs (in table order), M,
+    the thresholds and realized levels, then the diversity rows over
+    lineages (in lineage-number order)."""
+    lines = [SUMMARY_HEADER]
+
+    def rows(unit, sizes):
+        values = diversity(sizes)
+        for name in DIVERSITY_ROWS:
+            value = values[name]
+            if name in COUNT_ROWS:
+                lines.append("%s,%s,%d" % (name, unit, value))
+            elif name in EXACT_ROWS:
+                lines.append("%s,%s,%s" % (name, unit, shortest(value)))
+            else:
+                lines.append(Pattern("%s,%s," % (name, unit),
+                                     Cell(close_check(value, "%s (%s)" % (name, unit)))))
+
+    rows("mlg", [len(table.mlgs[a]) for a in table.order])
+    m = len(printed_list)
+    lines.append("simulated_repeats,mlg,%d" % m)
+    near = list_neighbourhoods(replayed) if replayed is not None and len(replayed) == m \
+        else None
+    seen = {}
+    for label, alpha in (("0.01", 0.01), ("0.05", 0.05), ("0.10", 0.1)):
+        if m == 0:
+            lines.append("threshold_%s,mlg,%s" % (label, shortest(1.0)))
+        else:
+            lines.append(Pattern("threshold_%s,mlg," % label,
+                                 Cell(threshold_check(threshold_index(alpha, m), printed_list,
+                                                      near, "threshold_" + label, seen))))
+        lines.append("realized_level_%s,mlg,%s" % (label, shortest(realized_level(alpha, m))))
+    rows("mll", table.lineage_sizes)
+    return lines
+
+
+# --------------------------------------------------------------------------
+# The distances file: observed MLG pairs beside simulated siblings and
+# unrelated pairs.
+# --------------------------------------------------------------------------
+
+
+DISTANCES_HEADER = "distance,observed_pairs,sibling_pairs,unrelated_pairs"
+# The reference pairs' own random source starts here ("psex ref").
+REFERENCE_SEED = 0x7073657820726566
+# Pairs of each kind per simulated data set.
+REFERENCE_PAIRS_PER_SIMULATION = 10
+
+
+class SplitMix64:
+    """Steele, Lea & Flood's splitmix64: 64-bit numbers from a counter
+    advanced by the golden gamma and mixed by two multiplications."""
+
+    MASK = 2 ** 64 - 1
+
+    def __init__(self, state=REFERENCE_SEED):
+        self.state = state
+
+    def __call__(self):
+        self.state = (self.state + 0x9E3779B97F4A7C15) & self.MASK
+        z = self.state
+        z = ((z ^ (z >> 30)) * 0xBF58476D1CE4E5B9) & self.MASK
+        z = ((z ^ (z >> 27)) * 0x94D049BB133111EB) & self.MASK
+        return z ^ (z >> 31)
+
+
+def distance_rows(observed, siblings, unrelated):
+    """One line per distance from 0 to the largest counted in any column."""
+    counted = [d for h in (observed, siblings, unrelated) for d, c in h.items() if c]
+    return ["%d,%d,%d,%d" % (d, observed.get(d, 0), siblings.get(d, 0), unrelated.get(d, 0))
+            for d in range(max(counted) + 1 if counted else 0)]
+
+
+def expected_distances(table):
+    pairs = table.simulations * REFERENCE_PAIRS_PER_SIMULATION
+    if pairs * len(table.locus_names) * table.ploidy > 50_000_000:
+        raise Unsupported("too many reference pairs to draw")
+    siblings, unrelated = table.reference_distances(SplitMix64(), pairs)
+    return [DISTANCES_HEADER] + distance_rows(table.observed_distances, siblings, unrelated)
 
 
 def cross_checked(accepted, allowed, printed, as_printed, what):
@@ -1416,9 +1813,9 @@ def level_check(judgement, printed, what):
 
 
 def check_result_files(comparison, argument, table, data_file, sim_text, full_text,
-                       samples_text, replayed):
-    """Compare the three result files with the re-derivation; a text that is
-    None (a file not written, or not to be compared) is skipped."""
+                       samples_text, replayed, summary_text=None, distances_text=None):
+    """Compare the result files with the re-derivation; a text that is None
+    (a file not written, or not to be compared) is skipped."""
     printed_list = parse_printed_list(sim_text) if sim_text is not None else None
     if printed_list is None and sim_text is None and replayed is not None:
         printed_list = [fmt(r.key) for r in replayed]
@@ -1449,9 +1846,14 @@ def check_result_files(comparison, argument, table, data_file, sim_text, full_te
     if samples_text is not None:
         seen = {}
         comparison.lines("samples file",
-                         expected_samples(table, data_file, recorded, printed_list, replayed,
+                         expected_samples(table, recorded, printed_list, replayed,
                                           samples_values, seen),
                          samples_text, seen)
+    if summary_text is not None:
+        comparison.lines("summary file", expected_summary(table, printed_list, replayed),
+                         summary_text, {})
+    if distances_text is not None:
+        comparison.lines("distances file", expected_distances(table), distances_text, {})
 
 
 # --------------------------------------------------------------------------
@@ -1524,7 +1926,10 @@ class RunModel:
     'folder' is where the data files can be read.  'generator' replaces the
     program's random source (the self-test hands out given numbers)."""
 
-    RESULT_PREFIXES = ("simresults_", "fulltable_", "samples_")
+    # The files of every run, in the order they are written; the distances
+    # file follows with MLLDISTANCE.
+    RESULT_PREFIXES = ("simresults_", "fulltable_", "samples_", "summary_")
+    DISTANCES_PREFIX = "distances_"
 
     def __init__(self, arguments, folder, entries, replay=True, generator=None):
         self.stdout = []
@@ -1568,7 +1973,10 @@ class RunModel:
                 if warning:
                     self.stderr.append(warning)
             run_name = table.title if table.title else argument
-            names = tuple(prefix + run_name + ".csv" for prefix in self.RESULT_PREFIXES)
+            prefixes = self.RESULT_PREFIXES
+            if table.mll_distance is not None:
+                prefixes += (self.DISTANCES_PREFIX,)
+            names = tuple(prefix + run_name + ".csv" for prefix in prefixes)
             # Every warning comes before the first file is written.
             for name in names:
                 if os.path.normpath(name) in entries:
@@ -1633,10 +2041,10 @@ def check_run(label, model, stdout, stderr, status, files):
         if names in done:
             continue
         done.add(names)
-        sim_name, full_name, samples_name = (os.path.normpath(n) for n in names)
+        texts = [files.get(os.path.normpath(n)) for n in names] + [None]
         sub = Comparison("%s: %s" % (label, argument))
-        check_result_files(sub, argument, table, data_file, files.get(sim_name),
-                           files.get(full_name), files.get(samples_name), replayed)
+        check_result_files(sub, argument, table, data_file, texts[0], texts[1], texts[2],
+                           replayed, summary_text=texts[3], distances_text=texts[4])
         comparison.problems += sub.problems
     return comparison.problems
 
@@ -1758,6 +2166,24 @@ SELF_TEST_FILES = {
     # One allele only: every simulated data set is one MLG of both samples.
     "mono.txt": (
         "PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=999\n\nn,a\nu,4\nv,4\n"),
+    # FREQUENCY=ROUNDROBIN: a dominant clone c1-c5 and its near-copy d1.
+    "robin.txt": (
+        "PLOIDY=2\nLOCUSCOUNT=2\nLOCUSNAMES=A,B\nFREQUENCY=ROUNDROBIN\nSIMULATIONS=1\n\n"
+        "S,a1,a2,b1,b2\nc1,1,1,1,2\nc2,1,1,1,2\nc3,1,1,1,2\nc4,1,1,1,2\nc5,1,1,1,2\n"
+        "d1,1,1,2,2\ne1,2,3,1,1\nf1,1,2,1,2\ng1,1,2,1,3\n"),
+    # ROUNDROBIN with the defaults: one locus, so MLG, with its warning.
+    "robin-one.txt": (
+        "FREQUENCY=ROUNDROBIN\nLOCUSNAMES=X,Y\n\nS,a,b\nx,1,2\ny,2,1\nz,2,2\n"),
+    # Lineages, MLLDISTANCE=1: A-B, B-C one copy apart, A-C two; E (2,3 | 0,9)
+    # is one copy from B and C once M, missing in E, is left out; D far.
+    "chain.txt": (
+        "PLOIDY=2\nLOCUSCOUNT=2\nLOCUSNAMES=L,M\nMISSING=0\nMLLDISTANCE=1\nSIMULATIONS=2\n"
+        "TITLE=chain\n\nS,l1,l2,m1,m2\n"
+        "d1,7,7,9,9\na1,1,1,5,5\nb1,2,1,5,5\ne1,3,2,9,0\nc1,2,2,5,5\na2,1,1,5,5\n"
+        "d2,7,7,9,9\n"),
+    # Frequencies 1/6, 1/6, 4/6: a draw just below 1 walks past them all.
+    "walk.txt": (
+        "PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=1\n\nn,a\na,1\nb,2\nc,3\nd,3\ne,3\nf,3\n"),
     # MODEL=FIS, 3 AA, 4 AB, 3 BB: Fis 0.2 in the data.
     "fis-null.txt": (
         "PLOIDY=2\nLOCUSCOUNT=1\nLOCUSNAMES=L\nMODEL=FIS\nSIMULATIONS=1000\n\n"
@@ -1903,6 +2329,7 @@ def self_test(folder=None):
 
     failures += self_test_formats()
     failures += self_test_psex()
+    failures += self_test_lineages()
 
     # The driver: a file without samples is written, then the error, status
     # 1; a later file that cannot be opened still ends the run with 2.
@@ -1940,12 +2367,249 @@ def self_test(folder=None):
             "error: cannot write output file 'simresults_sub/nosample.txt.csv'.",
             "error: cannot write output file 'fulltable_sub/nosample.txt.csv'.",
             "error: cannot write output file 'samples_sub/nosample.txt.csv'.",
-            "error: no sample was read from 'sub/nosample.txt'."], model.stderr[-4:])
+            "error: cannot write output file 'summary_sub/nosample.txt.csv'.",
+            "error: no sample was read from 'sub/nosample.txt'."], model.stderr[-5:])
         same("no sample, not written: status", 1, model.status)
         failures += self_test_driver(scratch, entries)
     finally:
         if folder is None:
             shutil.rmtree(scratch, ignore_errors=True)
+    return failures
+
+
+def self_test_lineages():
+    """Round-robin frequencies, lineages, the reference pairs and the
+    diversity indices, on data worked by hand."""
+    failures = Failures()
+    same = failures.same
+    expect = failures.expect
+
+    # Round robin.  A: the groups by B are (1,2) c1-c5 f1, (2,2) d1, (1,1)
+    # e1, (1,3) g1; their first samples c1 1,1, d1 1,1, e1 2,3, g1 1,2 give
+    # 1: 5/8, 2: 2/8, 3: 1/8.  B: the groups by A are (1,1) c1-c5 d1,
+    # (2,3) e1, (1,2) f1 g1; c1 1,2, e1 1,1, f1 1,2 give 1: 4/6, 2: 2/6;
+    # g1's 3 was not counted and weighs 1/(2G) = 1/10 (G = 5); sum 1.1.
+    # Ho over the 5 MLGs: heterozygous at A e, f, g; at B c, f, g.
+    data_file, table = table_of("robin.txt")
+    same("round robin: messages", [], table.errors)
+    total = 4.0 / 6.0 + 2.0 / 6.0 + 0.1
+    same("round robin: frequencies",
+         [{1: 5 / 8, 2: 2 / 8, 3: 1 / 8},
+          {1: (4.0 / 6.0) / total, 2: (2.0 / 6.0) / total, 3: 0.1 / total}],
+         table.frequencies)
+    same("round robin: printed B", ["0.606061", "0.30303", "0.0909091"],
+         [fmt(table.frequencies[1].get(a, 0.0)) for a in (1, 2, 3)])
+    same("round robin: Ho", ["0.6", "0.6"], [fmt(v) for v in table.ho])
+    # One locus (after the defaults): MLG, the warning after the defaults'
+    # messages and before the locus names'; x and y are one MLG: 1 one of 4.
+    data_file, table = table_of("robin-one.txt")
+    same("round robin, one locus: messages", [
+        "error: PLOIDY is unspecified, assuming DIPLOID.",
+        "error: LOCUSCOUNT is unspecified, assuming 1.",
+        "error: SIMULATIONS is unspecified, assuming 1000.",
+        "warning: FREQUENCY=ROUNDROBIN needs two or more loci; using MLG.",
+        "error: too many locus names given in LOCUSNAMES."], table.errors)
+    same("round robin, one locus: MLG frequencies", [{1: 0.25, 2: 0.75}], table.frequencies)
+
+    # Distances: a diploid locus counts 2 minus the shared alleles with
+    # repeats; a locus with a missing copy (code 0 here) is left out.
+    data_file, table = table_of("chain.txt")
+    same("distance {1,1} {1,2}", 1, table.distance((1, 1, 5, 5), (1, 2, 5, 5)))
+    same("distance {1,2} {2,1}", 0, table.distance((1, 2, 5, 5), (2, 1, 5, 5)))
+    same("distance {1,1} {1,1}", 0, table.distance((1, 1, 5, 5), (1, 1, 5, 5)))
+    same("distance {1,1} {2,2}", 4, table.distance((1, 1, 5, 5), (2, 2, 9, 9)))
+    same("distance over a missing copy", 1, table.distance((2, 2, 5, 5), (2, 3, 0, 9)))
+    # MLGs in table order: A 1,1|5,5  B 1,2|5,5  C 2,2|5,5  E 2,3|0,9
+    # D 7,7|9,9.  Pairs: A-B, B-C, B-E, C-E at 1; A-C, A-E, E-D at 2
+    # (E's M left out); A-D, B-D, C-D at 4.  k = 1: A-B-C-E is lineage 1
+    # (A-C apart by 2 all the same), D lineage 2, though d1 comes first.
+    same("chain: observed distances", {1: 4, 2: 3, 4: 3}, table.observed_distances)
+    same("chain: lineages of the samples", [2, 1, 1, 1, 1, 1, 2],
+         [table.lineage[a] for a in table.sample_alleles])
+    same("chain: lineage sizes", [5, 2], table.lineage_sizes)
+    lines = expected_samples(table, {}, [], None, {}, {})
+    same("chain: the samples file's mll column", [",2", ",1", ",1", ",1", ",1", ",1", ",2"],
+         [line.parts[-1] for line in lines[1:]])
+    for k, lineages in (("0", [5, 1, 2, 4, 3, 1, 5]), ("-1", [5, 1, 2, 4, 3, 1, 5]),
+                        ("2", [1] * 7), ("x", [5, 1, 2, 4, 3, 1, 5])):
+        other = Table(DataFile(SELF_TEST_FILES["chain.txt"].replace(
+            "MLLDISTANCE=1", "MLLDISTANCE=" + k).encode("latin-1")))
+        same("chain, MLLDISTANCE=%s: lineages" % k, lineages,
+             [other.lineage[a] for a in other.sample_alleles])
+    # missing.txt: MLGs -9,114|7,7  114,114|7,9  114,116|-9,-9  114,116|7,9.
+    # The first and the third share no locus typed in both, the third and
+    # the fourth differ only at B, which the third lacks: distance 0 twice;
+    # the other four pairs differ by one copy.  MLLDISTANCE=0 joins nothing.
+    other = Table(DataFile(SELF_TEST_FILES["missing.txt"].replace(
+        "MISSING=-9", "MISSING=-9\nMLLDISTANCE=0").encode("latin-1")))
+    same("distance 0, MLLDISTANCE=0: pairs", {0: 2, 1: 4}, other.observed_distances)
+    same("distance 0, MLLDISTANCE=0: lineages", [1, 2, 3, 4],
+         [other.lineage[a] for a in other.order])
+    same("distance rows: every distance up to the largest counted", [
+        "0,0,0,1", "1,4,1,0", "2,3,0,0", "3,0,0,0", "4,3,0,0", "5,0,2,0"],
+        distance_rows(table.observed_distances, {1: 1, 5: 2}, {0: 1, 6: 0}))
+    same("distance rows: nothing counted", [], distance_rows({}, {}, {}))
+
+    # splitmix64 from state 0 (its published first output), and the seed
+    # is "psex ref" in ASCII.
+    same("splitmix64 from 0", 0xE220A8397B1DCDAF, SplitMix64(0)())
+    same("reference seed", b"psex ref", REFERENCE_SEED.to_bytes(8, "big"))
+
+    # Two sibling pairs from given numbers.  Parents 0 -> A, 3 -> E (of 5);
+    # offspring 1: L A[0]=1, E[1]=3; M A[0]=5, E[0]=0 (missing, untyped);
+    # offspring 2: L A[1]=1, E[0]=2; M A[1]=5, E[1]=9.  Distance: L (1,3)
+    # against (1,2) 1, M left out (counted, 5,0 against 5,9 would add 1).
+    # Parents 1 -> B, 4 -> D: offspring 1 L B[0]=1, D[1]=7, M 5, 9;
+    # offspring 2 L B[1]=2, D[1]=7, M 5, 9: distance 1 (drawing the second
+    # parent's copy first, or the loci of both offspring in turn, gives 0).
+    # Then two unrelated pairs, every number 0: u = 0 takes the first
+    # allele, every genotype is 1,1|5,5, distance 0.
+    draws = [0, 3, 0, 1, 0, 0, 1, 0, 1, 1] + [1, 4, 0, 1, 0, 1, 1, 1, 1, 1] + [0] * 16
+    siblings, unrelated = table.reference_distances(ListedDraws(draws), 2)
+    same("chain: two sibling pairs", ({1: 2}, {0: 2}), (siblings, unrelated))
+    # Haploid, B never typed: parents 0 -> (1,0), 1 -> (2,0); offspring 1
+    # A from parent 1 (0 even), offspring 2 from parent 2 (1 odd): 1.  The
+    # unrelated copies: x = 2^63 - 1 gives u just below 1/2, allele 1; x =
+    # 2^63 gives u = 1/2, which allele 1 (f = 1/2) does not exceed: 2.  B
+    # has no allele to choose, so it is untyped in both.  Distance 1.
+    data_file, table = table_of("untyped-haploid.txt")
+    draws = [0, 1, 0, 0, 1, 1] + [2 ** 63 - 1, 5, 2 ** 63, 7]
+    same("haploid: one pair of each", ({1: 1}, {1: 1}),
+         table.reference_distances(ListedDraws(draws), 1))
+    # walk.txt: the unrelated copy from x = 2^64 - 1, u = 1 - 2^-53, passes
+    # every allele (u - 1/6 - 1/6 is 4/6 in double, not below it): no allele,
+    # untyped, so the pair is at distance 0 although the other copy is 1.
+    # (The sibling pair: parents and offspring all MLG 1, distance 0.)
+    data_file, table = table_of("walk.txt")
+    same("a walk past the last allele", ({0: 1}, {0: 1}),
+         table.reference_distances(ListedDraws([0, 0, 0, 0, 2 ** 64 - 1, 0]), 1))
+    same("no MLG: no reference pairs", ({}, {}),
+         table_of("nosample.txt")[1].reference_distances(ListedDraws([]), 5))
+
+    # Diversity of the sizes 3, 1, 1, 2, 1 (N = 8, G = 5): worked by hand.
+    values = diversity([3, 1, 1, 2, 1])
+    for name, value in (("simpson", 6 / 7), ("shannon", 1.4941751382893085),
+                        ("evenness_E5", 0.8681410298897236),
+                        ("pielou_J", 0.9283832117695865),
+                        ("pareto_beta", 1.449570098015464)):
+        expect("diversity of 3,1,1,2,1: %s is %r, not %r" % (name, values[name], value),
+               abs(values[name] - value) < 1e-13 * value)
+    same("diversity of 3,1,1,2,1: counts", (5, 8, 3, 2, 4 / 7, 5 / 8),
+         tuple(values[k] for k in ("G", "N", "single", "clonal", "R", "Pd")))
+    nan_rows = ("simpson", "shannon", "evenness_E5", "pielou_J", "pareto_beta")
+    same("one sample: undefined", ["NA"] * 7,
+         [shortest(diversity([1])[k]) for k in ("R",) + nan_rows + ("R",)])
+    same("no sample: R and Pd undefined", ["NA", "NA"],
+         [shortest(diversity([])[k]) for k in ("R", "Pd")])
+    one = diversity([3])
+    same("one unit", ["0", "0", "NA", "NA", "NA"], [shortest(one[k]) for k in nan_rows])
+    even = diversity([2, 2])
+    same("two units of 2", ["1", "1", "NA"],
+         [shortest(even[k]) for k in ("evenness_E5", "pielou_J", "pareto_beta")])
+
+    # The summary file of chain.txt: MLG sizes 2,1,1,1,2 (N 7, G 5), lineage
+    # sizes 5, 2.  Closed forms: MLGs H = ln 7 - (4/7) ln 2, lambda = 11/49,
+    # E5 = (38/11)/(7/2^(4/7) - 1), beta = log10 2.5 / log10 2 (sizes 1 and
+    # 2 seen by 5 and 2 units); lineages H = ln 7 - (5/7) ln 5 - (2/7) ln 2,
+    # lambda = 29/49, beta = log10 2 / log10 2.5.  Each simulated data set
+    # draws the L pairs 1,1 1,2 2,2 1,7 2,7 7,7 1,3 (u 0 for 1, 0.4 for 2,
+    # 0.65 for 3, 0.9 for 7; M always 5,5): no repeat, M = 0, every
+    # threshold 1, every realized level 0.
+    data_file, table = table_of("chain.txt")
+    pairs = [(0.0, 0.0), (0.0, 0.4), (0.4, 0.4), (0.0, 0.9), (0.4, 0.9), (0.9, 0.9),
+             (0.0, 0.65)]
+    draws = [u for pair in pairs for u in pair + (0.0, 0.0)] * 2
+    replayed = table.replay_simulation(ListedDraws(draws))
+    mlg_h = math.log(7) - 4 / 7 * math.log(2)
+    mll_h = math.log(7) - 5 / 7 * math.log(5) - 2 / 7 * math.log(2)
+    rows = [
+        ("G", "mlg", "5"), ("N", "mlg", "7"), ("R", "mlg", repr(4 / 6)),
+        ("Pd", "mlg", repr(5 / 7)), ("single", "mlg", "3"), ("clonal", "mlg", "2"),
+        ("simpson", "mlg", repr(19 / 21)), ("shannon", "mlg", repr(mlg_h)),
+        ("evenness_E5", "mlg", repr((38 / 11) / (7 / 2 ** (4 / 7) - 1))),
+        ("pielou_J", "mlg", repr(mlg_h / math.log(5))),
+        ("pareto_beta", "mlg", repr(math.log10(2.5) / math.log10(2))),
+        ("simulated_repeats", "mlg", "0"),
+        ("threshold_0.01", "mlg", "1"), ("realized_level_0.01", "mlg", "0"),
+        ("threshold_0.05", "mlg", "1"), ("realized_level_0.05", "mlg", "0"),
+        ("threshold_0.10", "mlg", "1"), ("realized_level_0.10", "mlg", "0"),
+        ("G", "mll", "2"), ("N", "mll", "7"), ("R", "mll", repr(1 / 6)),
+        ("Pd", "mll", repr(2 / 7)), ("single", "mll", "0"), ("clonal", "mll", "2"),
+        ("simpson", "mll", repr(10 / 21)), ("shannon", "mll", repr(mll_h)),
+        ("evenness_E5", "mll", repr((20 / 29) / (math.exp(mll_h) - 1))),
+        ("pielou_J", "mll", repr(mll_h / math.log(2))),
+        ("pareto_beta", "mll", repr(math.log10(2) / math.log10(2.5)))]
+    good = "statistic,unit,value\n" + "".join("%s,%s,%s\n" % row for row in rows)
+
+    def summary_problems(name, table, replayed, text):
+        comparison = Comparison(name)
+        check_result_files(comparison, name, table, DataFile(SELF_TEST_FILES[name].encode(
+            "latin-1")), None, None, None, replayed, summary_text=text)
+        return comparison.problems
+
+    same("chain: summary file", [], summary_problems("chain.txt", table, replayed, good))
+    # M = 10 (no replay): every threshold is entry floor(alpha 9) = 0, not
+    # entry floor(alpha 10) (1 for 0.10); a realized level rounds alpha M:
+    # 0.1, 0.5 and 1 values give 0, 1 and 1, minus one, over 10: all 0.
+    printed = [fmt(k / 10) for k in range(1, 11)]
+    cells = {}
+    for line in expected_summary(table, printed, None):
+        if isinstance(line, Pattern):
+            cells[line.parts[0]] = line.parts[1].check
+        elif line.startswith("realized_level"):
+            cells[line.rsplit(",", 1)[0]] = line.rsplit(",", 1)[1]
+    same("M = 10: thresholds", [None, None, None],
+         [cells["threshold_%s,mlg," % a]("0.1") for a in ("0.01", "0.05", "0.10")])
+    expect("M = 10: not entry 1", cells["threshold_0.10,mlg,"]("0.2") is not None)
+    same("M = 10: realized levels", ["0", "0", "0"],
+         [cells["realized_level_%s,mlg" % a] for a in ("0.01", "0.05", "0.10")])
+    same("chain: no simulated repeat", [], replayed)
+    for what, bad in (
+            ("lineage rows from the MLGs", good.replace("G,mll,2", "G,mll,5")),
+            ("a count as a double", good.replace("N,mlg,7", "N,mlg,7.0")),
+            ("R not exact", good.replace(repr(4 / 6), repr(math.nextafter(4 / 6, 1)))),
+            ("shannon off by 1e-11", good.replace(repr(mlg_h), repr(mlg_h * (1 + 1e-11)))),
+            ("shannon not in shortest form", good.replace(repr(mlg_h), repr(mlg_h) + "0")),
+            ("an empty list's threshold 0", good.replace("threshold_0.01,mlg,1",
+                                                         "threshold_0.01,mlg,0")),
+            ("beta not negated", good.replace("pareto_beta,mll,",
+                                              "pareto_beta,mll,-")),
+            ("the lineage rows left out", good[:good.index("G,mll")]),
+            ("rows in another order", good.replace("single,mlg,3\nclonal,mlg,2",
+                                                   "clonal,mlg,2\nsingle,mlg,3")),
+            ("a CR before the line end", good.replace("\n", "\r\n"))):
+        if not summary_problems("chain.txt", table, replayed, bad):
+            failures.append("summary file: not caught: " + what)
+
+    # samples.txt (sizes 2, 1, 1; the list 0.26171875, 0.6875 as worked in
+    # self_test_driver): every threshold is entry 0, 67/256 exactly; the
+    # realized levels are 0 (0.02, 0.1 and 0.2 of a value round to 0).
+    # H = 1.5 ln 2, lambda = 3/8, E5 = (5/3)/(2^1.5 - 1), beta = log2 3.
+    data_file, table = table_of("samples.txt")
+    replayed = table.replay_simulation(ListedDraws([0.1, 0.2, 0.6, 0.9, 0.55, 0.6, 0.8, 0.1]))
+    h = 1.5 * math.log(2)
+    rows = [("G", "3"), ("N", "4"), ("R", repr(2 / 3)), ("Pd", "0.75"), ("single", "2"),
+            ("clonal", "1"), ("simpson", repr(5 / 6)), ("shannon", repr(h)),
+            ("evenness_E5", repr((5 / 3) / (2 ** 1.5 - 1))),
+            ("pielou_J", repr(h / math.log(3))), ("pareto_beta", repr(math.log2(3)))]
+    good = "statistic,unit,value\n" + "".join("%s,mlg,%s\n" % row for row in rows) + (
+        "simulated_repeats,mlg,2\n"
+        "threshold_0.01,mlg,0.26171875\nrealized_level_0.01,mlg,0\n"
+        "threshold_0.05,mlg,0.26171875\nrealized_level_0.05,mlg,0\n"
+        "threshold_0.10,mlg,0.26171875\nrealized_level_0.10,mlg,0\n") + "".join(
+        "%s,mll,%s\n" % row for row in rows)
+    same("samples.txt: summary file", [],
+         summary_problems("samples.txt", table, replayed, good))
+    for what, bad in (
+            ("a threshold with 6 digits", good.replace("0.10,mlg,0.26171875",
+                                                       "0.10,mlg,0.261719")),
+            ("a threshold from the other end", good.replace("0.10,mlg,0.26171875",
+                                                            "0.10,mlg,0.6875")),
+            ("a realized level of alpha", good.replace("realized_level_0.05,mlg,0",
+                                                       "realized_level_0.05,mlg,0.05")),
+            ("M miscounted", good.replace("repeats,mlg,2", "repeats,mlg,1"))):
+        if not summary_problems("samples.txt", table, replayed, bad):
+            failures.append("summary file: not caught: " + what)
     return failures
 
 
@@ -2073,7 +2737,8 @@ def self_test_driver(scratch, entries):
         "warning: only 2 simulated repeats; levels finer than 1/2 are not resolved "
         "(the 0.001 level needs 1000): raise SIMULATIONS."], model.stderr)
     same("samples file: written", ["fulltable_samples.txt.csv", "samples_samples.txt.csv",
-                                   "simresults_samples.txt.csv"], sorted(model.result_files()))
+                                   "simresults_samples.txt.csv", "summary_samples.txt.csv"],
+         sorted(model.result_files()))
 
     # norepeat.txt: A and B each 1/2, 1/4, 1/4.  Draws (A, B per sample):
     # 0.1 0.1 -> 1,5; 0.6 0.1 -> 2,5; 0.9 0.1 -> 3,5; 0.1 0.6 -> 1,6: no
@@ -2128,6 +2793,38 @@ def self_test_driver(scratch, entries):
     printed_list = [fmt(r.key) for r in replayed]
     same("FIS null: AB level", {"ns"},
          Judgement(table, (1, 2), fmt(table.psex[(1, 2)].key), printed_list, replayed).codes())
+
+    # chain.txt has MLLDISTANCE: five files, the distances file last.  Its
+    # summary file exists and a folder holds the distances file's name:
+    # both overwrite warnings in file order, then the one write error, no
+    # "Results are written", status 1.
+    pairs = [(0.0, 0.0), (0.0, 0.4), (0.4, 0.4), (0.0, 0.9), (0.4, 0.9), (0.9, 0.9),
+             (0.0, 0.65)]
+    draws = [u for pair in pairs for u in pair + (0.0, 0.0)] * 2
+    model = RunModel(["chain.txt"], scratch, entries, generator=ListedDraws(list(draws)))
+    same("chain: written", ["Reading file chain.txt",
+                            "Results are written to 'simresults_chain.csv'."], model.stdout)
+    same("chain: files", ["distances_chain.csv", "fulltable_chain.csv", "samples_chain.csv",
+                          "simresults_chain.csv", "summary_chain.csv"],
+         sorted(model.result_files()))
+    model = RunModel(["chain.txt"], scratch,
+                     dict(entries, **{"summary_chain.csv": False, "distances_chain.csv": True,
+                                      "simresults_chain.csv": False}),
+                     generator=ListedDraws(list(draws)))
+    same("chain, distances not written: standard output", [
+        "Reading file chain.txt",
+        "Warning: overwriting output file 'simresults_chain.csv'.",
+        "Warning: overwriting output file 'summary_chain.csv'.",
+        "Warning: overwriting output file 'distances_chain.csv'."], model.stdout)
+    same("chain, distances not written: standard error", [
+        "note: missing allele copies: M 1",
+        "warning: only 0 simulated repeats; levels finer than 1/0 are not resolved "
+        "(the 0.001 level needs 1000): raise SIMULATIONS.",
+        "error: cannot write output file 'distances_chain.csv'."], model.stderr)
+    same("chain, distances not written: status", 1, model.status)
+    # (A file that was there before the run is not compared.)
+    same("chain, distances not written: the new files", [
+        "fulltable_chain.csv", "samples_chain.csv"], sorted(model.result_files()))
 
     # The command line: options are read before any file.
     def console(arguments, files=None):
@@ -2225,21 +2922,23 @@ def main():
                 problems += run_program(options.psex, path)
                 checked += 1
         else:
-            if len(options.paths) not in (3, 4):
-                parser.error("expected DATAFILE SIMRESULTS FULLTABLE [SAMPLES]")
+            if not 3 <= len(options.paths) <= 6:
+                parser.error("expected DATAFILE SIMRESULTS FULLTABLE [SAMPLES [SUMMARY "
+                             "[DISTANCES]]]")
             data_path, sim_path, full_path = options.paths[:3]
             with open(data_path, "rb") as stream:
                 data_file = DataFile(stream.read())
             table = Table(data_file)
             replayed = None if options.no_replay else table.replay_simulation(
                 LaggedFibonacci607())
-            texts = [None, None, None]
+            texts = [None] * 5
             for k, path in enumerate(options.paths[1:]):
                 with open(path, "rb") as stream:
                     texts[k] = stream.read().decode("latin-1")
             comparison = Comparison(sim_path)
             check_result_files(comparison, options.argument or data_path, table, data_file,
-                               texts[0], texts[1], texts[2], replayed)
+                               texts[0], texts[1], texts[2], replayed, summary_text=texts[3],
+                               distances_text=texts[4])
             problems += comparison.problems
             checked += 1
     except Unsupported as reason:
