@@ -1,7 +1,8 @@
 #!/usr/bin/env Rscript
-# plot-simresults.R: draw the simulated PSex values of a psex run.
+# psex-plot: draw the simulated PSex values of a psex run.
 #
-# Usage:  Rscript tools/plot-simresults.R simresults_<run>.csv [out.png]
+# Usage:  psex-plot simresults_<run>.csv [out.png]
+#         (from the source tree: Rscript tools/psex-plot.R ...)
 #
 # Reads a simulation results file written by psex and draws, to a PNG file,
 #   - the distribution of the simulated PSex values (the PSex of every
@@ -24,13 +25,13 @@
 # Base R only: nothing to install beyond R itself.
 
 fail <- function(...) {
-  message("plot-simresults: ", ...)
+  message("psex-plot: ", ...)
   quit(save = "no", status = 1)
 }
 
 args <- commandArgs(trailingOnly = TRUE)
 if (length(args) < 1 || length(args) > 2) {
-  message("usage: Rscript plot-simresults.R simresults_<run>.csv [out.png]")
+  message("usage: psex-plot simresults_<run>.csv [out.png]")
   quit(save = "no", status = 2)
 }
 input <- args[1]

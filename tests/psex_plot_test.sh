@@ -1,19 +1,23 @@
 #!/bin/sh
-# plot_simresults_test.sh: test tools/plot-simresults.R.
+# psex_plot_test.sh: test the picture program psex-plot (tools/psex-plot.R).
 #
-# Usage: plot_simresults_test.sh RSCRIPT SCRIPT PSEX
+# Usage: psex_plot_test.sh RSCRIPT SCRIPT PSEX CMAKE BUILD_DIR
 #
 # Draws pictures from a hand-written simulation results file (with PSex
 # values of 0, which a log scale cannot show) and from files that psex
 # writes (a worked example with one repeated genotype, and a single sample,
 # whose simulations give no PSex value at all), and checks the summary the
 # script prints and that each picture is a non-empty PNG file.  Bad input
-# must fail with a message and leave no picture.
+# must fail with a message and leave no picture.  Last, the build is
+# installed into a scratch prefix, and the installed psex-plot must run by
+# its own name.
 
 set -u
 RSCRIPT=$1
 SCRIPT=$2
 PSEX=$3
+CMAKE=$4
+BUILD_DIR=$5
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/psex-plot-XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -159,8 +163,28 @@ status=$?
 status=$?
 [ "$status" = 2 ] || fail "no arguments: exit status $status, expected 2"
 
+# 5. Installed: psex-plot beside psex, executable, run by its own name
+#    (through its #! line), with the same summary as through Rscript.
+"$CMAKE" --install "$BUILD_DIR" --prefix "$work/prefix" >install.log 2>&1 ||
+    fail "cmake --install: exit status $? ($(cat install.log))"
+installed=$(find "$work/prefix" -name psex-plot)
+if [ -z "$installed" ] || [ ! -x "$installed" ]; then
+    fail "no executable psex-plot installed"
+else
+    [ "$(dirname "$installed")" = "$(dirname "$(find "$work/prefix" -name psex -type f)")" ] ||
+        fail "psex-plot is not installed beside psex"
+    [ "$(head -n 1 "$installed")" = "#!/usr/bin/env Rscript" ] ||
+        fail "psex-plot does not start with '#!/usr/bin/env Rscript'"
+    PATH="$(dirname "$RSCRIPT"):$PATH" "$installed" fixture.csv installed.png \
+        >installed.out 2>installed.err || fail "installed psex-plot: exit status $?"
+    sed 's/^Wrote .*//' installed.out >installed.cmp
+    sed 's/^Wrote .*//' fixture.out >fixture.cmp
+    cmp -s installed.cmp fixture.cmp || fail "installed psex-plot prints another summary"
+    expect_png installed.png
+fi
+
 if [ "$failures" -ne 0 ]; then
     echo "$failures check(s) failed"
     exit 1
 fi
-echo "plot-simresults: all checks passed"
+echo "psex-plot: all checks passed"
