@@ -717,7 +717,9 @@ drawDistances <- function() {
   axis(2, las = 1, cex.axis = 0.9)
   title(xlab = "Distance between two MLGs (allele copies)", ylab = "Share of the pairs")
   usr <- par("usr")
-  if (!is.na(lineageDistance) && lineageDistance >= 0) {
+  # MLGs at most MLLDISTANCE apart are joined; 0 (or less) joins nothing.
+  joining <- !is.na(lineageDistance) && lineageDistance >= 1
+  if (joining) {
     rect(usr[1], 0, lineageDistance + 0.5, usr[4], col = "#EEF3FA", border = NA)
     abline(v = lineageDistance + 0.5, col = thresholdColour, lty = 2, lwd = 1.6)
     mtext(sprintf("MLLDISTANCE = %g", lineageDistance), side = 3, line = 0.2,
@@ -735,7 +737,7 @@ drawDistances <- function() {
   legend("topright", legend = keyText, fill = keyFill, border = keyBorder, cex = 0.85,
          bg = "white", box.col = "grey60")
   title(paste0("Distances between multilocus genotypes: ", runName), line = 3, cex.main = 1.15)
-  mtext(if (is.na(lineageDistance)) {
+  mtext(if (!joining) {
           "Share of the pairs at each distance, observed and simulated"
         } else {
           paste("Share of the pairs at each distance; left of the dashed line,",
