@@ -6,11 +6,12 @@
 # Draws pictures from hand-written simulation results files (PSex values of
 # 0, which a log scale cannot show; no simulated value at all; more
 # significant genotypes than get a label) and from files that psex writes (a
-# worked example with one repeated genotype, with and without lineages, and
-# a single sample), and checks the summary and the notes the program prints,
-# which genotypes it labels, and which pictures it writes: the distances
-# picture exactly when psex wrote a distances file.  Bad input must fail with
-# a message and leave no picture.  Last, the build is installed into a
+# worked example with one repeated genotype, with and without lineages, a
+# single sample, and a table without samples), and checks the summary and
+# the notes the program prints, which genotypes it labels, and which
+# pictures it writes: the distances picture exactly when the run wrote a
+# distances file (one left from an earlier run is passed over).  Bad input
+# must fail with a message and leave no picture.  Last, the build is installed into a
 # scratch prefix, and the installed psex-plot must run by its own name.
 
 set -u
