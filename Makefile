@@ -4,7 +4,8 @@
 #               normal build, and in a clang build with AddressSanitizer and
 #               UndefinedBehaviorSanitizer that also holds the fuzz target,
 #               which replays its corpus (tests/fuzz/README.md)
-# and then, to install the program and its manual page:
+# and then, to install the program, its manual page and the picture program
+# psex-plot (an R script; R itself is not installed):
 #   make install                  into /usr/local (or PREFIX=/some/where)
 #   make install DESTDIR=/stage   the same tree below /stage, for packaging
 # and, for measuring speed and memory only: 'make bench' (bench/README.md)
