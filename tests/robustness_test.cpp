@@ -797,7 +797,13 @@ bool hasTemporaryFileOf(const ScratchFolder& folder, const std::string& name) {
 // program meets the signal before it does anything else.  Set 'caught' to
 // whether the signal was sent.
 RunResult interruptWhileWriting(const ScratchFolder& folder, int signalNumber, bool& caught) {
-    psex::test::ProgramRun run(PSEX_BINARY, folder.path(), {"data.txt"}, {{"data.txt"}, {}, {}});
+    // No core file (SIGQUIT dumps one): the status tells how the run ended.
+    const auto noCoreFile = [] {
+        const struct rlimit noCore = {0, 0};
+        ::setrlimit(RLIMIT_CORE, &noCore);
+    };
+    psex::test::ProgramRun run(PSEX_BINARY, folder.path(), {"data.txt"},
+                               {{"data.txt"}, noCoreFile, {}});
     caught = false;
     while (!run.hasEnded()) {
         if (!hasTemporaryFileOf(folder, "fulltable_run.csv")) {
@@ -834,7 +840,9 @@ TEST(Interruption, LeavesEitherTheOlderOrTheCompleteFileAndNoTemporaryOne) {
     ASSERT_EQ(0, complete.status);
     const std::string newTable = complete.files.at("fulltable_run.csv");
 
-    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+    // SIGQUIT (the keyboard's Ctrl-backslash), SIGUSR1 and SIGALRM (job schedulers
+    // and timeouts) end the program as SIGINT does.
+    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGALRM}) {
         SCOPED_TRACE("signal " + std::to_string(signalNumber));
         int interrupted = 0;
         for (int attempt = 0; attempt < 5 && interrupted == 0; ++attempt) {
