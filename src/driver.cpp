@@ -24,9 +24,10 @@ namespace {
 
 bool exists(const std::string& name) {
     // A name with a NUL byte (from a TITLE, say) names no file; the system
-    // call would see only the part before the NUL.
+    // call would see only the part before the NUL.  A symbolic link is an
+    // entry of its own, replaced like a file, even when it points nowhere.
     struct stat status;
-    return name.find('\0') == std::string::npos && ::stat(name.c_str(), &status) == 0;
+    return name.find('\0') == std::string::npos && ::lstat(name.c_str(), &status) == 0;
 }
 
 // Return whether the data file at the specified 'path', already opened as

@@ -144,10 +144,11 @@ std::string temporaryNameFor(const std::string& name, std::uint64_t seed) {
 }
 
 // The permission bits for the new file: those of an existing regular file of
-// the specified 'name', so that replacing it keeps them.
+// the specified 'name', so that replacing it keeps them.  A symbolic link
+// there is replaced by the new file, and what it points to lends nothing.
 bool existingPermissions(const std::string& name, mode_t* permissions) {
     struct stat status;
-    if (::stat(name.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
+    if (::lstat(name.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
         return false;
     }
     *permissions = status.st_mode & 0777;

@@ -48,8 +48,9 @@ class OutputFile {
     // CREATORS
     explicit OutputFile(const std::string& name);
     // Create a temporary file for the result file of the specified 'name' in
-    // that file's folder, with the permissions that an existing file of that
-    // name has (or else the usual ones for a new file).  When it cannot be
+    // that file's folder, with the permissions that an existing regular file
+    // of that name has (or else, also in place of a symbolic link, the usual
+    // ones for a new file).  When it cannot be
     // created the stream is in a failed state from the start, writing to it
     // does nothing, and 'commit' returns false.
 

@@ -116,6 +116,29 @@ TEST(OutputFile, KeepsThePermissionsOfTheFileItReplaces) {
     EXPECT_EQ(0666u & ~mask, status.st_mode & 07777);
 }
 
+TEST(OutputFile, GivesTheResultNotThePermissionsOfASymlinkTarget) {
+    // A symbolic link at the result name is replaced by the new file; the
+    // file it points to is neither changed nor a model for the new file's
+    // permissions, which are those of any new file.
+    ScratchFolder folder;
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    const std::string target = (folder / "private.csv").string();
+    writeFile(target, "private\n");
+    ::chmod(target.c_str(), 0600);
+    const std::string name = (folder / "r.csv").string();
+    ASSERT_EQ(0, ::symlink("private.csv", name.c_str()));
+    OutputFile file(name);
+    file.stream() << "newer\n";
+    ASSERT_TRUE(file.commit());
+    struct stat status;
+    ASSERT_EQ(0, ::lstat(name.c_str(), &status));
+    EXPECT_TRUE(S_ISREG(status.st_mode));
+    EXPECT_EQ(0666u & ~mask, status.st_mode & 07777);
+    EXPECT_EQ("newer\n", readFile(name));
+    EXPECT_EQ("private\n", readFile(target));
+}
+
 TEST(OutputFile, GivesALongNameAShortenedTemporaryName) {
     // The temporary name adds 11 characters; a result name near the 255
     // byte limit of a file name must still be writable.

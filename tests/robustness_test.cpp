@@ -776,6 +776,29 @@ TEST(FailingDisk, ReportsAMissingFolderAndGoesOn) {
               stopped.err);
 }
 
+// ---- result names ----
+
+TEST(ResultNames, WarnsAboutEveryEntryAtAResultNameItReplaces) {
+    // A symbolic link at a result name, even one that points nowhere, is
+    // replaced by the result file: that is overwriting, and is said.
+    ScratchFolder folder;
+    writeFile(folder / "data.txt", smallDataFile("run"));
+    ASSERT_EQ(0, ::symlink("nowhere/at/all.csv", (folder / "simresults_run.csv").c_str()));
+    writeFile(folder / "other.csv", "other\n");
+    ASSERT_EQ(0, ::symlink("other.csv", (folder / "fulltable_run.csv").c_str()));
+    const RunResult run = runPsex(folder.path(), {"data.txt"}, {"data.txt", "other.csv"});
+    EXPECT_EQ(0, run.status);
+    EXPECT_EQ("Reading file data.txt\n"
+              "Warning: overwriting output file 'simresults_run.csv'.\n"
+              "Warning: overwriting output file 'fulltable_run.csv'.\n"
+              "Results are written to 'simresults_run.csv'.\n",
+              run.out);
+    EXPECT_FALSE(fs::is_symlink(folder / "simresults_run.csv"));
+    EXPECT_FALSE(fs::is_symlink(folder / "fulltable_run.csv"));
+    EXPECT_EQ("other\n", readFile(folder / "other.csv"));
+    EXPECT_EQ(0u, run.files.at("simresults_run.csv").find("Datafile,data.txt\n"));
+}
+
 // ---- interruption ----
 
 // Return whether the specified 'folder' holds a temporary file of the result
