@@ -220,6 +220,26 @@ TEST(Reports, WritesTheWorkedExampleSamplesTableInDataFileOrder) {
               samples(table));
 }
 
+TEST(Reports, QuotesSampleNamesThatWouldBreakTheFullTableAsCsv) {
+    // A name from a spreadsheet's quoted export ('"x') opened a quoted
+    // field that swallowed the rows after it.  Such a name is written as a
+    // quoted CSV field, its quotes doubled; other names stay as they are.
+    // PGen of allele 1 is 3/5; PSex of three among five: 1 - P(X < 3) =
+    // 1 - (32 + 240 + 720) / 3125 = 0.68256; of allele 2 (2/5) seen twice:
+    // 1 - (243 + 810) / 3125 = 0.66304.
+    MLGTable table = tableFromText("PLOIDY=1\nLOCUSCOUNT=1\nLOCUSNAMES=A\nSIMULATIONS=3\n\n"
+                                   "S,a\n\"x,1\nplain,2\nsay \"hi\",1\nlast\",1\ny,2\n");
+    table.setPsexValues(std::vector<double>{});
+    table.assignPValues();
+    EXPECT_EQ("Sample,MLG,PSex,PValue,A_0\n"
+              "\"\"\"x\",MLG_1,0.68256,0,1\n"
+              "\"say \"\"hi\"\"\",MLG_1,0.68256,0,1\n"
+              "\"last\"\"\",MLG_1,0.68256,0,1\n"
+              "plain,MLG_2,0.66304,0,2\n"
+              "y,MLG_2,0.66304,0,2\n",
+              fullTable(table));
+}
+
 TEST(Reports, WritesNumbersThatReadBackExactly) {
     for (const double value :
          {0.1, 1.0 / 3.0, 4.8880122e-316, 1e-300, 0.0, 1.0, 123456789.0, 2.0 / 3.0 * 1e-7}) {

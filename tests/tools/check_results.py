@@ -67,7 +67,8 @@ What is recomputed, and how:
   printed value ties another at 6 digits and the replay cannot tell which
   is smaller, every outcome consistent with the tie is accepted;
 * the full table: one line per sample, grouped by MLG, with the PSex and the
-  p-value (the MLG's Significance) of clonal MLGs, dash cells otherwise.
+  p-value (the MLG's Significance) of clonal MLGs, dash cells otherwise; a
+  sample name that holds a double quote is quoted as CSV quotes it.
 
 Numbers are formatted as C's %g with 6 significant digits; undefined
 statistics (R with N <= 1, Pd and Ho without samples, the Fis from such an
@@ -1036,6 +1037,14 @@ def expected_simresults(argument, table, data_file, printed_list, replayed, reco
     return lines
 
 
+def csv_field(text):
+    """A sample name as the full table writes it: quoted as CSV quotes it
+    (quotes doubled) when it holds a double quote, a comma, a CR or a LF."""
+    if any(c in text for c in "\",\r\n"):
+        return '"' + text.replace('"', '""') + '"'
+    return text
+
+
 def expected_fulltable(argument, table, recorded, printed_list, replayed):
     lines = ["Datafile," + argument, ""]
     lines.append("Sample,MLG,PSex,PValue" + "".join(
@@ -1044,7 +1053,7 @@ def expected_fulltable(argument, table, recorded, printed_list, replayed):
         names = table.mlgs[alleles]
         allele_cells = "".join("," + str(a) for a in alleles)
         what = "MLG%d" % number
-        for name in names:
+        for name in map(csv_field, names):
             if len(names) <= 1:
                 lines.append("%s,MLG_%d,%s,%s%s" % (name, number, DASH, DASH, allele_cells))
                 continue
