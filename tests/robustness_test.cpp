@@ -563,6 +563,24 @@ TEST(HostileInput, TakesHugeAndNegativeHeaderCountsWithoutSizingAnythingByThem) 
               negative.files.at("simresults_data.txt.csv").find("\nPValues,1000\n"));
 }
 
+TEST(HostileInput, RefusesAnEmptyColumnNameBetweenNames) {
+    // The empty heading took no position, so "151,,157" had a field too
+    // many and every sample became 151/0: one clone of plainly wrong
+    // genotype.  Now the column line counts as having no columns.
+    const RunResult run = runOnData("PLOIDY=2\nLOCUSCOUNT=1\nLOCUSNAMES=A\nSIMULATIONS=10\n"
+                                    "\nS,A1,,A2\nx,151,,157\ny,151,,161\nz,157,,161\n");
+    EXPECT_EQ(1, run.status);
+    EXPECT_EQ("Reading file data.txt\n"
+              "error:6: empty column name between 'A1' and 'A2'.\n"
+              "Results are written to 'simresults_data.txt.csv'.\n",
+              run.out);
+    EXPECT_EQ("error: not enough columns in table according to ploidy and locus count "
+              "(should be: 3 has: 0).\n"
+              "error: no sample was read from 'data.txt'.\n",
+              run.err);
+    EXPECT_NE(std::string::npos, run.files.at("simresults_data.txt.csv").find("\nN,0\n"));
+}
+
 TEST(HostileInput, RefusesATitleWithANulByteAsAFileName) {
     // No file name can hold a NUL byte.  Nor may the name be cut short at
     // it: that would warn about and overwrite the files "simresults_a" and

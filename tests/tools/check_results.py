@@ -12,7 +12,9 @@ What is recomputed, and how:
 
 * the data file: header lines, the line that ends the header, the
   column-name line and the data lines, with the reader's line-numbered
-  messages (E1 to E6);
+  messages (E1 to E6, and "error:L: empty column name between 'A' and
+  'B'." for an empty name between two names, after which the column line
+  counts as having no columns);
 * the data section's own warnings on standard error: a blank spreadsheet
   row (at least as many fields as column positions, all empty) is skipped
   with "warning: line L: empty row skipped."; data that end before the end
@@ -294,6 +296,9 @@ class DataFile:
 
     def _read_column_names(self):
         name = ""
+        left = ""  # the last name before the current one
+        gap = False  # an empty name followed it
+        refused = False
         while True:
             c = self._get()
             if c is None:
@@ -301,7 +306,16 @@ class DataFile:
             if c == "\r":
                 continue
             if c in (",", "\t", "\n"):
-                if name:
+                if not name:
+                    gap = bool(left)
+                else:
+                    # An empty name between two names: no columns at all.
+                    if gap:
+                        self.messages.append("error:%d: empty column name between '%s' and "
+                                             "'%s'." % (self.line, left, name))
+                        refused = True
+                        gap = False
+                    left = name
                     if name in self.column_names:
                         self.messages.append(
                             "error:%d: duplicate column name '%s'." % (self.line, name))
@@ -313,6 +327,9 @@ class DataFile:
                 name = ""
                 continue
             name += c
+        if refused:
+            self.column_names = {}
+            self.positions = 0
 
     def column_count(self):
         return len(self.column_names)
