@@ -581,6 +581,37 @@ TEST(HostileInput, RefusesAnEmptyColumnNameBetweenNames) {
     EXPECT_NE(std::string::npos, run.files.at("simresults_data.txt.csv").find("\nN,0\n"));
 }
 
+TEST(HostileInput, KeepsMemoryAndResultsInProportionToTheFile) {
+    // 5 MB of commas in LOCUSNAMES and a huge LOCUSCOUNT once took 607 MB
+    // and wrote 190 MB of results: a locus for every empty name.  The table
+    // lists no more loci than the column line names, so the run fits in an
+    // address space of 256 MB, and its results are the echo of the header
+    // plus a few lines.
+    const std::string commas(5'000'000, ',');
+    const RunResult run = runOnData("PLOIDY=2\nLOCUSCOUNT=2147483647\nSIMULATIONS=1\n"
+                                    "LOCUSNAMES=" +
+                                        commas + "\n\nS,a,b\nx,1,2\n",
+                                    [] {
+                                        if (!k_addressSanitizer) {
+                                            const struct rlimit limit = {256u << 20, 256u << 20};
+                                            ::setrlimit(RLIMIT_AS, &limit);
+                                        }
+                                    });
+    EXPECT_EQ(1, run.status);
+    EXPECT_EQ("error: not enough columns in table according to ploidy and locus count "
+              "(should be: 4294967295 has: 3).\n"
+              "error: no sample was read from 'data.txt'.\n",
+              run.err);
+    // Three loci, unnamed, are listed.
+    const std::string& results = run.files.at("simresults_data.txt.csv");
+    EXPECT_NE(std::string::npos, results.find("MLG,n,PSex,Significance,Level,PGen,_0,_1,_0,_1,_0,"
+                                              "_1\n\n,,,,,,,,,\n"));
+    EXPECT_NE(std::string::npos, results.find("\nLOCUSNAMES," + commas + "\n"));
+    EXPECT_GT(commas.size() + 2000, results.size());
+    EXPECT_EQ("Datafile,data.txt\n\nSample,MLG,PSex,PValue,_0,_1,_0,_1,_0,_1\n\n\n",
+              run.files.at("fulltable_data.txt.csv"));
+}
+
 TEST(HostileInput, RefusesATitleWithANulByteAsAFileName) {
     // No file name can hold a NUL byte.  Nor may the name be cut short at
     // it: that would warn about and overwrite the files "simresults_a" and

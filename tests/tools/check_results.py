@@ -26,7 +26,9 @@ What is recomputed, and how:
   LOCUSCOUNT, LOCUSNAMES, TITLE, MISSING) with its defaults and messages,
   the warnings about unknown keys (first of all the table's messages, in key
   order, with "did you mean" when the key trimmed of spaces, TABs and CRs and
-  in upper case is a known one), and the column count check;
+  in upper case is a known one), and the column count check (a table whose
+  columns do not fit lists at most as many loci as the column line has
+  distinct names, one at least);
 * MLG grouping (the two values of a diploid locus in ascending order, then
   MLGs ascending by allele values as signed integers), allele frequencies
   from all samples or from distinct MLGs, He, Ho, Fis, PGen under HWE or FIS
@@ -575,23 +577,30 @@ class Table:
         if self.simulations < 1:
             self.errors.append("error: SIMULATIONS is unspecified, assuming 1000.")
             self.simulations = 1000
-        if locus_count > 100000:
+        # A table whose columns do not fit lists no more loci than the
+        # column line has names (one at least); the names of the loci it
+        # does not list are dropped without a message, unless they are
+        # beyond LOCUSCOUNT.
+        width = locus_count * self.ploidy
+        columns_fit = data_file.column_count() == width + 1
+        held = locus_count if columns_fit else min(locus_count,
+                                                   max(1, data_file.column_count()))
+        if held > 100000:
             raise Unsupported("LOCUSCOUNT %d is too large to check" % locus_count)
-        self.locus_names = [""] * locus_count
+        self.locus_names = [""] * held
         for i, name in enumerate(names):
-            if i < locus_count:
+            if i < held:
                 self.locus_names[i] = name
-            else:
+            elif i >= locus_count:
                 self.errors.append("error: too many locus names given in LOCUSNAMES.")
 
         self.frequencies_failed = False
         self.simulation_errors = []
         self.mlgs = {}  # allele tuple -> sample names
         self.sample_names = []
-        counts = [dict() for _ in range(locus_count)]
-        self.frequencies = [dict() for _ in range(locus_count)]
-        width = locus_count * self.ploidy
-        if data_file.column_count() != width + 1:
+        counts = [dict() for _ in range(held)]
+        self.frequencies = [dict() for _ in range(held)]
+        if not columns_fit:
             self.errors.append(
                 "error: not enough columns in table according to ploidy and locus count "
                 "(should be: %d has: %d)." % (width + 1, data_file.column_count()))
