@@ -165,7 +165,8 @@ bool DataReader::readHeader() {
         if (d_parameters.count(key) != 0) {
             report("error:", "duplicate key in header ('" + key + "').");
         }
-        d_parameters[key] = value;
+        // Moved, not copied: a key or a value may be as large as the file.
+        d_parameters.insert_or_assign(std::move(key), std::move(value));
     }
 }
 

@@ -16,7 +16,9 @@
 
 #include <fstream>
 #include <functional>
+#include <new>
 #include <ostream>
+#include <stdexcept>
 
 namespace psex {
 
@@ -136,12 +138,9 @@ bool writeResultFiles(const std::vector<ResultFile>& files, MessageSink& message
     return allWritten;
 }
 
-Outcome analyseDataFile(const std::string& path, MessageSink& messages) {
-    std::ifstream input(path);
-    if (!isReadable(input, path)) {
-        return Outcome::e_cannotOpen;
-    }
-    messages.output("Reading file " + path);
+// Analyse the data file at the specified 'path', opened as the specified
+// 'input', and write its results.
+Outcome analyseOpenedDataFile(std::istream& input, const std::string& path, MessageSink& messages) {
     DataReader reader(input, messages);
     MLGTable table = buildTable(reader, messages);
     if (reader.readError()) {
@@ -163,6 +162,25 @@ Outcome analyseDataFile(const std::string& path, MessageSink& messages) {
         complete = false;
     }
     return complete ? Outcome::e_complete : Outcome::e_failed;
+}
+
+Outcome analyseDataFile(const std::string& path, MessageSink& messages) {
+    std::ifstream input(path);
+    if (!isReadable(input, path)) {
+        return Outcome::e_cannotOpen;
+    }
+    messages.output("Reading file " + path);
+    try {
+        return analyseOpenedDataFile(input, path, messages);
+    } catch (const std::bad_alloc&) {
+    } catch (const std::length_error&) { // a size beyond what a string can hold
+    }
+    // A line without end from a FIFO, or a file too large for the memory
+    // that the process may use: what was read, built or written of it is
+    // gone by now (a temporary result file with it), and the memory with it,
+    // so the next data file has all of it again.
+    messages.error("error: out of memory while reading '" + path + "'.");
+    return Outcome::e_failed;
 }
 
 } // namespace

@@ -26,8 +26,9 @@ int runDataFiles(const std::vector<std::string>& paths, MessageSink& messages);
 // Analyse the data files at the specified 'paths' in order and return the
 // exit status: 2 at once when a data file cannot be opened (nothing more is
 // done; a folder counts as a file that cannot be opened); otherwise 1 when
-// any data file could not be read to its end, gave no sample, or had a
-// result file that could not be written (the other files are still
+// any data file could not be read to its end, gave no sample, took more
+// memory than the process may have (its results are then not written), or
+// had a result file that could not be written (the other files are still
 // processed); and 0 when all went well.  Console messages go to the
 // specified 'messages'.
 

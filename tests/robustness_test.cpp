@@ -825,6 +825,80 @@ TEST(FailingDisk, ReportsAMissingFolderAndGoesOn) {
               stopped.err);
 }
 
+// ---- memory ----
+
+// Return a 'prepare' function that limits the address space of the program
+// to the specified 'megabytes' and ends the program by SIGALRM after the
+// specified 'seconds' (a pending alarm survives the start of the program),
+// so that a run that grows or waits without end fails instead of hanging.
+std::function<void()> limitedTo(std::size_t megabytes, unsigned seconds = 120) {
+    return [=] {
+        const struct rlimit limit = {megabytes << 20, megabytes << 20};
+        ::setrlimit(RLIMIT_AS, &limit);
+        ::alarm(seconds);
+    };
+}
+
+TEST(OutOfMemory, EndsTheRunOfThatDataFileOnlyAndKeepsItsOlderResults) {
+    if (k_addressSanitizer) {
+        GTEST_SKIP() << "the address sanitizer's shadow memory needs an unlimited address space";
+    }
+    // A header key of 100 MB cannot be read within 160 MB: the string that
+    // holds it needs 64 MB and 128 MB at once as it grows.
+    ScratchFolder folder;
+    writeFile(folder / "big.txt", "PLOIDY=1\n" + std::string(100'000'000, 'K') +
+                                      "=v\nLOCUSCOUNT=1\nSIMULATIONS=2\n\nS,a\nx,1\n");
+    writeFile(folder / "small.txt",
+              "PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=2\nTITLE=small\n\nS,a\nx,1\ny,2\n");
+    writeFile(folder / "simresults_big.txt.csv", "older\n");
+    const RunResult run =
+        runPsex(folder.path(), {"big.txt", "small.txt"}, {"big.txt", "small.txt"}, limitedTo(160));
+    EXPECT_EQ(1, run.status);
+    EXPECT_EQ("Reading file big.txt\n"
+              "Reading file small.txt\n"
+              "Results are written to 'simresults_small.csv'.\n",
+              run.out);
+    EXPECT_EQ("error: out of memory while reading 'big.txt'.\n", run.err);
+    EXPECT_EQ("older\n", run.files.at("simresults_big.txt.csv"));
+    EXPECT_EQ(0u, run.files.count("fulltable_big.txt.csv"));
+    EXPECT_EQ(0u, run.files.at("fulltable_small.csv").find("Datafile,small.txt\n\nSample,"));
+    for (const auto& [name, content] : run.files) {
+        EXPECT_NE('.', name[0]) << name << " left behind";
+    }
+}
+
+TEST(OutOfMemory, EndsTheRunOfAnEndlessHeaderOrLineFromAFifo) {
+    if (k_addressSanitizer) {
+        GTEST_SKIP() << "the address sanitizer's shadow memory needs an unlimited address space";
+    }
+    // A header line, or a sample name, that never ends: the program reads
+    // until its memory is used up, and says so.
+    for (const std::string head : {"PLOIDY=1\nKEY", "PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=2\n\nS,a\nx"}) {
+        SCOPED_TRACE(head);
+        ScratchFolder folder;
+        const std::string fifo = (folder / "data.txt").string();
+        ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
+        const pid_t writer = ::fork();
+        if (writer == 0) {
+            ::signal(SIGPIPE, SIG_IGN); // the reader going away ends the writing
+            const int out = ::open(fifo.c_str(), O_WRONLY);
+            const std::string endless(1 << 16, 'x');
+            bool open = out >= 0 && ::write(out, head.data(), head.size()) > 0;
+            while (open) {
+                open = ::write(out, endless.data(), endless.size()) > 0;
+            }
+            ::_exit(0);
+        }
+        const RunResult run = runPsex(folder.path(), {"data.txt"}, {"data.txt"}, limitedTo(160));
+        ::kill(writer, SIGKILL); // should the program not have opened the FIFO
+        ::waitpid(writer, nullptr, 0);
+        EXPECT_EQ(1, run.status);
+        EXPECT_EQ("Reading file data.txt\n", run.out);
+        EXPECT_EQ("error: out of memory while reading 'data.txt'.\n", run.err);
+        EXPECT_TRUE(run.files.empty());
+    }
+}
+
 // ---- result names ----
 
 TEST(ResultNames, WarnsAboutEveryEntryAtAResultNameItReplaces) {
