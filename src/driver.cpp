@@ -14,9 +14,13 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <new>
+#include <optional>
 #include <ostream>
 #include <stdexcept>
 
@@ -116,6 +120,63 @@ std::vector<ResultFile> resultFilesOf(const std::string& path, const MLGTable& t
     };
 }
 
+// Return the specified 'path' with every link, "." and ".." resolved, or
+// nothing when it does not exist.
+std::optional<std::string> realPath(const std::string& path) {
+    const std::unique_ptr<char, void (*)(void*)> real(::realpath(path.c_str(), nullptr), std::free);
+    if (!real) {
+        return std::nullopt;
+    }
+    return std::string(real.get());
+}
+
+// Return the real path of the folder of the specified result file 'name'
+// (its part before the last '/', or the working folder), or nothing when
+// that folder does not exist.
+std::optional<std::string> realFolderOf(const std::string& name) {
+    if (name.find('\0') != std::string::npos) {
+        return std::nullopt;
+    }
+    const std::size_t slash = name.rfind('/');
+    if (slash == std::string::npos) {
+        return realPath(".");
+    }
+    return realPath(slash == 0 ? "/" : name.substr(0, slash));
+}
+
+// Return the message that forbids writing the specified result 'files' of
+// the data file at the specified 'path', or nothing when they may be
+// written.  Two names that come to one file once written (the folder parts
+// "x/.." of TITLE=x/../same cancel the prefixes) would have the later file
+// replace the earlier one, and a run name taken from TITLE, which the data
+// file chooses, must not lead out of the working folder (when
+// 'nameFromTitle').  A name whose folder does not exist is left to fail
+// when it is written.
+std::optional<std::string> refusalOf(const std::vector<ResultFile>& files, const std::string& path,
+                                     bool nameFromTitle) {
+    const std::optional<std::string> here = realPath(".");
+    std::vector<std::string> resolved;
+    for (const ResultFile& file : files) {
+        const std::optional<std::string> folder = realFolderOf(file.name);
+        if (!folder) {
+            continue;
+        }
+        const bool inside =
+            here && (*here == "/" || *folder == *here || folder->rfind(*here + '/', 0) == 0);
+        if (nameFromTitle && !inside) {
+            return "error: result files of '" + path +
+                   "' would be written outside the working folder ('" + file.name + "').";
+        }
+        const std::string real = *folder + '/' + file.name.substr(file.name.rfind('/') + 1);
+        if (std::find(resolved.begin(), resolved.end(), real) != resolved.end()) {
+            return "error: result files of '" + path + "' would overwrite each other ('" +
+                   file.name + "').";
+        }
+        resolved.push_back(real);
+    }
+    return std::nullopt;
+}
+
 // Write the specified result 'files' and return whether every one was
 // written; the first file's name is the one the success line gives.
 bool writeResultFiles(const std::vector<ResultFile>& files, MessageSink& messages) {
@@ -154,7 +215,13 @@ Outcome analyseOpenedDataFile(std::istream& input, const std::string& path, Mess
     progress.finish();
     warnIfTooFewRepeats(table, messages);
 
-    bool complete = writeResultFiles(resultFilesOf(path, table, reader), messages);
+    const std::vector<ResultFile> files = resultFilesOf(path, table, reader);
+    bool complete = false;
+    if (const std::optional<std::string> refusal = refusalOf(files, path, !table.title().empty())) {
+        messages.error(*refusal);
+    } else {
+        complete = writeResultFiles(files, messages);
+    }
     if (table.sampleNames().empty()) {
         // Empty results are written (they list the header and the loci),
         // but a run without a single sample is no success.

@@ -873,7 +873,8 @@ TEST(OutOfMemory, EndsTheRunOfAnEndlessHeaderOrLineFromAFifo) {
     }
     // A header line, or a sample name, that never ends: the program reads
     // until its memory is used up, and says so.
-    for (const std::string head : {"PLOIDY=1\nKEY", "PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=2\n\nS,a\nx"}) {
+    for (const std::string head :
+         {"PLOIDY=1\nKEY", "PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=2\n\nS,a\nx"}) {
         SCOPED_TRACE(head);
         ScratchFolder folder;
         const std::string fifo = (folder / "data.txt").string();
@@ -920,6 +921,78 @@ TEST(ResultNames, WarnsAboutEveryEntryAtAResultNameItReplaces) {
     EXPECT_FALSE(fs::is_symlink(folder / "fulltable_run.csv"));
     EXPECT_EQ("other\n", readFile(folder / "other.csv"));
     EXPECT_EQ(0u, run.files.at("simresults_run.csv").find("Datafile,data.txt\n"));
+}
+
+TEST(ResultNames, RefusesResultNamesThatResolveToOneFile) {
+    // With the folders simresults_x and fulltable_x, both result names of
+    // TITLE=x/../same are "same.csv": the full table would replace the
+    // simulation results without a word.  Nothing is written instead, and
+    // an older file of that name stays as it was.
+    ScratchFolder folder;
+    fs::create_directory(folder / "simresults_x");
+    fs::create_directory(folder / "fulltable_x");
+    fs::create_directory(folder / "x");
+    writeFile(folder / "same.csv", "older\n");
+    writeFile(folder / "titled.txt", smallDataFile("x/../same"));
+    writeFile(folder / "data.txt", "PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=2\n\nS,a\n");
+    const Names inputs{"titled.txt", "data.txt", "same.csv"};
+    const RunResult run = runPsex(folder.path(), {"titled.txt"}, inputs);
+    EXPECT_EQ(1, run.status);
+    EXPECT_EQ("Reading file titled.txt\n", run.out);
+    EXPECT_EQ(std::string::npos, run.err.find("error: cannot write"));
+    EXPECT_NE(std::string::npos,
+              run.err.find("error: result files of 'titled.txt' would overwrite each other "
+                           "('fulltable_x/../same.csv').\n"));
+    EXPECT_TRUE(run.files.empty());
+    EXPECT_EQ("older\n", readFile(folder / "same.csv"));
+
+    // The same for names taken from the argument: x/../data.txt names the
+    // data file, and both of its result names are "data.txt.csv".  A table
+    // without samples is still reported after the refusal.
+    const RunResult argument = runPsex(folder.path(), {"x/../data.txt"}, inputs);
+    EXPECT_EQ(1, argument.status);
+    EXPECT_EQ("Reading file x/../data.txt\n", argument.out);
+    EXPECT_EQ("error: not all frequencies sum up to +-1.0.\n"
+              "error: result files of 'x/../data.txt' would overwrite each other "
+              "('fulltable_x/../data.txt.csv').\n"
+              "error: no sample was read from 'x/../data.txt'.\n",
+              argument.err);
+    EXPECT_TRUE(argument.files.empty());
+}
+
+TEST(ResultNames, RefusesATitleThatLeadsOutOfTheWorkingFolder) {
+    // The program runs in "work"; TITLE=sub/../../escape would write
+    // "escape.csv" beside it, and TITLE=link/x through a link to a folder
+    // elsewhere.
+    ScratchFolder root;
+    const fs::path work = root / "work";
+    fs::create_directories(work / "simresults_sub");
+    fs::create_directories(work / "fulltable_sub");
+    fs::create_directories(root / "elsewhere");
+    fs::create_directory_symlink(root / "elsewhere", work / "simresults_link");
+    writeFile(work / "escape.txt", smallDataFile("sub/../../escape"));
+    writeFile(work / "link.txt", smallDataFile("link/x"));
+    const RunResult run = runPsex(work, {"escape.txt", "link.txt"}, {"escape.txt", "link.txt"});
+    EXPECT_EQ(1, run.status);
+    EXPECT_EQ("Reading file escape.txt\nReading file link.txt\n", run.out);
+    EXPECT_NE(std::string::npos,
+              run.err.find("error: result files of 'escape.txt' would be written outside the "
+                           "working folder ('simresults_sub/../../escape.csv').\n"));
+    EXPECT_NE(std::string::npos,
+              run.err.find("error: result files of 'link.txt' would be written outside the "
+                           "working folder ('simresults_link/x.csv').\n"));
+    EXPECT_EQ(std::string::npos, run.err.find("error: cannot write"));
+    EXPECT_TRUE(run.files.empty());
+    EXPECT_EQ((Names{"work", "elsewhere"}), root.names());
+    EXPECT_TRUE(fs::is_empty(root / "elsewhere"));
+
+    // A folder part that stays inside is written to as before.
+    fs::create_directories(work / "samples_sub");
+    writeFile(work / "inside.txt", smallDataFile("sub/inside"));
+    const RunResult inside = runPsex(work, {"inside.txt"}, {"inside.txt"});
+    EXPECT_EQ(std::string::npos, inside.err.find("would"));
+    EXPECT_EQ(1u, inside.files.count("simresults_sub/inside.csv"));
+    EXPECT_EQ(1u, inside.files.count("fulltable_sub/inside.csv"));
 }
 
 // ---- interruption ----

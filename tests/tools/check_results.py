@@ -104,7 +104,13 @@ The driver's part: a data file that cannot be opened ends the run at once
 with status 2; a result file that cannot be written gives "error: cannot
 write output file '<name>'."; a data file without any sample still has both
 result files written, then "error: no sample was read from '<argument>'.".
-Either of the last two makes the exit status 1.
+Result names that come to one file once their folder parts are resolved
+("simresults_x/../same.csv" and "fulltable_x/../same.csv" with both folders
+present), or a run name from TITLE that leads out of the working folder,
+write nothing: "error: result files of '<argument>' would overwrite each
+other ('<later name>')." or "... would be written outside the working folder
+('<name>').", before the no-sample message.  Each of these makes the exit
+status 1.
 
 Exit status: 0 when everything agrees, 1 when something disagrees (every
 disagreement is printed), 77 with --skip-missing when a data file is absent,
@@ -1147,6 +1153,47 @@ def check_result_files(comparison, argument, table, data_file, sim_text, full_te
 # --------------------------------------------------------------------------
 
 
+def resolved_name(name, entries):
+    """The path, relative to the working folder and without '.' and '..',
+    that the result file 'name' would have once written; None when a folder
+    on its way does not exist ('entries' maps the entries of the working
+    folder to whether they are folders).  Beyond the working folder every
+    folder is taken to exist."""
+    parts = []
+    for part in name.split("/")[:-1]:
+        if part in ("", "."):
+            continue
+        if part == "..":
+            if parts and parts[-1] != "..":
+                parts.pop()
+            else:
+                parts.append("..")
+            continue
+        parts.append(part)
+        if parts[0] != ".." and not entries.get(os.path.join(*parts), False):
+            return None
+    return os.path.join(*parts, os.path.basename(name))
+
+
+def refusal_of(names, argument, from_title, entries):
+    """The error that refuses to write the result files 'names' of the data
+    file 'argument', or None: two names that come to one file, or (for a run
+    name taken from TITLE) a name that leads out of the working folder."""
+    seen = set()
+    for name in names:
+        path = resolved_name(name, entries)
+        if path is None:
+            continue
+        if from_title and path.split(os.sep)[0] == "..":
+            return ("error: result files of '%s' would be written outside the working folder "
+                    "('%s')." % (argument, name))
+        if path in seen:
+            return ("error: result files of '%s' would overwrite each other ('%s')." % (
+                argument, name))
+        seen.add(path)
+    return None
+
+
 class RunModel:
     """What one run of the program must print and leave.
 
@@ -1182,11 +1229,15 @@ class RunModel:
                 self.stderr += table.simulation_errors
             run_name = table.title if table.title else argument
             names = ("simresults_" + run_name + ".csv", "fulltable_" + run_name + ".csv")
-            for name in names:
+            refusal = refusal_of(names, argument, bool(table.title), entries)
+            if refusal:
+                self.stderr.append(refusal)
+                self.status = 1
+            for name in names if not refusal else ():
                 if os.path.normpath(name) in entries:
                     self.stdout.append("Warning: overwriting output file '%s'." % name)
             written = []
-            for name in names:
+            for name in names if not refusal else ():
                 parent = os.path.dirname(os.path.normpath(name))
                 if (parent and not entries.get(parent, False)) or entries.get(
                         os.path.normpath(name), False):
@@ -1196,7 +1247,7 @@ class RunModel:
                     written.append(name)
             if len(written) == 2:
                 self.stdout.append("Results are written to '%s'." % names[0])
-            else:
+            elif not refusal:
                 self.status = 1
             if table.n_samples == 0:
                 self.stderr.append("error: no sample was read from '%s'." % argument)
