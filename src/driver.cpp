@@ -12,9 +12,13 @@
 #include "simulation.h"
 #include "tablebuilder.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -130,18 +134,20 @@ std::optional<std::string> realPath(const std::string& path) {
     return std::string(real.get());
 }
 
-// Return the real path of the folder of the specified result file 'name'
-// (its part before the last '/', or the working folder), or nothing when
-// that folder does not exist.
+// Return the folder part of the specified file 'name': its part before the
+// last '/', or "." (the working folder) when it has none.
+std::string folderOf(const std::string& name) {
+    const std::size_t slash = name.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : name.substr(0, slash);
+}
+
+// Return the real path of the folder of the specified result file 'name',
+// or nothing when that folder does not exist.
 std::optional<std::string> realFolderOf(const std::string& name) {
     if (name.find('\0') != std::string::npos) {
         return std::nullopt;
     }
-    const std::size_t slash = name.rfind('/');
-    if (slash == std::string::npos) {
-        return realPath(".");
-    }
-    return realPath(slash == 0 ? "/" : name.substr(0, slash));
+    return realPath(folderOf(name));
 }
 
 // Return the message that forbids writing the specified result 'files' of
@@ -177,9 +183,57 @@ std::optional<std::string> refusalOf(const std::vector<ResultFile>& files, const
     return std::nullopt;
 }
 
+class FolderLock {
+    // An exclusive advisory lock (flock) on the folder of a file, held while
+    // the object lives.  Runs that write result files of the same names
+    // into one folder take turns so: each replaces its whole set before the
+    // next begins, and the folder never ends with the simulation results of
+    // one data file beside the full table of another.  Where the folder
+    // cannot be opened or locked (a file system without flock), the files
+    // are written without the lock: it never fails a run.
+
+    // DATA
+    int d_descriptor = -1;
+
+  public:
+    // CREATORS
+    explicit FolderLock(const std::string& fileName) {
+        // Wait until this process holds the lock on the folder of the
+        // specified 'fileName', or until locking has failed.
+        const std::string folder = folderOf(fileName);
+        if (folder.find('\0') != std::string::npos) {
+            return;
+        }
+        d_descriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (d_descriptor < 0) {
+            return;
+        }
+        int result = ::flock(d_descriptor, LOCK_EX);
+        while (result != 0 && errno == EINTR) {
+            result = ::flock(d_descriptor, LOCK_EX);
+        }
+        if (result != 0) {
+            ::close(d_descriptor);
+            d_descriptor = -1;
+        }
+    }
+
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+    ~FolderLock() {
+        if (d_descriptor >= 0) {
+            ::close(d_descriptor); // releases the lock
+        }
+    }
+};
+
 // Write the specified result 'files' and return whether every one was
 // written; the first file's name is the one the success line gives.
 bool writeResultFiles(const std::vector<ResultFile>& files, MessageSink& messages) {
+    // Held from before the first temporary file to after the last rename;
+    // the overwrite warnings, taken under it, see what this run replaces.
+    const FolderLock lock(files.front().name);
     for (const ResultFile& file : files) {
         warnIfExists(file.name, messages);
     }

@@ -995,6 +995,45 @@ TEST(ResultNames, RefusesATitleThatLeadsOutOfTheWorkingFolder) {
     EXPECT_EQ(1u, inside.files.count("fulltable_sub/inside.csv"));
 }
 
+TEST(ResultNames, ReplacesTheResultsOfConcurrentRunsAsWholeSets) {
+    // Two runs with the same TITLE started together in one folder: each set
+    // of result files must come from one data file, whichever run ends
+    // last.  Without a lock, the renames of the two runs interleave now and
+    // then, leaving the simulation results of one file beside the full
+    // table of the other.
+    ScratchFolder folder;
+    auto data = [](char prefix) {
+        std::string text = "PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=1\nTITLE=same\n\nS,a\n";
+        for (int i = 0; i < 3000; ++i) {
+            text += prefix + std::to_string(i) + ',' + std::to_string(1 + i % 5) + '\n';
+        }
+        return text;
+    };
+    writeFile(folder / "a.txt", data('a'));
+    writeFile(folder / "b.txt", data('b'));
+    const Names inputs{"a.txt", "b.txt"};
+    int mixed = 0;
+    for (int round = 0; round < 40; ++round) {
+        psex::test::ProgramRun first(PSEX_BINARY, folder.path(), {"a.txt"}, {inputs, {}, {}});
+        psex::test::ProgramRun second(PSEX_BINARY, folder.path(), {"b.txt"}, {inputs, {}, {}});
+        ASSERT_EQ(0, first.wait().status);
+        const RunResult last = second.wait();
+        ASSERT_EQ(0, last.status);
+        // The first line of each file that has one names the data file; the
+        // samples file's first sample tells it by its name.
+        const std::string source = last.files.at("simresults_same.csv").substr(9, 5);
+        ASSERT_TRUE(source == "a.txt" || source == "b.txt") << source;
+        const bool fullTableAgrees =
+            last.files.at("fulltable_same.csv").rfind("Datafile," + source + '\n', 0) == 0;
+        const bool samplesAgree =
+            last.files.count("samples_same.csv") == 0 ||
+            last.files.at("samples_same.csv").find('\n' + source.substr(0, 1) + "0,") !=
+                std::string::npos;
+        mixed += fullTableAgrees && samplesAgree ? 0 : 1;
+    }
+    EXPECT_EQ(0, mixed) << "of 40 rounds";
+}
+
 // ---- interruption ----
 
 // Return whether the specified 'folder' holds a temporary file of the result
