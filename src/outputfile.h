@@ -50,9 +50,9 @@ class OutputFile {
     // Create a temporary file for the result file of the specified 'name' in
     // that file's folder, with the permissions that an existing regular file
     // of that name has (or else, also in place of a symbolic link, the usual
-    // ones for a new file).  When it cannot be
-    // created the stream is in a failed state from the start, writing to it
-    // does nothing, and 'commit' returns false.
+    // ones for a new file).  When it cannot be created the stream is in a
+    // failed state from the start, writing to it does nothing, and 'commit'
+    // returns false.
 
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
