@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 
 namespace psex {
 
@@ -164,7 +165,8 @@ bool DataReader::readHeader() {
         if (d_parameters.count(key) != 0) {
             report("error:", "duplicate key in header ('" + key + "').");
         }
-        d_parameters[key] = value;
+        // Moved, not copied: a key or a value may be as large as the file.
+        d_parameters.insert_or_assign(std::move(key), std::move(value));
     }
 }
 
@@ -177,12 +179,27 @@ void DataReader::skipCommentLines() {
 void DataReader::readColumnNames() {
     std::int32_t position = 0;
     std::string name;
+    // Empty names at the ends of the line are a spreadsheet's habit and
+    // take no position.  An empty name between two names cannot be taken
+    // so: every column after it would move one place to the left, and each
+    // allele would be read as the one before it.
+    std::string left; // the last name before the current one, if any
+    bool gap = false; // an empty name followed 'left'
+    bool refused = false;
     for (int c = get(); c != k_eof; c = get()) {
         if (c == '\r') {
             continue;
         }
         if (isSeparator(c) || c == '\n') {
-            if (!name.empty()) {
+            if (name.empty()) {
+                gap = !left.empty();
+            } else {
+                if (gap) {
+                    report("error:",
+                           "empty column name between '" + left + "' and '" + name + "'.");
+                    refused = true;
+                    gap = false;
+                }
                 auto entry = d_columnNames.find(name);
                 if (entry != d_columnNames.end()) {
                     report("error:", "duplicate column name '" + name + "'.");
@@ -191,15 +208,20 @@ void DataReader::readColumnNames() {
                     d_columnNames.emplace(name, position);
                 }
                 ++position;
+                left = std::move(name);
             }
             if (c == '\n') {
                 ++d_line;
                 break;
             }
-            name.clear();
+            name.clear(); // also after the move above: a valid, empty name
             continue;
         }
         name += static_cast<char>(c);
+    }
+    if (refused) {
+        d_columnNames.clear(); // no columns: the column check fails
+        position = 0;
     }
     d_columnData.assign(static_cast<std::size_t>(position), std::string());
 }

@@ -13,12 +13,21 @@
 #include "simulation.h"
 #include "tablebuilder.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <memory>
+#include <new>
 #include <optional>
 #include <ostream>
+#include <stdexcept>
 
 namespace psex {
 
@@ -26,9 +35,10 @@ namespace {
 
 bool exists(const std::string& name) {
     // A name with a NUL byte (from a TITLE, say) names no file; the system
-    // call would see only the part before the NUL.
+    // call would see only the part before the NUL.  A symbolic link is an
+    // entry of its own, replaced like a file, even when it points nowhere.
     struct stat status;
-    return name.find('\0') == std::string::npos && ::stat(name.c_str(), &status) == 0;
+    return name.find('\0') == std::string::npos && ::lstat(name.c_str(), &status) == 0;
 }
 
 // Return whether the data file at the specified 'path', already opened as
@@ -126,9 +136,116 @@ std::vector<ResultFile> resultFilesOf(const std::string& path, const MLGTable& t
     return files;
 }
 
+// Return the specified 'path' with every link, "." and ".." resolved, or
+// nothing when it does not exist.
+std::optional<std::string> realPath(const std::string& path) {
+    const std::unique_ptr<char, void (*)(void*)> real(::realpath(path.c_str(), nullptr), std::free);
+    if (!real) {
+        return std::nullopt;
+    }
+    return std::string(real.get());
+}
+
+// Return the folder part of the specified file 'name': its part before the
+// last '/', or "." (the working folder) when it has none.
+std::string folderOf(const std::string& name) {
+    const std::size_t slash = name.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : name.substr(0, slash);
+}
+
+// Return the real path of the folder of the specified result file 'name',
+// or nothing when that folder does not exist.
+std::optional<std::string> realFolderOf(const std::string& name) {
+    if (name.find('\0') != std::string::npos) {
+        return std::nullopt;
+    }
+    return realPath(folderOf(name));
+}
+
+// Return the message that forbids writing the specified result 'files' of
+// the data file at the specified 'path', or nothing when they may be
+// written.  Two names that come to one file once written (the folder parts
+// "x/.." of TITLE=x/../same cancel the prefixes) would have the later file
+// replace the earlier one, and a run name taken from TITLE, which the data
+// file chooses, must not lead out of the working folder (when
+// 'nameFromTitle').  A name whose folder does not exist is left to fail
+// when it is written.
+std::optional<std::string> refusalOf(const std::vector<ResultFile>& files, const std::string& path,
+                                     bool nameFromTitle) {
+    const std::optional<std::string> here = realPath(".");
+    std::vector<std::string> resolved;
+    for (const ResultFile& file : files) {
+        const std::optional<std::string> folder = realFolderOf(file.name);
+        if (!folder) {
+            continue;
+        }
+        const bool inside =
+            here && (*here == "/" || *folder == *here || folder->rfind(*here + '/', 0) == 0);
+        if (nameFromTitle && !inside) {
+            return "error: result files of '" + path +
+                   "' would be written outside the working folder ('" + file.name + "').";
+        }
+        const std::string real = *folder + '/' + file.name.substr(file.name.rfind('/') + 1);
+        if (std::find(resolved.begin(), resolved.end(), real) != resolved.end()) {
+            return "error: result files of '" + path + "' would overwrite each other ('" +
+                   file.name + "').";
+        }
+        resolved.push_back(real);
+    }
+    return std::nullopt;
+}
+
+class FolderLock {
+    // An exclusive advisory lock (flock) on the folder of a file, held while
+    // the object lives.  Runs that write result files of the same names
+    // into one folder take turns so: each replaces its whole set before the
+    // next begins, and the folder never ends with the simulation results of
+    // one data file beside the full table of another.  Where the folder
+    // cannot be opened or locked (a file system without flock), the files
+    // are written without the lock: it never fails a run.
+
+    // DATA
+    int d_descriptor = -1;
+
+  public:
+    // CREATORS
+    explicit FolderLock(const std::string& fileName) {
+        // Wait until this process holds the lock on the folder of the
+        // specified 'fileName', or until locking has failed.
+        const std::string folder = folderOf(fileName);
+        if (folder.find('\0') != std::string::npos) {
+            return;
+        }
+        d_descriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (d_descriptor < 0) {
+            return;
+        }
+        int result = ::flock(d_descriptor, LOCK_EX);
+        while (result != 0 && errno == EINTR) {
+            result = ::flock(d_descriptor, LOCK_EX);
+        }
+        if (result != 0) {
+            ::close(d_descriptor);
+            d_descriptor = -1;
+        }
+    }
+
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+    ~FolderLock() {
+        if (d_descriptor >= 0) {
+            ::close(d_descriptor); // releases the lock
+        }
+    }
+};
+
 // Write the specified result 'files' and return whether every one was
 // written; the first file's name is the one the success line gives.
 bool writeResultFiles(const std::vector<ResultFile>& files, MessageSink& messages) {
+    // Held from before the first temporary file to after the last rename;
+    // the overwrite warnings, taken under it, see what this run replaces.
+    const FolderLock lock(files.front().name);
     for (const ResultFile& file : files) {
         warnIfExists(file.name, messages);
     }
@@ -148,12 +265,9 @@ bool writeResultFiles(const std::vector<ResultFile>& files, MessageSink& message
     return allWritten;
 }
 
-Outcome analyseDataFile(const std::string& path, MessageSink& messages) {
-    std::ifstream input(path);
-    if (!isReadable(input, path)) {
-        return Outcome::e_cannotOpen;
-    }
-    messages.output("Reading file " + path);
+// Analyse the data file at the specified 'path', opened as the specified
+// 'input', and write its results.
+Outcome analyseOpenedDataFile(std::istream& input, const std::string& path, MessageSink& messages) {
     DataReader reader(input, messages);
     MLGTable table = buildTable(reader, messages);
     if (reader.readError()) {
@@ -177,8 +291,14 @@ Outcome analyseDataFile(const std::string& path, MessageSink& messages) {
             table, static_cast<std::uint64_t>(std::max(table.simulations(), 0)) * 10);
     }
 
-    bool complete = writeResultFiles(
-        resultFilesOf(path, table, reader, lineages, reference ? &*reference : nullptr), messages);
+    const std::vector<ResultFile> files =
+        resultFilesOf(path, table, reader, lineages, reference ? &*reference : nullptr);
+    bool complete = false;
+    if (const std::optional<std::string> refusal = refusalOf(files, path, !table.title().empty())) {
+        messages.error(*refusal);
+    } else {
+        complete = writeResultFiles(files, messages);
+    }
     if (table.sampleNames().empty()) {
         // Empty results are written (they list the header and the loci),
         // but a run without a single sample is no success.
@@ -186,6 +306,25 @@ Outcome analyseDataFile(const std::string& path, MessageSink& messages) {
         complete = false;
     }
     return complete ? Outcome::e_complete : Outcome::e_failed;
+}
+
+Outcome analyseDataFile(const std::string& path, MessageSink& messages) {
+    std::ifstream input(path);
+    if (!isReadable(input, path)) {
+        return Outcome::e_cannotOpen;
+    }
+    messages.output("Reading file " + path);
+    try {
+        return analyseOpenedDataFile(input, path, messages);
+    } catch (const std::bad_alloc&) {
+    } catch (const std::length_error&) { // a size beyond what a string can hold
+    }
+    // A line without end from a FIFO, or a file too large for the memory
+    // that the process may use: what was read, built or written of it is
+    // gone by now (a temporary result file with it), and the memory with it,
+    // so the next data file has all of it again.
+    messages.error("error: out of memory while reading '" + path + "'.");
+    return Outcome::e_failed;
 }
 
 } // namespace

@@ -13,7 +13,11 @@
 //
 // A result file appears only complete: it is written under a temporary name
 // in its folder and renamed into place at the end (see 'OutputFile'), so a
-// failed write leaves an older file of that name as it was.
+// failed write leaves an older file of that name as it was.  The result
+// files of one data file are replaced as a set under a lock on their
+// folder, so that concurrent runs writing the same names take turns.
+// Result names that would come to one file, or a TITLE that would lead out
+// of the working folder, write nothing.
 
 #include <string>
 #include <vector>
@@ -26,8 +30,9 @@ int runDataFiles(const std::vector<std::string>& paths, MessageSink& messages);
 // Analyse the data files at the specified 'paths' in order and return the
 // exit status: 2 at once when a data file cannot be opened (nothing more is
 // done; a folder counts as a file that cannot be opened); otherwise 1 when
-// any data file could not be read to its end, gave no sample, or had a
-// result file that could not be written (the other files are still
+// any data file could not be read to its end, gave no sample, took more
+// memory than the process may have (its results are then not written), or
+// had a result file that could not be written (the other files are still
 // processed); and 0 when all went well.  Console messages go to the
 // specified 'messages'.
 

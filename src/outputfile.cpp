@@ -26,7 +26,22 @@ constexpr int k_slotCount = 8;
 std::atomic<const char*> g_temporaryNames[k_slotCount];
 static_assert(std::atomic<const char*>::is_always_lock_free);
 
-const int k_cleanedSignals[] = {SIGHUP, SIGINT, SIGPIPE, SIGTERM};
+// Every signal whose default action ends the process, with or without a
+// core dump: those a user or a batch system sends (SIGINT and SIGQUIT from
+// the keyboard, SIGTERM, SIGHUP, SIGUSR1 and SIGALRM from job schedulers,
+// SIGXCPU at a CPU time limit), the faults, and the real-time signals
+// (below).  SIGKILL and SIGSTOP cannot be caught; SIGXFSZ is ignored.
+const int k_cleanedSignals[] = {
+    SIGHUP,    SIGINT,  SIGQUIT, SIGILL,  SIGTRAP, SIGABRT,   SIGBUS,  SIGFPE,  SIGUSR1, SIGSEGV,
+    SIGUSR2,   SIGPIPE, SIGALRM, SIGTERM, SIGXCPU, SIGVTALRM, SIGPROF, SIGPOLL, SIGPWR,  SIGSYS,
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+};
+
+// The signals above and the real-time ones, whose numbers the C library
+// knows only at run time; filled once, before any temporary file exists.
+sigset_t g_cleanedSignals;
 
 extern "C" void removeTemporaryFilesAndResignal(int signalNumber) {
     // Only async-signal-safe calls here.  The handler was installed with
@@ -47,7 +62,17 @@ void prepareProcessOnce() {
         return;
     }
     prepared = true;
+    sigemptyset(&g_cleanedSignals);
     for (const int signalNumber : k_cleanedSignals) {
+        sigaddset(&g_cleanedSignals, signalNumber);
+    }
+    for (int signalNumber = SIGRTMIN; signalNumber <= SIGRTMAX; ++signalNumber) {
+        sigaddset(&g_cleanedSignals, signalNumber);
+    }
+    for (int signalNumber = 1; signalNumber < NSIG; ++signalNumber) {
+        if (sigismember(&g_cleanedSignals, signalNumber) != 1) {
+            continue;
+        }
         struct sigaction current = {};
         // A signal that the caller ignores or handles keeps that meaning.
         if (::sigaction(signalNumber, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
@@ -119,10 +144,11 @@ std::string temporaryNameFor(const std::string& name, std::uint64_t seed) {
 }
 
 // The permission bits for the new file: those of an existing regular file of
-// the specified 'name', so that replacing it keeps them.
+// the specified 'name', so that replacing it keeps them.  A symbolic link
+// there is replaced by the new file, and what it points to lends nothing.
 bool existingPermissions(const std::string& name, mode_t* permissions) {
     struct stat status;
-    if (::stat(name.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
+    if (::lstat(name.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
         return false;
     }
     *permissions = status.st_mode & 0777;
@@ -236,13 +262,8 @@ OutputFile::OutputFile(const std::string& name) : d_name(name), d_stream(nullptr
     // A signal between creating the file and listing its name for the
     // handler would leave the file behind: hold the signals back until the
     // name is listed.
-    sigset_t cleaned;
     sigset_t previous;
-    sigemptyset(&cleaned);
-    for (const int signalNumber : k_cleanedSignals) {
-        sigaddset(&cleaned, signalNumber);
-    }
-    ::sigprocmask(SIG_BLOCK, &cleaned, &previous);
+    ::sigprocmask(SIG_BLOCK, &g_cleanedSignals, &previous);
 
     const int descriptor = createTemporaryFile(name, permissions, &d_temporaryName);
     if (descriptor >= 0) {

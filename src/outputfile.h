@@ -14,13 +14,16 @@
 // previous one: on failure the temporary file is removed and the older file
 // stays as it was.
 //
-// The first 'OutputFile' prepares the process once: SIGINT, SIGTERM, SIGHUP
-// and SIGPIPE, where they would end the process, first remove the temporary
-// files that exist at that moment and then end it as before; SIGXFSZ is
-// ignored, so that exceeding a file size limit is a write error like a full
-// disk instead of ending the process.  A process killed outright (SIGKILL,
-// a power cut) can still leave a temporary file behind, recognisable by its
-// name.
+// The first 'OutputFile' prepares the process once: every signal whose
+// default action ends the process (SIGINT, SIGTERM, SIGHUP, SIGPIPE,
+// SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, the
+// faults and the real-time signals), unless the process already ignores or
+// handles it, first removes the temporary files that exist at that moment
+// and then ends the process as the signal would have (the same status, a
+// core dump where it would dump); SIGXFSZ is ignored, so that exceeding a
+// file size limit is a write error like a full disk instead of ending the
+// process.  A process killed outright (SIGKILL, a power cut) can still leave
+// a temporary file behind, recognisable by its name.
 
 #include <memory>
 #include <ostream>
@@ -45,10 +48,11 @@ class OutputFile {
     // CREATORS
     explicit OutputFile(const std::string& name);
     // Create a temporary file for the result file of the specified 'name' in
-    // that file's folder, with the permissions that an existing file of that
-    // name has (or else the usual ones for a new file).  When it cannot be
-    // created the stream is in a failed state from the start, writing to it
-    // does nothing, and 'commit' returns false.
+    // that file's folder, with the permissions that an existing regular file
+    // of that name has (or else, also in place of a symbolic link, the usual
+    // ones for a new file).  When it cannot be created the stream is in a
+    // failed state from the start, writing to it does nothing, and 'commit'
+    // returns false.
 
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;

@@ -179,7 +179,9 @@ void writeFullTable(const MLGTable& table, std::ostream& out) {
     for (const MLGTuple& mlg : table.mlgs()) {
         ++number;
         for (const std::string& name : mlg.sampleNames()) {
-            out << name << ",MLG_" << number << ',';
+            // A name from a spreadsheet's quoted export ('"x') would open a
+            // quoted field that swallows the lines after it.
+            out << csvField(name) << ",MLG_" << number << ',';
             if (mlg.sampleCount() <= 1) {
                 out << k_dashCell << ',' << k_dashCell;
             } else {

@@ -6,10 +6,11 @@
 //
 // The simulation results file and the full table are the original reports:
 // comma-separated text in blocks, cells joined by a single comma, text
-// written as it is, numbers in the stream's default format (doubles with 6
-// significant digits, as printf's %g), and the dash cell "-" (with its
-// double quotes) where a value is not given or not defined.  Scripts read
-// them as they are, so their layout does not change.
+// written as it is (but for a sample name that CSV must quote), numbers in
+// the stream's default format (doubles with 6 significant digits, as
+// printf's %g), and the dash cell "-" (with its double quotes) where a value
+// is not given or not defined.  Scripts read them as they are, so their
+// layout does not change.
 //
 // The tidy files (one header row, one record per row, "NA" for what is not
 // defined, numbers that read back exactly) are for R, pandas and
@@ -80,7 +81,10 @@ std::string csvField(const std::string& text);
 
 void writeFullTable(const MLGTable& table, std::ostream& out);
 // Write the body of the full table file: one line per sample, grouped by MLG
-// in table order, with the MLG number, PSex, p-value and alleles.
+// in table order, with the MLG number, PSex, p-value and alleles.  A sample
+// name that holds a double quote (or a comma or a line end, which no data
+// file gives) is quoted as CSV quotes it; every other name is written as it
+// is.
 
 } // namespace psex
 

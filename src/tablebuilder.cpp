@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <string_view>
 
 namespace psex {
 
@@ -62,18 +63,23 @@ const std::string* valueOf(const Parameters& parameters, const char* key) {
     return entry == parameters.end() ? nullptr : &entry->second;
 }
 
-// Return the pieces of a LOCUSNAMES value: the text between commas, empty
-// pieces and spaces included; the value's end closes the last piece.
-std::vector<std::string> splitLocusNames(const std::string& value) {
-    std::vector<std::string> pieces(1);
-    for (const char c : value) {
-        if (c == ',') {
-            pieces.emplace_back();
-        } else {
-            pieces.back() += c;
+// Call the specified 'take' with the index and the text of every piece of
+// the specified LOCUSNAMES 'value' in order: the text between commas, empty
+// pieces and spaces included; the value's end closes the last piece.  The
+// pieces are not gathered: a value of a million commas is a million empty
+// pieces, and a list of them would take many times the value's size.
+template <class TAKE>
+void forEachLocusName(const std::string& value, TAKE take) {
+    std::size_t index = 0;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = value.find(',', start);
+        take(index++, std::string_view(value).substr(start, comma - start));
+        if (comma == std::string::npos) {
+            return;
         }
+        start = comma + 1;
     }
-    return pieces;
 }
 
 // Put the two values of every diploid locus of the specified 'tuple' in
@@ -233,19 +239,16 @@ MLGTable buildTable(const Parameters& parameters, const SampleRows& rows, Messag
     const std::uint64_t expectedColumns =
         static_cast<std::uint64_t>(locusCount) * static_cast<std::uint64_t>(settings.ploidy) + 1;
     const bool columnsFit = rows.columnCount == expectedColumns;
-    const std::vector<std::string> names =
-        settings.hasLocusNames ? splitLocusNames(settings.locusNames) : std::vector<std::string>();
 
     // A table whose columns do not fit holds no samples; its loci are only
-    // listed in the report.  A locus count far beyond anything the file
-    // holds (2000000000, say) must not size it: beyond 10000 loci it keeps
-    // at most as many as the column-name line has names or LOCUSNAMES has
-    // pieces.
+    // listed in the reports.  A locus count far beyond anything the file
+    // holds (2000000000, say) must not size it, nor a LOCUSNAMES of a
+    // million commas: it lists no more loci than the column-name line has
+    // names (one at least), so that its memory and its reports stay in
+    // proportion to the file.
     std::uint32_t lociHeld = locusCount;
     if (!columnsFit) {
-        const std::size_t bound =
-            std::max({std::size_t{10000}, std::size_t{rows.columnCount}, names.size()});
-        lociHeld = static_cast<std::uint32_t>(std::min<std::size_t>(locusCount, bound));
+        lociHeld = std::min(locusCount, std::max(std::uint32_t{1}, rows.columnCount));
     }
 
     MLGTable table(settings.ploidy, lociHeld, settings.frequencyFromSamples, settings.fisModel,
@@ -254,12 +257,16 @@ MLGTable buildTable(const Parameters& parameters, const SampleRows& rows, Messag
     table.setMissingCode(settings.missingCode);
     table.setRoundRobin(settings.roundRobin);
     table.setLineageDistance(settings.lineageDistance);
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        if (i < lociHeld) {
-            table.locus(static_cast<std::uint32_t>(i)).setName(names[i]);
-        } else {
-            messages.error("error: too many locus names given in LOCUSNAMES.");
-        }
+    if (settings.hasLocusNames) {
+        // Names for loci that the header counts but the table does not hold
+        // are dropped without a word: they are not too many.
+        forEachLocusName(settings.locusNames, [&](std::size_t i, std::string_view name) {
+            if (i < lociHeld) {
+                table.locus(static_cast<std::uint32_t>(i)).setName(std::string(name));
+            } else if (i >= locusCount) {
+                messages.error("error: too many locus names given in LOCUSNAMES.");
+            }
+        });
     }
 
     if (!columnsFit) {

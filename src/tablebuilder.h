@@ -87,7 +87,8 @@ MLGTable buildTable(const Parameters& parameters, const SampleRows& rows, Messag
 // sample 'rows' describe: header interpreted, columns checked, every row
 // added as a sample, frequencies, PGen and PSex computed; messages go to
 // 'messages'.  When the columns do not fit the loci and the ploidy, no row
-// is read and the table comes back without samples.
+// is read and the table comes back without samples, holding no more loci
+// than the rows have column names (one at least).
 
 MLGTable buildTable(DataReader& reader, MessageSink& messages);
 // Return the genotype table of the data file behind the specified 'reader'

@@ -130,7 +130,7 @@ TEST(DataReader, ReportsTheEndOfFileInsideTheHeaderOnTheLineConcerned) {
 TEST(DataReader, EndsTheHeaderAtAnEmptyOrIndentedLine) {
     // The indented line's content is discarded and counted, and comment
     // lines may stand between the header and the column-name line.
-    ParsedFile indented("A=1\n   not a parameter=1\n# comment\nSample,,X,Y,\nx,1,2,,\n");
+    ParsedFile indented("A=1\n   not a parameter=1\n# comment\nSample,X,Y,,\nx,1,2,,\n");
     EXPECT_EQ("", indented.messages());
     EXPECT_EQ((Parameters{{"A", "1"}}), indented.reader().parameters());
     EXPECT_EQ(3u, indented.reader().columnCount());
@@ -150,6 +150,35 @@ TEST(DataReader, CountsRepeatedColumnNamesOnceButGivesThemPositions) {
     EXPECT_EQ("error:3: duplicate column name 'L'.\n", file.messages());
     EXPECT_EQ(3u, file.reader().columnCount());
     EXPECT_EQ((Lines{{"x", "1", "2", "3"}}), file.dataLines(4));
+}
+
+TEST(DataReader, RefusesAColumnLineWithAnEmptyNameBetweenNames) {
+    // An empty heading between two names would take no position, so every
+    // allele after it would be read into the column before: no columns
+    // then, and no sample is read.
+    ParsedFile gap("A=1\n\n#c\nS,A1,,A2\nx,151,,157\n");
+    EXPECT_EQ("error:4: empty column name between 'A1' and 'A2'.\n", gap.messages());
+    EXPECT_EQ(0u, gap.reader().columnCount());
+    EXPECT_TRUE(gap.dataLines(0).empty());
+
+    // Each gap is reported, however wide, also between TABs and with a CR
+    // in it; a repeated name is still reported as it comes.
+    ParsedFile gaps("A=1\n\nS\t\tA,,,B,\r,A\r\n");
+    EXPECT_EQ("error:3: empty column name between 'S' and 'A'.\n"
+              "error:3: empty column name between 'A' and 'B'.\n"
+              "error:3: empty column name between 'B' and 'A'.\n"
+              "error:3: duplicate column name 'A'.\n",
+              gaps.messages());
+    EXPECT_EQ(0u, gaps.reader().columnCount());
+
+    // Empty names at the ends of the line, and a name that the end of the
+    // file cuts off, leave no gap between names.
+    ParsedFile ends("A=1\n\n,,S,A,,\nx,1\n");
+    EXPECT_EQ("", ends.messages());
+    EXPECT_EQ((Lines{{"x", "1"}}), ends.dataLines(2));
+    ParsedFile cut("A=1\n\nS,A,,B");
+    EXPECT_EQ("", cut.messages());
+    EXPECT_EQ(2u, cut.reader().columnCount());
 }
 
 TEST(DataReader, DropsAColumnNameCutOffByTheEndOfFile) {

@@ -12,7 +12,9 @@
 #include <unistd.h>
 
 #include <regex>
+#include <set>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -114,6 +116,29 @@ TEST(OutputFile, KeepsThePermissionsOfTheFileItReplaces) {
     EXPECT_EQ(0666u & ~mask, status.st_mode & 07777);
 }
 
+TEST(OutputFile, GivesTheResultNotThePermissionsOfASymlinkTarget) {
+    // A symbolic link at the result name is replaced by the new file; the
+    // file it points to is neither changed nor a model for the new file's
+    // permissions, which are those of any new file.
+    ScratchFolder folder;
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    const std::string target = (folder / "private.csv").string();
+    writeFile(target, "private\n");
+    ::chmod(target.c_str(), 0600);
+    const std::string name = (folder / "r.csv").string();
+    ASSERT_EQ(0, ::symlink("private.csv", name.c_str()));
+    OutputFile file(name);
+    file.stream() << "newer\n";
+    ASSERT_TRUE(file.commit());
+    struct stat status;
+    ASSERT_EQ(0, ::lstat(name.c_str(), &status));
+    EXPECT_TRUE(S_ISREG(status.st_mode));
+    EXPECT_EQ(0666u & ~mask, status.st_mode & 07777);
+    EXPECT_EQ("newer\n", readFile(name));
+    EXPECT_EQ("private\n", readFile(target));
+}
+
 TEST(OutputFile, GivesALongNameAShortenedTemporaryName) {
     // The temporary name adds 11 characters; a result name near the 255
     // byte limit of a file name must still be writable.
@@ -174,12 +199,46 @@ TEST(OutputFile, FailsWithoutATraceWhenTheFileSizeLimitIsReached) {
     EXPECT_EQ("older\n", readFile(name));
 }
 
+// The signals whose action was the default one when the process started:
+// a sanitizer handles some of the fault signals itself, and those keep its
+// handler.
+const std::set<int> k_defaultAtStart = [] {
+    std::set<int> signals;
+    for (int signalNumber = 1; signalNumber < NSIG; ++signalNumber) {
+        struct sigaction current = {};
+        if (::sigaction(signalNumber, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
+            signals.insert(signalNumber);
+        }
+    }
+    return signals;
+}();
+
 TEST(OutputFile, RemovesItsTemporaryFileWhenASignalEndsTheProcess) {
-    for (const int signalNumber : {SIGHUP, SIGINT, SIGPIPE, SIGTERM}) {
+    // Every signal whose default action ends the process: the ones a user
+    // or a batch system sends (SIGQUIT from the keyboard, SIGUSR1 and
+    // SIGALRM from job schedulers, SIGXCPU at a CPU time limit), the faults
+    // and the real-time signals.  SIGKILL and SIGSTOP cannot be caught, and
+    // SIGXFSZ is ignored.
+    std::vector<int> signals = {SIGHUP,  SIGINT,    SIGQUIT, SIGILL,  SIGTRAP, SIGABRT, SIGBUS,
+                                SIGFPE,  SIGUSR1,   SIGSEGV, SIGUSR2, SIGPIPE, SIGALRM, SIGTERM,
+                                SIGXCPU, SIGVTALRM, SIGPROF, SIGPOLL, SIGPWR,  SIGSYS};
+#ifdef SIGSTKFLT
+    signals.push_back(SIGSTKFLT);
+#endif
+    for (int signalNumber = SIGRTMIN; signalNumber <= SIGRTMAX; ++signalNumber) {
+        signals.push_back(signalNumber);
+    }
+    for (const int signalNumber : signals) {
+        if (k_defaultAtStart.count(signalNumber) == 0) {
+            continue;
+        }
         ScratchFolder folder;
         const std::string name = (folder / "r.csv").string();
         writeFile(name, "older\n");
         const int status = inChild([&] {
+            // No core file: the status tells how the process ended.
+            const struct rlimit noCore = {0, 0};
+            ::setrlimit(RLIMIT_CORE, &noCore);
             // Two files at once, as the program writes them.
             OutputFile first(name);
             OutputFile second((folder / "s.csv").string());

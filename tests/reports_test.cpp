@@ -47,6 +47,15 @@ MLGTable workedExample() {
     return table;
 }
 
+// The table of the data file 'text' with an empty simulated list, so that
+// every p-value is 0.
+MLGTable withoutSimulatedValues(const std::string& text) {
+    MLGTable table = tableFromText(text);
+    table.setPsexValues(std::vector<double>{});
+    table.assignPValues();
+    return table;
+}
+
 TEST(Reports, WritesTheWorkedExampleSimulationResults) {
     // PGen 0.25, 0.375, 0.09375; PSex of 1/2 among four: 0.481201171875.
     // One of three simulated values lies below it: significance 1/3.  Every
@@ -209,16 +218,33 @@ TEST(Reports, WritesTheWorkedExampleSamplesTableInDataFileOrder) {
 
     // Duplicate names keep their own rows and MLGs; a quote is quoted.  PSex
     // of a genotype of PGen 1/2 seen twice among four: 1 - 1/16 - 4/16.
-    MLGTable table = tableFromText("PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=3\n\nS,a\n"
-                                   "x,2\n\"y,1\nx,1\nz,2\n");
-    table.setPsexValues(std::vector<double>{});
-    table.assignPValues();
+    const MLGTable table = withoutSimulatedValues("PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=3\n\nS,a\n"
+                                                  "x,2\n\"y,1\nx,1\nz,2\n");
     EXPECT_EQ("sample,mlg,n,pgen,psex,p_value,level,mll\n"
               "x,2,2,0.5,0.6875,0,***,2\n"
               "\"\"\"y\",1,2,0.5,0.6875,0,***,1\n"
               "x,1,2,0.5,0.6875,0,***,1\n"
               "z,2,2,0.5,0.6875,0,***,2\n",
               samples(table));
+}
+
+TEST(Reports, QuotesSampleNamesThatWouldBreakTheFullTableAsCsv) {
+    // A name from a spreadsheet's quoted export ('"x') opened a quoted
+    // field that swallowed the rows after it.  Such a name is written as a
+    // quoted CSV field, its quotes doubled; other names stay as they are.
+    // PGen of allele 1 is 3/5; PSex of three among five: 1 - P(X < 3) =
+    // 1 - (32 + 240 + 720) / 3125 = 0.68256; of allele 2 (2/5) seen twice:
+    // 1 - (243 + 810) / 3125 = 0.66304.
+    const MLGTable table =
+        withoutSimulatedValues("PLOIDY=1\nLOCUSCOUNT=1\nLOCUSNAMES=A\nSIMULATIONS=3\n\n"
+                               "S,a\n\"x,1\nplain,2\nsay \"hi\",1\nlast\",1\ny,2\n");
+    EXPECT_EQ("Sample,MLG,PSex,PValue,A_0\n"
+              "\"\"\"x\",MLG_1,0.68256,0,1\n"
+              "\"say \"\"hi\"\"\",MLG_1,0.68256,0,1\n"
+              "\"last\"\"\",MLG_1,0.68256,0,1\n"
+              "plain,MLG_2,0.66304,0,2\n"
+              "y,MLG_2,0.66304,0,2\n",
+              fullTable(table));
 }
 
 TEST(Reports, WritesNumbersThatReadBackExactly) {

@@ -563,6 +563,55 @@ TEST(HostileInput, TakesHugeAndNegativeHeaderCountsWithoutSizingAnythingByThem) 
               negative.files.at("simresults_data.txt.csv").find("\nPValues,1000\n"));
 }
 
+TEST(HostileInput, RefusesAnEmptyColumnNameBetweenNames) {
+    // The empty heading took no position, so "151,,157" had a field too
+    // many and every sample became 151/0: one clone of plainly wrong
+    // genotype.  Now the column line counts as having no columns.
+    const RunResult run = runOnData("PLOIDY=2\nLOCUSCOUNT=1\nLOCUSNAMES=A\nSIMULATIONS=10\n"
+                                    "\nS,A1,,A2\nx,151,,157\ny,151,,161\nz,157,,161\n");
+    EXPECT_EQ(1, run.status);
+    EXPECT_EQ("Reading file data.txt\n"
+              "error:6: empty column name between 'A1' and 'A2'.\n"
+              "Results are written to 'simresults_data.txt.csv'.\n",
+              run.out);
+    EXPECT_EQ("error: not enough columns in table according to ploidy and locus count "
+              "(should be: 3 has: 0).\n"
+              "error: no sample was read from 'data.txt'.\n",
+              run.err);
+    EXPECT_NE(std::string::npos, run.files.at("simresults_data.txt.csv").find("\nN,0\n"));
+}
+
+TEST(HostileInput, KeepsMemoryAndResultsInProportionToTheFile) {
+    // 5 MB of commas in LOCUSNAMES and a huge LOCUSCOUNT once took 607 MB
+    // and wrote 190 MB of results: a locus for every empty name.  The table
+    // lists no more loci than the column line names, so the run fits in an
+    // address space of 256 MB, and its results are the echo of the header
+    // plus a few lines.
+    const std::string commas(5'000'000, ',');
+    const RunResult run = runOnData("PLOIDY=2\nLOCUSCOUNT=2147483647\nSIMULATIONS=1\n"
+                                    "LOCUSNAMES=" +
+                                        commas + "\n\nS,a,b\nx,1,2\n",
+                                    [] {
+                                        if (!k_addressSanitizer) {
+                                            const struct rlimit limit = {256u << 20, 256u << 20};
+                                            ::setrlimit(RLIMIT_AS, &limit);
+                                        }
+                                    });
+    EXPECT_EQ(1, run.status);
+    EXPECT_EQ("error: not enough columns in table according to ploidy and locus count "
+              "(should be: 4294967295 has: 3).\n"
+              "error: no sample was read from 'data.txt'.\n",
+              run.err);
+    // Three loci, unnamed, are listed.
+    const std::string& results = run.files.at("simresults_data.txt.csv");
+    EXPECT_NE(std::string::npos, results.find("MLG,n,PSex,Significance,Level,PGen,_0,_1,_0,_1,_0,"
+                                              "_1\n\n,,,,,,,,,\n"));
+    EXPECT_NE(std::string::npos, results.find("\nLOCUSNAMES," + commas + "\n"));
+    EXPECT_GT(commas.size() + 2000, results.size());
+    EXPECT_EQ("Datafile,data.txt\n\nSample,MLG,PSex,PValue,_0,_1,_0,_1,_0,_1\n\n\n",
+              run.files.at("fulltable_data.txt.csv"));
+}
+
 TEST(HostileInput, RefusesATitleWithANulByteAsAFileName) {
     // No file name can hold a NUL byte.  Nor may the name be cut short at
     // it: that would warn about and overwrite the files "simresults_a" and
@@ -776,6 +825,215 @@ TEST(FailingDisk, ReportsAMissingFolderAndGoesOn) {
               stopped.err);
 }
 
+// ---- memory ----
+
+// Return a 'prepare' function that limits the address space of the program
+// to the specified 'megabytes' and ends the program by SIGALRM after the
+// specified 'seconds' (a pending alarm survives the start of the program),
+// so that a run that grows or waits without end fails instead of hanging.
+std::function<void()> limitedTo(std::size_t megabytes, unsigned seconds = 120) {
+    return [=] {
+        const struct rlimit limit = {megabytes << 20, megabytes << 20};
+        ::setrlimit(RLIMIT_AS, &limit);
+        ::alarm(seconds);
+    };
+}
+
+TEST(OutOfMemory, EndsTheRunOfThatDataFileOnlyAndKeepsItsOlderResults) {
+    if (k_addressSanitizer) {
+        GTEST_SKIP() << "the address sanitizer's shadow memory needs an unlimited address space";
+    }
+    // A header key of 100 MB cannot be read within 160 MB: the string that
+    // holds it needs 64 MB and 128 MB at once as it grows.
+    ScratchFolder folder;
+    writeFile(folder / "big.txt", "PLOIDY=1\n" + std::string(100'000'000, 'K') +
+                                      "=v\nLOCUSCOUNT=1\nSIMULATIONS=2\n\nS,a\nx,1\n");
+    writeFile(folder / "small.txt",
+              "PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=2\nTITLE=small\n\nS,a\nx,1\ny,2\n");
+    writeFile(folder / "simresults_big.txt.csv", "older\n");
+    const RunResult run =
+        runPsex(folder.path(), {"big.txt", "small.txt"}, {"big.txt", "small.txt"}, limitedTo(160));
+    EXPECT_EQ(1, run.status);
+    EXPECT_EQ("Reading file big.txt\n"
+              "Reading file small.txt\n"
+              "Results are written to 'simresults_small.csv'.\n",
+              run.out);
+    EXPECT_EQ("error: out of memory while reading 'big.txt'.\n", run.err);
+    EXPECT_EQ("older\n", run.files.at("simresults_big.txt.csv"));
+    EXPECT_EQ(0u, run.files.count("fulltable_big.txt.csv"));
+    EXPECT_EQ(0u, run.files.at("fulltable_small.csv").find("Datafile,small.txt\n\nSample,"));
+    for (const auto& [name, content] : run.files) {
+        EXPECT_NE('.', name[0]) << name << " left behind";
+    }
+}
+
+TEST(OutOfMemory, EndsTheRunOfAnEndlessHeaderOrLineFromAFifo) {
+    if (k_addressSanitizer) {
+        GTEST_SKIP() << "the address sanitizer's shadow memory needs an unlimited address space";
+    }
+    // A header line, or a sample name, that never ends: the program reads
+    // until its memory is used up, and says so.
+    for (const std::string head :
+         {"PLOIDY=1\nKEY", "PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=2\n\nS,a\nx"}) {
+        SCOPED_TRACE(head);
+        ScratchFolder folder;
+        const std::string fifo = (folder / "data.txt").string();
+        ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
+        const pid_t writer = ::fork();
+        if (writer == 0) {
+            ::signal(SIGPIPE, SIG_IGN); // the reader going away ends the writing
+            const int out = ::open(fifo.c_str(), O_WRONLY);
+            const std::string endless(1 << 16, 'x');
+            bool open = out >= 0 && ::write(out, head.data(), head.size()) > 0;
+            while (open) {
+                open = ::write(out, endless.data(), endless.size()) > 0;
+            }
+            ::_exit(0);
+        }
+        const RunResult run = runPsex(folder.path(), {"data.txt"}, {"data.txt"}, limitedTo(160));
+        ::kill(writer, SIGKILL); // should the program not have opened the FIFO
+        ::waitpid(writer, nullptr, 0);
+        EXPECT_EQ(1, run.status);
+        EXPECT_EQ("Reading file data.txt\n", run.out);
+        EXPECT_EQ("error: out of memory while reading 'data.txt'.\n", run.err);
+        EXPECT_TRUE(run.files.empty());
+    }
+}
+
+// ---- result names ----
+
+TEST(ResultNames, WarnsAboutEveryEntryAtAResultNameItReplaces) {
+    // A symbolic link at a result name, even one that points nowhere, is
+    // replaced by the result file: that is overwriting, and is said.
+    ScratchFolder folder;
+    writeFile(folder / "data.txt", smallDataFile("run"));
+    ASSERT_EQ(0, ::symlink("nowhere/at/all.csv", (folder / "simresults_run.csv").c_str()));
+    writeFile(folder / "other.csv", "other\n");
+    ASSERT_EQ(0, ::symlink("other.csv", (folder / "fulltable_run.csv").c_str()));
+    const RunResult run = runPsex(folder.path(), {"data.txt"}, {"data.txt", "other.csv"});
+    EXPECT_EQ(0, run.status);
+    EXPECT_EQ("Reading file data.txt\n"
+              "Warning: overwriting output file 'simresults_run.csv'.\n"
+              "Warning: overwriting output file 'fulltable_run.csv'.\n"
+              "Results are written to 'simresults_run.csv'.\n",
+              run.out);
+    EXPECT_FALSE(fs::is_symlink(folder / "simresults_run.csv"));
+    EXPECT_FALSE(fs::is_symlink(folder / "fulltable_run.csv"));
+    EXPECT_EQ("other\n", readFile(folder / "other.csv"));
+    EXPECT_EQ(0u, run.files.at("simresults_run.csv").find("Datafile,data.txt\n"));
+}
+
+TEST(ResultNames, RefusesResultNamesThatResolveToOneFile) {
+    // With the folders simresults_x and fulltable_x, both result names of
+    // TITLE=x/../same are "same.csv": the full table would replace the
+    // simulation results without a word.  Nothing is written instead, and
+    // an older file of that name stays as it was.
+    ScratchFolder folder;
+    fs::create_directory(folder / "simresults_x");
+    fs::create_directory(folder / "fulltable_x");
+    fs::create_directory(folder / "x");
+    writeFile(folder / "same.csv", "older\n");
+    writeFile(folder / "titled.txt", smallDataFile("x/../same"));
+    writeFile(folder / "data.txt", "PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=2\n\nS,a\n");
+    const Names inputs{"titled.txt", "data.txt", "same.csv"};
+    const RunResult run = runPsex(folder.path(), {"titled.txt"}, inputs);
+    EXPECT_EQ(1, run.status);
+    EXPECT_EQ("Reading file titled.txt\n", run.out);
+    EXPECT_EQ(std::string::npos, run.err.find("error: cannot write"));
+    EXPECT_NE(std::string::npos,
+              run.err.find("error: result files of 'titled.txt' would overwrite each other "
+                           "('fulltable_x/../same.csv').\n"));
+    EXPECT_TRUE(run.files.empty());
+    EXPECT_EQ("older\n", readFile(folder / "same.csv"));
+
+    // The same for names taken from the argument: x/../data.txt names the
+    // data file, and both of its result names are "data.txt.csv".  A table
+    // without samples is still reported after the refusal.
+    const RunResult argument = runPsex(folder.path(), {"x/../data.txt"}, inputs);
+    EXPECT_EQ(1, argument.status);
+    EXPECT_EQ("Reading file x/../data.txt\n", argument.out);
+    EXPECT_EQ("error: not all frequencies sum up to +-1.0.\n"
+              "error: result files of 'x/../data.txt' would overwrite each other "
+              "('fulltable_x/../data.txt.csv').\n"
+              "error: no sample was read from 'x/../data.txt'.\n",
+              argument.err);
+    EXPECT_TRUE(argument.files.empty());
+}
+
+TEST(ResultNames, RefusesATitleThatLeadsOutOfTheWorkingFolder) {
+    // The program runs in "work"; TITLE=sub/../../escape would write
+    // "escape.csv" beside it, and TITLE=link/x through a link to a folder
+    // elsewhere.
+    ScratchFolder root;
+    const fs::path work = root / "work";
+    fs::create_directories(work / "simresults_sub");
+    fs::create_directories(work / "fulltable_sub");
+    fs::create_directories(root / "elsewhere");
+    fs::create_directory_symlink(root / "elsewhere", work / "simresults_link");
+    writeFile(work / "escape.txt", smallDataFile("sub/../../escape"));
+    writeFile(work / "link.txt", smallDataFile("link/x"));
+    const RunResult run = runPsex(work, {"escape.txt", "link.txt"}, {"escape.txt", "link.txt"});
+    EXPECT_EQ(1, run.status);
+    EXPECT_EQ("Reading file escape.txt\nReading file link.txt\n", run.out);
+    EXPECT_NE(std::string::npos,
+              run.err.find("error: result files of 'escape.txt' would be written outside the "
+                           "working folder ('simresults_sub/../../escape.csv').\n"));
+    EXPECT_NE(std::string::npos,
+              run.err.find("error: result files of 'link.txt' would be written outside the "
+                           "working folder ('simresults_link/x.csv').\n"));
+    EXPECT_EQ(std::string::npos, run.err.find("error: cannot write"));
+    EXPECT_TRUE(run.files.empty());
+    EXPECT_EQ((Names{"work", "elsewhere"}), root.names());
+    EXPECT_TRUE(fs::is_empty(root / "elsewhere"));
+
+    // A folder part that stays inside is written to as before.
+    fs::create_directories(work / "samples_sub");
+    writeFile(work / "inside.txt", smallDataFile("sub/inside"));
+    const RunResult inside = runPsex(work, {"inside.txt"}, {"inside.txt"});
+    EXPECT_EQ(std::string::npos, inside.err.find("would"));
+    EXPECT_EQ(1u, inside.files.count("simresults_sub/inside.csv"));
+    EXPECT_EQ(1u, inside.files.count("fulltable_sub/inside.csv"));
+}
+
+TEST(ResultNames, ReplacesTheResultsOfConcurrentRunsAsWholeSets) {
+    // Two runs with the same TITLE started together in one folder: each set
+    // of result files must come from one data file, whichever run ends
+    // last.  Without a lock, the renames of the two runs interleave now and
+    // then, leaving the simulation results of one file beside the full
+    // table of the other.
+    ScratchFolder folder;
+    auto data = [](char prefix) {
+        std::string text = "PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=1\nTITLE=same\n\nS,a\n";
+        for (int i = 0; i < 3000; ++i) {
+            text += prefix + std::to_string(i) + ',' + std::to_string(1 + i % 5) + '\n';
+        }
+        return text;
+    };
+    writeFile(folder / "a.txt", data('a'));
+    writeFile(folder / "b.txt", data('b'));
+    const Names inputs{"a.txt", "b.txt"};
+    int mixed = 0;
+    for (int round = 0; round < 40; ++round) {
+        psex::test::ProgramRun first(PSEX_BINARY, folder.path(), {"a.txt"}, {inputs, {}, {}});
+        psex::test::ProgramRun second(PSEX_BINARY, folder.path(), {"b.txt"}, {inputs, {}, {}});
+        ASSERT_EQ(0, first.wait().status);
+        const RunResult last = second.wait();
+        ASSERT_EQ(0, last.status);
+        // The first line of each file that has one names the data file; the
+        // samples file's first sample tells it by its name.
+        const std::string source = last.files.at("simresults_same.csv").substr(9, 5);
+        ASSERT_TRUE(source == "a.txt" || source == "b.txt") << source;
+        const bool fullTableAgrees =
+            last.files.at("fulltable_same.csv").rfind("Datafile," + source + '\n', 0) == 0;
+        const bool samplesAgree =
+            last.files.count("samples_same.csv") == 0 ||
+            last.files.at("samples_same.csv").find('\n' + source.substr(0, 1) + "0,") !=
+                std::string::npos;
+        mixed += fullTableAgrees && samplesAgree ? 0 : 1;
+    }
+    EXPECT_EQ(0, mixed) << "of 40 rounds";
+}
+
 // ---- interruption ----
 
 // Return whether the specified 'folder' holds a temporary file of the result
@@ -797,7 +1055,13 @@ bool hasTemporaryFileOf(const ScratchFolder& folder, const std::string& name) {
 // program meets the signal before it does anything else.  Set 'caught' to
 // whether the signal was sent.
 RunResult interruptWhileWriting(const ScratchFolder& folder, int signalNumber, bool& caught) {
-    psex::test::ProgramRun run(PSEX_BINARY, folder.path(), {"data.txt"}, {{"data.txt"}, {}, {}});
+    // No core file (SIGQUIT dumps one): the status tells how the run ended.
+    const auto noCoreFile = [] {
+        const struct rlimit noCore = {0, 0};
+        ::setrlimit(RLIMIT_CORE, &noCore);
+    };
+    psex::test::ProgramRun run(PSEX_BINARY, folder.path(), {"data.txt"},
+                               {{"data.txt"}, noCoreFile, {}});
     caught = false;
     while (!run.hasEnded()) {
         if (!hasTemporaryFileOf(folder, "fulltable_run.csv")) {
@@ -834,7 +1098,9 @@ TEST(Interruption, LeavesEitherTheOlderOrTheCompleteFileAndNoTemporaryOne) {
     ASSERT_EQ(0, complete.status);
     const std::string newTable = complete.files.at("fulltable_run.csv");
 
-    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+    // SIGQUIT (the keyboard's Ctrl-backslash), SIGUSR1 and SIGALRM (job schedulers
+    // and timeouts) end the program as SIGINT does.
+    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGALRM}) {
         SCOPED_TRACE("signal " + std::to_string(signalNumber));
         int interrupted = 0;
         for (int attempt = 0; attempt < 5 && interrupted == 0; ++attempt) {

@@ -167,14 +167,19 @@ TEST(BuildTable, ChecksTheColumnCount) {
 }
 
 TEST(BuildTable, BoundsTheLociOfAnAbsurdLocusCount) {
-    // Up to 10000 loci a table whose columns do not fit keeps every locus.
+    // A table whose columns do not fit holds no sample; its loci are only
+    // listed, and never more of them than the column-name line has names
+    // (one at least), so that a number in the header or a LOCUSNAMES of
+    // commas cannot make the table, or the reports, large.
     const Built empty = build("");
     EXPECT_EQ(1u, empty.table.loci().size());
     const Built short_ = build("PLOIDY=2\nLOCUSCOUNT=4\nSIMULATIONS=1\nLOCUSNAMES=A,B\n\nS,A,B\n");
-    EXPECT_EQ(4u, short_.table.loci().size());
-    EXPECT_EQ("", short_.table.loci()[3].name());
+    EXPECT_EQ(3u, short_.table.loci().size());
+    EXPECT_EQ("B", short_.table.loci()[1].name());
+    EXPECT_EQ("", short_.table.loci()[2].name());
 
-    // Beyond, no more than the file has column names or locus names.
+    // Names beyond the loci held but within LOCUSCOUNT are not listed, and
+    // not reported either: they are not too many for the header.
     std::string names = "L0";
     for (int i = 1; i < 12000; ++i) {
         names += ",L";
@@ -185,15 +190,32 @@ TEST(BuildTable, BoundsTheLociOfAnAbsurdLocusCount) {
     EXPECT_EQ("error: not enough columns in table according to ploidy and locus count "
               "(should be: 4000000001 has: 3).\n",
               named.err);
-    EXPECT_EQ(12000u, named.table.loci().size());
-    EXPECT_EQ(12000u, named.table.locusCount());
-    EXPECT_EQ("L11999", named.table.loci()[11999].name());
+    EXPECT_EQ(3u, named.table.loci().size());
+    EXPECT_EQ(3u, named.table.locusCount());
+    EXPECT_EQ("L2", named.table.loci()[2].name());
 
-    const Built widest = build("PLOIDY=2\nLOCUSCOUNT=99999999999\nSIMULATIONS=1\n\nS,a,b\n");
+    const Built widest =
+        build("PLOIDY=2\nLOCUSCOUNT=99999999999\nSIMULATIONS=1\n\nS,a,b,c,d,e,f,g,h,i,j\n");
     EXPECT_EQ("error: not enough columns in table according to ploidy and locus count "
-              "(should be: 4294967295 has: 3).\n",
+              "(should be: 4294967295 has: 11).\n",
               widest.err);
-    EXPECT_EQ(10000u, widest.table.loci().size());
+    EXPECT_EQ(11u, widest.table.loci().size());
+
+    // A repeated column name counts once, as in the column message.
+    const Built repeated = build("PLOIDY=1\nLOCUSCOUNT=5\nSIMULATIONS=1\n\nS,a,a,a,a,a,a\n");
+    EXPECT_EQ(2u, repeated.table.loci().size());
+
+    // Names beyond LOCUSCOUNT are reported as ever, also when the columns do
+    // not fit.
+    const Built beyond =
+        build("PLOIDY=1\nLOCUSCOUNT=2\nSIMULATIONS=1\nLOCUSNAMES=A,B,C,D\n\nS,a,b,c,d,e\n");
+    EXPECT_EQ("error: too many locus names given in LOCUSNAMES.\n"
+              "error: too many locus names given in LOCUSNAMES.\n"
+              "error: not enough columns in table according to ploidy and locus count "
+              "(should be: 3 has: 6).\n",
+              beyond.err);
+    EXPECT_EQ(2u, beyond.table.loci().size());
+    EXPECT_EQ("B", beyond.table.loci()[1].name());
 }
 
 TEST(BuildTable, KeepsTheDefaultLocusOfAFileWithoutColumns) {

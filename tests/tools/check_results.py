@@ -14,7 +14,9 @@ What is recomputed, and how:
 
 * the data file: header lines, the line that ends the header, the
   column-name line and the data lines, with the reader's line-numbered
-  messages (E1 to E6);
+  messages (E1 to E6, and "error:L: empty column name between 'A' and
+  'B'." for an empty name between two names, after which the column line
+  counts as having no columns);
 * the data section's own warnings on standard error: a blank spreadsheet
   row (at least as many fields as column positions, all empty) is skipped
   with "warning: line L: empty row skipped."; data that end before the end
@@ -27,7 +29,9 @@ What is recomputed, and how:
   messages,
   the warnings about unknown keys (first of all the table's messages, in key
   order, with "did you mean" when the key trimmed of spaces, TABs and CRs and
-  in upper case is a known one), and the column count check;
+  in upper case is a known one), and the column count check (a table whose
+  columns do not fit lists at most as many loci as the column line has
+  distinct names, one at least);
 * MLG grouping (the two values of a diploid locus in ascending order, then
   MLGs ascending by allele values as signed integers), allele frequencies
   from all samples, from distinct MLGs or round robin, He, Ho, Fis, PGen
@@ -93,7 +97,8 @@ What is recomputed, and how:
   file's full PSex of the MLG, where it is a double the program may give,
   narrows that down (class Judgement);
 * the full table: one line per sample, grouped by MLG, with the PSex and the
-  p-value (the MLG's Significance) of clonal MLGs, dash cells otherwise;
+  p-value (the MLG's Significance) of clonal MLGs, dash cells otherwise; a
+  sample name that holds a double quote is quoted as CSV quotes it;
 * the samples file: the header "sample,mlg,n,pgen,psex,p_value,level,mll",
   then one row per sample in data-file order: the name (quoted as a CSV
   field when it holds a double quote, comma, CR or LF), the MLG number, n,
@@ -175,7 +180,13 @@ file that cannot be written gives "error: cannot write output file
 '<name>'." in that order, and "Results are written to" follows only when
 all were; a data file without any sample still has
 its result files written, then "error: no sample was read from
-'<argument>'.".  Either of the last two makes the exit status 1.
+'<argument>'.".  Result names that come to one file once their folder
+parts are resolved ("simresults_x/../same.csv" and "fulltable_x/../same.csv"
+with both folders present), or a run name from TITLE that leads out of the
+working folder, write nothing: "error: result files of '<argument>' would
+overwrite each other ('<later name>')." or "... would be written outside the
+working folder ('<name>').", before the no-sample message.  Each of these
+makes the exit status 1.
 
 Exit status: 0 when everything agrees, 1 when something disagrees (every
 disagreement is printed), 77 with --skip-missing when a data file is absent,
@@ -371,6 +382,9 @@ class DataFile:
 
     def _read_column_names(self):
         name = ""
+        left = ""  # the last name before the current one
+        gap = False  # an empty name followed it
+        refused = False
         while True:
             c = self._get()
             if c is None:
@@ -378,7 +392,16 @@ class DataFile:
             if c == "\r":
                 continue
             if c in (",", "\t", "\n"):
-                if name:
+                if not name:
+                    gap = bool(left)
+                else:
+                    # An empty name between two names: no columns at all.
+                    if gap:
+                        self.messages.append("error:%d: empty column name between '%s' and "
+                                             "'%s'." % (self.line, left, name))
+                        refused = True
+                        gap = False
+                    left = name
                     if name in self.column_names:
                         self.messages.append(
                             "error:%d: duplicate column name '%s'." % (self.line, name))
@@ -390,6 +413,9 @@ class DataFile:
                 name = ""
                 continue
             name += c
+        if refused:
+            self.column_names = {}
+            self.positions = 0
 
     def column_count(self):
         return len(self.column_names)
@@ -698,8 +724,8 @@ def shortest(value):
 
 
 def csv_field(text):
-    """A text cell of the samples file: quoted, with its double quotes
-    doubled, when it holds a double quote, a comma, a CR or a LF."""
+    """A sample name as the result files write it: quoted, with its double
+    quotes doubled, when it holds a double quote, a comma, a CR or a LF."""
     if any(c in text for c in "\",\r\n"):
         return '"' + text.replace('"', '""') + '"'
     return text
@@ -815,13 +841,21 @@ class Table:
             self.frequency = "MLG"
         # Ho and Fis count every sample only with SAMPLE, else each MLG once.
         self.from_samples = self.frequency == "SAMPLE"
-        if locus_count > 100000:
+        # A table whose columns do not fit lists no more loci than the
+        # column line has names (one at least); the names of the loci it
+        # does not list are dropped without a message, unless they are
+        # beyond LOCUSCOUNT.
+        width = locus_count * self.ploidy
+        columns_fit = data_file.column_count() == width + 1
+        held = locus_count if columns_fit else min(locus_count,
+                                                   max(1, data_file.column_count()))
+        if held > 100000:
             raise Unsupported("LOCUSCOUNT %d is too large to check" % locus_count)
-        self.locus_names = [""] * locus_count
+        self.locus_names = [""] * held
         for i, name in enumerate(names):
-            if i < locus_count:
+            if i < held:
                 self.locus_names[i] = name
-            else:
+            elif i >= locus_count:
                 self.errors.append("error: too many locus names given in LOCUSNAMES.")
 
         self.frequencies_failed = False
@@ -829,10 +863,9 @@ class Table:
         self.mlgs = {}  # allele tuple -> sample names
         self.sample_names = []
         self.sample_alleles = []  # the allele tuple of each sample, in data-file order
-        counts = [dict() for _ in range(locus_count)]
-        self.frequencies = [dict() for _ in range(locus_count)]
-        width = locus_count * self.ploidy
-        if data_file.column_count() != width + 1:
+        counts = [dict() for _ in range(held)]
+        self.frequencies = [dict() for _ in range(held)]
+        if not columns_fit:
             self.errors.append(
                 "error: not enough columns in table according to ploidy and locus count "
                 "(should be: %d has: %d)." % (width + 1, data_file.column_count()))
@@ -1446,7 +1479,7 @@ def expected_fulltable(argument, table, recorded, printed_list, replayed, sample
         names = table.mlgs[alleles]
         allele_cells = "".join("," + str(a) for a in alleles)
         what = "MLG%d" % number
-        for name in names:
+        for name in map(csv_field, names):
             if len(names) <= 1:
                 lines.append("%s,MLG_%d,%s,%s%s" % (name, number, DASH, DASH, allele_cells))
                 continue
@@ -1918,6 +1951,47 @@ def repeats_warning(table, m):
     return None
 
 
+def resolved_name(name, entries):
+    """The path, relative to the working folder and without '.' and '..',
+    that the result file 'name' would have once written; None when a folder
+    on its way does not exist ('entries' maps the entries of the working
+    folder to whether they are folders).  Beyond the working folder every
+    folder is taken to exist."""
+    parts = []
+    for part in name.split("/")[:-1]:
+        if part in ("", "."):
+            continue
+        if part == "..":
+            if parts and parts[-1] != "..":
+                parts.pop()
+            else:
+                parts.append("..")
+            continue
+        parts.append(part)
+        if parts[0] != ".." and not entries.get(os.path.join(*parts), False):
+            return None
+    return os.path.join(*parts, os.path.basename(name))
+
+
+def refusal_of(names, argument, from_title, entries):
+    """The error that refuses to write the result files 'names' of the data
+    file 'argument', or None: two names that come to one file, or (for a run
+    name taken from TITLE) a name that leads out of the working folder."""
+    seen = set()
+    for name in names:
+        path = resolved_name(name, entries)
+        if path is None:
+            continue
+        if from_title and path.split(os.sep)[0] == "..":
+            return ("error: result files of '%s' would be written outside the working folder "
+                    "('%s')." % (argument, name))
+        if path in seen:
+            return ("error: result files of '%s' would overwrite each other ('%s')." % (
+                argument, name))
+        seen.add(path)
+    return None
+
+
 class RunModel:
     """What one run of the program must print and leave.
 
@@ -1977,12 +2051,16 @@ class RunModel:
             if table.mll_distance is not None:
                 prefixes += (self.DISTANCES_PREFIX,)
             names = tuple(prefix + run_name + ".csv" for prefix in prefixes)
+            refusal = refusal_of(names, argument, bool(table.title), entries)
+            if refusal:
+                self.stderr.append(refusal)
+                self.status = 1
             # Every warning comes before the first file is written.
-            for name in names:
+            for name in names if not refusal else ():
                 if os.path.normpath(name) in entries:
                     self.stdout.append("Warning: overwriting output file '%s'." % name)
             written = []
-            for name in names:
+            for name in names if not refusal else ():
                 parent = os.path.dirname(os.path.normpath(name))
                 if (parent and not entries.get(parent, False)) or entries.get(
                         os.path.normpath(name), False):
@@ -1992,7 +2070,7 @@ class RunModel:
                     written.append(name)
             if len(written) == len(names):
                 self.stdout.append("Results are written to '%s'." % names[0])
-            else:
+            elif not refusal:
                 self.status = 1
             if table.n_samples == 0:
                 self.stderr.append("error: no sample was read from '%s'." % argument)
