@@ -101,6 +101,14 @@ void expectSameRun(const RunResult& expected, const RunResult& actual) {
     }
 }
 
+// Return the warning that a run with the specified 'repeats' simulated
+// repeats of a table with a clonal MLG writes (fewer than 1000).
+std::string repeatsWarning(int repeats) {
+    const std::string m = std::to_string(repeats);
+    return "warning: only " + m + " simulated repeats; levels finer than 1/" + m +
+           " are not resolved (the 0.001 level needs 1000): raise SIMULATIONS.\n";
+}
+
 // ---- hostile and broken input ----
 
 TEST(HostileInput, ReadsAFileWithAByteOrderMarkLikeOneWithout) {
@@ -109,8 +117,9 @@ TEST(HostileInput, ReadsAFileWithAByteOrderMarkLikeOneWithout) {
     const RunResult plain = runOnData(data);
     const RunResult marked = runOnData("\xEF\xBB\xBF" + data);
     // Without the skip, the mark would join the first key ("\xEF\xBB\xBFPLOIDY"),
-    // and PLOIDY would be reported missing.
-    EXPECT_EQ("", plain.err);
+    // and PLOIDY would be reported missing (and the key as unknown).
+    EXPECT_EQ(0u, plain.err.rfind("warning: only ", 0)) << plain.err;
+    EXPECT_EQ(plain.err.size() - 1, plain.err.find('\n')) << plain.err;
     EXPECT_EQ("Reading file data.txt\nResults are written to 'simresults_data.txt.csv'.\n",
               plain.out);
     expectSameRun(plain, marked);
@@ -144,7 +153,7 @@ TEST(HostileInput, PassesNulBytesAndInvalidUtf8ThroughAsOrdinaryBytes) {
     const RunResult plain = runOnData(withBytes(true));
     RunResult raw = runOnData(withBytes(false));
     ASSERT_EQ(0, plain.status);
-    ASSERT_EQ(2u, plain.files.size());
+    ASSERT_EQ(4u, plain.files.size()); // simresults, fulltable, samples, summary
     RunResult rawMapped;
     rawMapped.status = raw.status;
     rawMapped.out = mapped(raw.out);
@@ -163,7 +172,7 @@ TEST(HostileInput, PassesNulBytesAndInvalidUtf8ThroughAsOrdinaryBytes) {
 
 TEST(HostileInput, AnalysesAnEmptyFileAsAFileWithoutHeaderAndColumns) {
     const RunResult run = runOnData("");
-    EXPECT_EQ(0, run.status);
+    EXPECT_EQ(1, run.status); // no sample: empty results are no success
     EXPECT_EQ("Reading file data.txt\n"
               "Error:1: end of file while parsing header variable.\n"
               "Results are written to 'simresults_data.txt.csv'.\n",
@@ -172,7 +181,8 @@ TEST(HostileInput, AnalysesAnEmptyFileAsAFileWithoutHeaderAndColumns) {
               "error: LOCUSCOUNT is unspecified, assuming 1.\n"
               "error: SIMULATIONS is unspecified, assuming 1000.\n"
               "error: not enough columns in table according to ploidy and locus count "
-              "(should be: 3 has: 0).\n",
+              "(should be: 3 has: 0).\n"
+              "error: no sample was read from 'data.txt'.\n",
               run.err);
     // One unnamed diploid locus, no sample: every statistic that needs a
     // sample is the dash cell, and no simulated data set has a repeat.
@@ -206,9 +216,27 @@ TEST(HostileInput, AnalysesAnEmptyFileAsAFileWithoutHeaderAndColumns) {
     const std::string fullTable = "Datafile,data.txt\n\n"
                                   "Sample,MLG,PSex,PValue,_0,_1\n"
                                   "\n\n";
-    ASSERT_EQ(2u, run.files.size());
+    // The tidy files: no sample row, and no figure that needs a sample.
+    std::string summary = "statistic,unit,value\n";
+    for (const char* unit : {"mlg", "mll"}) {
+        summary += std::string("G,") + unit + ",0\nN," + unit + ",0\nR," + unit + ",NA\nPd," +
+                   unit + ",NA\nsingle," + unit + ",0\nclonal," + unit + ",0\n";
+        for (const char* index : {"simpson", "shannon", "evenness_E5", "pielou_J", "pareto_beta"}) {
+            summary += std::string(index) + ',' + unit + ",NA\n";
+        }
+        if (std::string(unit) == "mlg") {
+            summary += "simulated_repeats,mlg,0\n";
+            for (const char* level : {"0.01", "0.05", "0.10"}) {
+                summary += std::string("threshold_") + level + ",mlg,1\nrealized_level_" + level +
+                           ",mlg,0\n";
+            }
+        }
+    }
+    ASSERT_EQ(4u, run.files.size());
     EXPECT_EQ(simulationResults, run.files.at("simresults_data.txt.csv"));
     EXPECT_EQ(fullTable, run.files.at("fulltable_data.txt.csv"));
+    EXPECT_EQ("sample,mlg,n,pgen,psex,p_value,level,mll\n", run.files.at("samples_data.txt.csv"));
+    EXPECT_EQ(summary, run.files.at("summary_data.txt.csv"));
 }
 
 TEST(HostileInput, ReadsADataFileFromAFifo) {
@@ -260,7 +288,9 @@ TEST(HostileInput, TreatsAFolderGivenAsDataFileAsAFileThatCannotBeOpened) {
     EXPECT_EQ("Reading file first.txt\nResults are written to 'simresults_first.txt.csv'.\n",
               between.out);
     EXPECT_EQ("", between.err);
-    EXPECT_EQ((Names{"fulltable_first.txt.csv", "simresults_first.txt.csv"}), fileNamesOf(between));
+    EXPECT_EQ((Names{"fulltable_first.txt.csv", "samples_first.txt.csv", "simresults_first.txt.csv",
+                     "summary_first.txt.csv"}),
+              fileNamesOf(between));
     EXPECT_TRUE(fs::is_empty(folder / "folder.txt"));
 }
 
@@ -299,10 +329,12 @@ TEST(HostileInput, CarriesLinesOfAHundredMegabytes) {
     const RunResult plain = runOnData(data("LONGNAME", ",,"));
     RunResult huge = runOnData(data(longName, std::string(100'000'000, ',')));
     ASSERT_EQ(0, plain.status);
-    std::string& fullTable = huge.files["fulltable_data.txt.csv"];
-    const std::size_t at = fullTable.find(longName);
-    ASSERT_NE(std::string::npos, at);
-    fullTable.replace(at, longName.size(), "LONGNAME");
+    for (const char* name : {"fulltable_data.txt.csv", "samples_data.txt.csv"}) {
+        std::string& content = huge.files[name];
+        const std::size_t at = content.find(longName);
+        ASSERT_NE(std::string::npos, at) << name;
+        content.replace(at, longName.size(), "LONGNAME");
+    }
     expectSameRun(plain, huge);
 }
 
@@ -334,7 +366,7 @@ TEST(HostileInput, AnalysesAHundredThousandColumns) {
     EXPECT_EQ(0, run.status);
     EXPECT_EQ("Reading file data.txt\nResults are written to 'simresults_data.txt.csv'.\n",
               run.out);
-    EXPECT_EQ("", run.err);
+    EXPECT_EQ(repeatsWarning(1), run.err); // one simulated data set, one repeat
     const std::string simulationResults =
         "Datafile,data.txt\n\n"
         "MLG,n,PSex,Significance,Level,PGen" +
@@ -382,9 +414,13 @@ TEST(HostileInput, AnalysesAHundredThousandColumns) {
                                   "\n"
                                   "s2,MLG_1,1,0" +
                                   alleles + "\n\n\n";
-    ASSERT_EQ(2u, run.files.size());
+    ASSERT_EQ(4u, run.files.size());
     EXPECT_TRUE(simulationResults == run.files.at("simresults_data.txt.csv"));
     EXPECT_TRUE(fullTable == run.files.at("fulltable_data.txt.csv"));
+    EXPECT_EQ("sample,mlg,n,pgen,psex,p_value,level,mll\n"
+              "s1,1,2,1,1,0,ns,1\n"
+              "s2,1,2,1,1,0,ns,1\n",
+              run.files.at("samples_data.txt.csv"));
 }
 
 TEST(HostileInput, ReportsEveryLocusNameBeyondTheLociOfAHundredThousand) {
@@ -398,9 +434,12 @@ TEST(HostileInput, ReportsEveryLocusNameBeyondTheLociOfAHundredThousand) {
     };
     const RunResult twoNames = runOnData(data("N1,N2"));
     RunResult allNames = runOnData(data(names));
-    EXPECT_EQ("", twoNames.err);
-    EXPECT_EQ(repeated("error: too many locus names given in LOCUSNAMES.\n", 99'998), allNames.err);
-    allNames.err = "";
+    // Beside the warning about few simulated repeats that both runs give,
+    // every name beyond the two loci is reported, before it.
+    EXPECT_EQ(0u, twoNames.err.rfind("warning: only ", 0)) << twoNames.err;
+    EXPECT_EQ(repeated("error: too many locus names given in LOCUSNAMES.\n", 99'998) + twoNames.err,
+              allNames.err);
+    allNames.err = twoNames.err;
     // The whole value is echoed, once, among the parameters.
     std::string& simulationResults = allNames.files["simresults_data.txt.csv"];
     simulationResults =
@@ -435,8 +474,9 @@ TEST(HostileInput, AnalysesAMillionDataLines) {
     EXPECT_EQ(0, run.status);
     EXPECT_EQ("Reading file data.txt\nResults are written to 'simresults_data.txt.csv'.\n",
               run.out);
-    EXPECT_EQ("", run.err);
-    ASSERT_EQ(2u, run.files.size());
+    // The one simulated data set holds the four genotypes, each repeated.
+    EXPECT_EQ(repeatsWarning(4), run.err);
+    ASSERT_EQ(4u, run.files.size());
 
     const std::string& results = run.files.at("simresults_data.txt.csv");
     EXPECT_NE(std::string::npos, results.find("\nG,4\nN,1000000\nR,3e-06\nPd,4e-06\n"
@@ -518,11 +558,14 @@ TEST(HostileInput, SaturatesHugeAlleleValuesAtTheIntegerLimits) {
     const RunResult huge =
         runOnData(data("99999999999999999999", "-99999999999999999999", "+7", "  -0"));
     const RunResult limits = runOnData(data("2147483647", "-2147483648", "7", "0"));
-    EXPECT_EQ("", huge.err);
+    EXPECT_EQ(std::string::npos, huge.err.find("error"));
     expectSameRun(limits, huge);
+    // Each pair is stored in ascending order: s1, s2 and s3 share the
+    // genotype -2147483648/2147483647, s4 is 0/7.
     const std::string& fullTable = huge.files.at("fulltable_data.txt.csv");
-    EXPECT_NE(std::string::npos, fullTable.find("\ns4,MLG_1,\"-\",\"-\",7,0\ns1,MLG_2,"));
-    EXPECT_NE(std::string::npos, fullTable.find(",2147483647,-2147483648\ns2,MLG_2,"));
+    EXPECT_NE(std::string::npos, fullTable.find(",-2147483648,2147483647\ns2,MLG_1,"));
+    EXPECT_NE(std::string::npos,
+              fullTable.find(",-2147483648,2147483647\ns4,MLG_2,\"-\",\"-\",0,7\n"));
 }
 
 TEST(HostileInput, TakesHugeAndNegativeHeaderCountsWithoutSizingAnythingByThem) {
@@ -538,9 +581,10 @@ TEST(HostileInput, TakesHugeAndNegativeHeaderCountsWithoutSizingAnythingByThem) 
     const RunResult huge = runOnData("PLOIDY=2\nLOCUSCOUNT=99999999999999999999\n"
                                      "SIMULATIONS=2\n\nS,a,b\nx,1,2\n",
                                      smallAddressSpace);
-    EXPECT_EQ(0, huge.status);
+    EXPECT_EQ(1, huge.status); // the columns do not fit: no sample
     EXPECT_EQ("error: not enough columns in table according to ploidy and locus count "
-              "(should be: 4294967295 has: 3).\n",
+              "(should be: 4294967295 has: 3).\n"
+              "error: no sample was read from 'data.txt'.\n",
               huge.err);
     EXPECT_NE(std::string::npos,
               huge.files.at("simresults_data.txt.csv").find("\nLOCUSCOUNT,99999999999999999999\n"));
@@ -618,7 +662,9 @@ TEST(HostileInput, RefusesATitleWithANulByteAsAFileName) {
     // "fulltable_a".
     static const char k_data[] = "TITLE=a\0b\nPLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=2\n\nS,a\nx,1\n";
     static const char k_errors[] = "error: cannot write output file 'simresults_a\0b.csv'.\n"
-                                   "error: cannot write output file 'fulltable_a\0b.csv'.\n";
+                                   "error: cannot write output file 'fulltable_a\0b.csv'.\n"
+                                   "error: cannot write output file 'samples_a\0b.csv'.\n"
+                                   "error: cannot write output file 'summary_a\0b.csv'.\n";
     ScratchFolder folder;
     writeFile(folder / "data.txt", std::string(k_data, sizeof k_data - 1));
     writeFile(folder / "simresults_a", "other\n");
@@ -719,9 +765,11 @@ std::optional<RunResult> runOnOwnFileSystem(DiskFixture& fixture, const char* op
     return result;
 }
 
-// What a run of "big.txt small.txt" must show when the full table of the big
-// file does not fit: that file alone fails, its older version stays, and the
-// small file that follows is written.
+// What a run of "big.txt small.txt" must show when the full table and the
+// samples table of the big file do not fit: those files alone fail, the
+// older full table stays, and the small file that follows is written.  (The
+// one simulated data set of the big file repeats its three genotypes, that
+// of the small one its one genotype: the warnings about few repeats.)
 void expectBigFullTableLost(const RunResult& run) {
     EXPECT_EQ(1, run.status);
     EXPECT_EQ("Reading file ../data/big.txt\n"
@@ -729,10 +777,13 @@ void expectBigFullTableLost(const RunResult& run) {
               "Reading file ../data/small.txt\n"
               "Results are written to 'simresults_small.csv'.\n",
               run.out);
-    EXPECT_EQ("error: cannot write output file 'fulltable_big.csv'.\n", run.err);
+    EXPECT_EQ(repeatsWarning(3) + "error: cannot write output file 'fulltable_big.csv'.\n" +
+                  "error: cannot write output file 'samples_big.csv'.\n" + repeatsWarning(1),
+              run.err);
     // No temporary file and no partial file is left.
-    EXPECT_EQ((Names{"fulltable_big.csv", "fulltable_small.csv", "simresults_big.csv",
-                     "simresults_small.csv"}),
+    EXPECT_EQ((Names{"fulltable_big.csv", "fulltable_small.csv", "samples_small.csv",
+                     "simresults_big.csv", "simresults_small.csv", "summary_big.csv",
+                     "summary_small.csv"}),
               fileNamesOf(run));
     EXPECT_EQ("older full table\n", run.files.at("fulltable_big.csv"));
     EXPECT_EQ(0u, run.files.at("simresults_big.csv").find("Datafile,../data/big.txt\n\nMLG,n,"));
@@ -792,10 +843,14 @@ TEST(FailingDisk, LeavesAReadOnlyFolderAsItWas) {
               "Warning: overwriting output file 'fulltable_run.csv'.\n"
               "Reading file ../data/small.txt\n",
               run->out);
-    EXPECT_EQ("error: cannot write output file 'simresults_run.csv'.\n"
-              "error: cannot write output file 'fulltable_run.csv'.\n"
-              "error: cannot write output file 'simresults_small.csv'.\n"
-              "error: cannot write output file 'fulltable_small.csv'.\n",
+    EXPECT_EQ(repeatsWarning(1) + "error: cannot write output file 'simresults_run.csv'.\n" +
+                  "error: cannot write output file 'fulltable_run.csv'.\n" +
+                  "error: cannot write output file 'samples_run.csv'.\n" +
+                  "error: cannot write output file 'summary_run.csv'.\n" + repeatsWarning(1) +
+                  "error: cannot write output file 'simresults_small.csv'.\n" +
+                  "error: cannot write output file 'fulltable_small.csv'.\n" +
+                  "error: cannot write output file 'samples_small.csv'.\n" +
+                  "error: cannot write output file 'summary_small.csv'.\n",
               run->err);
     EXPECT_EQ((Names{"fulltable_run.csv", "simresults_run.csv"}), fileNamesOf(*run));
     EXPECT_EQ("older results\n", run->files.at("simresults_run.csv"));
@@ -811,18 +866,21 @@ TEST(FailingDisk, ReportsAMissingFolderAndGoesOn) {
               "Reading file ../data/small.txt\n"
               "Results are written to 'simresults_small.csv'.\n",
               run.out);
-    EXPECT_EQ("error: cannot write output file 'simresults_missing/run.csv'.\n"
-              "error: cannot write output file 'fulltable_missing/run.csv'.\n",
-              run.err);
-    EXPECT_EQ((Names{"fulltable_small.csv", "simresults_small.csv"}), fileNamesOf(run));
+    const std::string missingFolder =
+        repeatsWarning(1) + "error: cannot write output file 'simresults_missing/run.csv'.\n" +
+        "error: cannot write output file 'fulltable_missing/run.csv'.\n" +
+        "error: cannot write output file 'samples_missing/run.csv'.\n" +
+        "error: cannot write output file 'summary_missing/run.csv'.\n";
+    EXPECT_EQ(missingFolder + repeatsWarning(1), run.err);
+    EXPECT_EQ((Names{"fulltable_small.csv", "samples_small.csv", "simresults_small.csv",
+                     "summary_small.csv"}),
+              fileNamesOf(run));
 
     // A data file that cannot be opened still ends the run with status 2.
     const RunResult stopped = runPsex(fixture.disk, {"../data/nested.txt", "../data/none.txt"});
     EXPECT_EQ(2, stopped.status);
     EXPECT_EQ("Reading file ../data/nested.txt\n", stopped.out);
-    EXPECT_EQ("error: cannot write output file 'simresults_missing/run.csv'.\n"
-              "error: cannot write output file 'fulltable_missing/run.csv'.\n",
-              stopped.err);
+    EXPECT_EQ(missingFolder, stopped.err);
 }
 
 // ---- memory ----
