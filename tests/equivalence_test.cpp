@@ -17,22 +17,11 @@
 
 namespace {
 
+using psex::test::k_addressSanitizer;
 using psex::test::readFile;
 using psex::test::RunResult;
 using psex::test::ScratchFolder;
 using psex::test::writeFile;
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool k_addressSanitizer = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool k_addressSanitizer = true;
-#else
-constexpr bool k_addressSanitizer = false;
-#endif
-#else
-constexpr bool k_addressSanitizer = false;
-#endif
 
 RunResult runOn(const std::string& content, const psex::test::RunOptions& options = {}) {
     ScratchFolder folder;

@@ -52,6 +52,14 @@ std::size_t countOf(const std::string& text, char c) {
     return static_cast<std::size_t>(std::count(text.begin(), text.end(), c));
 }
 
+// An indicator on a terminal, with a clock the test sets.
+class OnATerminal : public ::testing::Test {
+  protected:
+    FakeClock time;
+    std::ostringstream out;
+    ProgressIndicator progress{out, true, time.clock()};
+};
+
 TEST(ProgressIndicator, WritesNothingAndReadsNoClockWhenNotATerminal) {
     FakeClock time;
     std::ostringstream out;
@@ -67,12 +75,9 @@ TEST(ProgressIndicator, WritesNothingAndReadsNoClockWhenNotATerminal) {
     EXPECT_EQ(0, time.reads);
 }
 
-TEST(ProgressIndicator, StaysHiddenWhileLessThanHalfASecondHasPassed) {
+TEST_F(OnATerminal, StaysHiddenWhileLessThanHalfASecondHasPassed) {
     // 1000 data sets of 1/16 s each would take over a minute, but only the
     // first seven (0.4375 s) are reported here.
-    FakeClock time;
-    std::ostringstream out;
-    ProgressIndicator progress(out, true, time.clock());
     for (std::uint64_t done = 1; done <= 7; ++done) {
         time.now += 0.0625;
         progress.update(done, 1000);
@@ -96,12 +101,9 @@ TEST(ProgressIndicator, StaysHiddenForARunOfLessThanASecond) {
     EXPECT_EQ("", out.str());
 }
 
-TEST(ProgressIndicator, AppearsOnceHalfASecondHasPassedOfALongerRun) {
+TEST_F(OnATerminal, AppearsOnceHalfASecondHasPassedOfALongerRun) {
     // 100 data sets of 1/8 s: after the fourth, 0.5 s have passed and the
     // 96 left need 96 / 8 = 12 s.
-    FakeClock time;
-    std::ostringstream out;
-    ProgressIndicator progress(out, true, time.clock());
     for (std::uint64_t done = 1; done <= 3; ++done) {
         time.now += 0.125;
         progress.update(done, 100);
@@ -114,15 +116,12 @@ TEST(ProgressIndicator, AppearsOnceHalfASecondHasPassedOfALongerRun) {
     EXPECT_TRUE(progress.isShown());
 }
 
-TEST(ProgressIndicator, RedrawsAtMostTenTimesASecond) {
+TEST_F(OnATerminal, RedrawsAtMostTenTimesASecond) {
     // 1000 data sets of 1/32 s.  The line appears after the 16th (0.5 s);
     // after that 0.1 s have passed every fourth data set (4 / 32 = 0.125 s;
     // three make only 0.09375 s), so it is redrawn after data sets 16, 20,
     // ..., 996: (996 - 16) / 4 + 1 = 246 times.  The last data set erases
     // it.
-    FakeClock time;
-    std::ostringstream out;
-    ProgressIndicator progress(out, true, time.clock());
     std::string lastDrawn;
     std::size_t draws = 0;
     for (std::uint64_t done = 1; done < 1000; ++done) {
@@ -147,14 +146,11 @@ TEST(ProgressIndicator, RedrawsAtMostTenTimesASecond) {
     EXPECT_EQ("", visibleLine(out.str()));
 }
 
-TEST(ProgressIndicator, TimesOnlyTheSimulationsOnceTwoReportsAreIn) {
+TEST_F(OnATerminal, TimesOnlyTheSimulationsOnceTwoReportsAreIn) {
     // Reading the data file and the first data set take 2 s together, every
     // further data set 1/4 s.  After the first report the estimate can only
     // be 2 s per data set (9 left: 18 s); after the second it is 1/4 s per
     // data set (8 left: 2 s).
-    FakeClock time;
-    std::ostringstream out;
-    ProgressIndicator progress(out, true, time.clock());
     time.now += 2.0;
     progress.update(1, 10);
     EXPECT_EQ("Simulating 10%, 18 s left", visibleLine(out.str()));
@@ -163,13 +159,10 @@ TEST(ProgressIndicator, TimesOnlyTheSimulationsOnceTwoReportsAreIn) {
     EXPECT_EQ("Simulating 20%, 2 s left", visibleLine(out.str()));
 }
 
-TEST(ProgressIndicator, AShorterTextBlanksTheRestOfTheLongerOne) {
+TEST_F(OnATerminal, AShorterTextBlanksTheRestOfTheLongerOne) {
     // 3 data sets: the first takes 64 s (left: 2 x 64 = 128 s, "2 min 08
     // s"), the second 1 s (left: 1 s).  The terminal must then show the new
     // text alone.
-    FakeClock time;
-    std::ostringstream out;
-    ProgressIndicator progress(out, true, time.clock());
     time.now += 64.0;
     progress.update(1, 3);
     EXPECT_EQ("Simulating 33%, 2 min 08 s left", visibleLine(out.str()));
@@ -178,10 +171,7 @@ TEST(ProgressIndicator, AShorterTextBlanksTheRestOfTheLongerOne) {
     EXPECT_EQ("Simulating 66%, 1 s left", visibleLine(out.str()));
 }
 
-TEST(ProgressIndicator, ErasesItsLineAndLeavesTheCursorAtItsStart) {
-    FakeClock time;
-    std::ostringstream out;
-    ProgressIndicator progress(out, true, time.clock());
+TEST_F(OnATerminal, ErasesItsLineAndLeavesTheCursorAtItsStart) {
     time.now += 8.0;
     progress.update(1, 4); // 3 left at 8 s: 24 s
     const std::string drawn = "Simulating 25%, 24 s left";
@@ -197,10 +187,7 @@ TEST(ProgressIndicator, ErasesItsLineAndLeavesTheCursorAtItsStart) {
     EXPECT_EQ(afterFinish, out.str());
 }
 
-TEST(ProgressIndicator, ErasesItsLineWhenTheLastDataSetIsDone) {
-    FakeClock time;
-    std::ostringstream out;
-    ProgressIndicator progress(out, true, time.clock());
+TEST_F(OnATerminal, ErasesItsLineWhenTheLastDataSetIsDone) {
     time.now += 8.0;
     progress.update(1, 2);
     ASSERT_TRUE(progress.isShown());
@@ -223,18 +210,12 @@ TEST(ProgressIndicator, ErasesItsLineWhenDestroyed) {
     EXPECT_EQ("", visibleLine(out.str()));
 }
 
-TEST(ProgressIndicator, FinishWithoutDrawingWritesNothing) {
-    FakeClock time;
-    std::ostringstream out;
-    ProgressIndicator progress(out, true, time.clock());
+TEST_F(OnATerminal, FinishWithoutDrawingWritesNothing) {
     progress.finish();
     EXPECT_EQ("", out.str());
 }
 
-TEST(ProgressIndicator, CallbackReportsToTheIndicator) {
-    FakeClock time;
-    std::ostringstream out;
-    ProgressIndicator progress(out, true, time.clock());
+TEST_F(OnATerminal, CallbackReportsToTheIndicator) {
     const SimulationProgress report = progress.callback();
     time.now += 8.0;
     report(1, 4);

@@ -38,23 +38,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using psex::test::fileNamesOf;
+using psex::test::k_addressSanitizer;
 using psex::test::readFile;
 using psex::test::RunResult;
 using psex::test::ScratchFolder;
 using psex::test::writeFile;
 using Names = std::set<std::string>;
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool k_addressSanitizer = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool k_addressSanitizer = true;
-#else
-constexpr bool k_addressSanitizer = false;
-#endif
-#else
-constexpr bool k_addressSanitizer = false;
-#endif
 
 // Run the program with the specified 'arguments' in the specified 'folder'
 // and collect its console output, exit status and the files in 'folder'

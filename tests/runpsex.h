@@ -32,6 +32,21 @@
 
 namespace psex::test {
 
+// Whether the program under test carries AddressSanitizer: it is built as
+// the tests are, and the sanitizer's runtime changes what limits on memory
+// and stand-ins for library functions can do.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool k_addressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool k_addressSanitizer = true;
+#else
+constexpr bool k_addressSanitizer = false;
+#endif
+#else
+constexpr bool k_addressSanitizer = false;
+#endif
+
 struct RunResult {
     // What one run of the program gave.
 
