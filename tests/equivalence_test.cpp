@@ -13,7 +13,11 @@
 
 #include <stdlib.h>
 
+#include <filesystem>
+#include <map>
+#include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -140,6 +144,86 @@ TEST(ReadError, DiscardsTheResultsOfAFileThatCannotBeReadToItsEnd) {
     const RunResult whole = runOn(data);
     EXPECT_EQ(0, whole.status);
     EXPECT_NE(std::string::npos, whole.files.at("simresults_broken.csv").find("\nN,400\n"));
+}
+
+// ---- the field data (read from beside the repository, skipped without it) ----
+
+std::string fieldData(const std::string& name) {
+    const std::string path = std::string(PSEX_FIELD_DATA_DIR) + '/' + name;
+    return std::filesystem::exists(path) ? readFile(path) : std::string();
+}
+
+// Return the specified data file 'text' with the specified header 'line'
+// added after its PLOIDY line.
+std::string withHeaderLine(std::string text, const std::string& line) {
+    const std::size_t at = text.find('\n', text.find("PLOIDY=")) + 1;
+    return text.insert(at, line + '\n');
+}
+
+std::map<std::string, std::vector<std::string>> samplesByName(const std::string& samples) {
+    // Return the cells of every row of a samples file by sample name.
+    std::map<std::string, std::vector<std::string>> rows;
+    std::istringstream in(samples);
+    std::string line;
+    std::getline(in, line); // the header row
+    while (std::getline(in, line)) {
+        std::vector<std::string> cells;
+        std::istringstream cellsIn(line);
+        for (std::string cell; std::getline(cellsIn, cell, ',');) {
+            cells.push_back(cell);
+        }
+        rows[cells.front()] = cells;
+    }
+    return rows;
+}
+
+TEST(FieldData, AMissingCodeThatNoValueUsesChangesOnlyTheEcho) {
+    for (const char* name : {"posidonia.txt", "zostera.txt"}) {
+        const std::string data = fieldData(name);
+        if (data.empty()) {
+            GTEST_SKIP() << "no field data beside the repository";
+        }
+        const RunResult plain = runOn(data);
+        const RunResult coded = runOn(withHeaderLine(data, "MISSING=0"));
+        EXPECT_EQ(plain.out, coded.out) << name;
+        EXPECT_EQ(plain.err, coded.err) << name;
+        for (const auto& [file, content] : plain.files) {
+            if (file.rfind("simresults_", 0) == 0) {
+                std::string echoed = content;
+                echoed.replace(echoed.find("\nMODEL,") + 1, 0, "MISSING,0\n");
+                EXPECT_EQ(echoed, coded.files.at(file)) << file;
+            } else {
+                EXPECT_EQ(content, coded.files.at(file)) << file;
+            }
+        }
+    }
+}
+
+TEST(FieldData, ARametWithAFailedLocusStaysItsOwnMLGButJoinsItsLineage) {
+    // P11, P12 and P15 of the Posidonia meadow are one clone.  P12's first
+    // locus fails (written 0,0 with MISSING=0): it is a genotype of its own,
+    // and a lineage distance of one copy joins it to the clone (over the six
+    // loci typed in both it is at distance 0).
+    std::string data = fieldData("posidonia.txt");
+    if (data.empty()) {
+        GTEST_SKIP() << "no field data beside the repository";
+    }
+    const std::size_t row = data.find("\nP12,") + 5;
+    const std::size_t secondComma = data.find(',', data.find(',', row) + 1);
+    data.replace(row, secondComma - row, "0,0");
+    const RunResult run = runOn(withHeaderLine(data, "MISSING=0\nMLLDISTANCE=1"));
+    ASSERT_EQ(0, run.status);
+    EXPECT_NE(std::string::npos, run.err.find("note: missing allele copies: Po15 2\n"));
+    const auto rows = samplesByName(run.files.at("samples_posidonia.csv"));
+    const auto& p11 = rows.at("P11");
+    const auto& p12 = rows.at("P12");
+    const auto& p15 = rows.at("P15");
+    EXPECT_EQ(p11[1], p15[1]); // one MLG ...
+    EXPECT_EQ("2", p11[2]);    // ... of two samples now
+    EXPECT_NE(p11[1], p12[1]); // P12 its own MLG,
+    EXPECT_EQ("1", p12[2]);
+    EXPECT_EQ(p11[7], p12[7]); // but in the clone's lineage
+    EXPECT_EQ(p11[7], p15[7]);
 }
 
 } // namespace
