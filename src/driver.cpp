@@ -9,6 +9,7 @@
 #include "progress.h"
 #include "reports.h"
 #include "simulation.h"
+#include "threadcount.h"
 
 #include <sys/stat.h>
 
@@ -73,6 +74,7 @@ bool commitAndCheck(OutputFile& out, MessageSink& messages) {
 
 int runDataFiles(const std::vector<std::string>& paths, MessageSink& messages) {
     bool allWritten = true;
+    const unsigned threads = simulationThreads();
     for (const std::string& path : paths) {
         std::ifstream input(path);
         if (!isReadable(input, path)) {
@@ -82,7 +84,7 @@ int runDataFiles(const std::vector<std::string>& paths, MessageSink& messages) {
         DataReader reader(input, messages);
         ProgressIndicator progress(messages.errorStream(), standardErrorIsTerminal());
         const MLGTable table =
-            buildAndSimulate(reader, randomGenerator(), messages, progress.callback());
+            buildAndSimulate(reader, randomGenerator(), messages, progress.callback(), threads);
         progress.finish();
 
         const std::string runName = table.title().empty() ? path : table.title();

@@ -3,15 +3,15 @@
 
 #include "allelesampler.h"
 #include "binomial.h"
-#include "drawahead.h"
 #include "locus.h"
 #include "messagesink.h"
+#include "parallelrun.h"
 #include "tablebuilder.h"
+#include "threadcount.h"
 
 #include <algorithm>
-#include <limits>
 #include <map>
-#include <thread>
+#include <memory>
 #include <vector>
 
 namespace psex {
@@ -197,45 +197,44 @@ class FastSimulation {
         record(repeats, warns, messages);
     }
 
-    PsexList values() const { return PsexList::fromRuns({d_values.begin(), d_values.end()}); }
+    const std::map<double, std::uint64_t>& valueCounts() const { return d_values; }
 };
 
-template <class CODE, class DRAWS>
-PsexList simulate(FastSimulation<CODE>& simulation, DRAWS& draws, MessageSink& messages,
-                  const SimulationProgress& progress, std::uint64_t simulations) {
-    for (std::uint64_t r = 0; r < simulations; ++r) {
-        simulation.simulateOne(draws, messages);
-        if (progress) {
-            progress(r + 1, simulations);
-        }
-    }
-    return simulation.values();
-}
-
 template <class CODE>
-PsexList simulate(const MLGTable& table, RandomGenerator& generator, MessageSink& messages,
-                  const SimulationProgress& progress, std::uint64_t simulations,
-                  std::uint64_t drawAheadFrom) {
-    FastSimulation<CODE> simulation(table);
-    // With a second core and enough draws to be worth a thread, the random
-    // numbers are drawn ahead on that core while this one uses them.
+PsexList simulate(const MLGTable& table, LaggedFibonacci607& generator, MessageSink& messages,
+                  const SimulationProgress& progress, std::uint64_t simulations, unsigned threads) {
+    // Each thread simulates its data sets with a simulation of its own; the
+    // PSex values of all are counted together at the end.
     const std::uint64_t perDataSet = table.sampleNames().size() * table.loci().size() *
                                      static_cast<std::uint64_t>(table.ploidy());
-    const bool fits =
-        perDataSet == 0 || simulations <= std::numeric_limits<std::uint64_t>::max() / perDataSet;
-    const bool worthAThread = fits && simulations * perDataSet >= drawAheadFrom &&
-                              std::thread::hardware_concurrency() > 1;
-    if (drawAheadFrom == 0 || worthAThread) {
-        DrawAhead draws(generator, simulations * perDataSet);
-        return simulate(simulation, draws, messages, progress, simulations);
+    threads = std::clamp(threads, 1u, k_maxThreads);
+    std::vector<std::unique_ptr<FastSimulation<CODE>>> workers(threads);
+    runDataSets(
+        simulations, perDataSet, generator, threads,
+        [&](unsigned thread) {
+            workers[thread] = std::make_unique<FastSimulation<CODE>>(table);
+            FastSimulation<CODE>* worker = workers[thread].get();
+            return DataSetTask([worker](LaggedFibonacci607& draws, MessageSink& sink) {
+                worker->simulateOne(draws, sink);
+            });
+        },
+        messages, progress);
+    std::map<double, std::uint64_t> counts;
+    for (const auto& worker : workers) {
+        if (worker) {
+            for (const auto& [value, count] : worker->valueCounts()) {
+                counts[value] += count;
+            }
+        }
     }
-    return simulate(simulation, generator, messages, progress, simulations);
+    return PsexList::fromRuns({counts.begin(), counts.end()});
 }
 
 } // namespace
 
-PsexList simulatedPsexList(const MLGTable& table, RandomGenerator& generator, MessageSink& messages,
-                           const SimulationProgress& progress, std::uint64_t drawAheadFrom) {
+PsexList simulatedPsexList(const MLGTable& table, LaggedFibonacci607& generator,
+                           MessageSink& messages, const SimulationProgress& progress,
+                           unsigned threads) {
     const std::uint64_t simulations = static_cast<std::uint64_t>(std::max(table.simulations(), 0));
     const std::uint64_t sampleCount = table.sampleNames().size();
     if (sampleCount < 2) {
@@ -255,17 +254,17 @@ PsexList simulatedPsexList(const MLGTable& table, RandomGenerator& generator, Me
         const std::uint64_t base = std::uint64_t(locus.alleleCount()) + 1;
         narrowCodes = narrowCodes && base * base <= (std::uint64_t(1) << 32);
     }
-    return narrowCodes ? simulate<std::uint32_t>(table, generator, messages, progress, simulations,
-                                                 drawAheadFrom)
-                       : simulate<std::uint64_t>(table, generator, messages, progress, simulations,
-                                                 drawAheadFrom);
+    return narrowCodes
+               ? simulate<std::uint32_t>(table, generator, messages, progress, simulations, threads)
+               : simulate<std::uint64_t>(table, generator, messages, progress, simulations,
+                                         threads);
 }
 
-MLGTable buildAndSimulate(DataReader& reader, RandomGenerator& generator, MessageSink& messages,
-                          const SimulationProgress& progress) {
+MLGTable buildAndSimulate(DataReader& reader, LaggedFibonacci607& generator, MessageSink& messages,
+                          const SimulationProgress& progress, unsigned threads) {
     MLGTable table = buildTable(reader, messages);
     table.clearPsexValues();
-    table.setPsexValues(simulatedPsexList(table, generator, messages, progress));
+    table.setPsexValues(simulatedPsexList(table, generator, messages, progress, threads));
     table.assignPValues();
     return table;
 }
