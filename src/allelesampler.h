@@ -14,6 +14,22 @@
 // double that passes.  The number of thresholds at or below u is then the
 // walk's outcome, bit for bit: the index of the chosen allele, or K (the
 // number of alleles) when the walk passes the last one.
+//
+// Finding a threshold exactly takes a bisection over the doubles whose every
+// step walks the frequencies: fine for a few dozen alleles, quadratic for
+// thousands.  For those the threshold of allele m is only bracketed: the
+// walk rounds each of its m subtractions by at most half a unit in the last
+// place (2^-54 below 1), so the threshold lies within m 2^-54 of the exact
+// sum of the first m + 1 frequencies, which a running sum in extended
+// precision gives to far better than that.  A draw outside every bracket
+// (all but about K^2 2^-53 of them) is decided by the brackets; one inside a
+// bracket walks the frequencies itself.  Setting up is then linear in K.
+//
+// The draw is looked up in a table of buckets (equal slices of [0, 1), as
+// many as about four per allele): each knows how many thresholds lie below
+// its start and how many below its end, and the few in between are scanned,
+// or bisected when a bucket holds many (a few very rare alleles after a
+// common one).
 
 #include "locus.h"
 
@@ -27,14 +43,19 @@ namespace psex {
 class AlleleSampler {
     // A value type built from one locus's frequencies.
 
-    static constexpr std::size_t k_fewAlleles = 4; // counted without a look-up table
-    static constexpr std::size_t k_buckets = 256;  // a power of two: u * 256 is exact
+    static constexpr std::size_t k_fewAlleles = 4;   // counted without a look-up table
+    static constexpr std::size_t k_exactUpTo = 64;   // alleles whose thresholds are found exactly
+    static constexpr std::uint32_t k_scanLimit = 8;  // thresholds in a bucket scanned one by one
+    static constexpr std::size_t k_minBuckets = 256; // powers of two: u * buckets is exact
+    static constexpr std::size_t k_maxBuckets = std::size_t(1) << 16;
 
     // DATA
     std::vector<std::int32_t> d_alleles;      // ascending
     std::vector<double> d_frequencies;        // in the same order
-    std::vector<double> d_thresholds;         // smallest u passing alleles 0..m
-    std::vector<std::uint32_t> d_bucketStart; // outcome at the start of each bucket
+    std::vector<double> d_low;                // threshold m is at least d_low[m]
+    std::vector<double> d_high;               // and at most d_high[m] (equal: known exactly)
+    std::vector<std::uint32_t> d_bucketStart; // thresholds at or below each bucket's start
+    double d_buckets = 0.0;                   // number of buckets
     std::uint32_t d_zero;                     // index that stands for the stored value 0
 
   public:
@@ -45,26 +66,44 @@ class AlleleSampler {
     // ACCESSORS
     std::uint32_t alleleCount() const { return static_cast<std::uint32_t>(d_alleles.size()); }
 
-    const std::vector<double>& thresholds() const { return d_thresholds; }
-    // Return, for every m, the smallest draw that passes alleles 0 to m.
+    const std::vector<double>& lowBounds() const { return d_low; }
+    // Return, for every m, a double at or below the smallest draw that
+    // passes alleles 0 to m.
+
+    const std::vector<double>& highBounds() const { return d_high; }
+    // Return, for every m, a double at or above the smallest draw that
+    // passes alleles 0 to m; equal to the low bound where that draw is
+    // known exactly (always for up to 64 alleles).
 
     std::uint32_t outcome(double u) const {
         // Return the index of the allele that the draw 'u' in [0, 1)
         // chooses, or 'alleleCount()' when it chooses none.
-        const std::size_t count = d_thresholds.size();
+        const std::size_t count = d_high.size();
         if (count <= k_fewAlleles) {
             // Few alleles (SNPs, most microsatellites): count the passed
             // thresholds without a branch and without a bucket table, which
             // keeps the data of hundreds of loci in the cache.
             std::uint32_t k = 0;
             for (std::size_t m = 0; m < count; ++m) {
-                k += u >= d_thresholds[m] ? 1 : 0;
+                k += u >= d_high[m] ? 1 : 0;
             }
             return k;
         }
-        std::uint32_t k = d_bucketStart[static_cast<std::size_t>(u * k_buckets)];
-        while (k < count && u >= d_thresholds[k]) {
-            ++k;
+        const std::size_t bucket = static_cast<std::size_t>(u * d_buckets);
+        std::uint32_t k = d_bucketStart[bucket];
+        const std::uint32_t end = d_bucketStart[bucket + 1];
+        if (end - k <= k_scanLimit) {
+            while (k < end && u >= d_high[k]) {
+                ++k;
+            }
+        } else {
+            k = static_cast<std::uint32_t>(
+                std::upper_bound(d_high.begin() + k, d_high.begin() + end, u) - d_high.begin());
+        }
+        // u passes the first k thresholds surely; it fails at threshold k
+        // surely unless it lies in that threshold's bracket.
+        if (k < count && u >= d_low[k]) {
+            return walk(u);
         }
         return k;
     }
@@ -114,6 +153,9 @@ class AlleleSampler {
         // Return the stored allele value of 'index'.
         return index < alleleCount() ? d_alleles[index] : 0;
     }
+
+    std::uint32_t walk(double u) const;
+    // Return the outcome of the draw 'u' found by walking the frequencies.
 };
 
 } // namespace psex
