@@ -56,7 +56,8 @@ AlleleSampler::AlleleSampler(const Locus& locus) {
         d_alleles.push_back(allele);
         d_frequencies.push_back(frequency);
     }
-    const std::uint32_t count = alleleCount();
+    d_count = static_cast<std::uint32_t>(d_alleles.size());
+    const std::uint32_t count = d_count;
     const bool ordinary = std::all_of(d_frequencies.begin(), d_frequencies.end(),
                                       [](double f) { return f >= 0.0 && f <= 1.0; });
     if (count <= k_exactUpTo || !ordinary) {
@@ -93,6 +94,21 @@ AlleleSampler::AlleleSampler(const Locus& locus) {
                 ++passed;
             }
             d_bucketStart[b] = passed;
+        }
+        // A bucket is plain when at most one bracket meets it, and that one
+        // is a single point: the threshold itself.  Any other is crowded.
+        d_table.resize(buckets);
+        for (std::size_t b = 0; b < buckets; ++b) {
+            const std::uint32_t start = d_bucketStart[b];
+            const double end = static_cast<double>(b + 1) / d_buckets;
+            std::uint32_t meeting = start;
+            while (meeting < count && d_low[meeting] < end) {
+                ++meeting;
+            }
+            const bool plain =
+                meeting == start || (meeting == start + 1 && d_low[start] == d_high[start]);
+            d_table[b] = plain ? Bucket{meeting == start ? 2.0 : d_high[start], start}
+                               : Bucket{2.0, k_crowded};
         }
     }
     const auto zero = std::lower_bound(d_alleles.begin(), d_alleles.end(), 0);

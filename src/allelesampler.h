@@ -26,10 +26,11 @@
 // bracket walks the frequencies itself.  Setting up is then linear in K.
 //
 // The draw is looked up in a table of buckets (equal slices of [0, 1), as
-// many as about four per allele): each knows how many thresholds lie below
-// its start and how many below its end, and the few in between are scanned,
-// or bisected when a bucket holds many (a few very rare alleles after a
-// common one).
+// many as about four per allele).  Most buckets hold at most one threshold,
+// known exactly: the outcome is then the count below the bucket plus one
+// comparison, without a branch that the processor could mispredict.  In the
+// other buckets the few thresholds are scanned, or bisected when a bucket
+// holds many (a few very rare alleles after a common one).
 
 #include "locus.h"
 
@@ -49,13 +50,23 @@ class AlleleSampler {
     static constexpr std::size_t k_minBuckets = 256; // powers of two: u * buckets is exact
     static constexpr std::size_t k_maxBuckets = std::size_t(1) << 16;
 
+    struct Bucket {
+        double split;        // the one threshold in the bucket, or 2 (none)
+        std::uint32_t start; // thresholds passed by the bucket's start, or
+                             // k_crowded: other thresholds or a bracket
+    };
+
+    static constexpr std::uint32_t k_crowded = std::uint32_t(1) << 31;
+
     // DATA
     std::vector<std::int32_t> d_alleles;      // ascending
     std::vector<double> d_frequencies;        // in the same order
     std::vector<double> d_low;                // threshold m is at least d_low[m]
     std::vector<double> d_high;               // and at most d_high[m] (equal: known exactly)
     std::vector<std::uint32_t> d_bucketStart; // thresholds at or below each bucket's start
+    std::vector<Bucket> d_table;              // by bucket
     double d_buckets = 0.0;                   // number of buckets
+    std::uint32_t d_count = 0;                // number of alleles
     std::uint32_t d_zero;                     // index that stands for the stored value 0
 
   public:
@@ -64,7 +75,7 @@ class AlleleSampler {
     // Create a sampler for the frequencies of the specified 'locus'.
 
     // ACCESSORS
-    std::uint32_t alleleCount() const { return static_cast<std::uint32_t>(d_alleles.size()); }
+    std::uint32_t alleleCount() const { return d_count; }
 
     const std::vector<double>& lowBounds() const { return d_low; }
     // Return, for every m, a double at or below the smallest draw that
@@ -78,18 +89,63 @@ class AlleleSampler {
     std::uint32_t outcome(double u) const {
         // Return the index of the allele that the draw 'u' in [0, 1)
         // chooses, or 'alleleCount()' when it chooses none.
-        const std::size_t count = d_high.size();
+        const std::uint32_t count = d_count;
         if (count <= k_fewAlleles) {
             // Few alleles (SNPs, most microsatellites): count the passed
             // thresholds without a branch and without a bucket table, which
             // keeps the data of hundreds of loci in the cache.
             std::uint32_t k = 0;
-            for (std::size_t m = 0; m < count; ++m) {
+            for (std::uint32_t m = 0; m < count; ++m) {
                 k += u >= d_high[m] ? 1 : 0;
             }
             return k;
         }
-        const std::size_t bucket = static_cast<std::size_t>(u * d_buckets);
+        const std::uint32_t quick = quickOutcome(u);
+        return quick < k_crowded ? quick : crowdedOutcome(u);
+    }
+
+    std::uint32_t quickOutcome(double u) const {
+        // Return 'outcome(u)', or a number of at least 'k_crowded' when the
+        // draw falls into a bucket that needs a closer look: one load and
+        // one comparison, no branch.
+        if (d_count <= k_fewAlleles) {
+            std::uint32_t k = 0;
+            for (std::uint32_t m = 0; m < d_count; ++m) {
+                k += u >= d_high[m] ? 1 : 0;
+            }
+            return k;
+        }
+        const Bucket& bucket = d_table[static_cast<std::size_t>(bucketOf(u))];
+        return bucket.start + (u >= bucket.split ? 1 : 0);
+    }
+
+    std::uint64_t haploidCodeOfDraw(double u) const {
+        // Return 'haploidCode(outcome(u))'.
+        const std::uint32_t quick = quickOutcome(u);
+        return quick < d_count ? quick : haploidCode(outcome(u));
+    }
+
+    std::uint64_t diploidCodeOfDraws(double u, double v) const {
+        // Return 'diploidCode(outcome(u), outcome(v))'.  Almost always both
+        // draws choose an allele in a plain bucket, and the code is formed
+        // without a branch the processor could mispredict.
+        const std::uint32_t first = quickOutcome(u);
+        const std::uint32_t second = quickOutcome(v);
+        const std::int64_t difference =
+            static_cast<std::int64_t>(first) - static_cast<std::int64_t>(second);
+        const std::int64_t swap = difference & (difference >> 63); // first - second if smaller
+        const std::uint64_t smaller = static_cast<std::uint64_t>(second + swap);
+        const std::uint64_t larger = static_cast<std::uint64_t>(first - swap);
+        if (larger < d_count) {
+            return smaller * (d_count + std::uint64_t(1)) + larger;
+        }
+        return diploidCode(outcome(u), outcome(v));
+    }
+
+    std::uint32_t crowdedOutcome(double u) const {
+        // Return 'outcome(u)' for a draw whose bucket holds several
+        // thresholds or a bracket.
+        const std::size_t bucket = static_cast<std::size_t>(bucketOf(u));
         std::uint32_t k = d_bucketStart[bucket];
         const std::uint32_t end = d_bucketStart[bucket + 1];
         if (end - k <= k_scanLimit) {
@@ -102,7 +158,7 @@ class AlleleSampler {
         }
         // u passes the first k thresholds surely; it fails at threshold k
         // surely unless it lies in that threshold's bracket.
-        if (k < count && u >= d_low[k]) {
+        if (k < d_count && u >= d_low[k]) {
             return walk(u);
         }
         return k;
@@ -124,8 +180,16 @@ class AlleleSampler {
         // for a copy without one.
         const std::uint32_t k = alleleCount();
         const std::uint64_t base = static_cast<std::uint64_t>(k) + 1;
-        if (first < k && second < k) {
-            return std::min(first, second) * base + std::max(first, second);
+        // The smaller and the larger outcome without a branch: which copy
+        // drew the smaller allele is a coin toss the processor cannot
+        // predict.
+        const std::int64_t difference =
+            static_cast<std::int64_t>(first) - static_cast<std::int64_t>(second);
+        const std::int64_t swap = difference & (difference >> 63); // first - second if smaller
+        const std::uint64_t smaller = static_cast<std::uint64_t>(second + swap);
+        const std::uint64_t larger = static_cast<std::uint64_t>(first - swap);
+        if (larger < k) {
+            return smaller * base + larger;
         }
         if (first < k || second < k) {
             return std::min(first, second) * base + d_zero;
@@ -152,6 +216,12 @@ class AlleleSampler {
     std::int32_t valueAt(std::uint32_t index) const {
         // Return the stored allele value of 'index'.
         return index < alleleCount() ? d_alleles[index] : 0;
+    }
+
+    std::int64_t bucketOf(double u) const {
+        // Return the bucket of the draw 'u' in [0, 1); a signed conversion
+        // needs no check of its range.
+        return static_cast<std::int64_t>(u * d_buckets);
     }
 
     std::uint32_t walk(double u) const;

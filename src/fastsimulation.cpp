@@ -39,7 +39,8 @@ class FastSimulation {
         std::uint32_t count; // samples with it; 0: the slot is empty
     };
 
-    std::vector<CODE> d_codes; // sample-major, one per locus
+    std::vector<CODE> d_codes;     // sample-major, one per locus
+    std::vector<double> d_uniform; // the draws of one sample
     std::vector<Slot> d_slots;
     std::vector<std::size_t> d_usedSlots;
     std::map<double, std::uint64_t> d_values;
@@ -50,9 +51,13 @@ class FastSimulation {
         double termSum;
     };
 
-    static std::uint64_t mix(std::uint64_t hash, std::uint64_t code) {
-        hash = (hash ^ code) * 0x9E3779B97F4A7C15ull;
-        return hash ^ (hash >> 29);
+    // A genotype's hash is a sum of one product per locus, so that the
+    // loci's products do not wait for each other, then mixed once.
+    std::vector<std::uint64_t> d_multipliers; // odd, one per locus
+
+    static std::uint64_t mixed(std::uint64_t sum) {
+        sum = (sum ^ (sum >> 31)) * 0x9E3779B97F4A7C15ull;
+        return sum ^ (sum >> 29);
     }
 
     const CODE* codesOf(std::uint32_t sample) const {
@@ -147,39 +152,62 @@ class FastSimulation {
         while (slots < 2 * static_cast<std::size_t>(d_sampleCount)) {
             slots *= 2;
         }
+        std::uint64_t multiplier = 0x9E3779B97F4A7C15ull;
+        for (std::size_t j = 0; j < d_locusCount; ++j) {
+            multiplier = multiplier * 0xD1342543DE82EF95ull + 1;
+            d_multipliers.push_back(multiplier | 1);
+        }
         d_codes.resize(static_cast<std::size_t>(d_sampleCount) * d_locusCount);
+        d_uniform.resize(d_locusCount * static_cast<std::size_t>(d_ploidy));
         d_slots.assign(slots, Slot{0, 0, 0});
     }
 
-    template <class DRAWS>
-    void simulateOne(DRAWS& draws, MessageSink& messages) {
-        // A sample is grouped only after the next one is drawn: its slot is
-        // fetched into the cache meanwhile.
+    // Draw the samples of one data set, store their genotype codes and group
+    // them.  A sample is grouped only after the next one is drawn: its slot
+    // is fetched into the cache meanwhile.
+    template <int PLOIDY>
+    void drawSamples(LaggedFibonacci607& draws) {
+        // Everything the loop reads is in locals: the codes it stores could
+        // otherwise alias the members, which would be read again each time.
         const std::size_t mask = d_slots.size() - 1;
+        const AlleleSampler* samplers = d_samplers.data();
+        const std::uint64_t* multipliers = d_multipliers.data();
+        const std::size_t loci = d_locusCount;
+        const std::uint32_t samples = d_sampleCount;
+        double* uniform = d_uniform.data();
+        CODE* codes = d_codes.data();
         std::uint64_t pendingHash = 0;
-        for (std::uint32_t s = 0; s < d_sampleCount; ++s) {
-            CODE* codes = &d_codes[static_cast<std::size_t>(s) * d_locusCount];
-            std::uint64_t hash = 0;
-            for (std::size_t j = 0; j < d_locusCount; ++j) {
-                const AlleleSampler& sampler = d_samplers[j];
+        for (std::uint32_t s = 0; s < samples; ++s, codes += loci) {
+            draws.take(uniform, loci * PLOIDY);
+            std::uint64_t sum = 0;
+            for (std::size_t j = 0; j < loci; ++j) {
+                const AlleleSampler& sampler = samplers[j];
                 std::uint64_t code;
-                if (d_ploidy == 2) {
-                    const std::uint32_t first = sampler.outcome(draws());
-                    code = sampler.diploidCode(first, sampler.outcome(draws()));
+                if constexpr (PLOIDY == 2) {
+                    code = sampler.diploidCodeOfDraws(uniform[2 * j], uniform[2 * j + 1]);
                 } else {
-                    code = sampler.haploidCode(sampler.outcome(draws()));
+                    code = sampler.haploidCodeOfDraw(uniform[j]);
                 }
                 codes[j] = static_cast<CODE>(code);
-                hash = mix(hash, code);
+                sum += (code + 1) * multipliers[j];
             }
+            const std::uint64_t hash = mixed(sum);
             __builtin_prefetch(&d_slots[hash & mask]);
             if (s > 0) {
                 group(s - 1, pendingHash);
             }
             pendingHash = hash;
         }
-        if (d_sampleCount > 0) {
-            group(d_sampleCount - 1, pendingHash);
+        if (samples > 0) {
+            group(samples - 1, pendingHash);
+        }
+    }
+
+    void simulateOne(LaggedFibonacci607& draws, MessageSink& messages) {
+        if (d_ploidy == 2) {
+            drawSamples<2>(draws);
+        } else {
+            drawSamples<1>(draws);
         }
 
         std::vector<Repeat> repeats;

@@ -28,6 +28,7 @@
 
 #include <boost/random/lagged_fibonacci.hpp>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -68,6 +69,21 @@ class LaggedFibonacci607 {
             refill();
         }
         return d_block[d_next++];
+    }
+
+    void take(double* out, std::size_t count) {
+        // Store the next 'count' numbers of the stream in 'out'.  A caller's
+        // own array lets its loop keep the position in a register.
+        while (count > 0) {
+            if (d_next >= k_blockSize) {
+                refill();
+            }
+            const std::size_t now = std::min<std::size_t>(count, k_blockSize - d_next);
+            std::copy(d_block + d_next, d_block + d_next + now, out);
+            d_next += static_cast<std::uint32_t>(now);
+            out += now;
+            count -= now;
+        }
     }
 
     void discard(std::uint64_t count, FibonacciJumps* jumps = nullptr);

@@ -18,6 +18,19 @@ using psex::Locus;
 
 using psex::test::locusWithCounts;
 
+// Expect the codes formed straight from draws to be those of the outcomes,
+// for every draw and pairs of neighbouring draws.
+void expectCodesOfDraws(const AlleleSampler& sampler, const std::vector<double>& draws) {
+    for (std::size_t i = 0; i < draws.size(); ++i) {
+        const double u = draws[i];
+        const double v = draws[(i + 1) % draws.size()];
+        ASSERT_EQ(sampler.haploidCode(sampler.outcome(u)), sampler.haploidCodeOfDraw(u)) << u;
+        ASSERT_EQ(sampler.diploidCode(sampler.outcome(u), sampler.outcome(v)),
+                  sampler.diploidCodeOfDraws(u, v))
+            << u << ", " << v;
+    }
+}
+
 // The outcome the frequency walk itself gives for 'u'.
 std::uint32_t walkOutcome(const AlleleSampler& sampler, const Locus& locus, double u) {
     const auto allele = psex::drawAllele(locus, u);
@@ -61,6 +74,7 @@ TEST(AlleleSampler, ChoosesWhatTheFrequencyWalkChoosesAtEveryThreshold) {
             ASSERT_EQ(walkOutcome(sampler, locus, u), sampler.outcome(u))
                 << "u=" << u << " round " << round;
         }
+        expectCodesOfDraws(sampler, draws);
     }
 }
 
@@ -73,6 +87,16 @@ TEST(AlleleSampler, FindsTheDrawsThatPassTheLastAllele) {
     EXPECT_EQ(1u, sampler.outcome(0.3));
     EXPECT_EQ(2u, sampler.outcome(0.9999999999999999));
     EXPECT_EQ(0.3, sampler.highBounds()[0]);
+    expectCodesOfDraws(sampler, {0.29, 0.3, 0.9999999999999999, 0.9999999999999999, 0.1});
+    // With more alleles the draws go through the bucket table.
+    // 1/6, 1/6, 1/6, 1/6, 2/6: from 1 - 2^-53 the walk keeps 1/3 + 2^-53
+    // after four steps (checked with the same divisions and subtractions in
+    // Python) and passes the last allele as well.  Allele 0 is the one the
+    // stored 0 of such a copy stands for.
+    const Locus five = locusWithCounts({{0, 1}, {2, 1}, {3, 1}, {4, 1}, {5, 2}});
+    const AlleleSampler table(five);
+    EXPECT_EQ(5u, table.outcome(0.9999999999999999));
+    expectCodesOfDraws(table, {0.0, 0.9999999999999999, 0.5, 0.9999999999999999, 0.3});
 }
 
 // The smallest draw whose walk passes alleles 0 to m, by bisection over the
@@ -128,12 +152,15 @@ TEST(AlleleSampler, ChoosesWhatTheFrequencyWalkChoosesAmongThousandsOfAlleles) {
         for (int d = 0; d < 20000; ++d) {
             draws.push_back(std::uniform_real_distribution<double>(0.0, 1.0)(random));
         }
+        std::vector<double> below;
         for (const double u : draws) {
             if (u < 1.0) {
                 ASSERT_EQ(walkOutcome(sampler, locus, u), sampler.outcome(u))
                     << "u=" << u << ", " << count << " alleles";
+                below.push_back(u);
             }
         }
+        expectCodesOfDraws(sampler, below);
     }
 }
 
