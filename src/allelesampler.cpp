@@ -78,6 +78,9 @@ AlleleSampler::AlleleSampler(const Locus& locus) {
             d_high.push_back(std::min(1.0, roundedTo(sum + margin, false)));
         }
     }
+    for (std::size_t m = 0; m < k_fewAlleles; ++m) {
+        d_few[m] = m < count ? d_high[m] : 2.0;
+    }
     if (count > k_fewAlleles) {
         std::size_t buckets = k_minBuckets;
         while (buckets < 4 * static_cast<std::size_t>(count) && buckets < k_maxBuckets) {

@@ -41,8 +41,10 @@
 
 namespace psex {
 
-class AlleleSampler {
-    // A value type built from one locus's frequencies.
+class alignas(64) AlleleSampler {
+    // A value type built from one locus's frequencies.  What a draw reads
+    // comes first and fills one cache line: a SNP panel draws from
+    // thousands of samplers in turn.
 
     static constexpr std::size_t k_fewAlleles = 4;   // counted without a look-up table
     static constexpr std::size_t k_exactUpTo = 64;   // alleles whose thresholds are found exactly
@@ -59,15 +61,16 @@ class AlleleSampler {
     static constexpr std::uint32_t k_crowded = std::uint32_t(1) << 31;
 
     // DATA
+    double d_few[k_fewAlleles];               // up to 4 thresholds, then 2 (never passed)
+    std::vector<Bucket> d_table;              // by bucket, beyond 4 alleles
+    double d_buckets = 0.0;                   // number of buckets
+    std::uint32_t d_count = 0;                // number of alleles
+    std::uint32_t d_zero;                     // index that stands for the stored value 0
     std::vector<std::int32_t> d_alleles;      // ascending
     std::vector<double> d_frequencies;        // in the same order
     std::vector<double> d_low;                // threshold m is at least d_low[m]
     std::vector<double> d_high;               // and at most d_high[m] (equal: known exactly)
     std::vector<std::uint32_t> d_bucketStart; // thresholds at or below each bucket's start
-    std::vector<Bucket> d_table;              // by bucket
-    double d_buckets = 0.0;                   // number of buckets
-    std::uint32_t d_count = 0;                // number of alleles
-    std::uint32_t d_zero;                     // index that stands for the stored value 0
 
   public:
     // CREATORS
@@ -89,17 +92,6 @@ class AlleleSampler {
     std::uint32_t outcome(double u) const {
         // Return the index of the allele that the draw 'u' in [0, 1)
         // chooses, or 'alleleCount()' when it chooses none.
-        const std::uint32_t count = d_count;
-        if (count <= k_fewAlleles) {
-            // Few alleles (SNPs, most microsatellites): count the passed
-            // thresholds without a branch and without a bucket table, which
-            // keeps the data of hundreds of loci in the cache.
-            std::uint32_t k = 0;
-            for (std::uint32_t m = 0; m < count; ++m) {
-                k += u >= d_high[m] ? 1 : 0;
-            }
-            return k;
-        }
         const std::uint32_t quick = quickOutcome(u);
         return quick < k_crowded ? quick : crowdedOutcome(u);
     }
@@ -109,11 +101,11 @@ class AlleleSampler {
         // draw falls into a bucket that needs a closer look: one load and
         // one comparison, no branch.
         if (d_count <= k_fewAlleles) {
-            std::uint32_t k = 0;
-            for (std::uint32_t m = 0; m < d_count; ++m) {
-                k += u >= d_high[m] ? 1 : 0;
-            }
-            return k;
+            // Few alleles (SNPs): count the passed thresholds without a
+            // branch and without a bucket table, which keeps the data of
+            // thousands of loci in the cache.
+            return (u >= d_few[0] ? 1u : 0u) + (u >= d_few[1] ? 1u : 0u) +
+                   (u >= d_few[2] ? 1u : 0u) + (u >= d_few[3] ? 1u : 0u);
         }
         const Bucket& bucket = d_table[static_cast<std::size_t>(bucketOf(u))];
         return bucket.start + (u >= bucket.split ? 1 : 0);

@@ -275,17 +275,24 @@ PsexList simulatedPsexList(const MLGTable& table, LaggedFibonacci607& generator,
         }
         return PsexList();
     }
-    // Most loci have few enough alleles for 32-bit genotype codes, which
-    // halve the memory a simulated data set passes through.
-    bool narrowCodes = true;
+    // The narrowest genotype codes that every locus fits: a byte up to 15
+    // alleles (microsatellites, SNPs), which quarters the memory a simulated
+    // data set passes through.
+    std::uint64_t largestBase = 1;
     for (const Locus& locus : table.loci()) {
-        const std::uint64_t base = std::uint64_t(locus.alleleCount()) + 1;
-        narrowCodes = narrowCodes && base * base <= (std::uint64_t(1) << 32);
+        largestBase = std::max<std::uint64_t>(largestBase, std::uint64_t(locus.alleleCount()) + 1);
     }
-    return narrowCodes
-               ? simulate<std::uint32_t>(table, generator, messages, progress, simulations, threads)
-               : simulate<std::uint64_t>(table, generator, messages, progress, simulations,
-                                         threads);
+    const std::uint64_t codes = largestBase * largestBase;
+    if (codes <= (std::uint64_t(1) << 8)) {
+        return simulate<std::uint8_t>(table, generator, messages, progress, simulations, threads);
+    }
+    if (codes <= (std::uint64_t(1) << 16)) {
+        return simulate<std::uint16_t>(table, generator, messages, progress, simulations, threads);
+    }
+    if (codes <= (std::uint64_t(1) << 32)) {
+        return simulate<std::uint32_t>(table, generator, messages, progress, simulations, threads);
+    }
+    return simulate<std::uint64_t>(table, generator, messages, progress, simulations, threads);
 }
 
 MLGTable buildAndSimulate(DataReader& reader, LaggedFibonacci607& generator, MessageSink& messages,

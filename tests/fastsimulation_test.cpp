@@ -227,6 +227,28 @@ TEST(FastSimulation, GivesExactlyThePlainValuesForLargeClonalSamples) {
     }
 }
 
+TEST(FastSimulation, GivesExactlyThePlainValuesWithWideGenotypeCodes) {
+    // Genotype codes are a byte up to 15 alleles per locus, then 16, 32
+    // and 64 bits: loci of 20 and of 300 alleles (from sample names pasted
+    // into an allele column, say) take the wider codes and the bucket table.
+    for (const int alleles : {20, 300}) {
+        std::ostringstream text;
+        text << "PLOIDY=2\nLOCUSCOUNT=2\nSIMULATIONS=6\n\nS,a,b,c,d\n";
+        for (int s = 0; s < 1200; ++s) {
+            // Every allele occurs, but the last two are common, so that
+            // genotypes with the highest codes repeat.
+            const int first = s % 4 == 0 ? (s / 4) % alleles : alleles - 1 - s % 2;
+            const int second = s % 4 == 1 ? (s / 4 * 7) % alleles : alleles - 1 - (s / 2) % 2;
+            text << 's' << s << ',' << first << ',' << second << ',' << s % 3 << ',' << (s / 3) % 2
+                 << '\n';
+        }
+        const MLGTable table = psex::test::tableFromText(text.str());
+        ASSERT_EQ(static_cast<std::size_t>(alleles), table.loci()[0].alleleCount());
+        EXPECT_FALSE(fast::plainRun(table, ReferenceGenerator()).values.empty());
+        fast::expectSameOutcome(table, ReferenceGenerator(), std::to_string(alleles) + " alleles");
+    }
+}
+
 TEST(FastSimulation, WritesTheSameMessagesForFrequenciesThatDoNotSumToOne) {
     // Frequencies with no mass: no copy gets an allele, every simulated
     // sample is 0/0, and every one-genotype table reports its frequencies.
