@@ -172,16 +172,8 @@ class alignas(64) AlleleSampler {
         // for a copy without one.
         const std::uint32_t k = alleleCount();
         const std::uint64_t base = static_cast<std::uint64_t>(k) + 1;
-        // The smaller and the larger outcome without a branch: which copy
-        // drew the smaller allele is a coin toss the processor cannot
-        // predict.
-        const std::int64_t difference =
-            static_cast<std::int64_t>(first) - static_cast<std::int64_t>(second);
-        const std::int64_t swap = difference & (difference >> 63); // first - second if smaller
-        const std::uint64_t smaller = static_cast<std::uint64_t>(second + swap);
-        const std::uint64_t larger = static_cast<std::uint64_t>(first - swap);
-        if (larger < k) {
-            return smaller * base + larger;
+        if (first < k && second < k) {
+            return std::min(first, second) * base + std::max(first, second);
         }
         if (first < k || second < k) {
             return std::min(first, second) * base + d_zero;

@@ -24,6 +24,29 @@ void reduce(Wide& wide, FibonacciBlock& out) {
     std::copy(wide.begin(), wide.begin() + k_n, out.begin());
 }
 
+// Write to 'out' the product (a0 + z^h a1)(b0 + z^h b1) of Karatsuba's three
+// products 'low' = a0 b0, 'top' = a1 b1 (halves of 'h' and 'high' terms) and
+// 'middle' = (a0 + a1)(b0 + b1), which this spoils.
+void combine(const std::uint64_t* low, const std::uint64_t* top, std::uint64_t* middle,
+             std::size_t h, std::size_t high, std::uint64_t* out) {
+    const std::size_t lowSize = 2 * h - 1;
+    const std::size_t topSize = 2 * high - 1;
+    for (std::size_t i = 0; i < lowSize; ++i) {
+        middle[i] -= low[i];
+    }
+    for (std::size_t i = 0; i < topSize; ++i) {
+        middle[i] -= top[i];
+    }
+    std::fill(out, out + 2 * (h + high) - 1, 0);
+    for (std::size_t i = 0; i < lowSize; ++i) {
+        out[i] += low[i];
+        out[h + i] += middle[i];
+    }
+    for (std::size_t i = 0; i < topSize; ++i) {
+        out[2 * h + i] += top[i];
+    }
+}
+
 // Return the product of two polynomials of degree below 'count', written to
 // 'out' (2 * count - 1 coefficients).  Karatsuba down to small blocks, whose
 // products are formed directly; all arithmetic wraps mod 2^64.
@@ -58,22 +81,7 @@ void multiply(const std::uint64_t* a, const std::uint64_t* b, std::size_t count,
     multiply(a, b, h, low);
     multiply(a + h, b + h, high, top);
     multiply(sumA, sumB, h, middle);
-    const std::size_t lowSize = 2 * h - 1;
-    const std::size_t topSize = 2 * high - 1;
-    for (std::size_t i = 0; i < lowSize; ++i) {
-        middle[i] -= low[i];
-    }
-    for (std::size_t i = 0; i < topSize; ++i) {
-        middle[i] -= top[i];
-    }
-    std::fill(out, out + 2 * count - 1, 0);
-    for (std::size_t i = 0; i < lowSize; ++i) {
-        out[i] += low[i];
-        out[h + i] += middle[i];
-    }
-    for (std::size_t i = 0; i < topSize; ++i) {
-        out[2 * h + i] += top[i];
-    }
+    combine(low, top, middle, h, high, out);
 }
 
 // Return the square of a polynomial of degree below 'count', written to
@@ -107,22 +115,7 @@ void square(const std::uint64_t* a, std::size_t count, std::uint64_t* out) {
     square(a, h, low);
     square(a + h, high, top);
     square(sum, h, middle);
-    const std::size_t lowSize = 2 * h - 1;
-    const std::size_t topSize = 2 * high - 1;
-    for (std::size_t i = 0; i < lowSize; ++i) {
-        middle[i] -= low[i];
-    }
-    for (std::size_t i = 0; i < topSize; ++i) {
-        middle[i] -= top[i];
-    }
-    std::fill(out, out + 2 * count - 1, 0);
-    for (std::size_t i = 0; i < lowSize; ++i) {
-        out[i] += low[i];
-        out[h + i] += middle[i];
-    }
-    for (std::size_t i = 0; i < topSize; ++i) {
-        out[2 * h + i] += top[i];
-    }
+    combine(low, top, middle, h, high, out);
 }
 
 // Replace 'poly' (reduced) by its square modulo f.

@@ -36,27 +36,11 @@ using psex::test::filesBelow;
 using psex::test::readFile;
 using psex::test::ScratchFolder;
 
-struct RunResult {
-    std::string out;
-    std::string err;
-    int status = -1;
-};
+using RunResult = psex::test::ProgramRun;
 
 // Run the program with the specified shell 'arguments' in 'folder'.
 RunResult runPsex(const fs::path& folder, const std::string& arguments) {
-    const fs::path outPath = folder.parent_path() / (folder.filename().string() + ".stdout");
-    const fs::path errPath = folder.parent_path() / (folder.filename().string() + ".stderr");
-    const std::string command = "cd '" + folder.string() + "' && exec '" PSEX_BINARY "' " +
-                                arguments + " >'" + outPath.string() + "' 2>'" + errPath.string() +
-                                "'";
-    const int raw = std::system(command.c_str());
-    RunResult result;
-    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-    result.out = readFile(outPath);
-    result.err = readFile(errPath);
-    fs::remove(outPath);
-    fs::remove(errPath);
-    return result;
+    return psex::test::runInFolder(folder, PSEX_BINARY, arguments);
 }
 
 std::vector<std::string> caseNames() {

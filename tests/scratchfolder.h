@@ -6,6 +6,7 @@
 // put files into it and look at what is there.
 
 #include <stdlib.h>
+#include <sys/wait.h>
 
 #include <cctype>
 #include <filesystem>
@@ -79,6 +80,36 @@ inline std::set<std::string> filesBelow(const std::filesystem::path& folder) {
         }
     }
     return names;
+}
+
+struct ProgramRun {
+    // What a run of a program gave.
+    std::string out;
+    std::string err;
+    int status = -1;
+};
+
+inline ProgramRun runInFolder(const std::filesystem::path& folder, const std::string& program,
+                              const std::string& arguments, const std::string& environment = "") {
+    // Run the specified 'program' with the specified shell 'arguments' in
+    // 'folder', with the shell assignments of 'environment' before it, and
+    // return its standard output, standard error and exit status (128 plus
+    // the signal's number when a signal ended it).
+    const std::filesystem::path outPath =
+        folder.parent_path() / (folder.filename().string() + ".stdout");
+    const std::filesystem::path errPath =
+        folder.parent_path() / (folder.filename().string() + ".stderr");
+    const std::string command = "cd '" + folder.string() + "' && " + environment + " exec '" +
+                                program + "' " + arguments + " >'" + outPath.string() + "' 2>'" +
+                                errPath.string() + "'";
+    const int raw = std::system(command.c_str());
+    ProgramRun result;
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+    result.out = readFile(outPath);
+    result.err = readFile(errPath);
+    std::filesystem::remove(outPath);
+    std::filesystem::remove(errPath);
+    return result;
 }
 
 inline std::string testNameOf(std::string text) {

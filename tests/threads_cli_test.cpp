@@ -68,10 +68,8 @@ std::string largeTable(int samples, int simulations) {
 }
 
 struct RunOutcome {
-    std::string out;
-    std::string err;
-    int status = -1;
-    std::map<std::string, std::string> files;
+    psex::test::ProgramRun run;
+    std::map<std::string, std::string> files; // every file left in the folder
 };
 
 RunOutcome runWithThreads(const std::vector<std::pair<std::string, std::string>>& inputs,
@@ -82,22 +80,13 @@ RunOutcome runWithThreads(const std::vector<std::pair<std::string, std::string>>
         writeFile(scratch / name, content);
         arguments += " '" + name + "'";
     }
-    const fs::path outPath = scratch.path().string() + ".stdout";
-    const fs::path errPath = scratch.path().string() + ".stderr";
-    const std::string command = "cd '" + scratch.path().string() + "' && PSEX_THREADS=" + threads +
-                                " exec '" PSEX_BINARY "'" + arguments + " >'" + outPath.string() +
-                                "' 2>'" + errPath.string() + "'";
-    const int raw = std::system(command.c_str());
-    RunOutcome run;
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-    run.out = readFile(outPath);
-    run.err = readFile(errPath);
-    fs::remove(outPath);
-    fs::remove(errPath);
+    RunOutcome outcome;
+    outcome.run =
+        psex::test::runInFolder(scratch.path(), PSEX_BINARY, arguments, "PSEX_THREADS=" + threads);
     for (const std::string& name : filesBelow(scratch.path())) {
-        run.files[name] = readFile(scratch / name);
+        outcome.files[name] = readFile(scratch / name);
     }
-    return run;
+    return outcome;
 }
 
 TEST(Threads, GiveTheSameResultsWhateverTheirNumber) {
@@ -112,13 +101,13 @@ TEST(Threads, GiveTheSameResultsWhateverTheirNumber) {
     ASSERT_GE(inputs.size(), 4u);
 
     const RunOutcome one = runWithThreads(inputs, "1");
-    ASSERT_EQ(0, one.status) << one.err;
+    ASSERT_EQ(0, one.run.status) << one.run.err;
     ASSERT_EQ(2 * inputs.size() + inputs.size(), one.files.size()); // inputs and two results each
     for (const std::string threads : {"2", "3"}) {
         const RunOutcome other = runWithThreads(inputs, threads);
-        EXPECT_EQ(one.status, other.status) << threads << " threads";
-        EXPECT_EQ(one.out, other.out) << threads << " threads";
-        EXPECT_EQ(one.err, other.err) << threads << " threads";
+        EXPECT_EQ(one.run.status, other.run.status) << threads << " threads";
+        EXPECT_EQ(one.run.out, other.run.out) << threads << " threads";
+        EXPECT_EQ(one.run.err, other.run.err) << threads << " threads";
         ASSERT_EQ(one.files.size(), other.files.size()) << threads << " threads";
         for (const auto& [name, content] : one.files) {
             EXPECT_TRUE(other.files.count(name) && other.files.at(name) == content)
