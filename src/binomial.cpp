@@ -4,6 +4,8 @@
 #include "contract.h"
 #include "messagesink.h"
 
+#include <math.h>
+
 #include <cmath>
 #include <cstring>
 
@@ -32,6 +34,14 @@ double directTerm(double coefficient, std::uint32_t sampleSize, std::uint32_t i,
            std::pow(complement, static_cast<double>(sampleSize - i));
 }
 
+// Return log |Gamma(x)|.  The reentrant form gives the same value as
+// 'lgammal' without writing the process-wide 'signgam', which simulations
+// on several threads would otherwise all write at once.
+long double logGamma(long double x) {
+    int sign;
+    return ::lgammal_r(x, &sign);
+}
+
 // The logarithms that every log-space term of one g and one N shares.
 struct LogSpaceBase {
     long double n;
@@ -42,11 +52,11 @@ struct LogSpaceBase {
     LogSpaceBase(std::uint32_t sampleSize, double pgen)
         : n(sampleSize), logG(std::log(static_cast<long double>(pgen))),
           logComplement(std::log1p(-static_cast<long double>(pgen))),
-          logGammaN(std::lgamma(n + 1.0L)) {}
+          logGammaN(logGamma(n + 1.0L)) {}
 
     long double term(std::uint32_t i) const {
         const long double k = i;
-        return std::exp(logGammaN - std::lgamma(k + 1.0L) - std::lgamma(n - k + 1.0L) + k * logG +
+        return std::exp(logGammaN - logGamma(k + 1.0L) - logGamma(n - k + 1.0L) + k * logG +
                         (n - k) * logComplement);
     }
 };
