@@ -14,9 +14,14 @@
 // refills its block without branches (src/laggedfibonacci.h); its floor is
 // timed the same way, and the two sums must be equal to the last bit.
 //
+// The own generator can also jump: the time of one jump over 2^40 and over
+// 2^63 - 1 numbers (best of REPEATS, each from a fresh generator) is
+// printed in milliseconds.
+//
 // Usage: psex-floor DRAWS [REPEATS]
 // Prints one line: draws=... repeats=... best_seconds=... cpu_seconds=...
-// own_best_seconds=... own_cpu_seconds=... same_stream=yes|NO sum=...
+// own_best_seconds=... own_cpu_seconds=... same_stream=yes|NO
+// jump_ms_2_40=... jump_ms_2_63=... sum=...
 // Each repetition starts from a freshly constructed generator (the stream
 // psex starts with); the repetition with the best wall time is reported,
 // with the processor time it took (the two differ when other programs
@@ -79,6 +84,22 @@ Measurement drawAll(std::uint64_t draws) {
             (lanes[0] + lanes[1]) + (lanes[2] + lanes[3])};
 }
 
+// The best time of 'repeats' jumps over 'count' numbers, in milliseconds.
+double jumpMilliseconds(std::uint64_t count, std::uint64_t repeats) {
+    double best = 0.0;
+    for (std::uint64_t r = 0; r < repeats; ++r) {
+        psex::LaggedFibonacci607 generator;
+        const auto start = std::chrono::steady_clock::now();
+        generator.discard(count - r); // another distance each time
+        const auto stop = std::chrono::steady_clock::now();
+        const double milliseconds = std::chrono::duration<double, std::milli>(stop - start).count();
+        if (r == 0 || milliseconds < best) {
+            best = milliseconds;
+        }
+    }
+    return best;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -101,10 +122,13 @@ int main(int argc, char* argv[]) {
             own = nextOwn;
         }
     }
+    const double jump40 = jumpMilliseconds(std::uint64_t(1) << 40, repeats);
+    const double jump63 = jumpMilliseconds(~std::uint64_t(0) >> 1, repeats);
     std::printf("draws=%llu repeats=%llu best_seconds=%.6f cpu_seconds=%.6f own_best_seconds=%.6f "
-                "own_cpu_seconds=%.6f same_stream=%s sum=%.17g\n",
+                "own_cpu_seconds=%.6f same_stream=%s jump_ms_2_40=%.3f jump_ms_2_63=%.3f "
+                "sum=%.17g\n",
                 static_cast<unsigned long long>(draws), static_cast<unsigned long long>(repeats),
                 best.seconds, best.cpuSeconds, own.seconds, own.cpuSeconds,
-                best.sum == own.sum ? "yes" : "NO", best.sum);
+                best.sum == own.sum ? "yes" : "NO", jump40, jump63, best.sum);
     return best.sum == own.sum ? 0 : 1;
 }

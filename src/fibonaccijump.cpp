@@ -24,37 +24,33 @@ void reduce(Wide& wide, FibonacciBlock& out) {
     std::copy(wide.begin(), wide.begin() + k_n, out.begin());
 }
 
-// Write to 'out' the product (a0 + z^h a1)(b0 + z^h b1) of Karatsuba's three
-// products 'low' = a0 b0, 'top' = a1 b1 (halves of 'h' and 'high' terms) and
-// 'middle' = (a0 + a1)(b0 + b1), which this spoils.
-void combine(const std::uint64_t* low, const std::uint64_t* top, std::uint64_t* middle,
-             std::size_t h, std::size_t high, std::uint64_t* out) {
-    const std::size_t lowSize = 2 * h - 1;
-    const std::size_t topSize = 2 * high - 1;
-    for (std::size_t i = 0; i < lowSize; ++i) {
-        middle[i] -= low[i];
+// Karatsuba's step: with a = a0 + z^h a1 and b = b0 + z^h b1, 'out' holds
+// a0 b0 in its first 2h - 1 terms and a1 b1 from term 2h on, and 'middle'
+// holds (a0 + a1)(b0 + b1) (2h - 1 terms, spoiled here); add the cross
+// terms a0 b1 + a1 b0 = middle - a0 b0 - a1 b1 at z^h.  'high' is the
+// number of terms of a1 and b1.
+void addCrossTerms(std::uint64_t* out, std::uint64_t* middle, std::size_t h, std::size_t high) {
+    for (std::size_t i = 0; i < 2 * h - 1; ++i) {
+        middle[i] -= out[i];
     }
-    for (std::size_t i = 0; i < topSize; ++i) {
-        middle[i] -= top[i];
+    for (std::size_t i = 0; i < 2 * high - 1; ++i) {
+        middle[i] -= out[2 * h + i];
     }
-    std::fill(out, out + 2 * (h + high) - 1, 0);
-    for (std::size_t i = 0; i < lowSize; ++i) {
-        out[i] += low[i];
+    for (std::size_t i = 0; i < 2 * h - 1; ++i) {
         out[h + i] += middle[i];
-    }
-    for (std::size_t i = 0; i < topSize; ++i) {
-        out[2 * h + i] += top[i];
     }
 }
 
-// Return the product of two polynomials of degree below 'count', written to
-// 'out' (2 * count - 1 coefficients).  Karatsuba down to small blocks, whose
-// products are formed directly; all arithmetic wraps mod 2^64.
-void multiply(const std::uint64_t* a, const std::uint64_t* b, std::size_t count,
-              std::uint64_t* out) {
-    if (count == 0) {
-        return;
-    }
+// The scratch space 'multiply' and 'square' need for 607 terms, in words:
+// each level takes less than four times its half, and the halves shrink.
+constexpr std::size_t k_scratch = 8 * k_n;
+
+// Write to 'out' (2 * count - 1 terms) the product of the polynomials 'a'
+// and 'b' of 'count' terms: Karatsuba down to small blocks, whose products
+// are formed directly, with temporaries in 'scratch'.  All arithmetic wraps
+// mod 2^64.
+void multiply(const std::uint64_t* a, const std::uint64_t* b, std::size_t count, std::uint64_t* out,
+              std::uint64_t* scratch) {
     if (count <= 32) {
         std::fill(out, out + 2 * count - 1, 0);
         for (std::size_t i = 0; i < count; ++i) {
@@ -66,31 +62,27 @@ void multiply(const std::uint64_t* a, const std::uint64_t* b, std::size_t count,
         }
         return;
     }
-    // a = a0 + z^h a1, b = b0 + z^h b1 with the low halves of h terms.
     const std::size_t h = (count + 1) / 2;
     const std::size_t high = count - h;
-    std::uint64_t sumA[k_n];
-    std::uint64_t sumB[k_n];
+    std::uint64_t* sumA = scratch;
+    std::uint64_t* sumB = sumA + h;
+    std::uint64_t* middle = sumB + h;
+    std::uint64_t* deeper = middle + 2 * h - 1;
     for (std::size_t i = 0; i < h; ++i) {
         sumA[i] = a[i] + (i < high ? a[h + i] : 0);
         sumB[i] = b[i] + (i < high ? b[h + i] : 0);
     }
-    std::uint64_t low[k_wide];
-    std::uint64_t top[k_wide];
-    std::uint64_t middle[k_wide];
-    multiply(a, b, h, low);
-    multiply(a + h, b + h, high, top);
-    multiply(sumA, sumB, h, middle);
-    combine(low, top, middle, h, high, out);
+    multiply(a, b, h, out, deeper);
+    out[2 * h - 1] = 0;
+    multiply(a + h, b + h, high, out + 2 * h, deeper);
+    multiply(sumA, sumB, h, middle, deeper);
+    addCrossTerms(out, middle, h, high);
 }
 
-// Return the square of a polynomial of degree below 'count', written to
-// 'out' (2 * count - 1 coefficients): 'multiply' with a = b, where each
-// product of two different coefficients is formed once and doubled.
-void square(const std::uint64_t* a, std::size_t count, std::uint64_t* out) {
-    if (count == 0) {
-        return;
-    }
+// Write to 'out' the square of the polynomial 'a' of 'count' terms:
+// 'multiply' with a = b, where each product of two different coefficients
+// is formed once and doubled.
+void square(const std::uint64_t* a, std::size_t count, std::uint64_t* out, std::uint64_t* scratch) {
     if (count <= 32) {
         std::fill(out, out + 2 * count - 1, 0);
         for (std::size_t i = 0; i < count; ++i) {
@@ -105,23 +97,24 @@ void square(const std::uint64_t* a, std::size_t count, std::uint64_t* out) {
     }
     const std::size_t h = (count + 1) / 2;
     const std::size_t high = count - h;
-    std::uint64_t sum[k_n];
+    std::uint64_t* sum = scratch;
+    std::uint64_t* middle = sum + h;
+    std::uint64_t* deeper = middle + 2 * h - 1;
     for (std::size_t i = 0; i < h; ++i) {
         sum[i] = a[i] + (i < high ? a[h + i] : 0);
     }
-    std::uint64_t low[k_wide];
-    std::uint64_t top[k_wide];
-    std::uint64_t middle[k_wide];
-    square(a, h, low);
-    square(a + h, high, top);
-    square(sum, h, middle);
-    combine(low, top, middle, h, high, out);
+    square(a, h, out, deeper);
+    out[2 * h - 1] = 0;
+    square(a + h, high, out + 2 * h, deeper);
+    square(sum, h, middle, deeper);
+    addCrossTerms(out, middle, h, high);
 }
 
 // Replace 'poly' (reduced) by its square modulo f.
 void squareModulo(FibonacciBlock& poly) {
     Wide wide;
-    square(poly.data(), k_n, wide.data());
+    std::array<std::uint64_t, k_scratch> scratch;
+    square(poly.data(), k_n, wide.data(), scratch.data());
     reduce(wide, poly);
 }
 
@@ -182,8 +175,9 @@ FibonacciBlock applyFibonacciJump(const FibonacciBlock& block, const FibonacciBl
     advanceFibonacciBlock(following);
     Wide first;
     Wide second;
-    multiply(reversed.data(), block.data(), k_n, first.data());
-    multiply(reversed.data(), following.data(), k_n, second.data());
+    std::array<std::uint64_t, k_scratch> scratch;
+    multiply(reversed.data(), block.data(), k_n, first.data(), scratch.data());
+    multiply(reversed.data(), following.data(), k_n, second.data(), scratch.data());
     FibonacciBlock result;
     result[0] = first[k_n - 1] & k_fibonacciModulusMask;
     for (std::size_t s = 1; s < k_n; ++s) {
