@@ -100,7 +100,8 @@ AlleleSampler::AlleleSampler(const Locus& locus) {
         }
         // A bucket is plain when at most one bracket meets it, and that one
         // is a single point: the threshold itself.  Any other is crowded.
-        d_table.resize(buckets);
+        d_split.resize(buckets);
+        d_start.resize(buckets);
         for (std::size_t b = 0; b < buckets; ++b) {
             const std::uint32_t start = d_bucketStart[b];
             const double end = static_cast<double>(b + 1) / d_buckets;
@@ -110,8 +111,8 @@ AlleleSampler::AlleleSampler(const Locus& locus) {
             }
             const bool plain =
                 meeting == start || (meeting == start + 1 && d_low[start] == d_high[start]);
-            d_table[b] = plain ? Bucket{meeting == start ? 2.0 : d_high[start], start}
-                               : Bucket{2.0, k_crowded};
+            d_split[b] = plain && meeting != start ? d_high[start] : 2.0;
+            d_start[b] = plain ? start : k_crowded;
         }
     }
     const auto zero = std::lower_bound(d_alleles.begin(), d_alleles.end(), 0);

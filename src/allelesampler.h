@@ -52,17 +52,13 @@ class alignas(64) AlleleSampler {
     static constexpr std::size_t k_minBuckets = 256; // powers of two: u * buckets is exact
     static constexpr std::size_t k_maxBuckets = std::size_t(1) << 16;
 
-    struct Bucket {
-        double split;        // the one threshold in the bucket, or 2 (none)
-        std::uint32_t start; // thresholds passed by the bucket's start, or
-                             // k_crowded: other thresholds or a bracket
-    };
-
     static constexpr std::uint32_t k_crowded = std::uint32_t(1) << 31;
 
     // DATA
     double d_few[k_fewAlleles];               // up to 4 thresholds, then 2 (never passed)
-    std::vector<Bucket> d_table;              // by bucket, beyond 4 alleles
+    std::vector<double> d_split;              // by bucket: its one threshold, or 2 (none)
+    std::vector<std::uint32_t> d_start;       // thresholds passed by its start, or k_crowded
+                                              // (other thresholds or a bracket in it)
     double d_buckets = 0.0;                   // number of buckets
     std::uint32_t d_count = 0;                // number of alleles
     std::uint32_t d_zero;                     // index that stands for the stored value 0
@@ -96,33 +92,45 @@ class alignas(64) AlleleSampler {
         return quick < k_crowded ? quick : crowdedOutcome(u);
     }
 
+    // How the caller knows the sampler looks up a draw: either way, or
+    // known in advance for all loci of a data set, which saves a test per
+    // draw.
+    enum Lookup { e_either, e_few, e_table };
+
+    bool usesTable() const { return d_count > k_fewAlleles; }
+    // Return whether draws are looked up in the bucket table.
+
+    template <Lookup LOOKUP = e_either>
     std::uint32_t quickOutcome(double u) const {
         // Return 'outcome(u)', or a number of at least 'k_crowded' when the
         // draw falls into a bucket that needs a closer look: one load and
-        // one comparison, no branch.
-        if (d_count <= k_fewAlleles) {
+        // one comparison, no branch.  The behaviour is undefined unless
+        // 'LOOKUP' is 'e_either' or agrees with 'usesTable()'.
+        if (LOOKUP == e_few || (LOOKUP == e_either && !usesTable())) {
             // Few alleles (SNPs): count the passed thresholds without a
             // branch and without a bucket table, which keeps the data of
             // thousands of loci in the cache.
             return (u >= d_few[0] ? 1u : 0u) + (u >= d_few[1] ? 1u : 0u) +
                    (u >= d_few[2] ? 1u : 0u) + (u >= d_few[3] ? 1u : 0u);
         }
-        const Bucket& bucket = d_table[static_cast<std::size_t>(bucketOf(u))];
-        return bucket.start + (u >= bucket.split ? 1 : 0);
+        const std::size_t bucket = static_cast<std::size_t>(bucketOf(u));
+        return d_start[bucket] + (u >= d_split[bucket] ? 1 : 0);
     }
 
+    template <Lookup LOOKUP = e_either>
     std::uint64_t haploidCodeOfDraw(double u) const {
         // Return 'haploidCode(outcome(u))'.
-        const std::uint32_t quick = quickOutcome(u);
+        const std::uint32_t quick = quickOutcome<LOOKUP>(u);
         return quick < d_count ? quick : haploidCode(outcome(u));
     }
 
+    template <Lookup LOOKUP = e_either>
     std::uint64_t diploidCodeOfDraws(double u, double v) const {
         // Return 'diploidCode(outcome(u), outcome(v))'.  Almost always both
         // draws choose an allele in a plain bucket, and the code is formed
         // without a branch the processor could mispredict.
-        const std::uint32_t first = quickOutcome(u);
-        const std::uint32_t second = quickOutcome(v);
+        const std::uint32_t first = quickOutcome<LOOKUP>(u);
+        const std::uint32_t second = quickOutcome<LOOKUP>(v);
         const std::int64_t difference =
             static_cast<std::int64_t>(first) - static_cast<std::int64_t>(second);
         const std::int64_t swap = difference & (difference >> 63); // first - second if smaller

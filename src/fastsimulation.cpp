@@ -162,10 +162,19 @@ class FastSimulation {
         d_slots.assign(slots, Slot{0, 0, 0});
     }
 
+    template <AlleleSampler::Lookup LOOKUP>
+    void drawAllSamples(LaggedFibonacci607& draws) {
+        if (d_ploidy == 2) {
+            drawSamples<2, LOOKUP>(draws);
+        } else {
+            drawSamples<1, LOOKUP>(draws);
+        }
+    }
+
     // Draw the samples of one data set, store their genotype codes and group
     // them.  A sample is grouped only after the next one is drawn: its slot
     // is fetched into the cache meanwhile.
-    template <int PLOIDY>
+    template <int PLOIDY, AlleleSampler::Lookup LOOKUP>
     void drawSamples(LaggedFibonacci607& draws) {
         // Everything the loop reads is in locals: the codes it stores could
         // otherwise alias the members, which would be read again each time.
@@ -184,12 +193,13 @@ class FastSimulation {
                 const AlleleSampler& sampler = samplers[j];
                 std::uint64_t code;
                 if constexpr (PLOIDY == 2) {
-                    code = sampler.diploidCodeOfDraws(uniform[2 * j], uniform[2 * j + 1]);
+                    code = sampler.template diploidCodeOfDraws<LOOKUP>(uniform[2 * j],
+                                                                       uniform[2 * j + 1]);
                 } else {
-                    code = sampler.haploidCodeOfDraw(uniform[j]);
+                    code = sampler.template haploidCodeOfDraw<LOOKUP>(uniform[j]);
                 }
                 codes[j] = static_cast<CODE>(code);
-                sum += (code + 1) * multipliers[j];
+                sum += code * multipliers[j];
             }
             const std::uint64_t hash = mixed(sum);
             __builtin_prefetch(&d_slots[hash & mask]);
@@ -204,10 +214,16 @@ class FastSimulation {
     }
 
     void simulateOne(LaggedFibonacci607& draws, MessageSink& messages) {
-        if (d_ploidy == 2) {
-            drawSamples<2>(draws);
+        // Loci that all look their draws up the same way (microsatellites
+        // in the bucket table, SNPs among their few thresholds) are drawn
+        // without a test per draw.
+        const auto usesTable = [](const AlleleSampler& sampler) { return sampler.usesTable(); };
+        if (std::all_of(d_samplers.begin(), d_samplers.end(), usesTable)) {
+            drawAllSamples<AlleleSampler::e_table>(draws);
+        } else if (std::none_of(d_samplers.begin(), d_samplers.end(), usesTable)) {
+            drawAllSamples<AlleleSampler::e_few>(draws);
         } else {
-            drawSamples<1>(draws);
+            drawAllSamples<AlleleSampler::e_either>(draws);
         }
 
         std::vector<Repeat> repeats;
