@@ -183,11 +183,11 @@ class FastSimulation {
         const std::uint64_t* multipliers = d_multipliers.data();
         const std::size_t loci = d_locusCount;
         const std::uint32_t samples = d_sampleCount;
-        double* uniform = d_uniform.data();
+        double* buffer = d_uniform.data();
         CODE* codes = d_codes.data();
         std::uint64_t pendingHash = 0;
         for (std::uint32_t s = 0; s < samples; ++s, codes += loci) {
-            draws.take(uniform, loci * PLOIDY);
+            const double* uniform = draws.next(loci * PLOIDY, buffer);
             std::uint64_t sum = 0;
             for (std::size_t j = 0; j < loci; ++j) {
                 const AlleleSampler& sampler = samplers[j];

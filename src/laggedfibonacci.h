@@ -86,6 +86,20 @@ class LaggedFibonacci607 {
         }
     }
 
+    const double* next(std::size_t count, double* buffer) {
+        // Return the next 'count' numbers of the stream: in place when the
+        // current block holds them all, else copied into the specified
+        // 'buffer' of at least 'count' numbers.  The numbers stay valid
+        // until the generator is used again.
+        if (count <= k_blockSize - d_next) {
+            const double* numbers = d_block + d_next;
+            d_next += static_cast<std::uint32_t>(count);
+            return numbers;
+        }
+        take(buffer, count);
+        return buffer;
+    }
+
     void discard(std::uint64_t count, FibonacciJumps* jumps = nullptr);
     // Advance the stream by the specified 'count' numbers, leaving the
     // state that drawing them one by one would leave.  An exact state (see

@@ -62,6 +62,29 @@ TEST(LaggedFibonacci607, LeavesBoostsStateAtEveryBlockEdge) {
     EXPECT_FALSE(ours == boost);
 }
 
+TEST(LaggedFibonacci607, HandsOutRunsOfNumbersInPlaceOrCopied) {
+    // Runs within a block come from the block itself, runs across its end
+    // through the caller's buffer; both are the stream in order.
+    LaggedFibonacci607 ours;
+    Boost boost;
+    std::vector<double> buffer(1500);
+    std::uint64_t drawn = 0;
+    for (const std::size_t count : {1, 40, 40, 606, 607, 1, 1000, 1500, 3, 0, 607}) {
+        const double* numbers = ours.next(count, buffer.data());
+        for (std::size_t i = 0; i < count; ++i) {
+            ASSERT_EQ(boost(), numbers[i]) << "number " << drawn + i;
+        }
+        drawn += count;
+        EXPECT_TRUE(ours == boost) << "after " << drawn;
+    }
+    std::vector<double> taken(2000);
+    ours.take(taken.data(), taken.size());
+    for (const double number : taken) {
+        ASSERT_EQ(boost(), number);
+    }
+    EXPECT_TRUE(ours == boost);
+}
+
 // A Boost state read from text whose values are not multiples of 2^-48.
 Boost inexactState() {
     std::ostringstream text;
