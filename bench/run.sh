@@ -162,7 +162,7 @@ done
 # Per data set: DRAWS, the floors (wall and CPU, Boost's and the own
 # generator's).  Per run (data set and thread count "1" or "all"): WALL, CPU,
 # RSS, STATUS, CHECKSUM.
-declare -A DRAWS FLOOR_WALL FLOOR_CPU OWN_WALL OWN_CPU SAME_STREAM
+declare -A DRAWS FLOOR_WALL FLOOR_CPU OWN_WALL OWN_CPU SAME_STREAM JUMP40 JUMP63
 declare -A WALL CPU RSS STATUS CHECKSUM REFERENCE_CHECKSUM
 
 # Seconds from the "Elapsed (wall clock)" line of a time -v report.
@@ -187,6 +187,8 @@ measureFloor() {
     OWN_WALL[$id]=$(field own_best_seconds "$line")
     OWN_CPU[$id]=$(field own_cpu_seconds "$line")
     SAME_STREAM[$id]=$(field same_stream "$line")
+    JUMP40[$id]=$(field jump_ms_2_40 "$line")
+    JUMP63[$id]=$(field jump_ms_2_63 "$line")
 }
 
 checksumOf() { cat "$1/simresults_$2.csv" "$1/fulltable_$2.csv" | sha256sum | cut -c1-16; }
@@ -363,6 +365,20 @@ report() {
         [ -z "${RSS[$run]}" ] || [ "${RSS[$run]}" -le "$most" ] || most=${RSS[$run]}
     done
     note "peak memory, every run" "" "$(mb "$most")" "< 256 MB" "$(verdict "$most < 256 * 1024")"
+    # The jump of the own generator, best over all the floors' repeats.
+    local jump40="" jump63=""
+    for id in "${SETS[@]}"; do
+        if [ -z "$jump40" ] || awk "BEGIN { exit !(${JUMP40[$id]} < $jump40) }"; then
+            jump40=${JUMP40[$id]}
+        fi
+        if [ -z "$jump63" ] || awk "BEGIN { exit !(${JUMP63[$id]} < $jump63) }"; then
+            jump63=${JUMP63[$id]}
+        fi
+    done
+    note "own generator, one jump over 2^40 numbers (ms)" "$jump40" "" "well under 1 ms" \
+        "$(verdict "$jump40 < 0.5")"
+    note "own generator, one jump over 2^63 - 1 numbers (ms)" "$jump63" "" "well under 1 ms" \
+        "$(verdict "$jump63 < 0.5")"
     for line in "${TABLE_LINES[@]}"; do
         id=${line%%:*}
         local table sampler
