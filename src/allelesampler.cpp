@@ -121,6 +121,14 @@ AlleleSampler::AlleleSampler(const Locus& locus) {
                  : count;
 }
 
+std::uint64_t AlleleSampler::haploidCodeOfRareDraw(double u) const {
+    return haploidCode(outcome(u));
+}
+
+std::uint64_t AlleleSampler::diploidCodeOfRareDraws(double u, double v) const {
+    return diploidCode(outcome(u), outcome(v));
+}
+
 std::uint32_t AlleleSampler::walk(double u) const {
     std::uint32_t k = 0;
     for (const double frequency : d_frequencies) {

@@ -101,7 +101,7 @@ class alignas(64) AlleleSampler {
     // Return whether draws are looked up in the bucket table.
 
     template <Lookup LOOKUP = e_either>
-    std::uint32_t quickOutcome(double u) const {
+    [[gnu::always_inline]] std::uint32_t quickOutcome(double u) const {
         // Return 'outcome(u)', or a number of at least 'k_crowded' when the
         // draw falls into a bucket that needs a closer look: one load and
         // one comparison, no branch.  The behaviour is undefined unless
@@ -118,14 +118,16 @@ class alignas(64) AlleleSampler {
     }
 
     template <Lookup LOOKUP = e_either>
-    std::uint64_t haploidCodeOfDraw(double u) const {
-        // Return 'haploidCode(outcome(u))'.
+    [[gnu::always_inline]] std::uint64_t haploidCodeOfDraw(double u) const {
+        // Return 'haploidCode(outcome(u))'.  The draw loop of a simulation
+        // is made of these calls: they are always inlined, the rare cases
+        // are not.
         const std::uint32_t quick = quickOutcome<LOOKUP>(u);
-        return quick < d_count ? quick : haploidCode(outcome(u));
+        return quick < d_count ? quick : haploidCodeOfRareDraw(u);
     }
 
     template <Lookup LOOKUP = e_either>
-    std::uint64_t diploidCodeOfDraws(double u, double v) const {
+    [[gnu::always_inline]] std::uint64_t diploidCodeOfDraws(double u, double v) const {
         // Return 'diploidCode(outcome(u), outcome(v))'.  Almost always both
         // draws choose an allele in a plain bucket, and the code is formed
         // without a branch the processor could mispredict.
@@ -139,8 +141,14 @@ class alignas(64) AlleleSampler {
         if (larger < d_count) {
             return smaller * (d_count + std::uint64_t(1)) + larger;
         }
-        return diploidCode(outcome(u), outcome(v));
+        return diploidCodeOfRareDraws(u, v);
     }
+
+    std::uint64_t haploidCodeOfRareDraw(double u) const;
+    // Return 'haploidCode(outcome(u))', out of line.
+
+    std::uint64_t diploidCodeOfRareDraws(double u, double v) const;
+    // Return 'diploidCode(outcome(u), outcome(v))', out of line.
 
     std::uint32_t crowdedOutcome(double u) const {
         // Return 'outcome(u)' for a draw whose bucket holds several
