@@ -15,6 +15,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__GNUC__) && defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace psex {
 
@@ -85,11 +88,18 @@ LaggedFibonacci607::LaggedFibonacci607(const Boost& other) {
     PSEX_ASSERT(!"a Boost state that cannot be read back");
 }
 
-void LaggedFibonacci607::refill() {
-    // Boost's fill: x[j] += x[j + 334] for the first 273 values, whose
-    // partners are still last block's, then x[j] += x[j - 273] with partners
-    // of this block; a sum of 1 or more loses 1.
-    double* x = d_block;
+namespace {
+
+// One number of Boost's fill: the sum, less 1 when it reaches 1.
+inline double fibonacciStep(double a, double b) {
+    const double sum = a + b;
+    return sum - (sum >= 1.0 ? 1.0 : 0.0);
+}
+
+// Boost's fill: x[j] += x[j + 334] for the first 273 values, whose partners
+// are still last block's, then x[j] += x[j - 273] with partners of this
+// block; a sum of 1 or more loses 1.  Two numbers at a time with SSE2.
+void refillNarrow(double* x) {
 #if defined(__SSE2__)
     const __m128d one = _mm_set1_pd(1.0);
     const auto step = [one](__m128d a, __m128d b) {
@@ -101,27 +111,85 @@ void LaggedFibonacci607::refill() {
         _mm_store_pd(x + j, step(_mm_load_pd(x + j), _mm_loadu_pd(x + j + k_n - k_shortLag)));
     }
     for (; j < k_shortLag; ++j) {
-        const double sum = x[j] + x[j + k_n - k_shortLag];
-        x[j] = sum - (sum >= 1.0 ? 1.0 : 0.0);
+        x[j] = fibonacciStep(x[j], x[j + k_n - k_shortLag]);
     }
     for (; j + 2 <= k_n; j += 2) {
         _mm_storeu_pd(x + j, step(_mm_loadu_pd(x + j), _mm_loadu_pd(x + j - k_shortLag)));
     }
     for (; j < k_n; ++j) {
-        const double sum = x[j] + x[j - k_shortLag];
-        x[j] = sum - (sum >= 1.0 ? 1.0 : 0.0);
+        x[j] = fibonacciStep(x[j], x[j - k_shortLag]);
     }
 #else
     for (std::size_t j = 0; j < k_shortLag; ++j) {
-        const double sum = x[j] + x[j + k_n - k_shortLag];
-        x[j] = sum - (sum >= 1.0 ? 1.0 : 0.0);
+        x[j] = fibonacciStep(x[j], x[j + k_n - k_shortLag]);
     }
     for (std::size_t j = k_shortLag; j < k_n; ++j) {
-        const double sum = x[j] + x[j - k_shortLag];
-        x[j] = sum - (sum >= 1.0 ? 1.0 : 0.0);
+        x[j] = fibonacciStep(x[j], x[j - k_shortLag]);
     }
 #endif
+}
+
+#if defined(__GNUC__) && defined(__x86_64__)
+// The same four numbers at a time with AVX, for processors that have it:
+// the same additions, comparisons and subtractions, so the same bits.
+// Compiled for AVX here alone and called only after asking the processor.
+__attribute__((target("avx"))) void refillWide(double* x) {
+    const __m256d one = _mm256_set1_pd(1.0);
+    std::size_t j = 0;
+    for (; j + 4 <= k_shortLag; j += 4) {
+        const __m256d sum =
+            _mm256_add_pd(_mm256_loadu_pd(x + j), _mm256_loadu_pd(x + j + k_n - k_shortLag));
+        _mm256_storeu_pd(
+            x + j, _mm256_sub_pd(sum, _mm256_and_pd(_mm256_cmp_pd(sum, one, _CMP_GE_OQ), one)));
+    }
+    for (; j < k_shortLag; ++j) {
+        x[j] = fibonacciStep(x[j], x[j + k_n - k_shortLag]);
+    }
+    for (; j + 4 <= k_n; j += 4) {
+        const __m256d sum =
+            _mm256_add_pd(_mm256_loadu_pd(x + j), _mm256_loadu_pd(x + j - k_shortLag));
+        _mm256_storeu_pd(
+            x + j, _mm256_sub_pd(sum, _mm256_and_pd(_mm256_cmp_pd(sum, one, _CMP_GE_OQ), one)));
+    }
+    for (; j < k_n; ++j) {
+        x[j] = fibonacciStep(x[j], x[j - k_shortLag]);
+    }
+}
+
+bool processorHasAvx() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx");
+}
+#else
+void refillWide(double* x) {
+    refillNarrow(x);
+}
+
+bool processorHasAvx() {
+    return false;
+}
+#endif
+
+bool& wideRefill() {
+    static bool wide = processorHasAvx();
+    return wide;
+}
+
+} // namespace
+
+void LaggedFibonacci607::refill() {
+    if (wideRefill()) {
+        refillWide(d_block);
+    } else {
+        refillNarrow(d_block);
+    }
     d_next = 0;
+}
+
+bool LaggedFibonacci607::useWideVectors(bool wide) {
+    const bool previous = wideRefill();
+    wideRefill() = wide && processorHasAvx();
+    return previous;
 }
 
 void LaggedFibonacci607::discard(std::uint64_t count, FibonacciJumps* jumps) {

@@ -13,7 +13,9 @@
 // the processor cannot predict; here the block is refilled two numbers at a
 // time with SSE2 (part of every x86-64 processor) and without a branch: add,
 // compare, subtract 1 or 0.  Subtracting 0 leaves any double as it is, so
-// the bits are Boost's for every state, exact or not.
+// the bits are Boost's for every state, exact or not.  Where the processor
+// has AVX (asked at run time, never assumed by the build), the same
+// operations run four numbers at a time, with the same bits.
 //
 // Jumping ahead: the values of a seeded stream are multiples of 2^-48, and
 // the recurrence is then exact integer arithmetic mod 2^48 (see
@@ -109,6 +111,13 @@ class LaggedFibonacci607 {
     void drawThrough(std::uint64_t count);
     // Advance the stream by 'count' numbers by producing every block in
     // between.
+
+    static bool useWideVectors(bool wide);
+    // Refill blocks four numbers at a time with AVX if the specified 'wide'
+    // is true and the processor has AVX, else two at a time with SSE2, and
+    // return whether the wide form was in use.  The numbers are the same
+    // either way; the program uses the wide form where it can, and tests
+    // check both against Boost.
 
     // ACCESSORS
     bool isExact() const;

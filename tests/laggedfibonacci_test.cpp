@@ -23,17 +23,31 @@ void expectSameStream(LaggedFibonacci607& ours, Boost& boost, std::uint64_t coun
     }
 }
 
+// Set the refill to two or four numbers at a time while in scope.
+class RefillWidth {
+    bool d_previous;
+
+  public:
+    explicit RefillWidth(bool wide) : d_previous(LaggedFibonacci607::useWideVectors(wide)) {}
+    ~RefillWidth() { LaggedFibonacci607::useWideVectors(d_previous); }
+};
+
 TEST(LaggedFibonacci607, YieldsBoostsStreamNumberForNumber) {
-    // Ten million numbers from the default seed, the stream of every run.
-    LaggedFibonacci607 ours;
-    Boost boost;
-    expectSameStream(ours, boost, 10000000, "default seed");
-    EXPECT_TRUE(ours == boost);
-    // Other seeds fill the block with other values.
-    for (const std::uint32_t seed : {1u, 2026u, 2147483646u}) {
-        Boost seeded(seed);
-        LaggedFibonacci607 copy(seeded);
-        expectSameStream(copy, seeded, 100000, "seed " + std::to_string(seed));
+    // Ten million numbers from the default seed, the stream of every run,
+    // refilled two numbers at a time and (where the processor has AVX) four.
+    for (const bool wide : {false, true}) {
+        const RefillWidth width(wide);
+        const std::string how = wide ? "wide" : "narrow";
+        LaggedFibonacci607 ours;
+        Boost boost;
+        expectSameStream(ours, boost, 10000000, "default seed, " + how);
+        EXPECT_TRUE(ours == boost);
+        // Other seeds fill the block with other values.
+        for (const std::uint32_t seed : {1u, 2026u, 2147483646u}) {
+            Boost seeded(seed);
+            LaggedFibonacci607 copy(seeded);
+            expectSameStream(copy, seeded, 100000, "seed " + std::to_string(seed) + ", " + how);
+        }
     }
 }
 
@@ -102,11 +116,14 @@ Boost inexactState() {
 
 TEST(LaggedFibonacci607, FollowsBoostFromAStateWithoutTheExactnessOfASeed) {
     const Boost start = inexactState();
-    LaggedFibonacci607 ours(start);
-    EXPECT_FALSE(ours.isExact());
-    EXPECT_TRUE(ours == start); // converted without loss
-    Boost boost = start;
-    expectSameStream(ours, boost, 100000, "inexact state");
+    for (const bool wide : {false, true}) {
+        const RefillWidth width(wide);
+        LaggedFibonacci607 ours(start);
+        EXPECT_FALSE(ours.isExact());
+        EXPECT_TRUE(ours == start); // converted without loss
+        Boost boost = start;
+        expectSameStream(ours, boost, 100000, wide ? "inexact state, wide" : "inexact state");
+    }
 
     // 'discard' cannot jump here and must draw through.
     LaggedFibonacci607 discarded(start);
