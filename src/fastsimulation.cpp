@@ -10,6 +10,7 @@
 #include "threadcount.h"
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <vector>
@@ -51,9 +52,21 @@ class FastSimulation {
         double termSum;
     };
 
-    // A genotype's hash is a sum of one product per locus, so that the
-    // loci's products do not wait for each other, then mixed once.
-    std::vector<std::uint64_t> d_multipliers; // odd, one per locus
+    // A sample's codes take a whole number of 8-byte words (the padding
+    // stays 0), and its hash is a sum of one product per word, so that the
+    // products do not wait for each other, then mixed once.
+    std::size_t d_stride;                     // codes from one sample to the next
+    std::vector<std::uint64_t> d_multipliers; // odd, one per word
+
+    std::uint64_t hashOf(const CODE* codes) const {
+        std::uint64_t sum = 0;
+        for (std::size_t w = 0; w < d_multipliers.size(); ++w) {
+            std::uint64_t word;
+            std::memcpy(&word, reinterpret_cast<const unsigned char*>(codes) + 8 * w, 8);
+            sum += word * d_multipliers[w];
+        }
+        return mixed(sum);
+    }
 
     static std::uint64_t mixed(std::uint64_t sum) {
         sum = (sum ^ (sum >> 31)) * 0x9E3779B97F4A7C15ull;
@@ -61,7 +74,7 @@ class FastSimulation {
     }
 
     const CODE* codesOf(std::uint32_t sample) const {
-        return &d_codes[static_cast<std::size_t>(sample) * d_locusCount];
+        return &d_codes[static_cast<std::size_t>(sample) * d_stride];
     }
 
     void group(std::uint32_t sample, std::uint64_t hash) {
@@ -152,12 +165,14 @@ class FastSimulation {
         while (slots < 2 * static_cast<std::size_t>(d_sampleCount)) {
             slots *= 2;
         }
+        const std::size_t words = (d_locusCount * sizeof(CODE) + 7) / 8;
+        d_stride = words * 8 / sizeof(CODE);
         std::uint64_t multiplier = 0x9E3779B97F4A7C15ull;
-        for (std::size_t j = 0; j < d_locusCount; ++j) {
+        for (std::size_t w = 0; w < words; ++w) {
             multiplier = multiplier * 0xD1342543DE82EF95ull + 1;
             d_multipliers.push_back(multiplier | 1);
         }
-        d_codes.resize(static_cast<std::size_t>(d_sampleCount) * d_locusCount);
+        d_codes.resize(static_cast<std::size_t>(d_sampleCount) * d_stride);
         d_uniform.resize(d_locusCount * static_cast<std::size_t>(d_ploidy));
         d_slots.assign(slots, Slot{0, 0, 0});
     }
@@ -180,15 +195,14 @@ class FastSimulation {
         // otherwise alias the members, which would be read again each time.
         const std::size_t mask = d_slots.size() - 1;
         const AlleleSampler* samplers = d_samplers.data();
-        const std::uint64_t* multipliers = d_multipliers.data();
         const std::size_t loci = d_locusCount;
+        const std::size_t stride = d_stride;
         const std::uint32_t samples = d_sampleCount;
         double* buffer = d_uniform.data();
         CODE* codes = d_codes.data();
         std::uint64_t pendingHash = 0;
-        for (std::uint32_t s = 0; s < samples; ++s, codes += loci) {
+        for (std::uint32_t s = 0; s < samples; ++s, codes += stride) {
             const double* uniform = draws.next(loci * PLOIDY, buffer);
-            std::uint64_t sum = 0;
             for (std::size_t j = 0; j < loci; ++j) {
                 const AlleleSampler& sampler = samplers[j];
                 std::uint64_t code;
@@ -199,9 +213,8 @@ class FastSimulation {
                     code = sampler.template haploidCodeOfDraw<LOOKUP>(uniform[j]);
                 }
                 codes[j] = static_cast<CODE>(code);
-                sum += code * multipliers[j];
             }
-            const std::uint64_t hash = mixed(sum);
+            const std::uint64_t hash = hashOf(codes);
             __builtin_prefetch(&d_slots[hash & mask]);
             if (s > 0) {
                 group(s - 1, pendingHash);
