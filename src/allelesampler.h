@@ -95,10 +95,13 @@ class alignas(64) AlleleSampler {
     // How the caller knows the sampler looks up a draw: either way, or
     // known in advance for all loci of a data set, which saves a test per
     // draw.
-    enum Lookup { e_either, e_few, e_table };
+    enum Lookup { e_either, e_few, e_twoAtMost, e_table };
 
     bool usesTable() const { return d_count > k_fewAlleles; }
     // Return whether draws are looked up in the bucket table.
+
+    bool hasTwoAllelesAtMost() const { return d_count <= 2; }
+    // Return whether the locus has at most two alleles (a SNP).
 
     template <Lookup LOOKUP = e_either>
     [[gnu::always_inline]] std::uint32_t quickOutcome(double u) const {
@@ -106,6 +109,10 @@ class alignas(64) AlleleSampler {
         // draw falls into a bucket that needs a closer look: one load and
         // one comparison, no branch.  The behaviour is undefined unless
         // 'LOOKUP' is 'e_either' or agrees with 'usesTable()'.
+        if (LOOKUP == e_twoAtMost) {
+            // The thresholds beyond the second are 2: never passed.
+            return (u >= d_few[0] ? 1u : 0u) + (u >= d_few[1] ? 1u : 0u);
+        }
         if (LOOKUP == e_few || (LOOKUP == e_either && !usesTable())) {
             // Few alleles (SNPs): count the passed thresholds without a
             // branch and without a bucket table, which keeps the data of

@@ -233,6 +233,11 @@ class FastSimulation {
         const auto usesTable = [](const AlleleSampler& sampler) { return sampler.usesTable(); };
         if (std::all_of(d_samplers.begin(), d_samplers.end(), usesTable)) {
             drawAllSamples<AlleleSampler::e_table>(draws);
+        } else if (std::all_of(d_samplers.begin(), d_samplers.end(),
+                               [](const AlleleSampler& sampler) {
+                                   return sampler.hasTwoAllelesAtMost();
+                               })) {
+            drawAllSamples<AlleleSampler::e_twoAtMost>(draws);
         } else if (std::none_of(d_samplers.begin(), d_samplers.end(), usesTable)) {
             drawAllSamples<AlleleSampler::e_few>(draws);
         } else {
