@@ -3,9 +3,12 @@
 #
 # Builds psex and the benchmark programs in Release (build folder
 # build-bench/, separate from the test build), writes synthetic data files
-# into a scratch folder, runs psex on each under /usr/bin/time -v (wall time
-# and peak resident memory), measures the random-stream floor for the same
-# number of draws, and prints a Markdown table with the targets.
+# into a scratch folder, and for every case measures in the same run: the
+# random-stream floor from Boost's generator and from the program's own for
+# the case's number of draws, and psex itself under /usr/bin/time -v (wall
+# time, processor time, peak resident memory) with one thread and with all
+# cores.  It prints a Markdown table with the targets and the checksums of
+# the result files.
 #
 # See bench/README.md for what each case measures.  Run with --help for the
 # options.
@@ -16,25 +19,28 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD="$ROOT/build-bench"
 SCRATCH=""
 PSEX=""
+REFERENCE=""
 QUICK=0
 TIMEOUT=1800
 FLOOR_REPEATS=3
 PSEX_REPEATS=3
-CASES="large,lowdiv,snp,scaling,bigclone,memory"
+CASES="large,snp,lowdiv,manyalleles,bigclone,memory"
 
 usage() {
     cat <<'EOF'
 usage: bench/run.sh [options]
   --quick              smoke test: every case with N divided by 20
   --psex PATH          time this psex binary instead of the one built here
-                       (the table-building time of the big-clone case always
-                       comes from this tree's library)
+  --reference PATH     also run this psex binary (an older build) once per
+                       case and check that its result files are identical
   --cases LIST         comma-separated subset of
-                       large,lowdiv,snp,scaling,bigclone,memory (default: all)
+                       large,snp,lowdiv,manyalleles,bigclone,memory
+                       (default: all)
   --timeout SECONDS    stop a psex run after this long and record it as not
                        finished; 0 for no limit (default 1800)
-  --floor-repeats R    time the floor R times and keep the best (default 3)
-  --repeats R          run psex R times on each case and keep the best (default 3)
+  --floor-repeats R    time each floor R times and keep the best (default 3)
+  --repeats R          run psex R times per thread count and keep the best
+                       (default 3)
   --build DIR          build folder (default build-bench)
   --scratch DIR        folder for data files and runs (default BUILD/scratch)
 EOF
@@ -49,6 +55,7 @@ while [ $# -gt 0 ]; do
     case "$1" in
     --quick) QUICK=1 ;;
     --psex) [ $# -ge 2 ] || die "--psex needs a path"; PSEX=$2; shift ;;
+    --reference) [ $# -ge 2 ] || die "--reference needs a path"; REFERENCE=$2; shift ;;
     --cases) [ $# -ge 2 ] || die "--cases needs a list"; CASES=$2; shift ;;
     --timeout) [ $# -ge 2 ] || die "--timeout needs seconds"; TIMEOUT=$2; shift ;;
     --floor-repeats) [ $# -ge 2 ] || die "--floor-repeats needs a count"; FLOOR_REPEATS=$2; shift ;;
@@ -66,7 +73,7 @@ done
 [[ "$PSEX_REPEATS" =~ ^[1-9][0-9]*$ ]] || die "--repeats must be a positive count"
 for c in ${CASES//,/ }; do
     case "$c" in
-    large | lowdiv | snp | scaling | bigclone | memory) ;;
+    large | snp | lowdiv | manyalleles | bigclone | memory) ;;
     *) die "unknown case '$c'" ;;
     esac
 done
@@ -95,6 +102,11 @@ TABLEBENCH="$BUILD/bench/psex-tablebench"
 [ -n "$PSEX" ] || PSEX="$BUILD/psex"
 [ -x "$PSEX" ] || die "no executable psex at '$PSEX'"
 PSEX=$(cd "$(dirname "$PSEX")" && pwd)/$(basename "$PSEX")
+if [ -n "$REFERENCE" ]; then
+    [ -x "$REFERENCE" ] || die "no executable reference psex at '$REFERENCE'"
+    REFERENCE=$(cd "$(dirname "$REFERENCE")" && pwd)/$(basename "$REFERENCE")
+fi
+CORES=$(nproc)
 
 [ -n "$SCRATCH" ] || SCRATCH="$BUILD/scratch"
 # Only what this script itself writes is removed: the scratch folder may be
@@ -105,48 +117,53 @@ mkdir -p "$SCRATCH/data" "$SCRATCH/runs"
 SCRATCH=$(cd "$SCRATCH" && pwd)
 
 # ---- the data sets --------------------------------------------------------
-# One line per run: id, samples, loci, ploidy, alleles, allele spread,
-# simulations, planted clone, seed.  The quick subset divides N (and the
-# planted clone) by 20.  Runs of one family share the seed, so their loci and
-# allele frequencies are the same; large_sim100 differs from large in the
-# header alone.
+# One line per data set: id, samples, loci, ploidy, alleles, allele spread,
+# simulations, planted clone, seed, clone-size exponent.  The quick subset
+# divides N (and the planted clone) by 20.  large_sim100 differs from large
+# in its header alone.  The many-alleles set has clones of nearly one sample
+# each (exponent 8) and 40,000 possible alleles at its one locus, of which
+# about 20,000 occur: sample names pasted into an allele column look so.
 
 scale() { if [ "$QUICK" = 1 ]; then echo $(($1 / 20)); else echo "$1"; fi; }
 
-declare -A N L P A SPREAD SIMS CLONE SEED
+declare -A N L P A SPREAD SIMS CLONE SEED EXPONENT
 define() {
     N[$1]=$(scale "$2"); L[$1]=$3; P[$1]=$4; A[$1]=$5; SPREAD[$1]=$6; SIMS[$1]=$7
-    CLONE[$1]=$(scale "$8"); SEED[$1]=$9
+    CLONE[$1]=$(scale "$8"); SEED[$1]=$9; EXPONENT[$1]=${10}
 }
-define large 20000 20 2 12 3 1000 0 1
-define large10k 10000 20 2 12 3 1000 0 1
-define large40k 40000 20 2 12 3 1000 0 1
-define large_sim100 20000 20 2 12 3 100 0 1
-define lowdiv 20000 3 2 2 0 1000 0 2
-define snp 5000 500 1 2 0 200 0 3
-define bigclone 20000 20 2 12 3 1 5000 4
+define large 20000 20 2 12 3 1000 0 1 2.5
+define large_sim100 20000 20 2 12 3 100 0 1 2.5
+define snp 2000 5000 2 2 0 100 0 3 2.5
+define lowdiv 20000 3 2 2 0 1000 0 2 2.5
+define manyalleles 20000 1 2 40000 0 1 0 5 8
+define bigclone 20000 20 2 12 3 1 5000 4 2.5
 
-RUNS=()
-addRun() { [[ " ${RUNS[*]-} " == *" $1 "* ]] || RUNS+=("$1"); }
-wants large && addRun large
-wants lowdiv && addRun lowdiv
-wants snp && addRun snp
-wants scaling && { addRun large10k; addRun large; addRun large40k; }
-wants bigclone && addRun bigclone
-wants memory && { addRun large_sim100; addRun large; }
+SETS=()
+addSet() { [[ " ${SETS[*]-} " == *" $1 "* ]] || SETS+=("$1"); }
+wants large && addSet large
+wants snp && addSet snp
+wants lowdiv && addSet lowdiv
+wants manyalleles && addSet manyalleles
+wants bigclone && addSet bigclone
+wants memory && { addSet large_sim100; addSet large; }
 
-for id in "${RUNS[@]}"; do
+for id in "${SETS[@]}"; do
     log "generating $id: N=${N[$id]} L=${L[$id]} ploidy=${P[$id]}"
     "$DATAGEN" --samples "${N[$id]}" --loci "${L[$id]}" --ploidy "${P[$id]}" \
         --alleles "${A[$id]}" --allele-spread "${SPREAD[$id]}" \
         --simulations "${SIMS[$id]}" --plant-clone "${CLONE[$id]}" \
-        --seed "${SEED[$id]}" --title "$id" --output "$SCRATCH/data/$id.txt" \
+        --seed "${SEED[$id]}" --clone-exponent "${EXPONENT[$id]}" --title "$id" \
+        --output "$SCRATCH/data/$id.txt" \
         2>"$SCRATCH/data/$id.summary"
 done
 
 # ---- measuring ------------------------------------------------------------
 
-declare -A WALL CPU SHARE RSS STATUS FLOORS FLOOR_CPUS DRAWS CHECKSUM FLOOR_BY_DRAWS
+# Per data set: DRAWS, the floors (wall and CPU, Boost's and the own
+# generator's).  Per run (data set and thread count "1" or "all"): WALL, CPU,
+# RSS, STATUS, CHECKSUM.
+declare -A DRAWS FLOOR_WALL FLOOR_CPU OWN_WALL OWN_CPU SAME_STREAM JUMP40 JUMP63
+declare -A WALL CPU RSS STATUS CHECKSUM REFERENCE_CHECKSUM
 
 # Seconds from the "Elapsed (wall clock)" line of a time -v report.
 elapsedSeconds() {
@@ -160,33 +177,40 @@ cpuSeconds() {
     awk -F': ' '/User time \(seconds\)|System time \(seconds\)/ { s += $2 }
         END { printf "%.2f", s }' "$1"
 }
-cpuShare() { awk -F': ' '/Percent of CPU this job got/ { print $2 }' "$1"; }
+field() { sed -n "s/.*[ ^]$1=\([^ ]*\).*/\1/p" <<<" $2"; }
 
-# Set FLOORS and FLOOR_CPUS of a run: wall and processor seconds of the
-# floor for its number of draws, measured once per count.
 measureFloor() {
-    local id=$1 draws=${DRAWS[$1]}
-    if [ -z "${FLOOR_BY_DRAWS[$draws]-}" ]; then
-        FLOOR_BY_DRAWS[$draws]=$("$FLOOR" "$draws" "$FLOOR_REPEATS" |
-            sed -n 's/.*best_seconds=\([0-9.]*\) cpu_seconds=\([0-9.]*\).*/\1 \2/p')
-    fi
-    read -r "FLOORS[$id]" "FLOOR_CPUS[$id]" <<<"${FLOOR_BY_DRAWS[$draws]}"
+    local id=$1 line
+    line=$("$FLOOR" "${DRAWS[$id]}" "$FLOOR_REPEATS") || true
+    FLOOR_WALL[$id]=$(field best_seconds "$line")
+    FLOOR_CPU[$id]=$(field cpu_seconds "$line")
+    OWN_WALL[$id]=$(field own_best_seconds "$line")
+    OWN_CPU[$id]=$(field own_cpu_seconds "$line")
+    SAME_STREAM[$id]=$(field same_stream "$line")
+    JUMP40[$id]=$(field jump_ms_2_40 "$line")
+    JUMP63[$id]=$(field jump_ms_2_63 "$line")
 }
 
+checksumOf() { cat "$1/simresults_$2.csv" "$1/fulltable_$2.csv" | sha256sum | cut -c1-16; }
+
+# Run psex on data set $1 with PSEX_THREADS=$2 ("all": unset), best of
+# PSEX_REPEATS by wall time.
 runPsex() {
-    local id=$1 dir="$SCRATCH/runs/$1" status=0
+    local id=$1 threads=$2 run="$1/$2" dir="$SCRATCH/runs/$1-$2" status=0
     mkdir -p "$dir"
     local limit=()
     [ "$TIMEOUT" = 0 ] || limit=(timeout "$TIMEOUT")
-    log "running psex on $id (SIMULATIONS=${SIMS[$id]}, best of $PSEX_REPEATS)"
+    local environment=(env -u PSEX_THREADS)
+    [ "$threads" = all ] || environment=(env PSEX_THREADS="$threads")
+    log "running psex on $id with $threads thread(s), best of $PSEX_REPEATS"
     # The data file is named by a relative path: the result files repeat it,
     # and their checksums must not depend on where the scratch folder is.
-    # Of several runs the fastest is kept: slower ones only met other work.
     local repeat best=""
     for ((repeat = 0; repeat < PSEX_REPEATS; ++repeat)); do
         status=0
-        (cd "$dir" && /usr/bin/time -v -o "$dir/time-run.txt" "${limit[@]}" "$PSEX" \
-            "../../data/$id.txt" >"$dir/stdout" 2>"$dir/stderr") || status=$?
+        (cd "$dir" && "${environment[@]}" /usr/bin/time -v -o "$dir/time-run.txt" \
+            "${limit[@]}" "$PSEX" "../../data/$id.txt" >"$dir/stdout" 2>"$dir/stderr") ||
+            status=$?
         local wall
         wall=$(elapsedSeconds "$dir/time-run.txt")
         if [ -z "$best" ] || awk -v a="$wall" -v b="$best" 'BEGIN { exit !(a < b) }'; then
@@ -196,46 +220,56 @@ runPsex() {
         [ "$status" = 0 ] || break
     done
     rm -f "$dir/time-run.txt"
-    WALL[$id]=$(elapsedSeconds "$dir/time.txt")
-    RSS[$id]=$(maxRssKb "$dir/time.txt")
-    CPU[$id]=$(cpuSeconds "$dir/time.txt")
-    SHARE[$id]=$(cpuShare "$dir/time.txt")
+    WALL[$run]=$(elapsedSeconds "$dir/time.txt")
+    RSS[$run]=$(maxRssKb "$dir/time.txt")
+    CPU[$run]=$(cpuSeconds "$dir/time.txt")
     if [ "$status" = 124 ] && [ "$TIMEOUT" != 0 ]; then
-        STATUS[$id]=dnf
+        STATUS[$run]=dnf
     elif [ "$status" != 0 ]; then
-        STATUS[$id]="exit $status"
+        STATUS[$run]="exit $status"
         log "psex failed on $id (status $status); see $dir"
     else
-        STATUS[$id]=ok
-        [ -s "$dir/stderr" ] && log "psex wrote to standard error on $id; see $dir/stderr"
-        CHECKSUM[$id]=$(cat "$dir/simresults_$id.csv" "$dir/fulltable_$id.csv" |
-            sha256sum | cut -c1-16)
+        STATUS[$run]=ok
+        CHECKSUM[$run]=$(checksumOf "$dir" "$id")
     fi
 }
 
-for id in "${RUNS[@]}"; do
+runReference() {
+    local id=$1 dir="$SCRATCH/runs/$1-reference"
+    mkdir -p "$dir"
+    log "running the reference psex on $id"
+    if (cd "$dir" && "$REFERENCE" "../../data/$id.txt" >"$dir/stdout" 2>"$dir/stderr"); then
+        REFERENCE_CHECKSUM[$id]=$(checksumOf "$dir" "$id")
+    else
+        REFERENCE_CHECKSUM[$id]="failed"
+    fi
+}
+
+for id in "${SETS[@]}"; do
     DRAWS[$id]=$((SIMS[$id] * N[$id] * L[$id] * P[$id]))
-    log "floor for $id: ${DRAWS[$id]} draws"
+    log "floors for $id: ${DRAWS[$id]} draws"
     measureFloor "$id"
-    runPsex "$id"
+    runPsex "$id" 1
+    runPsex "$id" all
+    [ -z "$REFERENCE" ] || runReference "$id"
 done
 
-TABLE_LINE=""
-if wants bigclone; then
-    log "timing the table of bigclone alone (psex-tablebench, best of 3)"
-    TABLE_LINE=$("$TABLEBENCH" "$SCRATCH/data/bigclone.txt" 3)
-fi
+TABLE_LINES=()
+for id in bigclone manyalleles; do
+    if wants "$id"; then
+        log "timing the table and the samplers of $id alone (psex-tablebench, best of 3)"
+        TABLE_LINES+=("$id: $("$TABLEBENCH" "$SCRATCH/data/$id.txt" 3)")
+    fi
+done
 
 # ---- the report ------------------------------------------------------------
-# Ratios and verdicts use wall time, as a user sees it.  With a second core
-# psex draws its random numbers on one thread and uses them on another, so
-# its processor time is up to twice its wall time and its CPU share up to
-# 200 %; a share below 90 % says that other programs were competing.
+# Ratios and verdicts use wall time, as a user sees it, over the wall time
+# of Boost's floor for the same draws.
 
 calc() { awk "BEGIN { printf \"%.2f\", $1 }"; }
+calc3() { awk "BEGIN { printf \"%.3f\", $1 }"; }
 mb() { if [ -n "${1-}" ]; then calc "$1 / 1024"; else echo "-"; fi; }
 verdict() { if awk "BEGIN { exit !($1) }"; then echo ok; else echo MISSED; fi; }
-busy() { [ "${SHARE[$1]%\%}" -lt 90 ] 2>/dev/null && echo " (busy machine)" || true; }
 
 wallCell() {
     case "${STATUS[$1]}" in
@@ -244,106 +278,141 @@ wallCell() {
     *) echo "failed (${STATUS[$1]})" ;;
     esac
 }
-ratioCells() {
-    case "${STATUS[$1]}" in
-    ok) echo "$(calc "${WALL[$1]} / ${FLOORS[$1]}") | $(calc "${CPU[$1]} / ${FLOOR_CPUS[$1]}")" ;;
-    dnf) echo "> $(calc "$TIMEOUT / ${FLOORS[$1]}") | > $(calc "${CPU[$1]} / ${FLOOR_CPUS[$1]}")" ;;
-    *) echo "- | -" ;;
-    esac
-}
-ratioVerdict() {
-    case "${STATUS[$1]}" in
-    ok) echo "$(verdict "${WALL[$1]} / ${FLOORS[$1]} <= $2")$(busy "$1")" ;;
-    dnf) echo MISSED ;;
-    *) echo "-" ;;
-    esac
-}
+ratio() { calc3 "${WALL[$1/$2]} / ${FLOOR_WALL[$1]}"; }
 
+# row LABEL ID THREADS TARGET-RATIO (empty: none)
 row() {
-    local label=$1 id=$2 target=${3-} outcome=${4-}
-    echo "| $label | ${N[$id]} | ${L[$id]} | ${P[$id]} | ${SIMS[$id]} | $(wallCell "$id") |" \
-        "${CPU[$id]} | ${SHARE[$id]} | ${FLOORS[$id]} | ${FLOOR_CPUS[$id]} | $(ratioCells "$id") |" \
-        "$(mb "${RSS[$id]}") | $target | $outcome |"
-}
-# A row without run columns: label, value in the wall column, memory, target, verdict.
-note() { echo "| $1 | | | | | $2 | | | | | | | $3 | $4 | $5 |"; }
-
-scalingRow() {
-    local small=$1 large=$2
-    local label="scaling, time N=${N[$large]} / N=${N[$small]}"
-    if [ "${STATUS[$small]}" = ok ] && [ "${STATUS[$large]}" = ok ]; then
-        local r
-        r=$(calc "${WALL[$large]} / ${WALL[$small]}")
-        note "$label" "$r" "" "<= 2.2" "$(verdict "$r <= 2.2")"
-    else
-        note "$label" "-" "" "<= 2.2" "MISSED"
+    local label=$1 id=$2 threads=$3 target=${4-} run="$2/$3" targetCell="" outcome=""
+    local ratioCell="-"
+    if [ "${STATUS[$run]}" = ok ]; then
+        ratioCell=$(ratio "$id" "$threads")
+        if [ -n "$target" ]; then
+            targetCell="ratio <= $target"
+            outcome=$(verdict "$ratioCell <= $target")
+        fi
+    elif [ -n "$target" ]; then
+        targetCell="ratio <= $target"
+        outcome=MISSED
     fi
+    local shown=$threads
+    [ "$threads" != all ] || shown="all ($CORES)"
+    echo "| $label | ${N[$id]} x ${L[$id]} x ${P[$id]}, ${SIMS[$id]} sims | ${DRAWS[$id]} |" \
+        "${FLOOR_WALL[$id]} | ${OWN_WALL[$id]} | $shown | $(wallCell "$run") | ${CPU[$run]-} |" \
+        "$ratioCell | $(mb "${RSS[$run]-}") | $targetCell | $outcome |"
 }
+note() { echo "| $1 | | | | | | $2 | | | $3 | $4 | $5 |"; }
 
 report() {
     local compiler id
     compiler=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$BUILD/CMakeCache.txt")
     echo "psex benchmark$([ "$QUICK" = 1 ] && echo ", QUICK subset (N / 20): targets are for the full sizes")"
     echo
-    echo "- machine: $(lscpu | sed -n 's/^Model name: *//p' | head -1), $(nproc) cores," \
+    echo "- machine: $(lscpu | sed -n 's/^Model name: *//p' | head -1), $CORES cores," \
         "$(awk '/MemTotal/ { printf "%.1f GiB", $2 / 1048576 }' /proc/meminfo)"
     echo "- compiler: $("$compiler" --version | head -1)"
     echo "- psex: $PSEX"
     echo "- tree: $(git -C "$ROOT" rev-parse --short HEAD 2>/dev/null || echo unknown)," \
         "$(date -u +%Y-%m-%d)"
-    echo "- seconds and MB; wall, CPU (user + system) and CPU share from /usr/bin/time -v;" \
-        "psex: best of $PSEX_REPEATS runs; floor: best of $FLOOR_REPEATS"
+    echo "- load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
+    echo "- seconds and MB; wall, CPU (user + system) and peak RSS from /usr/bin/time -v;" \
+        "psex: best of $PSEX_REPEATS runs per thread count; floors: best of $FLOOR_REPEATS;" \
+        "ratio = psex wall / Boost floor wall"
     echo
-    echo "| case | N | L | ploidy | SIMULATIONS | wall | CPU | CPU share | floor | floor CPU |" \
-        "ratio | ratio CPU | peak RSS | target | verdict |"
-    echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"
+    echo "| case | data | draws | Boost floor | own floor | threads | wall | CPU | ratio |" \
+        "peak RSS | target | verdict |"
+    echo "|---|---|---|---|---|---|---|---|---|---|---|---|"
     if wants large; then
-        row large large "<= 2.0 x floor" "$(ratioVerdict large 2.0)"
-        note "large, memory" "" "$(mb "${RSS[large]}")" "< 256 MB" \
-            "$(verdict "${RSS[large]} < 256 * 1024")"
-    fi
-    if wants lowdiv; then
-        row "low diversity" lowdiv "<= 4 x floor" "$(ratioVerdict lowdiv 4)"
+        row large large 1 0.35
+        row large large all 0.20
+        if [ "${STATUS[large/1]}" = ok ] && [ "${STATUS[large/all]}" = ok ]; then
+            local speedup
+            speedup=$(calc "${WALL[large/1]} / ${WALL[large/all]}")
+            note "large, 1 thread / all" "$speedup" "" ">= 1.7" "$(verdict "$speedup >= 1.7")"
+        fi
     fi
     if wants snp; then
-        row "SNP panel" snp "<= 1.5 x floor" "$(ratioVerdict snp 1.5)"
+        row "SNP panel" snp 1
+        row "SNP panel" snp all 0.25
     fi
-    if wants scaling; then
-        for id in large10k large large40k; do
-            row scaling "$id"
-        done
-        scalingRow large10k large
-        scalingRow large large40k
+    if wants lowdiv; then
+        row "low diversity" lowdiv 1
+        row "low diversity" lowdiv all
+    fi
+    if wants manyalleles; then
+        row "many alleles" manyalleles 1
+        row "many alleles" manyalleles all
+        note "many alleles, whole run (1 simulation)" "${WALL[manyalleles/all]-}" "" "< 1 s" \
+            "$(verdict "${WALL[manyalleles/all]-99} < 1 && ${WALL[manyalleles/1]-99} < 1")"
     fi
     if wants bigclone; then
-        row "big clone, whole run" bigclone
-        local seconds
-        seconds=$(sed -n 's/.*best_seconds=\([0-9.]*\).*/\1/p' <<<"$TABLE_LINE")
-        note "big clone, table alone (N=${N[bigclone]}, clone ${CLONE[bigclone]})" "$seconds" "" \
-            "< 1 s" "$(verdict "$seconds < 1")"
+        row "big clone" bigclone 1
+        row "big clone" bigclone all
     fi
     if wants memory; then
-        row memory large_sim100
-        row memory large
+        row memory large_sim100 1
+        row memory large_sim100 all
         local grows=MISSED
-        if [ "${STATUS[large]}" = ok ] && [ "${STATUS[large_sim100]}" = ok ]; then
-            grows=$(verdict "${RSS[large]} <= 1.1 * ${RSS[large_sim100]}")
+        if [ "${STATUS[large/all]-}" = ok ] && [ "${STATUS[large_sim100/all]-}" = ok ]; then
+            grows=$(verdict "${RSS[large/all]} <= 1.1 * ${RSS[large_sim100/all]} && \
+                ${RSS[large/1]} <= 1.1 * ${RSS[large_sim100/1]}")
         fi
         note "memory, 1000 vs 100 simulations" "" \
-            "$(mb "${RSS[large]}") vs $(mb "${RSS[large_sim100]}")" "no growth (10 %)" "$grows"
+            "$(mb "${RSS[large/all]-}") vs $(mb "${RSS[large_sim100/all]-}")" "no growth (10 %)" \
+            "$grows"
     fi
+    local most=0 run
+    for run in "${!RSS[@]}"; do
+        [ -z "${RSS[$run]}" ] || [ "${RSS[$run]}" -le "$most" ] || most=${RSS[$run]}
+    done
+    note "peak memory, every run" "" "$(mb "$most")" "< 256 MB" "$(verdict "$most < 256 * 1024")"
+    # The jump of the own generator, best over all the floors' repeats.
+    local jump40="" jump63=""
+    for id in "${SETS[@]}"; do
+        if [ -z "$jump40" ] || awk "BEGIN { exit !(${JUMP40[$id]} < $jump40) }"; then
+            jump40=${JUMP40[$id]}
+        fi
+        if [ -z "$jump63" ] || awk "BEGIN { exit !(${JUMP63[$id]} < $jump63) }"; then
+            jump63=${JUMP63[$id]}
+        fi
+    done
+    note "own generator, one jump over 2^40 numbers (ms)" "$jump40" "" "well under 1 ms" \
+        "$(verdict "$jump40 < 0.5")"
+    note "own generator, one jump over 2^63 - 1 numbers (ms)" "$jump63" "" "well under 1 ms" \
+        "$(verdict "$jump63 < 0.5")"
+    for line in "${TABLE_LINES[@]}"; do
+        id=${line%%:*}
+        local table sampler
+        table=$(field best_seconds "$line")
+        sampler=$(field sampler_seconds "$line")
+        if [ "$id" = manyalleles ]; then
+            note "many alleles, sampler set-up ($(field most_alleles "$line") alleles)" "$sampler" \
+                "" "< 0.1 s" "$(verdict "$sampler < 0.1")"
+        else
+            note "big clone, table alone" "$table" "" "< 1 s" "$(verdict "$table < 1")"
+        fi
+    done
     echo
     echo "Data sets (psex-datagen):"
-    for id in "${RUNS[@]}"; do
+    for id in "${SETS[@]}"; do
         echo "- $id: $(sed 's/^psex-datagen: //' "$SCRATCH/data/$id.summary")"
     done
-    if [ -n "$TABLE_LINE" ]; then
-        echo "- bigclone table (psex-tablebench): $TABLE_LINE"
-    fi
+    for line in "${TABLE_LINES[@]}"; do
+        echo "- psex-tablebench $line"
+    done
     echo
-    echo "Result checksums (equal for two builds: byte-identical result files):"
-    for id in "${RUNS[@]}"; do
-        echo "- $id: ${CHECKSUM[$id]-none (${STATUS[$id]})}"
+    echo "Result checksums (the two result files of each run):"
+    echo
+    echo "| data set | 1 thread | all cores | same | own floor stream = Boost's |" \
+        "$([ -n "$REFERENCE" ] && echo "reference | same as reference |")"
+    echo "|---|---|---|---|---|$([ -n "$REFERENCE" ] && echo "---|---|")"
+    for id in "${SETS[@]}"; do
+        local one=${CHECKSUM[$id/1]-none} all=${CHECKSUM[$id/all]-none} extra=""
+        if [ -n "$REFERENCE" ]; then
+            extra=" ${REFERENCE_CHECKSUM[$id]} | $([ "$one" = "${REFERENCE_CHECKSUM[$id]}" ] &&
+                [ "$all" = "$one" ] && echo yes || echo NO) |"
+        fi
+        echo "| $id | $one | $all | $([ "$one" = "$all" ] && [ "$one" != none ] && echo yes ||
+            echo NO) | ${SAME_STREAM[$id]} |$extra"
     done
 }
 

@@ -14,6 +14,23 @@
 // double that passes.  The number of thresholds at or below u is then the
 // walk's outcome, bit for bit: the index of the chosen allele, or K (the
 // number of alleles) when the walk passes the last one.
+//
+// Finding a threshold exactly takes a bisection over the doubles whose every
+// step walks the frequencies: fine for a few dozen alleles, quadratic for
+// thousands.  For those the threshold of allele m is only bracketed: the
+// walk rounds each of its m subtractions by at most half a unit in the last
+// place (2^-54 below 1), so the threshold lies within m 2^-54 of the exact
+// sum of the first m + 1 frequencies, which a running sum in extended
+// precision gives to far better than that.  A draw outside every bracket
+// (all but about K^2 2^-53 of them) is decided by the brackets; one inside a
+// bracket walks the frequencies itself.  Setting up is then linear in K.
+//
+// The draw is looked up in a table of buckets (equal slices of [0, 1), as
+// many as about four per allele).  Most buckets hold at most one threshold,
+// known exactly: the outcome is then the count below the bucket plus one
+// comparison, without a branch that the processor could mispredict.  In the
+// other buckets the few thresholds are scanned, or bisected when a bucket
+// holds many (a few very rare alleles after a common one).
 
 #include "locus.h"
 
@@ -24,19 +41,33 @@
 
 namespace psex {
 
-class AlleleSampler {
-    // A value type built from one locus's frequencies.
+class alignas(64) AlleleSampler {
+    // A value type built from one locus's frequencies.  What a draw reads
+    // comes first and fills one cache line: a SNP panel draws from
+    // thousands of samplers in turn.
 
-    static constexpr std::size_t k_fewAlleles = 4; // counted without a look-up table
-    static constexpr std::size_t k_buckets = 256;  // a power of two: u * 256 is exact
+    static constexpr std::size_t k_fewAlleles = 4;   // counted without a look-up table
+    static constexpr std::size_t k_exactUpTo = 64;   // alleles whose thresholds are found exactly
+    static constexpr std::uint32_t k_scanLimit = 8;  // thresholds in a bucket scanned one by one
+    static constexpr std::size_t k_minBuckets = 256; // powers of two: u * buckets is exact
+    static constexpr std::size_t k_maxBuckets = std::size_t(1) << 16;
+
+    static constexpr std::uint32_t k_crowded = std::uint32_t(1) << 31;
 
     // DATA
+    double d_few[k_fewAlleles];               // up to 4 thresholds, then 2 (never passed)
+    std::vector<double> d_split;              // by bucket: its one threshold, or 2 (none)
+    std::vector<std::uint32_t> d_start;       // thresholds passed by its start, or k_crowded
+                                              // (other thresholds or a bracket in it)
+    double d_buckets = 0.0;                   // number of buckets
+    std::uint32_t d_count = 0;                // number of alleles
+    std::uint32_t d_noAlleleIndex;            // index that stands for the no-allele value
+    std::int32_t d_noAllele;                  // stored for a copy without an allele
     std::vector<std::int32_t> d_alleles;      // ascending
     std::vector<double> d_frequencies;        // in the same order
-    std::vector<double> d_thresholds;         // smallest u passing alleles 0..m
-    std::vector<std::uint32_t> d_bucketStart; // outcome at the start of each bucket
-    std::int32_t d_noAllele;                  // stored for a copy without an allele
-    std::uint32_t d_noAlleleIndex;            // index that stands for that value
+    std::vector<double> d_low;                // threshold m is at least d_low[m]
+    std::vector<double> d_high;               // and at most d_high[m] (equal: known exactly)
+    std::vector<std::uint32_t> d_bucketStart; // thresholds at or below each bucket's start
 
   public:
     // CREATORS
@@ -46,28 +77,107 @@ class AlleleSampler {
     // that gets no allele (the missing-data code, or 0 without one).
 
     // ACCESSORS
-    std::uint32_t alleleCount() const { return static_cast<std::uint32_t>(d_alleles.size()); }
+    std::uint32_t alleleCount() const { return d_count; }
 
-    const std::vector<double>& thresholds() const { return d_thresholds; }
-    // Return, for every m, the smallest draw that passes alleles 0 to m.
+    const std::vector<double>& lowBounds() const { return d_low; }
+    // Return, for every m, a double at or below the smallest draw that
+    // passes alleles 0 to m.
+
+    const std::vector<double>& highBounds() const { return d_high; }
+    // Return, for every m, a double at or above the smallest draw that
+    // passes alleles 0 to m; equal to the low bound where that draw is
+    // known exactly (always for up to 64 alleles).
 
     std::uint32_t outcome(double u) const {
         // Return the index of the allele that the draw 'u' in [0, 1)
         // chooses, or 'alleleCount()' when it chooses none.
-        const std::size_t count = d_thresholds.size();
-        if (count <= k_fewAlleles) {
-            // Few alleles (SNPs, most microsatellites): count the passed
-            // thresholds without a branch and without a bucket table, which
-            // keeps the data of hundreds of loci in the cache.
-            std::uint32_t k = 0;
-            for (std::size_t m = 0; m < count; ++m) {
-                k += u >= d_thresholds[m] ? 1 : 0;
-            }
-            return k;
+        const std::uint32_t quick = quickOutcome(u);
+        return quick < k_crowded ? quick : crowdedOutcome(u);
+    }
+
+    // How the caller knows the sampler looks up a draw: either way, or
+    // known in advance for all loci of a data set, which saves a test per
+    // draw.
+    enum Lookup { e_either, e_few, e_twoAtMost, e_table };
+
+    bool usesTable() const { return d_count > k_fewAlleles; }
+    // Return whether draws are looked up in the bucket table.
+
+    bool hasTwoAllelesAtMost() const { return d_count <= 2; }
+    // Return whether the locus has at most two alleles (a SNP).
+
+    template <Lookup LOOKUP = e_either>
+    [[gnu::always_inline]] std::uint32_t quickOutcome(double u) const {
+        // Return 'outcome(u)', or a number of at least 'k_crowded' when the
+        // draw falls into a bucket that needs a closer look: one load and
+        // one comparison, no branch.  The behaviour is undefined unless
+        // 'LOOKUP' is 'e_either' or agrees with 'usesTable()'.
+        if (LOOKUP == e_twoAtMost) {
+            // The thresholds beyond the second are 2: never passed.
+            return (u >= d_few[0] ? 1u : 0u) + (u >= d_few[1] ? 1u : 0u);
         }
-        std::uint32_t k = d_bucketStart[static_cast<std::size_t>(u * k_buckets)];
-        while (k < count && u >= d_thresholds[k]) {
-            ++k;
+        if (LOOKUP == e_few || (LOOKUP == e_either && !usesTable())) {
+            // Few alleles (SNPs): count the passed thresholds without a
+            // branch and without a bucket table, which keeps the data of
+            // thousands of loci in the cache.
+            return (u >= d_few[0] ? 1u : 0u) + (u >= d_few[1] ? 1u : 0u) +
+                   (u >= d_few[2] ? 1u : 0u) + (u >= d_few[3] ? 1u : 0u);
+        }
+        const std::size_t bucket = static_cast<std::size_t>(bucketOf(u));
+        return d_start[bucket] + (u >= d_split[bucket] ? 1 : 0);
+    }
+
+    template <Lookup LOOKUP = e_either>
+    [[gnu::always_inline]] std::uint64_t haploidCodeOfDraw(double u) const {
+        // Return 'haploidCode(outcome(u))'.  The draw loop of a simulation
+        // is made of these calls: they are always inlined, the rare cases
+        // are not.
+        const std::uint32_t quick = quickOutcome<LOOKUP>(u);
+        return quick < d_count ? quick : haploidCodeOfRareDraw(u);
+    }
+
+    template <Lookup LOOKUP = e_either>
+    [[gnu::always_inline]] std::uint64_t diploidCodeOfDraws(double u, double v) const {
+        // Return 'diploidCode(outcome(u), outcome(v))'.  Almost always both
+        // draws choose an allele in a plain bucket, and the code is formed
+        // without a branch the processor could mispredict.
+        const std::uint32_t first = quickOutcome<LOOKUP>(u);
+        const std::uint32_t second = quickOutcome<LOOKUP>(v);
+        const std::int64_t difference =
+            static_cast<std::int64_t>(first) - static_cast<std::int64_t>(second);
+        const std::int64_t swap = difference & (difference >> 63); // first - second if smaller
+        const std::uint64_t smaller = static_cast<std::uint64_t>(second + swap);
+        const std::uint64_t larger = static_cast<std::uint64_t>(first - swap);
+        if (larger < d_count) {
+            return smaller * (d_count + std::uint64_t(1)) + larger;
+        }
+        return diploidCodeOfRareDraws(u, v);
+    }
+
+    std::uint64_t haploidCodeOfRareDraw(double u) const;
+    // Return 'haploidCode(outcome(u))', out of line.
+
+    std::uint64_t diploidCodeOfRareDraws(double u, double v) const;
+    // Return 'diploidCode(outcome(u), outcome(v))', out of line.
+
+    std::uint32_t crowdedOutcome(double u) const {
+        // Return 'outcome(u)' for a draw whose bucket holds several
+        // thresholds or a bracket.
+        const std::size_t bucket = static_cast<std::size_t>(bucketOf(u));
+        std::uint32_t k = d_bucketStart[bucket];
+        const std::uint32_t end = d_bucketStart[bucket + 1];
+        if (end - k <= k_scanLimit) {
+            while (k < end && u >= d_high[k]) {
+                ++k;
+            }
+        } else {
+            k = static_cast<std::uint32_t>(
+                std::upper_bound(d_high.begin() + k, d_high.begin() + end, u) - d_high.begin());
+        }
+        // u passes the first k thresholds surely; it fails at threshold k
+        // surely unless it lies in that threshold's bracket.
+        if (k < d_count && u >= d_low[k]) {
+            return walk(u);
         }
         return k;
     }
@@ -118,6 +228,15 @@ class AlleleSampler {
         // Return the stored allele value of 'index'.
         return index < alleleCount() ? d_alleles[index] : d_noAllele;
     }
+
+    std::int64_t bucketOf(double u) const {
+        // Return the bucket of the draw 'u' in [0, 1); a signed conversion
+        // needs no check of its range.
+        return static_cast<std::int64_t>(u * d_buckets);
+    }
+
+    std::uint32_t walk(double u) const;
+    // Return the outcome of the draw 'u' found by walking the frequencies.
 };
 
 } // namespace psex

@@ -4,6 +4,8 @@
 #include "contract.h"
 #include "messagesink.h"
 
+#include <math.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -33,6 +35,14 @@ double directTerm(double coefficient, std::uint32_t sampleSize, std::uint32_t i,
            std::pow(complement, static_cast<double>(sampleSize - i));
 }
 
+// Return log |Gamma(x)|.  The reentrant form gives the same value as
+// 'lgammal' without writing the process-wide 'signgam', which simulations
+// on several threads would otherwise all write at once.
+long double logGamma(long double x) {
+    int sign;
+    return ::lgammal_r(x, &sign);
+}
+
 // The logarithms that every log-space term of one g and one N shares.
 struct LogSpaceBase {
     long double n;
@@ -43,11 +53,11 @@ struct LogSpaceBase {
     LogSpaceBase(std::uint32_t sampleSize, double pgen)
         : n(sampleSize), logG(std::log(static_cast<long double>(pgen))),
           logComplement(std::log1p(-static_cast<long double>(pgen))),
-          logGammaN(std::lgamma(n + 1.0L)) {}
+          logGammaN(logGamma(n + 1.0L)) {}
 
     long double term(std::uint32_t i) const {
         const long double k = i;
-        return std::exp(logGammaN - std::lgamma(k + 1.0L) - std::lgamma(n - k + 1.0L) + k * logG +
+        return std::exp(logGammaN - logGamma(k + 1.0L) - logGamma(n - k + 1.0L) + k * logG +
                         (n - k) * logComplement);
     }
 };
@@ -180,7 +190,7 @@ long double logBinomialCoefficient(std::uint32_t sampleSize, std::uint32_t count
     if (m > k_summedUpTo) {
         const long double n = sampleSize;
         const long double k = m;
-        return std::lgamma(n + 1.0L) - std::lgamma(k + 1.0L) - std::lgamma(n - k + 1.0L);
+        return logGamma(n + 1.0L) - logGamma(k + 1.0L) - logGamma(n - k + 1.0L);
     }
     // log of the product of (N - m + k) / k for k = 1 ... m: every factor
     // is exact to the last place, and so is the sum of a few logarithms.

@@ -12,6 +12,7 @@
 #include "reports.h"
 #include "simulation.h"
 #include "tablebuilder.h"
+#include "threadcount.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -267,7 +268,8 @@ bool writeResultFiles(const std::vector<ResultFile>& files, MessageSink& message
 
 // Analyse the data file at the specified 'path', opened as the specified
 // 'input', and write its results.
-Outcome analyseOpenedDataFile(std::istream& input, const std::string& path, MessageSink& messages) {
+Outcome analyseOpenedDataFile(std::istream& input, const std::string& path, MessageSink& messages,
+                              unsigned threads) {
     DataReader reader(input, messages);
     MLGTable table = buildTable(reader, messages);
     if (reader.readError()) {
@@ -277,7 +279,7 @@ Outcome analyseOpenedDataFile(std::istream& input, const std::string& path, Mess
         return Outcome::e_failed;
     }
     ProgressIndicator progress(messages.errorStream(), standardErrorIsTerminal());
-    judgeBySimulation(table, randomGenerator(), messages, progress.callback());
+    judgeBySimulation(table, randomGenerator(), messages, progress.callback(), threads);
     progress.finish();
     warnIfTooFewRepeats(table, messages);
 
@@ -286,7 +288,7 @@ Outcome analyseOpenedDataFile(std::istream& input, const std::string& path, Mess
     Lineages lineages = singletonLineages(table);
     std::optional<ReferenceDistances> reference;
     if (table.lineageDistance()) {
-        lineages = formLineages(table, *table.lineageDistance());
+        lineages = formLineages(table, *table.lineageDistance(), threads);
         reference = referenceDistances(
             table, static_cast<std::uint64_t>(std::max(table.simulations(), 0)) * 10);
     }
@@ -308,14 +310,14 @@ Outcome analyseOpenedDataFile(std::istream& input, const std::string& path, Mess
     return complete ? Outcome::e_complete : Outcome::e_failed;
 }
 
-Outcome analyseDataFile(const std::string& path, MessageSink& messages) {
+Outcome analyseDataFile(const std::string& path, MessageSink& messages, unsigned threads) {
     std::ifstream input(path);
     if (!isReadable(input, path)) {
         return Outcome::e_cannotOpen;
     }
     messages.output("Reading file " + path);
     try {
-        return analyseOpenedDataFile(input, path, messages);
+        return analyseOpenedDataFile(input, path, messages, threads);
     } catch (const std::bad_alloc&) {
     } catch (const std::length_error&) { // a size beyond what a string can hold
     }
@@ -330,9 +332,13 @@ Outcome analyseDataFile(const std::string& path, MessageSink& messages) {
 } // namespace
 
 int runDataFiles(const std::vector<std::string>& paths, MessageSink& messages) {
+    // The simulations (and the comparison of genotype pairs for lineages)
+    // run on every core the process may use, or on PSEX_THREADS threads;
+    // no result depends on the number.
+    const unsigned threads = simulationThreads();
     int status = 0;
     for (const std::string& path : paths) {
-        switch (analyseDataFile(path, messages)) {
+        switch (analyseDataFile(path, messages, threads)) {
         case Outcome::e_cannotOpen:
             return 2;
         case Outcome::e_failed:

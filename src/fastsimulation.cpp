@@ -3,15 +3,16 @@
 
 #include "allelesampler.h"
 #include "binomial.h"
-#include "drawahead.h"
 #include "locus.h"
 #include "messagesink.h"
+#include "parallelrun.h"
 #include "tablebuilder.h"
+#include "threadcount.h"
 
 #include <algorithm>
-#include <limits>
+#include <cstring>
 #include <map>
-#include <thread>
+#include <memory>
 #include <vector>
 
 namespace psex {
@@ -39,7 +40,8 @@ class FastSimulation {
         std::uint32_t count; // samples with it; 0: the slot is empty
     };
 
-    std::vector<CODE> d_codes; // sample-major, one per locus
+    std::vector<CODE> d_codes;     // sample-major, one per locus
+    std::vector<double> d_uniform; // the draws of one sample
     std::vector<Slot> d_slots;
     std::vector<std::size_t> d_usedSlots;
     std::map<double, std::uint64_t> d_values;
@@ -51,13 +53,29 @@ class FastSimulation {
         double termSum;
     };
 
-    static std::uint64_t mix(std::uint64_t hash, std::uint64_t code) {
-        hash = (hash ^ code) * 0x9E3779B97F4A7C15ull;
-        return hash ^ (hash >> 29);
+    // A sample's codes take a whole number of 8-byte words (the padding
+    // stays 0), and its hash is a sum of one product per word, so that the
+    // products do not wait for each other, then mixed once.
+    std::size_t d_stride;                     // codes from one sample to the next
+    std::vector<std::uint64_t> d_multipliers; // odd, one per word
+
+    std::uint64_t hashOf(const CODE* codes) const {
+        std::uint64_t sum = 0;
+        for (std::size_t w = 0; w < d_multipliers.size(); ++w) {
+            std::uint64_t word;
+            std::memcpy(&word, reinterpret_cast<const unsigned char*>(codes) + 8 * w, 8);
+            sum += word * d_multipliers[w];
+        }
+        return mixed(sum);
+    }
+
+    static std::uint64_t mixed(std::uint64_t sum) {
+        sum = (sum ^ (sum >> 31)) * 0x9E3779B97F4A7C15ull;
+        return sum ^ (sum >> 29);
     }
 
     const CODE* codesOf(std::uint32_t sample) const {
-        return &d_codes[static_cast<std::size_t>(sample) * d_locusCount];
+        return &d_codes[static_cast<std::size_t>(sample) * d_stride];
     }
 
     void group(std::uint32_t sample, std::uint64_t hash) {
@@ -149,39 +167,83 @@ class FastSimulation {
         while (slots < 2 * static_cast<std::size_t>(d_sampleCount)) {
             slots *= 2;
         }
-        d_codes.resize(static_cast<std::size_t>(d_sampleCount) * d_locusCount);
+        const std::size_t words = (d_locusCount * sizeof(CODE) + 7) / 8;
+        d_stride = words * 8 / sizeof(CODE);
+        std::uint64_t multiplier = 0x9E3779B97F4A7C15ull;
+        for (std::size_t w = 0; w < words; ++w) {
+            multiplier = multiplier * 0xD1342543DE82EF95ull + 1;
+            d_multipliers.push_back(multiplier | 1);
+        }
+        d_codes.resize(static_cast<std::size_t>(d_sampleCount) * d_stride);
+        d_uniform.resize(d_locusCount * static_cast<std::size_t>(d_ploidy));
         d_slots.assign(slots, Slot{0, 0, 0});
     }
 
-    template <class DRAWS>
-    void simulateOne(DRAWS& draws, MessageSink& messages) {
-        // A sample is grouped only after the next one is drawn: its slot is
-        // fetched into the cache meanwhile.
+    template <AlleleSampler::Lookup LOOKUP>
+    void drawAllSamples(LaggedFibonacci607& draws) {
+        if (d_ploidy == 2) {
+            drawSamples<2, LOOKUP>(draws);
+        } else {
+            drawSamples<1, LOOKUP>(draws);
+        }
+    }
+
+    // Draw the samples of one data set, store their genotype codes and group
+    // them.  A sample is grouped only after the next one is drawn: its slot
+    // is fetched into the cache meanwhile.
+    template <int PLOIDY, AlleleSampler::Lookup LOOKUP>
+    void drawSamples(LaggedFibonacci607& draws) {
+        // Everything the loop reads is in locals: the codes it stores could
+        // otherwise alias the members, which would be read again each time.
         const std::size_t mask = d_slots.size() - 1;
+        const AlleleSampler* samplers = d_samplers.data();
+        const std::size_t loci = d_locusCount;
+        const std::size_t stride = d_stride;
+        const std::uint32_t samples = d_sampleCount;
+        double* buffer = d_uniform.data();
+        CODE* codes = d_codes.data();
         std::uint64_t pendingHash = 0;
-        for (std::uint32_t s = 0; s < d_sampleCount; ++s) {
-            CODE* codes = &d_codes[static_cast<std::size_t>(s) * d_locusCount];
-            std::uint64_t hash = 0;
-            for (std::size_t j = 0; j < d_locusCount; ++j) {
-                const AlleleSampler& sampler = d_samplers[j];
+        for (std::uint32_t s = 0; s < samples; ++s, codes += stride) {
+            const double* uniform = draws.next(loci * PLOIDY, buffer);
+            for (std::size_t j = 0; j < loci; ++j) {
+                const AlleleSampler& sampler = samplers[j];
                 std::uint64_t code;
-                if (d_ploidy == 2) {
-                    const std::uint32_t first = sampler.outcome(draws());
-                    code = sampler.diploidCode(first, sampler.outcome(draws()));
+                if constexpr (PLOIDY == 2) {
+                    code = sampler.template diploidCodeOfDraws<LOOKUP>(uniform[2 * j],
+                                                                       uniform[2 * j + 1]);
                 } else {
-                    code = sampler.haploidCode(sampler.outcome(draws()));
+                    code = sampler.template haploidCodeOfDraw<LOOKUP>(uniform[j]);
                 }
                 codes[j] = static_cast<CODE>(code);
-                hash = mix(hash, code);
             }
+            const std::uint64_t hash = hashOf(codes);
             __builtin_prefetch(&d_slots[hash & mask]);
             if (s > 0) {
                 group(s - 1, pendingHash);
             }
             pendingHash = hash;
         }
-        if (d_sampleCount > 0) {
-            group(d_sampleCount - 1, pendingHash);
+        if (samples > 0) {
+            group(samples - 1, pendingHash);
+        }
+    }
+
+    void simulateOne(LaggedFibonacci607& draws, MessageSink& messages) {
+        // Loci that all look their draws up the same way (microsatellites
+        // in the bucket table, SNPs among their few thresholds) are drawn
+        // without a test per draw.
+        const auto usesTable = [](const AlleleSampler& sampler) { return sampler.usesTable(); };
+        if (std::all_of(d_samplers.begin(), d_samplers.end(), usesTable)) {
+            drawAllSamples<AlleleSampler::e_table>(draws);
+        } else if (std::all_of(d_samplers.begin(), d_samplers.end(),
+                               [](const AlleleSampler& sampler) {
+                                   return sampler.hasTwoAllelesAtMost();
+                               })) {
+            drawAllSamples<AlleleSampler::e_twoAtMost>(draws);
+        } else if (std::none_of(d_samplers.begin(), d_samplers.end(), usesTable)) {
+            drawAllSamples<AlleleSampler::e_few>(draws);
+        } else {
+            drawAllSamples<AlleleSampler::e_either>(draws);
         }
 
         std::vector<Repeat> repeats;
@@ -200,45 +262,44 @@ class FastSimulation {
         record(repeats, warns, messages);
     }
 
-    PsexList values() const { return PsexList::fromRuns({d_values.begin(), d_values.end()}); }
+    const std::map<double, std::uint64_t>& valueCounts() const { return d_values; }
 };
 
-template <class CODE, class DRAWS>
-PsexList simulate(FastSimulation<CODE>& simulation, DRAWS& draws, MessageSink& messages,
-                  const SimulationProgress& progress, std::uint64_t simulations) {
-    for (std::uint64_t r = 0; r < simulations; ++r) {
-        simulation.simulateOne(draws, messages);
-        if (progress) {
-            progress(r + 1, simulations);
-        }
-    }
-    return simulation.values();
-}
-
 template <class CODE>
-PsexList simulate(const MLGTable& table, RandomGenerator& generator, MessageSink& messages,
-                  const SimulationProgress& progress, std::uint64_t simulations,
-                  std::uint64_t drawAheadFrom) {
-    FastSimulation<CODE> simulation(table);
-    // With a second core and enough draws to be worth a thread, the random
-    // numbers are drawn ahead on that core while this one uses them.
+PsexList simulate(const MLGTable& table, LaggedFibonacci607& generator, MessageSink& messages,
+                  const SimulationProgress& progress, std::uint64_t simulations, unsigned threads) {
+    // Each thread simulates its data sets with a simulation of its own; the
+    // PSex values of all are counted together at the end.
     const std::uint64_t perDataSet = table.sampleNames().size() * table.loci().size() *
                                      static_cast<std::uint64_t>(table.ploidy());
-    const bool fits =
-        perDataSet == 0 || simulations <= std::numeric_limits<std::uint64_t>::max() / perDataSet;
-    const bool worthAThread = fits && simulations * perDataSet >= drawAheadFrom &&
-                              std::thread::hardware_concurrency() > 1;
-    if (drawAheadFrom == 0 || worthAThread) {
-        DrawAhead draws(generator, simulations * perDataSet);
-        return simulate(simulation, draws, messages, progress, simulations);
+    threads = std::clamp(threads, 1u, k_maxThreads);
+    std::vector<std::unique_ptr<FastSimulation<CODE>>> workers(threads);
+    runDataSets(
+        simulations, perDataSet, generator, threads,
+        [&](unsigned thread) {
+            workers[thread] = std::make_unique<FastSimulation<CODE>>(table);
+            FastSimulation<CODE>* worker = workers[thread].get();
+            return DataSetTask([worker](LaggedFibonacci607& draws, MessageSink& sink) {
+                worker->simulateOne(draws, sink);
+            });
+        },
+        messages, progress);
+    std::map<double, std::uint64_t> counts;
+    for (const auto& worker : workers) {
+        if (worker) {
+            for (const auto& [value, count] : worker->valueCounts()) {
+                counts[value] += count;
+            }
+        }
     }
-    return simulate(simulation, generator, messages, progress, simulations);
+    return PsexList::fromRuns({counts.begin(), counts.end()});
 }
 
 } // namespace
 
-PsexList simulatedPsexList(const MLGTable& table, RandomGenerator& generator, MessageSink& messages,
-                           const SimulationProgress& progress, std::uint64_t drawAheadFrom) {
+PsexList simulatedPsexList(const MLGTable& table, LaggedFibonacci607& generator,
+                           MessageSink& messages, const SimulationProgress& progress,
+                           unsigned threads) {
     const std::uint64_t simulations = static_cast<std::uint64_t>(std::max(table.simulations(), 0));
     const std::uint64_t sampleCount = table.sampleNames().size();
     if (sampleCount < 2) {
@@ -251,30 +312,37 @@ PsexList simulatedPsexList(const MLGTable& table, RandomGenerator& generator, Me
         }
         return PsexList();
     }
-    // Most loci have few enough alleles for 32-bit genotype codes, which
-    // halve the memory a simulated data set passes through.
-    bool narrowCodes = true;
+    // The narrowest genotype codes that every locus fits: a byte up to 15
+    // alleles (microsatellites, SNPs), which quarters the memory a simulated
+    // data set passes through.
+    std::uint64_t largestBase = 1;
     for (const Locus& locus : table.loci()) {
-        const std::uint64_t base = std::uint64_t(locus.alleleCount()) + 1;
-        narrowCodes = narrowCodes && base * base <= (std::uint64_t(1) << 32);
+        largestBase = std::max<std::uint64_t>(largestBase, std::uint64_t(locus.alleleCount()) + 1);
     }
-    return narrowCodes ? simulate<std::uint32_t>(table, generator, messages, progress, simulations,
-                                                 drawAheadFrom)
-                       : simulate<std::uint64_t>(table, generator, messages, progress, simulations,
-                                                 drawAheadFrom);
+    const std::uint64_t codes = largestBase * largestBase;
+    if (codes <= (std::uint64_t(1) << 8)) {
+        return simulate<std::uint8_t>(table, generator, messages, progress, simulations, threads);
+    }
+    if (codes <= (std::uint64_t(1) << 16)) {
+        return simulate<std::uint16_t>(table, generator, messages, progress, simulations, threads);
+    }
+    if (codes <= (std::uint64_t(1) << 32)) {
+        return simulate<std::uint32_t>(table, generator, messages, progress, simulations, threads);
+    }
+    return simulate<std::uint64_t>(table, generator, messages, progress, simulations, threads);
 }
 
-void judgeBySimulation(MLGTable& table, RandomGenerator& generator, MessageSink& messages,
-                       const SimulationProgress& progress) {
+void judgeBySimulation(MLGTable& table, LaggedFibonacci607& generator, MessageSink& messages,
+                       const SimulationProgress& progress, unsigned threads) {
     table.clearPsexValues();
-    table.setPsexValues(simulatedPsexList(table, generator, messages, progress));
+    table.setPsexValues(simulatedPsexList(table, generator, messages, progress, threads));
     table.assignPValues();
 }
 
-MLGTable buildAndSimulate(DataReader& reader, RandomGenerator& generator, MessageSink& messages,
-                          const SimulationProgress& progress) {
+MLGTable buildAndSimulate(DataReader& reader, LaggedFibonacci607& generator, MessageSink& messages,
+                          const SimulationProgress& progress, unsigned threads) {
     MLGTable table = buildTable(reader, messages);
-    judgeBySimulation(table, generator, messages, progress);
+    judgeBySimulation(table, generator, messages, progress, threads);
     return table;
 }
 

@@ -7,21 +7,21 @@
 // same order, with the same messages, but fast enough for tens of thousands
 // of samples and thousands of simulated data sets.
 //
-// Three things make it fast without changing a bit of the result:
+// Four things make it fast without changing a bit of the result:
 // - every allele draw is a table look-up that picks exactly the allele the
 //   frequency walk would pick (AlleleSampler);
 // - a simulated data set is held as compact per-locus genotype codes and
 //   grouped by hashing instead of by a sorted list of tables;
 // - the binomial terms behind PSex are shared between repeats of equal PGen
 //   and count (BinomialTail), and the list is kept as runs of equal values
-//   (PsexList).
-// When a second core is there and the work is large, the random numbers are
-// drawn ahead on it (DrawAhead).
+//   (PsexList);
+// - the data sets are shared out among threads, each drawing its data sets'
+//   numbers from their own places in the stream (runDataSets).
 
+#include "laggedfibonacci.h"
 #include "mlgtable.h"
 #include "progress.h"
 #include "psexlist.h"
-#include "simulation.h"
 
 #include <cstdint>
 
@@ -30,29 +30,26 @@ namespace psex {
 class DataReader;
 class MessageSink;
 
-constexpr std::uint64_t k_drawAheadFrom = std::uint64_t(1) << 22;
-// The number of draws from which a second core draws them ahead.
-
-PsexList simulatedPsexList(const MLGTable& table, RandomGenerator& generator, MessageSink& messages,
-                           const SimulationProgress& progress = {},
-                           std::uint64_t drawAheadFrom = k_drawAheadFrom);
+PsexList simulatedPsexList(const MLGTable& table, LaggedFibonacci607& generator,
+                           MessageSink& messages, const SimulationProgress& progress = {},
+                           unsigned threads = 1);
 // Return the values of 'simulatedPsexValues' for the specified 'table',
 // drawn from the 'generator' in the same order and with the same messages
-// to 'messages'.  When the simulations take at least 'drawAheadFrom' draws
-// and the machine has a second core, the numbers are drawn ahead on it (with
-// 'drawAheadFrom' 0 always, even on one core); the results are the same.  The optionally specified
-// 'progress' is told how far the simulations are.
+// to 'messages', on at most the specified 'threads' threads; the results,
+// the messages and the generator's final state do not depend on their
+// number.  The optionally specified 'progress' is told how far the
+// simulations are.
 
-void judgeBySimulation(MLGTable& table, RandomGenerator& generator, MessageSink& messages,
-                       const SimulationProgress& progress = {});
+void judgeBySimulation(MLGTable& table, LaggedFibonacci607& generator, MessageSink& messages,
+                       const SimulationProgress& progress = {}, unsigned threads = 1);
 // Replace the PSex list of the specified built 'table' by the PSex values of
 // the repeated genotypes of its SIMULATIONS simulated data sets (ascending),
-// drawn from 'generator', and give every MLG its p-value from that list.
-// Messages go to 'messages'; the optionally specified 'progress' is told how
-// far the simulations are.
+// drawn from 'generator' on at most the specified 'threads' threads, and
+// give every MLG its p-value from that list.  Messages go to 'messages';
+// the optionally specified 'progress' is told how far the simulations are.
 
-MLGTable buildAndSimulate(DataReader& reader, RandomGenerator& generator, MessageSink& messages,
-                          const SimulationProgress& progress = {});
+MLGTable buildAndSimulate(DataReader& reader, LaggedFibonacci607& generator, MessageSink& messages,
+                          const SimulationProgress& progress = {}, unsigned threads = 1);
 // Return the table of the data file behind the specified 'reader', with its
 // PSex list replaced by the PSex values of the repeated genotypes of
 // SIMULATIONS simulated data sets (in ascending order) and every MLG's

@@ -8,8 +8,8 @@
 
 namespace psex {
 
-RandomGenerator& randomGenerator() {
-    static RandomGenerator generator; // default seed, never reseeded
+LaggedFibonacci607& randomGenerator() {
+    static LaggedFibonacci607 generator; // default seed, never reseeded
     return generator;
 }
 
@@ -24,7 +24,7 @@ std::optional<std::int32_t> drawAllele(const Locus& locus, double u) {
 }
 
 MLGTable simulateSample(std::uint32_t sampleCount, const MLGTable& table,
-                        RandomGenerator& generator) {
+                        ReferenceGenerator& generator) {
     MLGTable sample = table.emptyCopy();
     const std::vector<Locus>& loci = table.loci();
     // A copy for which no allele is chosen holds the missing-data code, or
@@ -54,7 +54,7 @@ MLGTable simulateSample(std::uint32_t sampleCount, const MLGTable& table,
     return sample;
 }
 
-std::vector<double> simulatedPsexValues(const MLGTable& table, RandomGenerator& generator,
+std::vector<double> simulatedPsexValues(const MLGTable& table, ReferenceGenerator& generator,
                                         MessageSink& messages, const SimulationProgress& progress) {
     std::vector<double> values;
     const std::uint32_t sampleCount = static_cast<std::uint32_t>(table.sampleNames().size());

@@ -19,8 +19,12 @@
 // One process-wide lagged Fibonacci generator, default-seeded at start-up
 // and never reseeded, is the only source of random numbers.  The stream runs
 // on from one data file to the next, so a run reproduces exactly when the
-// same files are given in the same order.
+// same files are given in the same order.  The stream is that of Boost's
+// 'lagged_fibonacci607'; the program draws it from its own faster generator
+// (laggedfibonacci.h), while the plain simulation here draws from Boost's
+// generator itself, so that comparing the two also checks the generator.
 
+#include "laggedfibonacci.h"
 #include "mlgtable.h"
 #include "progress.h"
 
@@ -35,9 +39,10 @@ namespace psex {
 class Locus;
 class MessageSink;
 
-using RandomGenerator = boost::random::lagged_fibonacci607;
+using ReferenceGenerator = boost::random::lagged_fibonacci607;
+// The generator of the plain simulation: Boost's own.
 
-RandomGenerator& randomGenerator();
+LaggedFibonacci607& randomGenerator();
 // Return the process-wide generator.
 
 std::optional<std::int32_t> drawAllele(const Locus& locus, double u);
@@ -48,7 +53,7 @@ std::optional<std::int32_t> drawAllele(const Locus& locus, double u);
 // (possible only when the frequencies add up to less than u).
 
 MLGTable simulateSample(std::uint32_t sampleCount, const MLGTable& table,
-                        RandomGenerator& generator);
+                        ReferenceGenerator& generator);
 // Return a data set of 'sampleCount' samples whose alleles are drawn
 // independently from the frequencies of the specified 'table', one draw of
 // the 'generator' per allele copy, sample by sample, locus by locus.  The
@@ -56,7 +61,7 @@ MLGTable simulateSample(std::uint32_t sampleCount, const MLGTable& table,
 // no allele is chosen holds the table's missing-data code after them, or 0
 // when the table has none.
 
-std::vector<double> simulatedPsexValues(const MLGTable& table, RandomGenerator& generator,
+std::vector<double> simulatedPsexValues(const MLGTable& table, ReferenceGenerator& generator,
                                         MessageSink& messages,
                                         const SimulationProgress& progress = {});
 // Return, in ascending order, the PSex of every genotype that repeats in

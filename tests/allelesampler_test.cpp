@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <random>
 
@@ -16,6 +17,19 @@ using psex::AlleleSampler;
 using psex::Locus;
 
 using psex::test::locusWithCounts;
+
+// Expect the codes formed straight from draws to be those of the outcomes,
+// for every draw and pairs of neighbouring draws.
+void expectCodesOfDraws(const AlleleSampler& sampler, const std::vector<double>& draws) {
+    for (std::size_t i = 0; i < draws.size(); ++i) {
+        const double u = draws[i];
+        const double v = draws[(i + 1) % draws.size()];
+        ASSERT_EQ(sampler.haploidCode(sampler.outcome(u)), sampler.haploidCodeOfDraw(u)) << u;
+        ASSERT_EQ(sampler.diploidCode(sampler.outcome(u), sampler.outcome(v)),
+                  sampler.diploidCodeOfDraws(u, v))
+            << u << ", " << v;
+    }
+}
 
 // The outcome the frequency walk itself gives for 'u'.
 std::uint32_t walkOutcome(const AlleleSampler& sampler, const Locus& locus, double u) {
@@ -46,7 +60,8 @@ TEST(AlleleSampler, ChoosesWhatTheFrequencyWalkChoosesAtEveryThreshold) {
         // Right at each threshold and just below it the outcome changes:
         // the places where a look-up could be one off.
         std::vector<double> draws = {0.0, std::nextafter(1.0, 0.0)};
-        for (const double threshold : sampler.thresholds()) {
+        ASSERT_EQ(sampler.lowBounds(), sampler.highBounds()); // exact for few alleles
+        for (const double threshold : sampler.highBounds()) {
             if (threshold < 1.0) {
                 draws.push_back(threshold);
                 draws.push_back(std::nextafter(threshold, 0.0));
@@ -59,6 +74,7 @@ TEST(AlleleSampler, ChoosesWhatTheFrequencyWalkChoosesAtEveryThreshold) {
             ASSERT_EQ(walkOutcome(sampler, locus, u), sampler.outcome(u))
                 << "u=" << u << " round " << round;
         }
+        expectCodesOfDraws(sampler, draws);
     }
 }
 
@@ -70,7 +86,82 @@ TEST(AlleleSampler, FindsTheDrawsThatPassTheLastAllele) {
     EXPECT_EQ(0u, sampler.outcome(0.29));
     EXPECT_EQ(1u, sampler.outcome(0.3));
     EXPECT_EQ(2u, sampler.outcome(0.9999999999999999));
-    EXPECT_EQ(0.3, sampler.thresholds()[0]);
+    EXPECT_EQ(0.3, sampler.highBounds()[0]);
+    expectCodesOfDraws(sampler, {0.29, 0.3, 0.9999999999999999, 0.9999999999999999, 0.1});
+    // With more alleles the draws go through the bucket table.
+    // 1/6, 1/6, 1/6, 1/6, 2/6: from 1 - 2^-53 the walk keeps 1/3 + 2^-53
+    // after four steps (checked with the same divisions and subtractions in
+    // Python) and passes the last allele as well.  Allele 0 is the one the
+    // stored 0 of such a copy stands for.
+    const Locus five = locusWithCounts({{0, 1}, {2, 1}, {3, 1}, {4, 1}, {5, 2}});
+    const AlleleSampler table(five);
+    EXPECT_EQ(5u, table.outcome(0.9999999999999999));
+    expectCodesOfDraws(table, {0.0, 0.9999999999999999, 0.5, 0.9999999999999999, 0.3});
+}
+
+// The smallest draw whose walk passes alleles 0 to m, by bisection over the
+// doubles with the walk itself.
+double walkThreshold(const AlleleSampler& sampler, const Locus& locus, std::uint32_t m) {
+    std::uint64_t low = 0;
+    std::uint64_t high = std::bit_cast<std::uint64_t>(1.0);
+    while (low < high) {
+        const std::uint64_t middle = low + (high - low) / 2;
+        if (walkOutcome(sampler, locus, std::bit_cast<double>(middle)) > m) {
+            high = middle;
+        } else {
+            low = middle + 1;
+        }
+    }
+    return std::bit_cast<double>(low);
+}
+
+TEST(AlleleSampler, ChoosesWhatTheFrequencyWalkChoosesAmongThousandsOfAlleles) {
+    // Hundreds or thousands of alleles, as when sample names end up in an
+    // allele column: the thresholds are bracketed, and draws at and next to
+    // the real thresholds fall into the brackets and are walked.  One locus
+    // has a common allele and then thousands of rare ones, so that a bucket
+    // holds hundreds of thresholds.
+    std::mt19937 random(6);
+    std::vector<std::vector<std::pair<std::int32_t, int>>> loci(3);
+    for (int a = 0; a < 300; ++a) {
+        loci[0].emplace_back(a, std::uniform_int_distribution<int>(1, 50)(random));
+    }
+    for (int a = 0; a < 5000; ++a) {
+        loci[1].emplace_back(-2500 + a, std::uniform_int_distribution<int>(1, 3)(random));
+    }
+    loci[2].emplace_back(0, 400000);
+    for (int a = 1; a < 3000; ++a) {
+        loci[2].emplace_back(a, 1);
+    }
+    for (const auto& counts : loci) {
+        const Locus locus = locusWithCounts(counts);
+        const AlleleSampler sampler(locus);
+        const std::uint32_t count = sampler.alleleCount();
+        std::vector<double> draws = {0.0, std::nextafter(1.0, 0.0)};
+        for (std::uint32_t m = 0; m < count; m += 1 + m / 4 + count / 40) {
+            const double threshold = walkThreshold(sampler, locus, m);
+            ASSERT_LE(sampler.lowBounds()[m], threshold) << m;
+            ASSERT_GE(sampler.highBounds()[m], threshold) << m;
+            draws.push_back(threshold);
+            draws.push_back(std::nextafter(threshold, 0.0));
+            draws.push_back(std::nextafter(threshold, 1.0));
+            draws.push_back(sampler.lowBounds()[m]);
+            draws.push_back(std::nextafter(sampler.lowBounds()[m], 0.0));
+            draws.push_back(sampler.highBounds()[m]);
+        }
+        for (int d = 0; d < 20000; ++d) {
+            draws.push_back(std::uniform_real_distribution<double>(0.0, 1.0)(random));
+        }
+        std::vector<double> below;
+        for (const double u : draws) {
+            if (u < 1.0) {
+                ASSERT_EQ(walkOutcome(sampler, locus, u), sampler.outcome(u))
+                    << "u=" << u << ", " << count << " alleles";
+                below.push_back(u);
+            }
+        }
+        expectCodesOfDraws(sampler, below);
+    }
 }
 
 TEST(AlleleSampler, CodesEqualStoredAllelesAlike) {

@@ -3,6 +3,7 @@
 
 #include "collectedmessages.h"
 #include "datareader.h"
+#include "simulation.h"
 #include "tablefromtext.h"
 
 #include <gtest/gtest.h>
@@ -10,26 +11,28 @@
 #include <cmath>
 #include <random>
 #include <sstream>
+#include <thread>
 
 namespace {
 
+using psex::LaggedFibonacci607;
 using psex::MLGTable;
 using psex::MLGTuple;
-using psex::RandomGenerator;
+using psex::ReferenceGenerator;
 using psex::test::CollectedMessages;
 using psex::test::tableFromText;
 
 // The table of a data file given as text, built and simulated with the
-// specified generator.
-MLGTable simulated(const std::string& text, RandomGenerator& generator) {
+// specified generator on the specified number of threads.
+MLGTable simulated(const std::string& text, LaggedFibonacci607& generator, unsigned threads = 1) {
     CollectedMessages messages;
     std::istringstream in(text);
     psex::DataReader reader(in, messages);
-    return psex::buildAndSimulate(reader, generator, messages);
+    return psex::buildAndSimulate(reader, generator, messages, {}, threads);
 }
 
 TEST(BuildAndSimulate, GivesAMonomorphicDataSetOneValueOfOnePerSimulation) {
-    RandomGenerator generator;
+    LaggedFibonacci607 generator;
     const MLGTable table =
         simulated("PLOIDY=2\nLOCUSCOUNT=2\nSIMULATIONS=7\n\nS,a,b,c,d\nx,4,4,9,9\ny,4,4,9,9\n"
                   "z,4,4,9,9\n",
@@ -40,7 +43,7 @@ TEST(BuildAndSimulate, GivesAMonomorphicDataSetOneValueOfOnePerSimulation) {
 }
 
 TEST(BuildAndSimulate, FindsNoRepeatsInTooSmallDataSets) {
-    RandomGenerator generator;
+    LaggedFibonacci607 generator;
     const MLGTable one =
         simulated("PLOIDY=2\nLOCUSCOUNT=1\nSIMULATIONS=50\n\nS,a,b\nx,4,4\n", generator);
     EXPECT_TRUE(one.psexValues().empty());
@@ -56,7 +59,7 @@ const char k_clonalMeadow[] = "PLOIDY=2\nLOCUSCOUNT=2\nSIMULATIONS=40\n\nS,a,b,c
                               "r5,1,2,2,1\nr6,1,1,1,1\nr7,2,2,2,2\nr8,1,2,1,2\n";
 
 TEST(BuildAndSimulate, CollectsSortedPsexValuesOfChanceRepeats) {
-    RandomGenerator generator;
+    LaggedFibonacci607 generator;
     const MLGTable table = simulated(k_clonalMeadow, generator);
     const std::vector<double> values = table.psexValues().values();
     ASSERT_FALSE(values.empty()); // eight samples from nine genotypes repeat
@@ -74,14 +77,14 @@ TEST(BuildAndSimulate, CollectsSortedPsexValuesOfChanceRepeats) {
 }
 
 TEST(BuildAndSimulate, ContinuesTheRandomStreamFromOneDataFileToTheNext) {
-    RandomGenerator first;
+    LaggedFibonacci607 first;
     const MLGTable alone = simulated(k_clonalMeadow, first);
-    RandomGenerator second;
+    LaggedFibonacci607 second;
     simulated(k_clonalMeadow, second);
     const MLGTable afterAnother = simulated(k_clonalMeadow, second);
     EXPECT_NE(alone.psexValues(), afterAnother.psexValues());
 
-    RandomGenerator again;
+    LaggedFibonacci607 again;
     EXPECT_EQ(alone.psexValues(), simulated(k_clonalMeadow, again).psexValues());
 }
 
@@ -141,34 +144,56 @@ std::string randomDataFile(std::mt19937& random, std::uint32_t maxSamples) {
 
 struct Outcome {
     std::vector<double> values;
+    std::string out;
     std::string err;
-    RandomGenerator generator;
+    ReferenceGenerator generator; // the state left for the next data file
+    std::vector<std::uint64_t> progress;
 };
 
-Outcome plainRun(const MLGTable& table, RandomGenerator generator) {
+// The plain simulation, drawing from Boost's generator itself.
+Outcome plainRun(const MLGTable& table, ReferenceGenerator generator) {
     CollectedMessages messages;
-    std::vector<double> values = psex::simulatedPsexValues(table, generator, messages);
-    return {values, messages.output() + messages.error(), generator};
+    std::vector<std::uint64_t> progress;
+    std::vector<double> values = psex::simulatedPsexValues(
+        table, generator, messages,
+        [&](std::uint64_t done, std::uint64_t total) { progress.push_back(done * 1000 + total); });
+    return {values, messages.output(), messages.error(), generator, progress};
 }
 
-// 'drawAheadFrom' 0 draws every number ahead on a second thread.
-Outcome fastRun(const MLGTable& table, RandomGenerator generator,
-                std::uint64_t drawAheadFrom = psex::k_drawAheadFrom) {
+// The program's simulation on 'threads' threads, drawing from the program's
+// generator started in the state of 'start'.
+Outcome fastRun(const MLGTable& table, const ReferenceGenerator& start, unsigned threads = 1) {
     CollectedMessages messages;
-    std::vector<double> values =
-        psex::simulatedPsexList(table, generator, messages, {}, drawAheadFrom).values();
-    return {values, messages.output() + messages.error(), generator};
+    LaggedFibonacci607 generator(start);
+    std::vector<std::uint64_t> progress;
+    const std::thread::id caller = std::this_thread::get_id();
+    std::vector<double> values = psex::simulatedPsexList(
+                                     table, generator, messages,
+                                     [&](std::uint64_t done, std::uint64_t total) {
+                                         EXPECT_EQ(caller, std::this_thread::get_id());
+                                         progress.push_back(done * 1000 + total);
+                                     },
+                                     threads)
+                                     .values();
+    return {values, messages.output(), messages.error(), generator.toBoost(), progress};
 }
 
-void expectSameOutcome(const MLGTable& table, const RandomGenerator& generator,
+void expectSameOutcome(const MLGTable& table, const ReferenceGenerator& generator,
                        const std::string& what) {
     const Outcome plain = plainRun(table, generator);
-    for (const std::uint64_t drawAheadFrom : {psex::k_drawAheadFrom, std::uint64_t(0)}) {
-        const Outcome quick = fastRun(table, generator, drawAheadFrom);
-        EXPECT_EQ(plain.values, quick.values) << what << ", draw ahead from " << drawAheadFrom;
-        EXPECT_EQ(plain.err, quick.err) << what << ", draw ahead from " << drawAheadFrom;
-        EXPECT_TRUE(plain.generator == quick.generator)
-            << what << ", draw ahead from " << drawAheadFrom;
+    for (const unsigned threads : {1u, 2u, 3u}) {
+        const Outcome quick = fastRun(table, generator, threads);
+        EXPECT_EQ(plain.values, quick.values) << what << ", threads " << threads;
+        EXPECT_EQ(plain.out, quick.out) << what << ", threads " << threads;
+        EXPECT_EQ(plain.err, quick.err) << what << ", threads " << threads;
+        EXPECT_TRUE(plain.generator == quick.generator) << what << ", threads " << threads;
+        // Told after every data set, in order; a data set too small to
+        // repeat a genotype is skipped in one step.
+        if (table.sampleNames().size() >= 2) {
+            EXPECT_EQ(plain.progress, quick.progress) << what << ", threads " << threads;
+        } else if (!plain.progress.empty()) {
+            EXPECT_EQ(std::vector<std::uint64_t>{plain.progress.back()}, quick.progress) << what;
+        }
     }
 }
 
@@ -176,7 +201,7 @@ void expectSameOutcome(const MLGTable& table, const RandomGenerator& generator,
 
 TEST(FastSimulation, GivesExactlyThePlainValuesOnRandomData) {
     std::mt19937 random(20261208);
-    RandomGenerator generator;
+    ReferenceGenerator generator;
     std::size_t compared = 0;
     for (int round = 0; round < 300; ++round) {
         const std::string text = fast::randomDataFile(random, 40);
@@ -192,7 +217,7 @@ TEST(FastSimulation, GivesExactlyThePlainValuesForLargeClonalSamples) {
     // Around N = 1100 the binomial coefficients overflow: PSex of the large
     // simulated clones comes from the log-space sum, partly cached.
     std::mt19937 random(7);
-    RandomGenerator generator;
+    ReferenceGenerator generator;
     for (int round = 0; round < 4; ++round) {
         std::ostringstream text;
         text << "PLOIDY=2\nLOCUSCOUNT=1\nSIMULATIONS=2\nMODEL=" << (round % 2 ? "FIS" : "HWE")
@@ -206,6 +231,28 @@ TEST(FastSimulation, GivesExactlyThePlainValuesForLargeClonalSamples) {
     }
 }
 
+TEST(FastSimulation, GivesExactlyThePlainValuesWithWideGenotypeCodes) {
+    // Genotype codes are a byte up to 15 alleles per locus, then 16, 32
+    // and 64 bits: loci of 20 and of 300 alleles (from sample names pasted
+    // into an allele column, say) take the wider codes and the bucket table.
+    for (const int alleles : {20, 300}) {
+        std::ostringstream text;
+        text << "PLOIDY=2\nLOCUSCOUNT=2\nSIMULATIONS=6\n\nS,a,b,c,d\n";
+        for (int s = 0; s < 1200; ++s) {
+            // Every allele occurs, but the last two are common, so that
+            // genotypes with the highest codes repeat.
+            const int first = s % 4 == 0 ? (s / 4) % alleles : alleles - 1 - s % 2;
+            const int second = s % 4 == 1 ? (s / 4 * 7) % alleles : alleles - 1 - (s / 2) % 2;
+            text << 's' << s << ',' << first << ',' << second << ',' << s % 3 << ',' << (s / 3) % 2
+                 << '\n';
+        }
+        const MLGTable table = psex::test::tableFromText(text.str());
+        ASSERT_EQ(static_cast<std::size_t>(alleles), table.loci()[0].alleleCount());
+        EXPECT_FALSE(fast::plainRun(table, ReferenceGenerator()).values.empty());
+        fast::expectSameOutcome(table, ReferenceGenerator(), std::to_string(alleles) + " alleles");
+    }
+}
+
 TEST(FastSimulation, WritesTheSameMessagesForFrequenciesThatDoNotSumToOne) {
     // Frequencies with no mass: no copy gets an allele, every simulated
     // sample is 0/0, and every one-genotype table reports its frequencies.
@@ -213,11 +260,11 @@ TEST(FastSimulation, WritesTheSameMessagesForFrequenciesThatDoNotSumToOne) {
         psex::test::tableFromText("PLOIDY=2\nLOCUSCOUNT=2\nSIMULATIONS=3\n\nS,a,b,c,d\n"
                                   "x,1,2,3,4\ny,1,2,3,4\nz,2,2,3,3\n");
     table.setFrequencies(MLGTable(2, 2, true, false, 1).loci());
-    const fast::Outcome quick = fast::fastRun(table, RandomGenerator());
+    const fast::Outcome quick = fast::fastRun(table, ReferenceGenerator());
     EXPECT_EQ(std::vector<double>(3, 0.0), quick.values);
     const std::string message = "error: not all frequencies sum up to +-1.0.\n";
     EXPECT_EQ(message + message + message, quick.err);
-    fast::expectSameOutcome(table, RandomGenerator(), "no frequency mass");
+    fast::expectSameOutcome(table, ReferenceGenerator(), "no frequency mass");
 }
 
 TEST(FastSimulation, DrawsForDataSetsTooSmallToRepeat) {
@@ -225,13 +272,13 @@ TEST(FastSimulation, DrawsForDataSetsTooSmallToRepeat) {
     const MLGTable one =
         psex::test::tableFromText("PLOIDY=2\nLOCUSCOUNT=3\nSIMULATIONS=9\n\nS,a,b,c,d,e,f\n"
                                   "x,1,2,3,4,5,6\n");
-    fast::expectSameOutcome(one, RandomGenerator(), "one sample");
-    RandomGenerator generator;
+    fast::expectSameOutcome(one, ReferenceGenerator(), "one sample");
+    LaggedFibonacci607 generator;
     CollectedMessages messages;
     psex::simulatedPsexList(one, generator, messages);
-    RandomGenerator expected;
+    ReferenceGenerator expected;
     expected.discard(9 * 3 * 2);
-    EXPECT_TRUE(expected == generator);
+    EXPECT_TRUE(generator == expected);
 }
 
 TEST(FastSimulation, GivesExactlyThePlainValuesWhenALocusIsNeverTyped) {
@@ -241,17 +288,17 @@ TEST(FastSimulation, GivesExactlyThePlainValuesWhenALocusIsNeverTyped) {
     const MLGTable table =
         psex::test::tableFromText("PLOIDY=2\nLOCUSCOUNT=2\nSIMULATIONS=4\nMISSING=-1\n\n"
                                   "S,a,b,c,d\nx,1,2,-1,-1\ny,1,1,-1,-1\nz,2,2,-1,-1\n");
-    const fast::Outcome quick = fast::fastRun(table, RandomGenerator());
+    const fast::Outcome quick = fast::fastRun(table, ReferenceGenerator());
     ASSERT_FALSE(quick.values.empty());
     EXPECT_NE(std::string::npos, quick.err.find("error: not all frequencies sum up to +-1.0.\n"));
-    fast::expectSameOutcome(table, RandomGenerator(), "a locus never typed");
+    fast::expectSameOutcome(table, ReferenceGenerator(), "a locus never typed");
 }
 
 TEST(BuildAndSimulate, CallsAnUnremarkableGenotypeOfAnInbredLocusNotSignificant) {
     // 3 AA, 4 AB, 3 BB at one locus (Fis 0.2): the AB genotype seen 4 times
     // among 10 (PSex 0.618) is nothing unusual.  A null from the repeats'
     // own Fis put every heterozygous repeat at PSex 1 and called it '*'.
-    RandomGenerator generator;
+    LaggedFibonacci607 generator;
     const MLGTable table = simulated("PLOIDY=2\nMODEL=FIS\nLOCUSCOUNT=1\nSIMULATIONS=200\n\nS,a,b\n"
                                      "s1,1,1\ns2,1,1\ns3,1,1\ns4,1,2\ns5,1,2\ns6,1,2\ns7,1,2\n"
                                      "s8,2,2\ns9,2,2\ns10,2,2\n",

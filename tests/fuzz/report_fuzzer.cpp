@@ -7,9 +7,9 @@
 //
 // The simulation is capped at a few data sets whatever SIMULATIONS says: its
 // cost is the one that the data file legitimately asks for, and fuzzing it
-// would only measure time.  It runs twice, in the program's fast form and in
-// the plain one, which must agree to the bit.  See tests/fuzz/README.md for
-// how to run it.
+// would only measure time.  It runs in the plain form and in the program's
+// fast form on one, two and three threads, which must all agree to the bit.  See
+// tests/fuzz/README.md for how to run it.
 
 #include "datareader.h"
 #include "fastsimulation.h"
@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -57,16 +58,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // The program's fast simulation must give exactly what the plain one
     // gives, drawing the same numbers: same values, same generator state,
-    // same messages.
-    psex::RandomGenerator generator; // the same stream for every input
-    psex::RandomGenerator plainGenerator;
-    std::ostringstream fastOutput, fastError, plainOutput, plainError;
-    psex::MessageSink fastMessages(fastOutput, fastError);
+    // same messages, on one thread or several.
+    psex::ReferenceGenerator plainGenerator; // the same stream for every input
+    std::ostringstream plainOutput, plainError;
     psex::MessageSink plainMessages(plainOutput, plainError);
-    const psex::PsexList values = psex::simulatedPsexList(table, generator, fastMessages);
-    require(values.values() == psex::simulatedPsexValues(table, plainGenerator, plainMessages));
-    require(generator == plainGenerator);
-    require(fastOutput.str() == plainOutput.str() && fastError.str() == plainError.str());
+    const std::vector<double> plainValues =
+        psex::simulatedPsexValues(table, plainGenerator, plainMessages);
+    psex::PsexList values;
+    for (const unsigned threads : {1u, 2u, 3u}) {
+        psex::LaggedFibonacci607 generator;
+        std::ostringstream fastOutput, fastError;
+        psex::MessageSink fastMessages(fastOutput, fastError);
+        values = psex::simulatedPsexList(table, generator, fastMessages, {}, threads);
+        require(values.values() == plainValues);
+        require(generator == plainGenerator);
+        require(fastOutput.str() == plainOutput.str() && fastError.str() == plainError.str());
+    }
     table.setPsexValues(values);
     table.assignPValues();
 
