@@ -24,7 +24,7 @@ QUICK=0
 TIMEOUT=1800
 FLOOR_REPEATS=3
 PSEX_REPEATS=3
-CASES="large,snp,lowdiv,manyalleles,bigclone,memory"
+CASES="large,snp,lowdiv,manyalleles,bigclone,memory,lineages"
 
 usage() {
     cat <<'EOF'
@@ -34,7 +34,7 @@ usage: bench/run.sh [options]
   --reference PATH     also run this psex binary (an older build) once per
                        case and check that its result files are identical
   --cases LIST         comma-separated subset of
-                       large,snp,lowdiv,manyalleles,bigclone,memory
+                       large,snp,lowdiv,manyalleles,bigclone,memory,lineages
                        (default: all)
   --timeout SECONDS    stop a psex run after this long and record it as not
                        finished; 0 for no limit (default 1800)
@@ -73,7 +73,7 @@ done
 [[ "$PSEX_REPEATS" =~ ^[1-9][0-9]*$ ]] || die "--repeats must be a positive count"
 for c in ${CASES//,/ }; do
     case "$c" in
-    large | snp | lowdiv | manyalleles | bigclone | memory) ;;
+    large | snp | lowdiv | manyalleles | bigclone | memory | lineages) ;;
     *) die "unknown case '$c'" ;;
     esac
 done
@@ -137,6 +137,9 @@ define snp 2000 5000 2 2 0 100 0 3 2.5
 define lowdiv 20000 3 2 2 0 1000 0 2 2.5
 define manyalleles 20000 1 2 40000 0 1 0 5 8
 define bigclone 20000 20 2 12 3 1 5000 4 2.5
+# Lineages: nearly 20,000 distinct genotypes (clone exponent 20: hardly a
+# clone), every pair of them compared (MLLDISTANCE=2 is added to the header).
+define lineages 20000 20 2 12 3 1 0 6 20
 
 SETS=()
 addSet() { [[ " ${SETS[*]-} " == *" $1 "* ]] || SETS+=("$1"); }
@@ -145,6 +148,7 @@ wants snp && addSet snp
 wants lowdiv && addSet lowdiv
 wants manyalleles && addSet manyalleles
 wants bigclone && addSet bigclone
+wants lineages && addSet lineages
 wants memory && { addSet large_sim100; addSet large; }
 
 for id in "${SETS[@]}"; do
@@ -156,6 +160,9 @@ for id in "${SETS[@]}"; do
         --output "$SCRATCH/data/$id.txt" \
         2>"$SCRATCH/data/$id.summary"
 done
+if wants lineages; then
+    sed -i 's/^TITLE=lineages$/TITLE=lineages\nMLLDISTANCE=2/' "$SCRATCH/data/lineages.txt"
+fi
 
 # ---- measuring ------------------------------------------------------------
 
@@ -347,6 +354,12 @@ report() {
     if wants bigclone; then
         row "big clone" bigclone 1
         row "big clone" bigclone all
+    fi
+    if wants lineages; then
+        row "lineages" lineages 1
+        row "lineages" lineages all
+        note "lineages, whole run (all pairs of MLGs, 1 simulation)" "${WALL[lineages/all]-}" "" \
+            "< 5 s" "$(verdict "${WALL[lineages/all]-99} < 5")"
     fi
     if wants memory; then
         row memory large_sim100 1
