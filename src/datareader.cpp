@@ -41,6 +41,8 @@ DataReader::DataReader(std::istream& stream, MessageSink& messages)
         if (d_pending.size() == 3) {
             d_pending.clear();
         }
+    } else {
+        d_buffer = nullptr; // a stream that failed before reading holds nothing
     }
     if (readHeader()) {
         skipCommentLines();
@@ -48,25 +50,18 @@ DataReader::DataReader(std::istream& stream, MessageSink& messages)
     }
 }
 
-int DataReader::get() {
+int DataReader::getPending() {
     if (d_pendingPos < d_pending.size()) {
         return static_cast<unsigned char>(d_pending[d_pendingPos++]);
     }
-    if (!d_buffer || !*d_stream) {
-        return k_eof;
-    }
-    try {
-        return d_buffer->sbumpc();
-    } catch (...) {
-        return readFailed();
-    }
+    return k_eof; // no buffer: the data have ended
 }
 
 int DataReader::peek() {
     if (d_pendingPos < d_pending.size()) {
         return static_cast<unsigned char>(d_pending[d_pendingPos]);
     }
-    if (!d_buffer || !*d_stream) {
+    if (!d_buffer) {
         return k_eof;
     }
     try {

@@ -92,7 +92,19 @@ class DataReader {
     // is below the number of positions of the column-name line.
 
   private:
-    int get();
+    int get() {
+        // Return the next character of the file, or the end of the file.
+        // Called for every character: the common case stays inline.
+        if (d_pendingPos < d_pending.size() || d_buffer == nullptr) {
+            return getPending();
+        }
+        try {
+            return d_buffer->sbumpc();
+        } catch (...) {
+            return readFailed();
+        }
+    }
+    int getPending();
     int peek();
     int readFailed();
     bool skipLine();

@@ -125,6 +125,9 @@ MLGTable MLGTable::emptyCopy() const {
 }
 
 bool MLGTable::isTyped(const MLGTuple& tuple, std::uint32_t locusIndex) const {
+    if (!d_missingCode) {
+        return true; // every value is an allele
+    }
     for (std::int32_t k = 0; k < d_ploidy; ++k) {
         if (isMissing(tuple.allele(locusIndex, k))) {
             return false;

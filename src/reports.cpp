@@ -10,6 +10,7 @@
 #include <cmath>
 #include <locale>
 #include <ostream>
+#include <sstream>
 
 namespace psex {
 
@@ -53,10 +54,22 @@ void writeLocusColumnNames(const MLGTable& table, std::ostream& out) {
     }
 }
 
-void writeAlleles(const MLGTuple& mlg, std::ostream& out) {
+// Return the allele cells of the specified 'mlg', each after a comma.  The
+// integers are formatted by hand: a large study writes millions of them,
+// and a stream formats each one with a locale look-up and a sentry.
+std::string alleleCells(const MLGTuple& mlg) {
+    std::string cells;
+    cells.reserve(mlg.alleles().size() * 5);
+    char text[16];
     for (const std::int32_t allele : mlg.alleles()) {
-        out << ',' << allele;
+        cells += ',';
+        cells.append(text, std::to_chars(text, text + sizeof text, allele).ptr);
     }
+    return cells;
+}
+
+void writeAlleles(const MLGTuple& mlg, std::ostream& out) {
+    out << alleleCells(mlg);
 }
 
 // One line of the per-locus block: a label, three empty cells, then each
@@ -177,20 +190,25 @@ void writeFullTable(const MLGTable& table, std::ostream& out) {
 
     std::size_t number = 0;
     for (const MLGTuple& mlg : table.mlgs()) {
-        ++number;
+        // Every sample of an MLG has the same cells after its name: they are
+        // formatted once.
+        std::ostringstream cells;
+        cells.imbue(std::locale::classic());
+        cells << ",MLG_" << ++number << ',';
+        if (mlg.sampleCount() <= 1) {
+            cells << k_dashCell << ',' << k_dashCell;
+        } else {
+            cells << mlg.psex() << ',' << mlg.pvalue();
+        }
+        cells << alleleCells(mlg) << '\n';
+        const std::string line = cells.str();
         for (const std::string& name : mlg.sampleNames()) {
             // A name from a spreadsheet's quoted export ('"x') would open a
             // quoted field that swallows the lines after it.
-            out << csvField(name) << ",MLG_" << number << ',';
-            if (mlg.sampleCount() <= 1) {
-                out << k_dashCell << ',' << k_dashCell;
-            } else {
-                out << mlg.psex() << ',' << mlg.pvalue();
-            }
-            writeAlleles(mlg, out);
-            out << std::endl;
+            out << csvField(name) << line;
         }
     }
+    out.flush();
 }
 
 std::string shortestNumber(double value) {
