@@ -283,6 +283,23 @@ TEST(HostileInput, TreatsAFolderGivenAsDataFileAsAFileThatCannotBeOpened) {
     EXPECT_TRUE(fs::is_empty(folder / "folder.txt"));
 }
 
+TEST(HostileInput, EndsWithStatusOneWhenStandardOutputCannotBeWritten) {
+    // Standard output on a full disk: the log of the run is lost, which must
+    // not pass for a clean run; the result files are written all the same.
+    const std::string data = "PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=2\n\nS,a\nx,1\ny,2\n";
+    const RunResult run = runOnData(data, [] {
+        const int full = ::open("/dev/full", O_WRONLY);
+        if (full >= 0) {
+            ::dup2(full, 1);
+        }
+    });
+    EXPECT_EQ(1, run.status);
+    EXPECT_EQ("error: cannot write to standard output.\n", run.err);
+    const RunResult plain = runOnData(data);
+    EXPECT_EQ(0, plain.status);
+    EXPECT_EQ(plain.files, run.files);
+}
+
 TEST(HostileInput, StopsAtAMissingDataFile) {
     ScratchFolder folder;
     const RunResult missing = runPsex(folder.path(), {"missing.txt"});
