@@ -107,7 +107,8 @@ void checkOptions(const Options& options) {
     if (options.ploidy != 1 && options.ploidy != 2) {
         fail("--ploidy must be 1 or 2");
     }
-    if (options.alleles < 1 || options.alleles > 100000 || options.alleleSpread >= options.alleles) {
+    if (options.alleles < 1 || options.alleles > 100000 ||
+        options.alleleSpread >= options.alleles) {
         fail("--alleles must lie in 1 .. 100000 and --allele-spread below it");
     }
     if (!(options.cloneExponent > 1.0)) {
