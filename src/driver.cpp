@@ -7,24 +7,17 @@
 #include "lineages.h"
 #include "messagesink.h"
 #include "mlgtable.h"
-#include "outputfile.h"
 #include "progress.h"
 #include "reports.h"
+#include "resultfiles.h"
 #include "simulation.h"
 #include "tablebuilder.h"
 #include "threadcount.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdlib>
 #include <fstream>
-#include <functional>
-#include <memory>
 #include <new>
 #include <optional>
 #include <ostream>
@@ -34,26 +27,12 @@ namespace psex {
 
 namespace {
 
-bool exists(const std::string& name) {
-    // A name with a NUL byte (from a TITLE, say) names no file; the system
-    // call would see only the part before the NUL.  A symbolic link is an
-    // entry of its own, replaced like a file, even when it points nowhere.
-    struct stat status;
-    return name.find('\0') == std::string::npos && ::lstat(name.c_str(), &status) == 0;
-}
-
 // Return whether the data file at the specified 'path', already opened as
 // the specified 'input', can be read as a file.  A folder opens as a stream
 // like a file does, but it holds no data file.
 bool isReadable(const std::ifstream& input, const std::string& path) {
     struct stat status;
     return input && !(::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode));
-}
-
-void warnIfExists(const std::string& name, MessageSink& messages) {
-    if (exists(name)) {
-        messages.output("Warning: overwriting output file '" + name + "'.");
-    }
 }
 
 void writeSimulationResultsFile(std::ostream& out, const std::string& path, const MLGTable& table,
@@ -72,17 +51,6 @@ void writeFullTableFile(std::ostream& out, const std::string& path, const MLGTab
     out << "Datafile," << path << std::endl << std::endl;
     writeFullTable(table, out);
     out << std::endl << std::endl;
-}
-
-// Put the result file behind the specified 'out' in place and return whether
-// that worked; report it on standard error when not.  A failed file leaves
-// no trace: an older file of that name stays as it was.
-bool commitAndCheck(OutputFile& out, MessageSink& messages) {
-    if (!out.commit()) {
-        messages.error("error: cannot write output file '" + out.name() + "'.");
-        return false;
-    }
-    return true;
 }
 
 // Warn when the simulated list of the specified 'table' is too short to
@@ -104,12 +72,6 @@ enum class Outcome {
     e_complete,   // results written, nothing wrong
     e_failed,     // something the user must know about: exit status 1
     e_cannotOpen, // the data file cannot be opened: the run stops
-};
-
-// One result file of a run: its name and what writes its text.
-struct ResultFile {
-    std::string name;
-    std::function<void(std::ostream&)> write;
 };
 
 // Return the result files of the data file at the specified 'path', in the
@@ -135,135 +97,6 @@ std::vector<ResultFile> resultFilesOf(const std::string& path, const MLGTable& t
              }});
     }
     return files;
-}
-
-// Return the specified 'path' with every link, "." and ".." resolved, or
-// nothing when it does not exist.
-std::optional<std::string> realPath(const std::string& path) {
-    const std::unique_ptr<char, void (*)(void*)> real(::realpath(path.c_str(), nullptr), std::free);
-    if (!real) {
-        return std::nullopt;
-    }
-    return std::string(real.get());
-}
-
-// Return the folder part of the specified file 'name': its part before the
-// last '/', or "." (the working folder) when it has none.
-std::string folderOf(const std::string& name) {
-    const std::size_t slash = name.rfind('/');
-    return slash == std::string::npos ? "." : slash == 0 ? "/" : name.substr(0, slash);
-}
-
-// Return the real path of the folder of the specified result file 'name',
-// or nothing when that folder does not exist.
-std::optional<std::string> realFolderOf(const std::string& name) {
-    if (name.find('\0') != std::string::npos) {
-        return std::nullopt;
-    }
-    return realPath(folderOf(name));
-}
-
-// Return the message that forbids writing the specified result 'files' of
-// the data file at the specified 'path', or nothing when they may be
-// written.  Two names that come to one file once written (the folder parts
-// "x/.." of TITLE=x/../same cancel the prefixes) would have the later file
-// replace the earlier one, and a run name taken from TITLE, which the data
-// file chooses, must not lead out of the working folder (when
-// 'nameFromTitle').  A name whose folder does not exist is left to fail
-// when it is written.
-std::optional<std::string> refusalOf(const std::vector<ResultFile>& files, const std::string& path,
-                                     bool nameFromTitle) {
-    const std::optional<std::string> here = realPath(".");
-    std::vector<std::string> resolved;
-    for (const ResultFile& file : files) {
-        const std::optional<std::string> folder = realFolderOf(file.name);
-        if (!folder) {
-            continue;
-        }
-        const bool inside =
-            here && (*here == "/" || *folder == *here || folder->rfind(*here + '/', 0) == 0);
-        if (nameFromTitle && !inside) {
-            return "error: result files of '" + path +
-                   "' would be written outside the working folder ('" + file.name + "').";
-        }
-        const std::string real = *folder + '/' + file.name.substr(file.name.rfind('/') + 1);
-        if (std::find(resolved.begin(), resolved.end(), real) != resolved.end()) {
-            return "error: result files of '" + path + "' would overwrite each other ('" +
-                   file.name + "').";
-        }
-        resolved.push_back(real);
-    }
-    return std::nullopt;
-}
-
-class FolderLock {
-    // An exclusive advisory lock (flock) on the folder of a file, held while
-    // the object lives.  Runs that write result files of the same names
-    // into one folder take turns so: each replaces its whole set before the
-    // next begins, and the folder never ends with the simulation results of
-    // one data file beside the full table of another.  Where the folder
-    // cannot be opened or locked (a file system without flock), the files
-    // are written without the lock: it never fails a run.
-
-    // DATA
-    int d_descriptor = -1;
-
-  public:
-    // CREATORS
-    explicit FolderLock(const std::string& fileName) {
-        // Wait until this process holds the lock on the folder of the
-        // specified 'fileName', or until locking has failed.
-        const std::string folder = folderOf(fileName);
-        if (folder.find('\0') != std::string::npos) {
-            return;
-        }
-        d_descriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (d_descriptor < 0) {
-            return;
-        }
-        int result = ::flock(d_descriptor, LOCK_EX);
-        while (result != 0 && errno == EINTR) {
-            result = ::flock(d_descriptor, LOCK_EX);
-        }
-        if (result != 0) {
-            ::close(d_descriptor);
-            d_descriptor = -1;
-        }
-    }
-
-    FolderLock(const FolderLock&) = delete;
-    FolderLock& operator=(const FolderLock&) = delete;
-
-    ~FolderLock() {
-        if (d_descriptor >= 0) {
-            ::close(d_descriptor); // releases the lock
-        }
-    }
-};
-
-// Write the specified result 'files' and return whether every one was
-// written; the first file's name is the one the success line gives.
-bool writeResultFiles(const std::vector<ResultFile>& files, MessageSink& messages) {
-    // Held from before the first temporary file to after the last rename;
-    // the overwrite warnings, taken under it, see what this run replaces.
-    const FolderLock lock(files.front().name);
-    for (const ResultFile& file : files) {
-        warnIfExists(file.name, messages);
-    }
-    // Each file is written under a temporary name and renamed into place
-    // once complete, so a failed write never leaves half a file.  One is put
-    // in place before the next is written: on a nearly full disk the later
-    // files must not take the room that the first needs.
-    bool allWritten = true;
-    for (const ResultFile& file : files) {
-        OutputFile out(file.name);
-        file.write(out.stream());
-        allWritten = commitAndCheck(out, messages) && allWritten;
-    }
-    if (allWritten) {
-        messages.output("Results are written to '" + files.front().name + "'.");
-    }
-    return allWritten;
 }
 
 // Analyse the data file at the specified 'path', opened as the specified

@@ -11,13 +11,10 @@
 // end before the next is opened, and the random stream of the simulations
 // runs on from one file to the next.
 //
-// A result file appears only complete: it is written under a temporary name
-// in its folder and renamed into place at the end (see 'OutputFile'), so a
-// failed write leaves an older file of that name as it was.  The result
-// files of one data file are replaced as a set under a lock on their
-// folder, so that concurrent runs writing the same names take turns.
-// Result names that would come to one file, or a TITLE that would lead out
-// of the working folder, write nothing.
+// A result file appears only complete, and the result files of one data
+// file are replaced as a set (see 'writeResultFiles').  Result names that
+// would come to one file, or a TITLE that would lead out of the working
+// folder, write nothing (see 'refusalOf').
 
 #include <string>
 #include <vector>
