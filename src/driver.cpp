@@ -95,6 +95,12 @@ std::vector<ResultFile> resultFilesOf(const std::string& path, const MLGTable& t
             {"distances_" + runName + ".csv", [&lineages, reference](std::ostream& out) {
                  writeDistances(lineages, *reference, out);
              }});
+    } else if (runName.find('/') == std::string::npos) {
+        // A distances file of an earlier run with lineages would read as if
+        // it belonged to this run's samples and summary: it goes with the
+        // replacement.  (Only in the working folder: a run name with a
+        // folder part may lead anywhere.)
+        files.push_back({"distances_" + runName + ".csv", {}});
     }
     return files;
 }
@@ -131,8 +137,11 @@ Outcome analyseOpenedDataFile(std::istream& input, const std::string& path, Mess
     bool complete = false;
     if (const std::optional<std::string> refusal = refusalOf(files, path, !table.title().empty())) {
         messages.error(*refusal);
+    } else if (writeResultFiles(files, messages)) {
+        messages.output("Results are written to '" + files.front().name + "'.");
+        complete = true;
     } else {
-        complete = writeResultFiles(files, messages);
+        messages.error("error: no result file of '" + path + "' was replaced.");
     }
     if (table.sampleNames().empty()) {
         // Empty results are written (they list the header and the loci),

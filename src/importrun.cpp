@@ -4,7 +4,7 @@
 #include "csvtable.h"
 #include "genepopreader.h"
 #include "messagesink.h"
-#include "outputfile.h"
+#include "resultfiles.h"
 
 #include <sys/stat.h>
 
@@ -224,24 +224,29 @@ struct OutputText {
 };
 
 // Write every one of the specified 'outputs' and return whether all were
-// written; report a failure on the error channel of 'messages'.
+// written; report a failure on the error channel of 'messages', whose
+// specified 'inputName' the outputs come from.  Files are written as one
+// set, under the lock of their folder and with the warnings about the
+// files they replace (see 'writeResultFiles'): a split that fails half-way
+// replaces none.
 bool writeOutputs(const std::vector<OutputText>& outputs, std::ostream& standardOutput,
-                  MessageSink& messages) {
-    for (const OutputText& output : outputs) {
-        if (output.name.empty()) {
-            standardOutput << output.text << std::flush;
-            if (!standardOutput) {
-                messages.error("error: cannot write to standard output.");
-                return false;
-            }
-            continue;
-        }
-        OutputFile file(output.name);
-        file.stream() << output.text;
-        if (!file.commit()) {
-            messages.error("error: cannot write output file " + quoted(output.name) + ".");
+                  const std::string& inputName, MessageSink& messages) {
+    if (outputs.size() == 1 && outputs.front().name.empty()) {
+        standardOutput << outputs.front().text << std::flush;
+        if (!standardOutput) {
+            messages.error("error: cannot write to standard output.");
             return false;
         }
+        return true;
+    }
+    std::vector<ResultFile> files;
+    for (const OutputText& output : outputs) {
+        files.push_back({output.name, [&output](std::ostream& out) { out << output.text; }});
+    }
+    if (!writeResultFiles(files, messages, WarningChannel::e_error)) {
+        messages.error("error: no data file was written for " + inputName +
+                       "; older files of those names are as they were.");
+        return false;
     }
     return true;
 }
@@ -353,7 +358,7 @@ int runImport(const ImportOptions& options, std::istream& standardInput,
         messages.error(refusalMessage(inputName, refusal));
         return 1;
     }
-    if (!writeOutputs(outputs, standardOutput, messages)) {
+    if (!writeOutputs(outputs, standardOutput, inputName, messages)) {
         return 1;
     }
     for (const std::string& line : summaryLines(inputName, data, changes)) {

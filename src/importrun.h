@@ -12,8 +12,11 @@
 // (a workbook rather than its CSV export) are refused.
 //
 // All reading and checking is done before anything is written, so a
-// refused input leaves no file and changes none; every file is written
-// under a temporary name and renamed into place (see 'OutputFile').  On
+// refused input leaves no file and changes none; the files are written as
+// one set (see 'writeResultFiles'): each under a temporary name, all
+// renamed into place only when every one is complete, so that a split that
+// fails half-way replaces none.  A path where something other than a
+// regular file stands (a device, a FIFO, a folder) is refused.  On
 // success a summary goes to the error channel: what was read, the counts,
 // the missing copies per locus, and every change made.
 

@@ -1,6 +1,8 @@
 // outputfile.cpp                                                 -*-C++-*-
 #include "outputfile.h"
 
+#include "contract.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -10,6 +12,9 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <new>
 #include <streambuf>
 #include <vector>
 
@@ -20,11 +25,27 @@ namespace {
 // ---- removing temporary files when a signal ends the process ----
 
 // The names of the temporary files that exist now.  A signal handler reads
-// them, so they are plain pointers behind lock-free atomics; the driver has
-// at most two result files open at a time.
-constexpr int k_slotCount = 8;
-std::atomic<const char*> g_temporaryNames[k_slotCount];
+// them, so they are plain pointers behind lock-free atomics, in pages that
+// are made as more files are open at once (a split into a hundred
+// thousand populations writes as many) and never given back: the handler
+// may read a page at any moment.
+constexpr std::size_t k_pageSize = 1024;
+constexpr std::size_t k_pageCount = 4096; // at most four million files at once
+struct NamePage {
+    std::atomic<const char*> slots[k_pageSize];
+};
+std::atomic<NamePage*> g_namePages[k_pageCount];
 static_assert(std::atomic<const char*>::is_always_lock_free);
+static_assert(std::atomic<NamePage*>::is_always_lock_free);
+
+// The slots not in use, and how many were made; only outside the handler.
+std::mutex g_slotMutex;
+std::vector<std::size_t> g_freeSlots; // its capacity covers every slot made
+std::size_t g_slotsMade = 0;
+
+std::atomic<const char*>& slotAt(std::size_t slot) {
+    return g_namePages[slot / k_pageSize].load()->slots[slot % k_pageSize];
+}
 
 // Every signal whose default action ends the process, with or without a
 // core dump: those a user or a batch system sends (SIGINT and SIGQUIT from
@@ -48,9 +69,15 @@ extern "C" void removeTemporaryFilesAndResignal(int signalNumber) {
     // SA_RESETHAND, so the signal raised again takes its default action (it
     // is delivered once the handler returns) and ends the process as it
     // would have without the handler.
-    for (auto& slot : g_temporaryNames) {
-        if (const char* name = slot.load()) {
-            ::unlink(name);
+    for (const auto& entry : g_namePages) {
+        NamePage* page = entry.load();
+        if (page == nullptr) {
+            break; // pages are made in order
+        }
+        for (const auto& slot : page->slots) {
+            if (const char* name = slot.load()) {
+                ::unlink(name);
+            }
         }
     }
     ::raise(signalNumber);
@@ -89,19 +116,35 @@ void prepareProcessOnce() {
     }
 }
 
-int registerTemporaryName(const char* name) {
-    for (int i = 0; i < k_slotCount; ++i) {
-        const char* expected = nullptr;
-        if (g_temporaryNames[i].compare_exchange_strong(expected, name)) {
-            return i;
+long registerTemporaryName(const char* name) {
+    const std::lock_guard<std::mutex> lock(g_slotMutex);
+    if (g_freeSlots.empty()) {
+        if (g_slotsMade == k_pageSize * k_pageCount) {
+            return -1; // not cleaned on a signal; everything else works as usual
         }
+        if (g_slotsMade % k_pageSize == 0) {
+            try {
+                // Room for every slot to be free at once, so that giving one
+                // back never allocates.
+                g_freeSlots.reserve(g_slotsMade + k_pageSize);
+                g_namePages[g_slotsMade / k_pageSize].store(new NamePage{});
+            } catch (const std::bad_alloc&) {
+                return -1;
+            }
+        }
+        g_freeSlots.push_back(g_slotsMade++);
     }
-    return -1; // not cleaned on a signal; everything else works as usual
+    const std::size_t slot = g_freeSlots.back();
+    g_freeSlots.pop_back();
+    slotAt(slot).store(name);
+    return static_cast<long>(slot);
 }
 
-void unregisterTemporaryName(int slot) {
+void unregisterTemporaryName(long slot) {
     if (slot >= 0) {
-        g_temporaryNames[slot].store(nullptr);
+        slotAt(static_cast<std::size_t>(slot)).store(nullptr);
+        const std::lock_guard<std::mutex> lock(g_slotMutex);
+        g_freeSlots.push_back(static_cast<std::size_t>(slot));
     }
 }
 
@@ -291,25 +334,177 @@ OutputFile::~OutputFile() {
     unregisterTemporaryName(d_slot);
 }
 
-bool OutputFile::commit() {
+bool OutputFile::finish() {
     if (!d_buffer) {
         return false;
     }
     bool written = d_stream.good() && d_buffer->writeOut() && d_buffer->syncToDisk();
     written = d_buffer->closeDescriptor() && written;
     d_stream.rdbuf(nullptr); // the stream is done; nothing more may go in
-    d_buffer.reset();
-    if (written && ::rename(d_temporaryName.c_str(), d_name.c_str()) == 0) {
+    d_buffer.reset();        // nor does its buffer stay while others are written
+    if (!written) {
+        ::unlink(d_temporaryName.c_str());
         unregisterTemporaryName(d_slot);
         d_slot = -1;
         d_temporaryName.clear();
+        return false;
+    }
+    d_finished = true;
+    return true;
+}
+
+bool OutputFile::commit() {
+    std::string failed;
+    return finish() && replaceTogether({this}, {}, &failed);
+}
+
+namespace {
+
+// How a file was put in place, so that it can be undone.
+enum class Placing {
+    e_created,   // no entry had the name
+    e_exchanged, // the older entry now has the temporary name
+    e_replaced,  // the older entry is gone (no exchange on this file system)
+};
+
+// Give the specified 'temporary' file the specified 'name', load 'placing'
+// with how, and return whether that worked.  An older entry of that name is
+// kept under the temporary name where the file system can exchange two
+// names, so that it can be put back.
+bool place(const char* temporary, const char* name, Placing* placing) {
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        if (::renameat2(AT_FDCWD, temporary, AT_FDCWD, name, RENAME_EXCHANGE) == 0) {
+            struct stat older;
+            if (::lstat(temporary, &older) == 0 && S_ISDIR(older.st_mode)) {
+                // A folder appeared at the name since it was checked: it
+                // stays where it was.
+                ::renameat2(AT_FDCWD, temporary, AT_FDCWD, name, RENAME_EXCHANGE);
+                errno = EISDIR;
+                return false;
+            }
+            *placing = Placing::e_exchanged;
+            return true;
+        }
+        if (errno == ENOENT) {
+            if (::renameat2(AT_FDCWD, temporary, AT_FDCWD, name, RENAME_NOREPLACE) == 0) {
+                *placing = Placing::e_created;
+                return true;
+            }
+            if (errno == EEXIST) {
+                continue; // made meanwhile by someone else: exchange it
+            }
+        }
+        if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) {
+            return false;
+        }
+        // A file system that cannot exchange names: a plain rename, which
+        // cannot be undone.
+        if (::rename(temporary, name) != 0) {
+            return false;
+        }
+        *placing = Placing::e_replaced;
         return true;
     }
-    ::unlink(d_temporaryName.c_str());
-    unregisterTemporaryName(d_slot);
-    d_slot = -1;
-    d_temporaryName.clear();
     return false;
+}
+
+// Undo the specified 'placing' of the file now at the specified 'name',
+// whose temporary name was 'temporary', and remove what is under that.
+void undoPlacing(const char* temporary, const char* name, Placing placing) {
+    switch (placing) {
+    case Placing::e_exchanged:
+        ::renameat2(AT_FDCWD, temporary, AT_FDCWD, name, RENAME_EXCHANGE);
+        ::unlink(temporary);
+        break;
+    case Placing::e_created:
+        ::unlink(name);
+        break;
+    case Placing::e_replaced:
+        break; // the older file is gone; the new one stays
+    }
+}
+
+// Holds back every signal that the clean-up handler serves while it lives.
+class HeldSignals {
+    sigset_t d_previous;
+
+  public:
+    HeldSignals() { ::sigprocmask(SIG_BLOCK, &g_cleanedSignals, &d_previous); }
+    HeldSignals(const HeldSignals&) = delete;
+    HeldSignals& operator=(const HeldSignals&) = delete;
+    ~HeldSignals() { ::sigprocmask(SIG_SETMASK, &d_previous, nullptr); }
+};
+
+} // namespace
+
+bool replaceTogether(const std::vector<OutputFile*>& files,
+                     const std::vector<std::string>& obsoleteNames, std::string* failedName) {
+    prepareProcessOnce();
+    // Set aside before the signals are held: nothing below allocates.
+    std::vector<Placing> placings(files.size(), Placing::e_created);
+    std::vector<std::string> setAside(obsoleteNames.size());
+    std::vector<bool> wasSetAside(obsoleteNames.size(), false);
+    for (std::size_t i = 0; i < obsoleteNames.size(); ++i) {
+        setAside[i] = temporaryNameFor(obsoleteNames[i], nameSeed());
+    }
+
+    const HeldSignals held;
+    bool done = true;
+    std::size_t placed = 0;
+    std::size_t obsoleteDone = 0;
+    // An obsolete entry is first moved to a temporary name, from where it
+    // can come back.
+    for (; obsoleteDone < obsoleteNames.size(); ++obsoleteDone) {
+        const std::string& name = obsoleteNames[obsoleteDone];
+        if (::renameat2(AT_FDCWD, name.c_str(), AT_FDCWD, setAside[obsoleteDone].c_str(),
+                        RENAME_NOREPLACE) == 0) {
+            wasSetAside[obsoleteDone] = true;
+        } else if (errno != ENOENT) {
+            *failedName = name;
+            done = false;
+            break;
+        }
+    }
+    for (; done && placed < files.size(); ++placed) {
+        OutputFile& file = *files[placed];
+        PSEX_ASSERT(file.d_finished);
+        if (!place(file.d_temporaryName.c_str(), file.d_name.c_str(), &placings[placed])) {
+            *failedName = file.d_name;
+            done = false;
+        }
+    }
+    if (done) {
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            if (placings[i] == Placing::e_exchanged) {
+                ::unlink(files[i]->d_temporaryName.c_str()); // the older file
+            }
+        }
+        for (std::size_t i = 0; i < obsoleteNames.size(); ++i) {
+            if (wasSetAside[i]) {
+                ::unlink(setAside[i].c_str());
+            }
+        }
+    } else {
+        // 'placed' counts the one that failed, which is still where it was.
+        for (std::size_t i = placed - (placed > 0 ? 1 : 0); i-- > 0;) {
+            undoPlacing(files[i]->d_temporaryName.c_str(), files[i]->d_name.c_str(), placings[i]);
+        }
+        for (std::size_t i = 0; i < obsoleteDone; ++i) {
+            if (wasSetAside[i]) {
+                ::rename(setAside[i].c_str(), obsoleteNames[i].c_str());
+            }
+        }
+        for (OutputFile* file : files) {
+            ::unlink(file->d_temporaryName.c_str());
+        }
+    }
+    for (OutputFile* file : files) {
+        unregisterTemporaryName(file->d_slot);
+        file->d_slot = -1;
+        file->d_temporaryName.clear();
+        file->d_finished = false;
+    }
+    return done;
 }
 
 } // namespace psex

@@ -14,6 +14,12 @@
 // previous one: on failure the temporary file is removed and the older file
 // stays as it was.
 //
+// Files that belong together (the result files of one data file, the data
+// files of one split) are each 'finish'ed, and then put in place together
+// by 'replaceTogether': with the terminating signals held back, so that an
+// interruption leaves either every older file or every new one, and undone
+// when one of them cannot be put in place.
+//
 // The first 'OutputFile' prepares the process once: every signal whose
 // default action ends the process (SIGINT, SIGTERM, SIGHUP, SIGPIPE,
 // SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, the
@@ -28,6 +34,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace psex {
 
@@ -42,7 +49,8 @@ class OutputFile {
     std::string d_temporaryName; // empty when no temporary file exists
     std::unique_ptr<Buffer> d_buffer;
     std::ostream d_stream;
-    int d_slot = -1; // entry in the signal handler's list
+    long d_slot = -1;        // entry in the signal handler's list
+    bool d_finished = false; // written and on disk, not yet in place
 
   public:
     // CREATORS
@@ -65,6 +73,12 @@ class OutputFile {
     // Return the stream that writes the result file's text.  Line ends need
     // not flush: nothing is visible before 'commit'.
 
+    bool finish();
+    // Write out the rest of the text and wait until it is on disk, leaving
+    // it under the temporary name for 'replaceTogether'.  Return true on
+    // success.  On any failure remove the temporary file and return false.
+    // Call it at most once, and not after 'commit'.
+
     bool commit();
     // Write out the rest of the text, wait until it is on disk and rename
     // the temporary file to the result file's name.  Return true on success.
@@ -78,7 +92,27 @@ class OutputFile {
     const std::string& temporaryName() const { return d_temporaryName; }
     // Return the temporary file's name, or the empty string when there is
     // no temporary file (not created, committed, or removed).
+
+    bool isFinished() const { return d_finished; }
+    // Return whether 'finish' succeeded and the file waits under its
+    // temporary name to be put in place.
+
+    friend bool replaceTogether(const std::vector<OutputFile*>& files,
+                                const std::vector<std::string>& obsoleteNames,
+                                std::string* failedName);
 };
+
+bool replaceTogether(const std::vector<OutputFile*>& files,
+                     const std::vector<std::string>& obsoleteNames, std::string* failedName);
+// Rename every one of the specified finished 'files' to its result name and
+// remove every existing entry named in the specified 'obsoleteNames' (a
+// result file that the new set no longer has), with the signals that end
+// the process held back until all is done, and return true.  When one of
+// them cannot be done, undo the others (an older file is put back where
+// the file system can exchange two names, which Linux's usual ones can),
+// remove every temporary file, load the specified 'failedName' with the name
+// that failed, and return false.  The behaviour is undefined unless every
+// file of 'files' 'isFinished'.
 
 } // namespace psex
 

@@ -27,21 +27,19 @@ bool exists(const std::string& name) {
     return name.find('\0') == std::string::npos && ::lstat(name.c_str(), &status) == 0;
 }
 
-void warnIfExists(const std::string& name, MessageSink& messages) {
-    if (exists(name)) {
-        messages.output("Warning: overwriting output file '" + name + "'.");
-    }
-}
-
-// Put the result file behind the specified 'out' in place and return whether
-// that worked; report it on standard error when not.  A failed file leaves
-// no trace: an older file of that name stays as it was.
-bool commitAndCheck(OutputFile& out, MessageSink& messages) {
-    if (!out.commit()) {
-        messages.error("error: cannot write output file '" + out.name() + "'.");
+// Return whether an entry other than a regular file stands at the specified
+// 'name': a folder, a device, a FIFO, a socket, or a link to one of them.
+// Replacing it would take a device or a pipe from whoever uses it, or put a
+// file where a folder was; a link that leads nowhere is replaced.
+bool isNoRegularFile(const std::string& name) {
+    struct stat status;
+    if (name.find('\0') != std::string::npos || ::lstat(name.c_str(), &status) != 0) {
         return false;
     }
-    return true;
+    if (S_ISLNK(status.st_mode) && ::stat(name.c_str(), &status) != 0) {
+        return false; // a link to nothing
+    }
+    return !S_ISREG(status.st_mode);
 }
 
 // Return the specified 'path' with every link, "." and ".." resolved, or
@@ -142,28 +140,74 @@ std::optional<std::string> refusalOf(const std::vector<ResultFile>& files, const
     return std::nullopt;
 }
 
-bool writeResultFiles(const std::vector<ResultFile>& files, MessageSink& messages) {
-    PSEX_ASSERT(!files.empty());
+bool writeResultFiles(const std::vector<ResultFile>& files, MessageSink& messages,
+                      WarningChannel warnings) {
+    PSEX_ASSERT(!files.empty() && files.front().write);
     // Held from before the first temporary file to after the last rename;
-    // the overwrite warnings, taken under it, see what this run replaces.
+    // the checks and the overwrite warnings, taken under it, see what this
+    // run replaces.
     const FolderLock lock(files.front().name);
+    bool refused = false;
     for (const ResultFile& file : files) {
-        warnIfExists(file.name, messages);
+        if (file.write && isNoRegularFile(file.name)) {
+            messages.error("error: '" + file.name + "' exists and is not a regular file.");
+            refused = true;
+        }
     }
-    // Each file is written under a temporary name and renamed into place
-    // once complete, so a failed write never leaves half a file.  One is put
-    // in place before the next is written: on a nearly full disk the later
-    // files must not take the room that the first needs.
+    if (refused) {
+        return false;
+    }
+
+    // Every file is written and on disk before any is put in place.  A file
+    // that fails is removed at once; the others wait under their temporary
+    // names (and go when this function returns, unless put in place).
+    std::vector<std::unique_ptr<OutputFile>> written;
+    std::vector<std::string> obsolete;
     bool allWritten = true;
     for (const ResultFile& file : files) {
-        OutputFile out(file.name);
-        file.write(out.stream());
-        allWritten = commitAndCheck(out, messages) && allWritten;
+        if (!file.write) {
+            // Only a file or a link goes; anything else was never a result.
+            if (exists(file.name) && !isNoRegularFile(file.name)) {
+                obsolete.push_back(file.name);
+            }
+            continue;
+        }
+        written.push_back(std::make_unique<OutputFile>(file.name));
+        file.write(written.back()->stream());
+        if (!written.back()->finish()) {
+            messages.error("error: cannot write output file '" + file.name + "'.");
+            allWritten = false;
+        }
     }
-    if (allWritten) {
-        messages.output("Results are written to '" + files.front().name + "'.");
+    if (!allWritten) {
+        return false;
     }
-    return allWritten;
+
+    const auto warn = [&](const std::string& line) {
+        if (warnings == WarningChannel::e_output) {
+            messages.output(line);
+        } else {
+            messages.error(line);
+        }
+    };
+    for (const ResultFile& file : files) {
+        if (file.write && exists(file.name)) {
+            warn("Warning: overwriting output file '" + file.name + "'.");
+        }
+    }
+    for (const std::string& name : obsolete) {
+        warn("Warning: removing output file '" + name + "' of an earlier run.");
+    }
+    std::vector<OutputFile*> finished;
+    for (const auto& file : written) {
+        finished.push_back(file.get());
+    }
+    std::string failed;
+    if (!replaceTogether(finished, obsolete, &failed)) {
+        messages.error("error: cannot write output file '" + failed + "'.");
+        return false;
+    }
+    return true;
 }
 
 } // namespace psex

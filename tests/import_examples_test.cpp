@@ -21,6 +21,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <optional>
@@ -177,7 +180,8 @@ TEST(ImportRun, ReplacesAnOlderOutputAndReadsStandardInput) {
     EXPECT_EQ("PLOIDY=HAPLOID\nLOCUSCOUNT=2\nLOCUSNAMES=L1,L2\nMISSING=0\nTITLE=stdin\n"
               "SIMULATIONS=1000\n\nSample,L1,L2\nf1,12,0\nf2,14,7\n",
               readFile(scratch / "lab.txt"));
-    EXPECT_EQ("Read standard input as a table, TAB-separated.\n"
+    EXPECT_EQ("Warning: overwriting output file 'lab.txt'.\n"
+              "Read standard input as a table, TAB-separated.\n"
               "Samples: 2\n"
               "Loci: 2 (haploid)\n"
               "Populations: none in the input\n"
@@ -196,8 +200,65 @@ TEST(ImportRun, SaysSoWhenTheOutputCannotBeWritten) {
     writeFile(scratch / "lab.csv", "Sample,A,A\nx,151,153\n");
     const RunResult run = import(scratch, {"lab.csv", "-o", "no/such/folder/lab.txt"});
     EXPECT_EQ(1, run.status);
-    EXPECT_EQ("error: cannot write output file 'no/such/folder/lab.txt'.\n", run.err);
+    EXPECT_EQ("error: cannot write output file 'no/such/folder/lab.txt'.\n"
+              "error: no data file was written for lab.csv; older files of those names are as "
+              "they were.\n",
+              run.err);
     EXPECT_TRUE(run.files.empty());
+}
+
+TEST(ImportRun, WritesOnlyToRegularFiles) {
+    // A FIFO, a folder or a link to a device at the output path is refused:
+    // '-o /dev/null' as root once replaced the system's null device with a
+    // regular file.
+    ScratchFolder scratch;
+    writeFile(scratch / "lab.csv", "Sample,A,A\nx,151,153\n");
+    ASSERT_EQ(0, ::mkfifo((scratch / "fifo.txt").c_str(), 0600));
+    std::filesystem::create_directory(scratch / "folder.txt");
+    std::filesystem::create_symlink("/dev/null", scratch / "null.txt");
+    const std::set<std::string> inputs = {"fifo.txt", "folder.txt", "lab.csv", "null.txt"};
+    for (const std::string name : {"fifo.txt", "folder.txt", "null.txt"}) {
+        SCOPED_TRACE(name);
+        const RunResult run = import(scratch, {"lab.csv", "-o", name});
+        EXPECT_EQ(1, run.status);
+        EXPECT_EQ("", run.out);
+        EXPECT_EQ("error: '" + name +
+                      "' exists and is not a regular file.\n"
+                      "error: no data file was written for lab.csv; older files of those names "
+                      "are as they were.\n",
+                  run.err);
+        EXPECT_EQ(inputs, scratch.names());
+    }
+    EXPECT_TRUE(std::filesystem::is_fifo(scratch / "fifo.txt"));
+    EXPECT_TRUE(std::filesystem::is_symlink(scratch / "null.txt"));
+    EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
+}
+
+TEST(ImportRun, ReplacesNoFileOfASplitThatFailsHalfWay) {
+    // The second population's file does not fit under the file size limit:
+    // the first, complete, must not replace its older file either.
+    ScratchFolder scratch;
+    std::string table = "Sample,Pop,A,A\nn1,North,151,153\n";
+    for (int i = 0; i < 400; ++i) {
+        table += 's';
+        table += std::to_string(i) + ",South,151," + std::to_string(153 + i % 7) + "\n";
+    }
+    writeFile(scratch / "pops.csv", table);
+    writeFile(scratch / "p-North.txt", "older North\n");
+    RunOptions options;
+    options.prepare = [] {
+        const struct rlimit limit = {2000, 2000};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    };
+    const RunResult run = runProgram(PSEX_IMPORT_BINARY, scratch.path(),
+                                     {"pops.csv", "--split-populations", "p-"}, options);
+    EXPECT_EQ(1, run.status);
+    EXPECT_EQ("error: cannot write output file 'p-South.txt'.\n"
+              "error: no data file was written for pops.csv; older files of those names are as "
+              "they were.\n",
+              run.err);
+    EXPECT_EQ((std::set<std::string>{"p-North.txt", "pops.csv"}), scratch.names());
+    EXPECT_EQ("older North\n", readFile(scratch / "p-North.txt"));
 }
 
 } // namespace

@@ -11,6 +11,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <memory>
 #include <regex>
 #include <set>
 #include <string>
@@ -197,6 +199,80 @@ TEST(OutputFile, FailsWithoutATraceWhenTheFileSizeLimitIsReached) {
     EXPECT_EQ(3, WEXITSTATUS(status));
     EXPECT_EQ(Names{"r.csv"}, folder.names());
     EXPECT_EQ("older\n", readFile(name));
+}
+
+TEST(OutputFile, PutsFinishedFilesInPlaceTogetherOrNotAtAll) {
+    ScratchFolder folder;
+    writeFile(folder / "a.csv", "older a\n");
+    writeFile(folder / "b.csv", "older b\n");
+    writeFile(folder / "gone.csv", "earlier\n");
+    {
+        OutputFile a((folder / "a.csv").string());
+        OutputFile b((folder / "b.csv").string());
+        a.stream() << "new a\n";
+        b.stream() << "new b\n";
+        ASSERT_TRUE(a.finish());
+        ASSERT_TRUE(b.finish());
+        EXPECT_TRUE(a.isFinished());
+        // Finished, the files wait under their temporary names.
+        EXPECT_EQ("older a\n", readFile(folder / "a.csv"));
+        EXPECT_EQ(5u, folder.names().size());
+        std::string failed;
+        EXPECT_TRUE(psex::replaceTogether({&a, &b}, {(folder / "gone.csv").string()}, &failed));
+        EXPECT_EQ("", a.temporaryName());
+    }
+    EXPECT_EQ((Names{"a.csv", "b.csv"}), folder.names());
+    EXPECT_EQ("new a\n", readFile(folder / "a.csv"));
+    EXPECT_EQ("new b\n", readFile(folder / "b.csv"));
+
+    // A folder that takes the place of a result name after the files were
+    // written cannot be replaced: the first file, already in place, goes
+    // back to its older content, and the obsolete file comes back.
+    writeFile(folder / "gone.csv", "earlier\n");
+    {
+        OutputFile a((folder / "a.csv").string());
+        OutputFile c((folder / "c.csv").string());
+        OutputFile d((folder / "d.csv").string());
+        a.stream() << "newest a\n";
+        ASSERT_TRUE(a.finish());
+        ASSERT_TRUE(c.finish());
+        ASSERT_TRUE(d.finish());
+        std::filesystem::create_directories(folder / "d.csv" / "inside");
+        std::string failed;
+        EXPECT_FALSE(
+            psex::replaceTogether({&a, &c, &d}, {(folder / "gone.csv").string()}, &failed));
+        EXPECT_EQ((folder / "d.csv").string(), failed);
+        EXPECT_FALSE(a.isFinished());
+    }
+    EXPECT_EQ((Names{"a.csv", "b.csv", "d.csv", "gone.csv"}), folder.names());
+    EXPECT_EQ("new a\n", readFile(folder / "a.csv"));
+    EXPECT_EQ("earlier\n", readFile(folder / "gone.csv"));
+    EXPECT_TRUE(std::filesystem::is_directory(folder / "d.csv" / "inside"));
+}
+
+TEST(OutputFile, RemovesTheTemporaryFilesOfThousandsOfFilesWhenASignalEndsTheProcess) {
+    // A split into many populations holds a finished file per population
+    // until all are written.
+    ScratchFolder folder;
+    const int status = inChild([&] {
+        std::vector<std::unique_ptr<OutputFile>> files;
+        for (int i = 0; i < 3000; ++i) {
+            const std::string name = (folder / "p").string() + std::to_string(i);
+            files.push_back(std::make_unique<OutputFile>(name));
+            files.back()->stream() << i << '\n';
+            if (!files.back()->finish()) {
+                return 4;
+            }
+        }
+        if (folder.names().size() != 3000) {
+            return 5;
+        }
+        ::raise(SIGTERM);
+        return 6;
+    });
+    ASSERT_TRUE(WIFSIGNALED(status)) << "status " << status;
+    EXPECT_EQ(SIGTERM, WTERMSIG(status));
+    EXPECT_EQ(Names{}, folder.names());
 }
 
 // The signals whose action was the default one when the process started:

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <optional>
 #include <ostream>
@@ -69,7 +71,7 @@ TEST(ResultFilesTest, refusesNamesThatComeToOneFileOrLeadOutOfTheFolder) {
               std::nullopt);
 }
 
-TEST(ResultFilesTest, writesEveryFileWarnsOfOlderOnesAndNamesTheFirst) {
+TEST(ResultFilesTest, writesEveryFileAndWarnsOfOlderOnes) {
     ScratchFolder scratch;
     const InFolder here(scratch.path());
     writeFile(scratch / "b.csv", "old");
@@ -81,24 +83,96 @@ TEST(ResultFilesTest, writesEveryFileWarnsOfOlderOnesAndNamesTheFirst) {
                                  messages));
     EXPECT_EQ(readFile(scratch / "a.csv"), "first\n");
     EXPECT_EQ(readFile(scratch / "b.csv"), "second\n");
-    EXPECT_EQ(output.str(), "Warning: overwriting output file 'b.csv'.\n"
-                            "Results are written to 'a.csv'.\n");
+    EXPECT_EQ(output.str(), "Warning: overwriting output file 'b.csv'.\n");
     EXPECT_EQ(error.str(), "");
     EXPECT_EQ(scratch.names(), (std::set<std::string>{"a.csv", "b.csv"}));
+
+    // psex-import's warnings go to the error channel: its standard output
+    // may be a data file.
+    std::ostringstream importOutput;
+    std::ostringstream importError;
+    MessageSink importMessages(importOutput, importError);
+    EXPECT_TRUE(writeResultFiles({fileSaying("a.csv", "third\n")}, importMessages,
+                                 psex::WarningChannel::e_error));
+    EXPECT_EQ(importOutput.str(), "");
+    EXPECT_EQ(importError.str(), "Warning: overwriting output file 'a.csv'.\n");
 }
 
-TEST(ResultFilesTest, aFileThatCannotBeWrittenFailsTheSetButNotTheOthers) {
+TEST(ResultFilesTest, aFileThatCannotBeWrittenLeavesTheWholeOlderSet) {
+    // The later file cannot be written: the earlier one, though complete,
+    // must not replace its older file either, or the folder would hold a
+    // new table beside an old one.  Every file that fails is named.
     ScratchFolder scratch;
     const InFolder here(scratch.path());
+    writeFile(scratch / "a.csv", "older a\n");
     std::ostringstream output;
     std::ostringstream error;
     MessageSink messages(output, error);
 
-    EXPECT_FALSE(writeResultFiles({fileSaying("no/a.csv", "first\n"), fileSaying("b.csv", "b\n")},
+    EXPECT_FALSE(writeResultFiles({fileSaying("a.csv", "first\n"), fileSaying("no/b.csv", "b\n"),
+                                   fileSaying("c.csv", "c\n"), fileSaying("gone/d.csv", "d\n")},
                                   messages));
-    EXPECT_EQ(readFile(scratch / "b.csv"), "b\n");
+    EXPECT_EQ(readFile(scratch / "a.csv"), "older a\n");
+    EXPECT_EQ(scratch.names(), (std::set<std::string>{"a.csv"}));
     EXPECT_EQ(output.str(), "");
-    EXPECT_EQ(error.str(), "error: cannot write output file 'no/a.csv'.\n");
+    EXPECT_EQ(error.str(), "error: cannot write output file 'no/b.csv'.\n"
+                           "error: cannot write output file 'gone/d.csv'.\n");
+}
+
+TEST(ResultFilesTest, refusesANameWhereSomethingOtherThanAFileStands) {
+    // A folder, a FIFO, a link to a folder: replacing any of them with a
+    // result file would take it from whoever uses it.  Nothing of the set
+    // is written.  A link to a file, or to nothing, is replaced.
+    ScratchFolder scratch;
+    const InFolder here(scratch.path());
+    std::filesystem::create_directory(scratch / "folder.csv");
+    ASSERT_EQ(0, ::mkfifo("fifo.csv", 0600));
+    std::filesystem::create_directory_symlink("folder.csv", scratch / "link.csv");
+    writeFile(scratch / "a.csv", "older a\n");
+    std::ostringstream output;
+    std::ostringstream error;
+    MessageSink messages(output, error);
+
+    EXPECT_FALSE(writeResultFiles({fileSaying("a.csv", "a\n"), fileSaying("folder.csv", ""),
+                                   fileSaying("fifo.csv", ""), fileSaying("link.csv", "")},
+                                  messages));
+    EXPECT_EQ(output.str(), "");
+    EXPECT_EQ(error.str(), "error: 'folder.csv' exists and is not a regular file.\n"
+                           "error: 'fifo.csv' exists and is not a regular file.\n"
+                           "error: 'link.csv' exists and is not a regular file.\n");
+    EXPECT_EQ(readFile(scratch / "a.csv"), "older a\n");
+    EXPECT_EQ(scratch.names(),
+              (std::set<std::string>{"a.csv", "fifo.csv", "folder.csv", "link.csv"}));
+    EXPECT_TRUE(std::filesystem::is_empty(scratch / "folder.csv"));
+
+    std::filesystem::create_symlink("a.csv", scratch / "to-a.csv");
+    std::filesystem::create_symlink("nowhere.csv", scratch / "to-nothing.csv");
+    EXPECT_TRUE(writeResultFiles(
+        {fileSaying("to-a.csv", "new\n"), fileSaying("to-nothing.csv", "new\n")}, messages));
+    EXPECT_FALSE(std::filesystem::is_symlink(scratch / "to-a.csv"));
+    EXPECT_EQ(readFile(scratch / "to-nothing.csv"), "new\n");
+    EXPECT_EQ(readFile(scratch / "a.csv"), "older a\n");
+}
+
+TEST(ResultFilesTest, removesAFileThatTheNewSetNoLongerHas) {
+    // An entry without a writer names a result of an earlier run that this
+    // one does not write (the distances file of a run without lineages):
+    // it goes with the replacement, and is said to go.  Anything but a file
+    // or a link stays.
+    ScratchFolder scratch;
+    const InFolder here(scratch.path());
+    writeFile(scratch / "distances.csv", "earlier\n");
+    std::filesystem::create_directory(scratch / "kept.csv");
+    std::ostringstream output;
+    std::ostringstream error;
+    MessageSink messages(output, error);
+
+    EXPECT_TRUE(writeResultFiles(
+        {fileSaying("a.csv", "a\n"), {"distances.csv", {}}, {"kept.csv", {}}, {"absent.csv", {}}},
+        messages));
+    EXPECT_EQ(scratch.names(), (std::set<std::string>{"a.csv", "kept.csv"}));
+    EXPECT_EQ(output.str(), "Warning: removing output file 'distances.csv' of an earlier run.\n");
+    EXPECT_EQ(error.str(), "");
 }
 
 } // namespace

@@ -670,7 +670,8 @@ TEST(HostileInput, RefusesATitleWithANulByteAsAFileName) {
     static const char k_errors[] = "error: cannot write output file 'simresults_a\0b.csv'.\n"
                                    "error: cannot write output file 'fulltable_a\0b.csv'.\n"
                                    "error: cannot write output file 'samples_a\0b.csv'.\n"
-                                   "error: cannot write output file 'summary_a\0b.csv'.\n";
+                                   "error: cannot write output file 'summary_a\0b.csv'.\n"
+                                   "error: no result file of 'data.txt' was replaced.\n";
     ScratchFolder folder;
     writeFile(folder / "data.txt", std::string(k_data, sizeof k_data - 1));
     writeFile(folder / "simresults_a", "other\n");
@@ -771,55 +772,69 @@ std::optional<RunResult> runOnOwnFileSystem(DiskFixture& fixture, const char* op
     return result;
 }
 
+// The complete set of results of "big.txt" left by an earlier run.
+const std::map<std::string, std::string> k_olderBigSet = {
+    {"simresults_big.csv", "older results\n"},
+    {"fulltable_big.csv", "older full table\n"},
+    {"samples_big.csv", "older samples\n"},
+    {"summary_big.csv", "older summary\n"}};
+
+void writeOlderBigSet(const fs::path& folder) {
+    for (const auto& [name, content] : k_olderBigSet) {
+        writeFile(folder / name, content);
+    }
+}
+
 // What a run of "big.txt small.txt" must show when the full table and the
-// samples table of the big file do not fit: those files alone fail, the
-// older full table stays, and the small file that follows is written.  (The
-// one simulated data set of the big file repeats its three genotypes, that
-// of the small one its one genotype: the warnings about few repeats.)
-void expectBigFullTableLost(const RunResult& run) {
+// samples table of the big file do not fit: those files fail, so no file of
+// the big file's set is replaced (the older set stays whole, without a
+// warning about overwriting), and the small file that follows is written.
+// (The one simulated data set of the big file repeats its three genotypes,
+// that of the small one its one genotype: the warnings about few repeats.)
+void expectBigSetKept(const RunResult& run) {
     EXPECT_EQ(1, run.status);
     EXPECT_EQ("Reading file ../data/big.txt\n"
-              "Warning: overwriting output file 'fulltable_big.csv'.\n"
               "Reading file ../data/small.txt\n"
               "Results are written to 'simresults_small.csv'.\n",
               run.out);
     EXPECT_EQ(repeatsWarning(3) + "error: cannot write output file 'fulltable_big.csv'.\n" +
-                  "error: cannot write output file 'samples_big.csv'.\n" + repeatsWarning(1),
+                  "error: cannot write output file 'samples_big.csv'.\n" +
+                  "error: no result file of '../data/big.txt' was replaced.\n" + repeatsWarning(1),
               run.err);
     // No temporary file and no partial file is left.
-    EXPECT_EQ((Names{"fulltable_big.csv", "fulltable_small.csv", "samples_small.csv",
-                     "simresults_big.csv", "simresults_small.csv", "summary_big.csv",
-                     "summary_small.csv"}),
+    EXPECT_EQ((Names{"fulltable_big.csv", "fulltable_small.csv", "samples_big.csv",
+                     "samples_small.csv", "simresults_big.csv", "simresults_small.csv",
+                     "summary_big.csv", "summary_small.csv"}),
               fileNamesOf(run));
-    EXPECT_EQ("older full table\n", run.files.at("fulltable_big.csv"));
-    EXPECT_EQ(0u, run.files.at("simresults_big.csv").find("Datafile,../data/big.txt\n\nMLG,n,"));
-    EXPECT_NE(std::string::npos, run.files.at("simresults_big.csv").find("\nN,4000\n"));
+    for (const auto& [name, content] : k_olderBigSet) {
+        EXPECT_EQ(content, run.files.at(name)) << name;
+    }
     EXPECT_EQ(0u, run.files.at("fulltable_small.csv")
                       .find("Datafile,../data/small.txt\n\nSample,MLG,PSex,PValue,_0\nx,MLG_1,"));
 }
 
 TEST(FailingDisk, LosesNothingWhenTheDiskIsFull) {
-    // 64 kB hold the older file and every result except the big full table.
+    // 64 kB hold the older set and every result except the big full table
+    // and the big samples table.
     DiskFixture fixture;
-    const auto run = runOnOwnFileSystem(
-        fixture, "size=64k",
-        [&] { writeFile(fixture.disk / "fulltable_big.csv", "older full table\n"); }, false,
-        {"../data/big.txt", "../data/small.txt"});
+    const auto run =
+        runOnOwnFileSystem(fixture, "size=64k", [&] { writeOlderBigSet(fixture.disk); }, false,
+                           {"../data/big.txt", "../data/small.txt"});
     if (!run) {
         GTEST_SKIP() << "cannot mount a small file system here (needs root or CAP_SYS_ADMIN)";
     }
-    expectBigFullTableLost(*run);
+    expectBigSetKept(*run);
 }
 
 TEST(FailingDisk, LosesNothingAtTheFileSizeLimit) {
     // The limit, like a full disk, cuts the big full table short.
     DiskFixture fixture;
-    writeFile(fixture.disk / "fulltable_big.csv", "older full table\n");
+    writeOlderBigSet(fixture.disk);
     const RunResult run = runPsex(fixture.disk, {"../data/big.txt", "../data/small.txt"}, {}, [] {
         const struct rlimit limit = {16384, 16384};
         ::setrlimit(RLIMIT_FSIZE, &limit);
     });
-    expectBigFullTableLost(run);
+    expectBigSetKept(run);
 }
 
 TEST(FailingDisk, LeavesAReadOnlyFolderAsItWas) {
@@ -844,19 +859,20 @@ TEST(FailingDisk, LeavesAReadOnlyFolderAsItWas) {
         }
     }
     EXPECT_EQ(1, run->status);
+    // Nothing is overwritten, so no overwrite warning is given.
     EXPECT_EQ("Reading file ../data/run.txt\n"
-              "Warning: overwriting output file 'simresults_run.csv'.\n"
-              "Warning: overwriting output file 'fulltable_run.csv'.\n"
               "Reading file ../data/small.txt\n",
               run->out);
     EXPECT_EQ(repeatsWarning(1) + "error: cannot write output file 'simresults_run.csv'.\n" +
                   "error: cannot write output file 'fulltable_run.csv'.\n" +
                   "error: cannot write output file 'samples_run.csv'.\n" +
-                  "error: cannot write output file 'summary_run.csv'.\n" + repeatsWarning(1) +
+                  "error: cannot write output file 'summary_run.csv'.\n" +
+                  "error: no result file of '../data/run.txt' was replaced.\n" + repeatsWarning(1) +
                   "error: cannot write output file 'simresults_small.csv'.\n" +
                   "error: cannot write output file 'fulltable_small.csv'.\n" +
                   "error: cannot write output file 'samples_small.csv'.\n" +
-                  "error: cannot write output file 'summary_small.csv'.\n",
+                  "error: cannot write output file 'summary_small.csv'.\n" +
+                  "error: no result file of '../data/small.txt' was replaced.\n",
               run->err);
     EXPECT_EQ((Names{"fulltable_run.csv", "simresults_run.csv"}), fileNamesOf(*run));
     EXPECT_EQ("older results\n", run->files.at("simresults_run.csv"));
@@ -876,7 +892,8 @@ TEST(FailingDisk, ReportsAMissingFolderAndGoesOn) {
         repeatsWarning(1) + "error: cannot write output file 'simresults_missing/run.csv'.\n" +
         "error: cannot write output file 'fulltable_missing/run.csv'.\n" +
         "error: cannot write output file 'samples_missing/run.csv'.\n" +
-        "error: cannot write output file 'summary_missing/run.csv'.\n";
+        "error: cannot write output file 'summary_missing/run.csv'.\n" +
+        "error: no result file of '../data/nested.txt' was replaced.\n";
     EXPECT_EQ(missingFolder + repeatsWarning(1), run.err);
     EXPECT_EQ((Names{"fulltable_small.csv", "samples_small.csv", "simresults_small.csv",
                      "summary_small.csv"}),
@@ -1052,11 +1069,13 @@ TEST(ResultNames, RefusesATitleThatLeadsOutOfTheWorkingFolder) {
 
     // A folder part that stays inside is written to as before.
     fs::create_directories(work / "samples_sub");
+    fs::create_directories(work / "summary_sub");
     writeFile(work / "inside.txt", smallDataFile("sub/inside"));
     const RunResult inside = runPsex(work, {"inside.txt"}, {"inside.txt"});
     EXPECT_EQ(std::string::npos, inside.err.find("would"));
     EXPECT_EQ(1u, inside.files.count("simresults_sub/inside.csv"));
     EXPECT_EQ(1u, inside.files.count("fulltable_sub/inside.csv"));
+    EXPECT_EQ(0, inside.status);
 }
 
 TEST(ResultNames, ReplacesTheResultsOfConcurrentRunsAsWholeSets) {

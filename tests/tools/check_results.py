@@ -174,11 +174,16 @@ begins with '-' and names no regular file gives "error: unknown option
 '<arg>' (try --help)" and status 2 before any file is read (see
 command_line).  A data file that cannot be opened ends the run at once with
 status 2.  The result files are written in the order simresults, fulltable,
-samples, summary, then distances (with MLLDISTANCE); their overwrite
-warnings come first, in that order, before any file is written; a result
-file that cannot be written gives "error: cannot write output file
-'<name>'." in that order, and "Results are written to" follows only when
-all were; a data file without any sample still has
+samples, summary, then distances (with MLLDISTANCE), and replaced as one
+set: a folder at a result name gives "error: '<name>' exists and is not a
+regular file." for each such name, otherwise a result file that cannot be
+written (its folder is missing) gives "error: cannot write output file
+'<name>'." in that order; either way "error: no result file of
+'<argument>' was replaced." follows, status 1, and no file is written.
+When all are written, their overwrite warnings come in that order, then
+"Warning: removing output file 'distances_<run>.csv' of an earlier run."
+when a run without MLLDISTANCE finds one (run names without a folder part
+only), then "Results are written to"; a data file without any sample still has
 its result files written, then "error: no sample was read from
 '<argument>'.".  Result names that come to one file once their folder
 parts are resolved ("simresults_x/../same.csv" and "fulltable_x/../same.csv"
@@ -2055,27 +2060,48 @@ class RunModel:
             if refusal:
                 self.stderr.append(refusal)
                 self.status = 1
-            # Every warning comes before the first file is written.
-            for name in names if not refusal else ():
-                if os.path.normpath(name) in entries:
-                    self.stdout.append("Warning: overwriting output file '%s'." % name)
             written = []
-            for name in names if not refusal else ():
-                parent = os.path.dirname(os.path.normpath(name))
-                if (parent and not entries.get(parent, False)) or entries.get(
-                        os.path.normpath(name), False):
-                    self.stderr.append("error: cannot write output file '%s'." % name)
-                else:
-                    entries[os.path.normpath(name)] = False
-                    written.append(name)
-            if len(written) == len(names):
-                self.stdout.append("Results are written to '%s'." % names[0])
-            elif not refusal:
-                self.status = 1
+            if not refusal:
+                written = self._replace_set(names, argument, run_name, table, entries)
             if table.n_samples == 0:
                 self.stderr.append("error: no sample was read from '%s'." % argument)
                 self.status = 1
             self.passes.append((argument, table, data_file, names, replayed, written))
+
+    def _replace_set(self, names, argument, run_name, table, entries):
+        """Model the replacement of the result files 'names' of a data file
+        as one set and return the names written: all of them, or none.  A
+        folder at a result name refuses the set; a name whose folder does not
+        exist cannot be written, and every such name is reported.  Only when
+        all are written come the overwrite warnings, and the distances file
+        of an earlier run goes when this run writes none (in the working
+        folder only)."""
+        failed = False
+        for name in names:
+            if entries.get(os.path.normpath(name), False):
+                self.stderr.append("error: '%s' exists and is not a regular file." % name)
+                failed = True
+        if not failed:
+            for name in names:
+                parent = os.path.dirname(os.path.normpath(name))
+                if parent and not entries.get(parent, False):
+                    self.stderr.append("error: cannot write output file '%s'." % name)
+                    failed = True
+        if failed:
+            self.stderr.append("error: no result file of '%s' was replaced." % argument)
+            self.status = 1
+            return []
+        for name in names:
+            if os.path.normpath(name) in entries:
+                self.stdout.append("Warning: overwriting output file '%s'." % name)
+            entries[os.path.normpath(name)] = False
+        obsolete = self.DISTANCES_PREFIX + run_name + ".csv"
+        if (table.mll_distance is None and "/" not in run_name
+                and entries.get(obsolete) is False):
+            self.stdout.append("Warning: removing output file '%s' of an earlier run." % obsolete)
+            del entries[obsolete]
+        self.stdout.append("Results are written to '%s'." % names[0])
+        return list(names)
 
     def result_files(self):
         """The pass that wrote each new result file last."""
@@ -2434,8 +2460,8 @@ def self_test(folder=None):
              RunModel(["nosample.txt", "absent.txt"], scratch, entries).status)
         same("samples: status", 0, RunModel(["missing.txt", "rows.txt"], scratch,
                                             entries).status)
-        # The folder simresults_sub does not exist: both write errors come
-        # before the no-sample error.
+        # The folder simresults_sub does not exist: every write error, then
+        # the set's, come before the no-sample error.
         os.makedirs(os.path.join(scratch, "sub"), exist_ok=True)
         shutil.copyfile(os.path.join(scratch, "nosample.txt"),
                         os.path.join(scratch, "sub", "nosample.txt"))
@@ -2446,7 +2472,8 @@ def self_test(folder=None):
             "error: cannot write output file 'fulltable_sub/nosample.txt.csv'.",
             "error: cannot write output file 'samples_sub/nosample.txt.csv'.",
             "error: cannot write output file 'summary_sub/nosample.txt.csv'.",
-            "error: no sample was read from 'sub/nosample.txt'."], model.stderr[-5:])
+            "error: no result file of 'sub/nosample.txt' was replaced.",
+            "error: no sample was read from 'sub/nosample.txt'."], model.stderr[-6:])
         same("no sample, not written: status", 1, model.status)
         failures += self_test_driver(scratch, entries)
     finally:
@@ -2873,9 +2900,8 @@ def self_test_driver(scratch, entries):
          Judgement(table, (1, 2), fmt(table.psex[(1, 2)].key), printed_list, replayed).codes())
 
     # chain.txt has MLLDISTANCE: five files, the distances file last.  Its
-    # summary file exists and a folder holds the distances file's name:
-    # both overwrite warnings in file order, then the one write error, no
-    # "Results are written", status 1.
+    # summary file exists and a folder holds the distances file's name: the
+    # set is refused before anything is written, no warning, status 1.
     pairs = [(0.0, 0.0), (0.0, 0.4), (0.4, 0.4), (0.0, 0.9), (0.4, 0.9), (0.9, 0.9),
              (0.0, 0.65)]
     draws = [u for pair in pairs for u in pair + (0.0, 0.0)] * 2
@@ -2889,20 +2915,31 @@ def self_test_driver(scratch, entries):
                      dict(entries, **{"summary_chain.csv": False, "distances_chain.csv": True,
                                       "simresults_chain.csv": False}),
                      generator=ListedDraws(list(draws)))
-    same("chain, distances not written: standard output", [
-        "Reading file chain.txt",
-        "Warning: overwriting output file 'simresults_chain.csv'.",
-        "Warning: overwriting output file 'summary_chain.csv'.",
-        "Warning: overwriting output file 'distances_chain.csv'."], model.stdout)
+    same("chain, distances not written: standard output", ["Reading file chain.txt"],
+         model.stdout)
     same("chain, distances not written: standard error", [
         "note: missing allele copies: M 1",
         "warning: only 0 simulated repeats; levels finer than 1/0 are not resolved "
         "(the 0.001 level needs 1000): raise SIMULATIONS.",
-        "error: cannot write output file 'distances_chain.csv'."], model.stderr)
+        "error: 'distances_chain.csv' exists and is not a regular file.",
+        "error: no result file of 'chain.txt' was replaced."], model.stderr)
     same("chain, distances not written: status", 1, model.status)
-    # (A file that was there before the run is not compared.)
-    same("chain, distances not written: the new files", [
-        "fulltable_chain.csv", "samples_chain.csv"], sorted(model.result_files()))
+    same("chain, distances not written: the new files", [], sorted(model.result_files()))
+    # Without its MLLDISTANCE line, chain.txt's run removes the distances
+    # file of the earlier run, after the overwrite warnings.
+    with open(os.path.join(scratch, "chain.txt"), "rb") as stream:
+        without = stream.read().replace(b"MLLDISTANCE=", b"NOTE=")
+    with open(os.path.join(scratch, "plain.txt"), "wb") as stream:
+        stream.write(without)
+    model = RunModel(["plain.txt"], scratch,
+                     dict(entries, **{"plain.txt": False, "summary_chain.csv": False,
+                                      "distances_chain.csv": False}),
+                     generator=ListedDraws(list(draws)))
+    same("chain without lineages: standard output", [
+        "Reading file plain.txt",
+        "Warning: overwriting output file 'summary_chain.csv'.",
+        "Warning: removing output file 'distances_chain.csv' of an earlier run.",
+        "Results are written to 'simresults_chain.csv'."], model.stdout)
 
     # The command line: options are read before any file.
     def console(arguments, files=None):
