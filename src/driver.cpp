@@ -127,7 +127,10 @@ Outcome analyseOpenedDataFile(std::istream& input, const std::string& path, Mess
     Lineages lineages = singletonLineages(table);
     std::optional<ReferenceDistances> reference;
     if (table.lineageDistance()) {
-        lineages = formLineages(table, *table.lineageDistance(), threads);
+        ProgressIndicator pairsProgress(messages.errorStream(), standardErrorIsTerminal(),
+                                        ProgressIndicator::steadyClock(), "Forming lineages");
+        lineages = formLineages(table, *table.lineageDistance(), threads, pairsProgress.callback());
+        pairsProgress.finish();
         reference = referenceDistances(
             table, static_cast<std::uint64_t>(std::max(table.simulations(), 0)) * 10);
     }

@@ -5,6 +5,10 @@
 #include "mlgtable.h"
 
 #include <algorithm>
+#include <atomic>
+#include <exception>
+#include <mutex>
+#include <new>
 #include <numeric>
 #include <system_error>
 #include <thread>
@@ -126,8 +130,8 @@ class Groups {
     std::size_t size() const { return d_parent.size(); }
 };
 
-// The pairs (a, b > a) of the rows a = first, first + step, ...: their
-// distances counted, and those within 'maxDistance' joined.
+// The pairs (a, b > a) of the rows a that one thread takes: their distances
+// counted, and those within 'maxDistance' joined.
 struct PairWork {
     std::vector<std::uint64_t> histogram;
     Groups groups;
@@ -136,10 +140,22 @@ struct PairWork {
         : histogram(maxPossible + 1, 0), groups(mlgs) {}
 };
 
+// The rows of pairs shared among the threads: each takes the next row not
+// yet taken, so that the threads finish together although the rows shrink.
+struct PairRows {
+    std::atomic<std::size_t> next{0};
+    std::atomic<std::uint64_t> pairsDone{0};
+    std::atomic<bool> stopped{false}; // a thread failed: no more rows are taken
+};
+
+// Compare the pairs of the rows that the calling thread takes from the
+// specified 'rows' until none is left, into the specified 'work'; after each
+// row call the specified 'afterRow' (on the main thread: the progress).
+template <class AFTER_ROW>
 void comparePairs(const std::vector<CodedLocus>& loci, std::size_t mlgs, std::int32_t maxDistance,
-                  std::size_t first, std::size_t step, PairWork& work) {
+                  PairRows& rows, PairWork& work, AFTER_ROW afterRow) {
     std::vector<std::uint32_t> distance(mlgs, 0);
-    for (std::size_t a = first; a + 1 < mlgs; a += step) {
+    for (std::size_t a = rows.next++; a + 1 < mlgs && !rows.stopped; a = rows.next++) {
         std::fill(distance.begin() + static_cast<std::ptrdiff_t>(a) + 1, distance.end(), 0u);
         for (const CodedLocus& locus : loci) {
             if (locus.d_lookedUp) {
@@ -165,6 +181,8 @@ void comparePairs(const std::vector<CodedLocus>& loci, std::size_t mlgs, std::in
                 work.groups.join(static_cast<std::uint32_t>(a), static_cast<std::uint32_t>(b));
             }
         }
+        rows.pairsDone += mlgs - a - 1;
+        afterRow();
     }
 }
 
@@ -281,13 +299,15 @@ std::uint32_t genotypeDistance(const MLGTable& table, const MLGTuple& first,
     return sum;
 }
 
-Lineages formLineages(const MLGTable& table, std::int32_t maxDistance, unsigned threads) {
+Lineages formLineages(const MLGTable& table, std::int32_t maxDistance, unsigned threads,
+                      const SimulationProgress& progress) {
     const std::size_t mlgs = table.mlgs().size();
     std::vector<CodedLocus> loci;
     for (std::uint32_t j = 0; j < table.locusCount(); ++j) {
         loci.push_back(codeLocus(table, j));
     }
     const std::size_t maxPossible = static_cast<std::size_t>(table.ploidy()) * table.locusCount();
+    const std::uint64_t allPairs = mlgs < 2 ? 0 : static_cast<std::uint64_t>(mlgs) * (mlgs - 1) / 2;
 
     if (threads == 0) {
         threads = std::max(1u, std::thread::hardware_concurrency());
@@ -295,22 +315,51 @@ Lineages formLineages(const MLGTable& table, std::int32_t maxDistance, unsigned 
     // A thread is worth starting for some hundred rows of pairs only.
     threads = static_cast<unsigned>(std::min<std::size_t>(threads, 1 + mlgs / 256));
     std::vector<PairWork> work(threads, PairWork(mlgs, maxPossible));
+    PairRows rows;
+    // An exception (an allocation that fails) must not escape a thread,
+    // which would end the process: the first one stops every thread and is
+    // thrown again here once all have ended.
+    std::mutex failureMutex;
+    std::exception_ptr failure;
+    const auto guarded = [&](auto body) {
+        try {
+            body();
+        } catch (...) {
+            rows.stopped = true;
+            const std::lock_guard<std::mutex> lock(failureMutex);
+            if (!failure) {
+                failure = std::current_exception();
+            }
+        }
+    };
     std::vector<std::thread> started;
-    std::vector<unsigned> inline_;
+    started.reserve(threads);
     for (unsigned t = 1; t < threads; ++t) {
         try {
-            started.emplace_back(comparePairs, std::cref(loci), mlgs, maxDistance, t,
-                                 std::size_t{threads}, std::ref(work[t]));
+            started.emplace_back([&, t] {
+                guarded([&] { comparePairs(loci, mlgs, maxDistance, rows, work[t], [] {}); });
+            });
         } catch (const std::system_error&) {
-            inline_.push_back(t); // no thread to be had: done here instead
+            break; // no thread to be had: the others take its rows
+        } catch (const std::bad_alloc&) {
+            break;
         }
     }
-    comparePairs(loci, mlgs, maxDistance, 0, threads, work[0]);
-    for (const unsigned t : inline_) {
-        comparePairs(loci, mlgs, maxDistance, t, threads, work[t]);
-    }
+    guarded([&] {
+        comparePairs(loci, mlgs, maxDistance, rows, work[0], [&] {
+            if (progress) {
+                progress(rows.pairsDone.load(), allPairs);
+            }
+        });
+    });
     for (std::thread& thread : started) {
         thread.join();
+    }
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
+    if (progress && allPairs > 0) {
+        progress(allPairs, allPairs);
     }
 
     // Links found by different threads connect the same groups whichever

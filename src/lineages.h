@@ -29,6 +29,8 @@
 // All pairs of G genotypes are compared (G (G - 1) / 2 pairs); memory grows
 // with G, not with its square, and the pairs are shared among the cores.
 
+#include "progress.h"
+
 #include <cstdint>
 #include <vector>
 
@@ -57,12 +59,16 @@ std::uint32_t genotypeDistance(const MLGTable& table, const MLGTuple& first,
 // Return the number of allele copies in which the specified genotypes of
 // 'table' differ, over the loci typed in both.
 
-Lineages formLineages(const MLGTable& table, std::int32_t maxDistance, unsigned threads = 0);
+Lineages formLineages(const MLGTable& table, std::int32_t maxDistance, unsigned threads = 0,
+                      const SimulationProgress& progress = {});
 // Return the lineages of the MLGs of the specified 'table' at the specified
 // 'maxDistance' k, and the number of MLG pairs at every distance from 0 to
 // the largest one seen.  The pairs are compared on the specified number of
 // 'threads' (0: as many as the machine has cores); the result does not
-// depend on it.
+// depend on it.  The optionally specified 'progress' is told, on the
+// calling thread, how many of the G (G - 1) / 2 pairs are compared, last
+// with all of them.  An exception thrown on any thread (an allocation that
+// fails) stops them all and is thrown again here.
 
 Lineages singletonLineages(const MLGTable& table);
 // Return one lineage per MLG, numbered as the MLGs: the lineages of a run

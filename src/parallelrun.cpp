@@ -6,8 +6,10 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <exception>
 #include <limits>
 #include <mutex>
+#include <new>
 #include <sstream>
 #include <string>
 #include <system_error>
@@ -63,6 +65,8 @@ class Schedule {
     std::uint64_t d_nextChunk = 0; // the next chunk to be taken
     std::uint64_t d_reported = 0;  // chunks whose messages are passed on
     std::vector<Chunk> d_ring;     // chunk c at c % d_window
+    std::exception_ptr d_failure;  // the first exception of any thread
+    bool d_stopped = false;        // a thread failed: no more chunks are taken
 
   public:
     Schedule(const LaggedFibonacci607& start, std::uint64_t count, std::uint64_t drawsEach,
@@ -73,10 +77,34 @@ class Schedule {
 
     std::uint64_t chunks() const { return d_chunks; }
 
-    // Simulate chunks on the calling thread until none is left.  The main
-    // thread ('thread' 0) also passes on finished chunks between its own
-    // and, at the end, waits for the others' and passes them on.
+    // Simulate chunks on the calling thread until none is left, or until a
+    // thread has failed.  The main thread ('thread' 0) also passes on
+    // finished chunks between its own and, at the end, waits for the
+    // others' and passes them on.  An exception (an allocation that fails)
+    // is kept for 'rethrowFailure' and stops every thread: one that escaped
+    // a thread would end the process.
     void work(unsigned thread, MessageSink& messages, const SimulationProgress& progress) {
+        try {
+            workUntilDone(thread, messages, progress);
+        } catch (...) {
+            std::lock_guard<std::mutex> lock(d_mutex);
+            if (!d_failure) {
+                d_failure = std::current_exception();
+            }
+            d_stopped = true;
+            d_changed.notify_all();
+        }
+    }
+
+    // Throw the exception of the thread that failed first, if any.
+    void rethrowFailure() const {
+        if (d_failure) {
+            std::rethrow_exception(d_failure);
+        }
+    }
+
+  private:
+    void workUntilDone(unsigned thread, MessageSink& messages, const SimulationProgress& progress) {
         const bool main = thread == 0;
         const DataSetTask task = d_makeTask(thread);
         LaggedFibonacci607 draws = d_start;
@@ -93,10 +121,11 @@ class Schedule {
                     report(lock, messages, progress);
                 }
                 d_changed.wait(lock, [&] {
-                    return d_nextChunk >= d_chunks || d_nextChunk < d_reported + d_window ||
+                    return d_stopped || d_nextChunk >= d_chunks ||
+                           d_nextChunk < d_reported + d_window ||
                            (main && d_ring[index(d_reported)].finished);
                 });
-                if (d_nextChunk >= d_chunks) {
+                if (d_stopped || d_nextChunk >= d_chunks) {
                     break;
                 }
                 if (d_nextChunk >= d_reported + d_window) {
@@ -127,14 +156,14 @@ class Schedule {
         }
         if (main) {
             std::unique_lock<std::mutex> lock(d_mutex);
-            while (d_reported < d_chunks) {
-                d_changed.wait(lock, [&] { return d_ring[index(d_reported)].finished; });
+            while (d_reported < d_chunks && !d_stopped) {
+                d_changed.wait(lock,
+                               [&] { return d_stopped || d_ring[index(d_reported)].finished; });
                 report(lock, messages, progress);
             }
         }
     }
 
-  private:
     std::size_t index(std::uint64_t chunk) const {
         return static_cast<std::size_t>(chunk % d_window);
     }
@@ -198,17 +227,21 @@ void runDataSets(std::uint64_t count, std::uint64_t drawsEach, LaggedFibonacci60
     const unsigned used = static_cast<unsigned>(std::min<std::uint64_t>(threads, chunks));
     Schedule schedule(generator, count, drawsEach, chunkSize, used, makeTask);
     std::vector<std::thread> helpers;
+    helpers.reserve(used);
     for (unsigned t = 1; t < used; ++t) {
         try {
             helpers.emplace_back([&schedule, &messages, t] { schedule.work(t, messages, {}); });
         } catch (const std::system_error&) {
             break; // the threads that started share the work
+        } catch (const std::bad_alloc&) {
+            break; // no memory for another thread: the same
         }
     }
     schedule.work(0, messages, progress);
     for (std::thread& helper : helpers) {
         helper.join();
     }
+    schedule.rethrowFailure();
     generator.discard(count * drawsEach);
 }
 

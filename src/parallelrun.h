@@ -58,7 +58,10 @@ void runDataSets(std::uint64_t count, std::uint64_t drawsEach, LaggedFibonacci60
 // data set, on the calling thread.  One thread is used when 'threads' is
 // below 2, when there are too few draws to share, and when the generator
 // cannot jump (see 'LaggedFibonacci607::isExact'); a thread that cannot be
-// started leaves its share to the others.
+// started leaves its share to the others.  An exception thrown on any
+// thread (an allocation that fails) stops every thread and is thrown again
+// on the calling thread once all have ended; the generator is then left
+// anywhere.
 //
 // Behaviour is undefined unless every task draws exactly 'drawsEach'
 // numbers per data set.

@@ -7,16 +7,22 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <ostream>
 
 namespace psex {
 
-ProgressIndicator::ProgressIndicator(std::ostream& out, bool isTerminal, Clock clock)
-    : d_out(&out), d_enabled(isTerminal), d_clock(std::move(clock)),
+ProgressIndicator::ProgressIndicator(std::ostream& out, bool isTerminal, Clock clock,
+                                     std::string label)
+    : d_out(&out), d_enabled(isTerminal), d_clock(std::move(clock)), d_label(std::move(label)),
       d_start(d_enabled ? d_clock() : 0.0) {}
 
 ProgressIndicator::~ProgressIndicator() {
-    finish();
+    try {
+        finish();
+    } catch (...) {
+        // Out of memory as the run of a data file is given up: the line stays.
+    }
 }
 
 void ProgressIndicator::update(std::uint64_t done, std::uint64_t total) {
@@ -49,7 +55,7 @@ void ProgressIndicator::update(std::uint64_t done, std::uint64_t total) {
         return;
     }
 
-    const std::string text = formatProgress(done, total, secondsLeft);
+    const std::string text = formatProgress(done, total, secondsLeft, d_label);
     std::string line(1, '\r');
     line += text;
     if (d_shownWidth > text.size()) {
@@ -103,10 +109,16 @@ std::string formatDuration(double seconds) {
     return text;
 }
 
-std::string formatProgress(std::uint64_t done, std::uint64_t total, double secondsLeft) {
-    const std::uint64_t percent =
-        total == 0 ? 100 : std::min<std::uint64_t>(done, total) * 100 / total;
-    return "Simulating " + std::to_string(percent) + "%, " + formatDuration(secondsLeft) + " left";
+std::string formatProgress(std::uint64_t done, std::uint64_t total, double secondsLeft,
+                           const std::string& label) {
+    // done * 100 could overflow for the pairs of billions of genotypes.
+    std::uint64_t percent = 100;
+    if (total != 0 && done < total) {
+        constexpr std::uint64_t k_largest = std::numeric_limits<std::uint64_t>::max() / 100;
+        percent = total <= k_largest ? done * 100 / total : done / (total / 100);
+        percent = std::min<std::uint64_t>(percent, 99);
+    }
+    return label + " " + std::to_string(percent) + "%, " + formatDuration(secondsLeft) + " left";
 }
 
 bool standardErrorIsTerminal() {

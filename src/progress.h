@@ -6,10 +6,12 @@
 // how long it will still take.
 //
 // Thousands of samples and many simulated data sets can keep the program
-// busy for minutes.  When standard error is a terminal and the simulations
-// of a data file will take more than about a second, one line such as
+// busy for minutes, and so can comparing every pair of tens of thousands of
+// genotypes for lineages.  When standard error is a terminal and such a
+// phase of a data file will take more than about a second, one line such as
 //
 //     Simulating 45%, 1 min 05 s left
+//     Forming lineages 45%, 12 s left
 //
 // is drawn on standard error and redrawn in place (carriage return, at most
 // ten times a second), then erased when the simulations are done, so that
@@ -37,9 +39,9 @@ using SimulationProgress = std::function<void(std::uint64_t done, std::uint64_t 
 // Told, after every simulated data set, how many of how many are done.
 
 class ProgressIndicator {
-    // The indicator for the simulations of one data file.  Not copyable: its
-    // callback refers to it, and it owns what it has drawn on the terminal
-    // line.
+    // The indicator for one phase of one data file (its simulations, or its
+    // lineages).  Not copyable: its callback refers to it, and it owns what
+    // it has drawn on the terminal line.
 
   public:
     using Clock = std::function<double()>;
@@ -50,6 +52,7 @@ class ProgressIndicator {
     std::ostream* d_out;           // borrowed
     bool d_enabled;                // the stream is a terminal
     Clock d_clock;                 //
+    std::string d_label;           // what the phase does: "Simulating"
     double d_start;                // time of construction
     double d_firstTime = 0.0;      // time of the first report
     std::uint64_t d_firstDone = 0; // data sets done at the first report, 0: none yet
@@ -63,16 +66,19 @@ class ProgressIndicator {
     static constexpr double k_redrawEvery = 0.1;  // seconds between redraws
 
     // CREATORS
-    ProgressIndicator(std::ostream& out, bool isTerminal, Clock clock = steadyClock());
+    ProgressIndicator(std::ostream& out, bool isTerminal, Clock clock = steadyClock(),
+                      std::string label = "Simulating");
     // Create an indicator that draws on the specified 'out' if the specified
-    // 'isTerminal' is true, and reads the time from the specified 'clock'.
-    // The simulations are taken to start now.
+    // 'isTerminal' is true, reads the time from the specified 'clock', and
+    // names the phase with the specified 'label'.  The phase is taken to
+    // start now.
 
     ProgressIndicator(const ProgressIndicator&) = delete;
     ProgressIndicator& operator=(const ProgressIndicator&) = delete;
 
     ~ProgressIndicator();
-    // Erase the line if it is shown.
+    // Erase the line if it is shown (and can be: a failure to allocate the
+    // erasing text leaves it).
 
     // MANIPULATORS
     void update(std::uint64_t done, std::uint64_t total);
@@ -100,8 +106,9 @@ std::string formatDuration(double seconds);
 // "3 min 05 s" or "2 h 05 min" (a duration of an hour or more is given to
 // the minute, rounded up).
 
-std::string formatProgress(std::uint64_t done, std::uint64_t total, double secondsLeft);
-// Return the indicator text "Simulating P%, T left", with P the whole
+std::string formatProgress(std::uint64_t done, std::uint64_t total, double secondsLeft,
+                           const std::string& label = "Simulating");
+// Return the indicator text "<label> P%, T left", with P the whole
 // percentage of 'done' in 'total' (rounded down, so 100% only at the end)
 // and T the specified 'secondsLeft' as 'formatDuration' gives it.
 

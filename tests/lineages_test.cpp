@@ -6,9 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <new>
 #include <numeric>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -117,6 +120,50 @@ TEST(FormLineages, GivesTheSameResultOnAnyNumberOfThreads) {
     }
     EXPECT_GT(atOne, 0u);
     EXPECT_LE(atOne, one.observedPairs[1]);
+}
+
+TEST(FormLineages, TellsTheProgressOfThePairsOnTheCallingThread) {
+    std::string lines;
+    for (int s = 0; s < 700; ++s) {
+        lines += 's' + std::to_string(s) + ',' + std::to_string(100 + s % 13) + ',' +
+                 std::to_string(100 + s % 7) + ',' + std::to_string(100 + s / 13) + ",1,1,2\n";
+    }
+    const MLGTable table = diploid(lines);
+    const std::uint64_t g = table.mlgs().size();
+    ASSERT_GT(g, 600u);
+    for (const unsigned threads : {1u, 3u}) {
+        std::vector<std::uint64_t> done;
+        const std::thread::id caller = std::this_thread::get_id();
+        psex::formLineages(table, 1, threads, [&](std::uint64_t pairs, std::uint64_t total) {
+            EXPECT_EQ(caller, std::this_thread::get_id());
+            EXPECT_EQ(g * (g - 1) / 2, total);
+            done.push_back(pairs);
+        });
+        ASSERT_FALSE(done.empty());
+        EXPECT_TRUE(std::is_sorted(done.begin(), done.end())) << threads;
+        EXPECT_EQ(g * (g - 1) / 2, done.back()) << threads;
+        EXPECT_GT(done.size(), 10u) << threads; // told as it goes, not only at the end
+    }
+}
+
+TEST(FormLineages, ThrowsAFailureAfterEveryThreadHasEnded) {
+    // An exception while the pairs are compared (here from the progress;
+    // in a run, an allocation that fails) must not end the process: the
+    // threads stop and the caller gets it.
+    std::string lines;
+    for (int s = 0; s < 2000; ++s) {
+        lines += 's' + std::to_string(s) + ',' + std::to_string(100 + s % 31) + ',' +
+                 std::to_string(100 + s % 17) + ',' + std::to_string(100 + s / 31) + ",1,1,2\n";
+    }
+    const MLGTable table = diploid(lines);
+    int calls = 0;
+    EXPECT_THROW(psex::formLineages(table, 1, 4,
+                                    [&](std::uint64_t, std::uint64_t) {
+                                        if (++calls == 3) {
+                                            throw std::bad_alloc();
+                                        }
+                                    }),
+                 std::bad_alloc);
 }
 
 TEST(ReferenceDistances, DrawsSiblingsAndUnrelatedPairsReproducibly) {

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <mutex>
+#include <new>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -98,6 +100,34 @@ TEST(RunDataSets, GivesTheMessagesProgressAndStateOfOneThread) {
     }
     // Enough data sets to share: the other threads take part.
     EXPECT_EQ((std::set<unsigned>{0, 1, 2}), run(250, 2000, 3).threads);
+}
+
+TEST(RunDataSets, ThrowsAFailureOfAnyThreadOnTheCallingThread) {
+    // An allocation that fails in a simulation thread must not end the
+    // process (an exception that leaves a thread does): every thread stops,
+    // and the caller gets the exception, whichever thread met it.
+    for (const unsigned threads : {1u, 2u, 4u}) {
+        for (const std::uint64_t failing : {0ull, 77ull, 249ull}) {
+            LaggedFibonacci607 generator;
+            CollectedMessages messages;
+            std::atomic<std::uint64_t> started{0};
+            const auto makeTask = [&](unsigned) {
+                return psex::DataSetTask([&](LaggedFibonacci607& draws, psex::MessageSink&) {
+                    const std::uint64_t seen = started++;
+                    for (int i = 0; i < 2000; ++i) {
+                        draws();
+                    }
+                    if (seen == failing) {
+                        throw std::bad_alloc();
+                    }
+                });
+            };
+            EXPECT_THROW(psex::runDataSets(250, 2000, generator, threads, makeTask, messages),
+                         std::bad_alloc)
+                << threads << " threads, failing at " << failing;
+            EXPECT_LT(started.load(), 250u + threads) << threads;
+        }
+    }
 }
 
 TEST(RunDataSets, RunsDataSetsWithoutDraws) {

@@ -251,6 +251,21 @@ TEST(ProgressIndicator, FormatsTheShareDoneRoundedDown) {
     EXPECT_EQ("Simulating 33%, 3 s left", formatProgress(1, 3, 3.0));
     EXPECT_EQ("Simulating 99%, 1 s left", formatProgress(999, 1000, 0.5));
     EXPECT_EQ("Simulating 100%, 0 s left", formatProgress(1000, 1000, 0.0));
+    // The pairs of billions of genotypes: done * 100 does not fit 64 bits.
+    const std::uint64_t pairs = std::uint64_t(1) << 62;
+    EXPECT_EQ("Forming lineages 50%, 2 s left",
+              formatProgress(pairs / 2, pairs, 2.0, "Forming lineages"));
+    EXPECT_EQ("Forming lineages 99%, 1 s left",
+              formatProgress(pairs - 1, pairs, 1.0, "Forming lineages"));
+}
+
+TEST(ProgressIndicator, NamesItsPhase) {
+    FakeClock time;
+    std::ostringstream out;
+    ProgressIndicator progress(out, true, time.clock(), "Forming lineages");
+    time.now += 0.625;
+    progress.update(10, 100);
+    EXPECT_EQ("\rForming lineages 10%, 6 s left\r", out.str());
 }
 
 } // namespace

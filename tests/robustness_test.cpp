@@ -981,6 +981,89 @@ TEST(OutOfMemory, EndsTheRunOfAnEndlessHeaderOrLineFromAFifo) {
     }
 }
 
+// A data file of 30,000 samples at 10 diploid loci, with clones, lineages
+// asked for, and the specified number of 'simulations': large enough that
+// the simulation threads and the threads comparing genotype pairs each
+// allocate megabytes, small enough to run in a fraction of a second.
+std::string threadedDataFile(int simulations) {
+    std::mt19937 random(21);
+    std::string data = "PLOIDY=2\nLOCUSCOUNT=10\nSIMULATIONS=" + std::to_string(simulations) +
+                       "\nMLLDISTANCE=2\nTITLE=sweep\n\nS";
+    for (int l = 0; l < 10; ++l) {
+        data += ",a" + std::to_string(l) + ",b" + std::to_string(l);
+    }
+    data += '\n';
+    std::string genotype;
+    for (int s = 0; s < 30000; ++s) {
+        if (s % 5 == 0) { // clones of five samples
+            genotype.clear();
+            for (int c = 0; c < 20; ++c) {
+                genotype += ',' + std::to_string(100 + 2 * (random() % 12));
+            }
+        }
+        data += 's' + std::to_string(s) + genotype + '\n';
+    }
+    return data;
+}
+
+TEST(OutOfMemory, NeverAbortsUnderAnyLimitOnAnyNumberOfThreads) {
+    if (k_addressSanitizer) {
+        GTEST_SKIP() << "the address sanitizer's shadow memory needs an unlimited address space";
+    }
+    // An allocation that failed in a simulation or lineage thread once ended
+    // the process (status 134, std::bad_alloc uncaught).  Under every limit
+    // of the address space, on 1, 2 and 4 threads, the run must either
+    // succeed with the complete new set of result files, or say that it ran
+    // out of memory and leave the complete older set.
+    ScratchFolder older;
+    writeFile(older / "data.txt", threadedDataFile(2));
+    const RunResult olderRun = runPsex(older.path(), {"data.txt"}, {"data.txt"});
+    ASSERT_EQ(0, olderRun.status);
+    ScratchFolder newer;
+    writeFile(newer / "data.txt", threadedDataFile(4));
+    const RunResult newerRun = runPsex(newer.path(), {"data.txt"}, {"data.txt"});
+    ASSERT_EQ(0, newerRun.status);
+    ASSERT_EQ(5u, newerRun.files.size());
+    ASSERT_NE(olderRun.files, newerRun.files);
+
+    int failed = 0;
+    int succeeded = 0;
+    for (const char* threads : {"1", "2", "4"}) {
+        for (std::size_t megabytes = 16; megabytes <= 64; megabytes += 3) {
+            SCOPED_TRACE(std::string(threads) + " threads, " + std::to_string(megabytes) + " MB");
+            ScratchFolder folder;
+            writeFile(folder / "data.txt", threadedDataFile(4));
+            for (const auto& [name, content] : olderRun.files) {
+                writeFile(folder / name, content);
+            }
+            const RunResult run = runPsex(folder.path(), {"data.txt"}, {"data.txt"}, [=] {
+                ::setenv("PSEX_THREADS", threads, 1);
+                limitedTo(megabytes)();
+            });
+            ASSERT_TRUE(run.status == 0 || run.status == 1) << "status " << run.status;
+            // Every file in the folder, the older ones included, and nothing
+            // else (no temporary file).
+            std::map<std::string, std::string> left;
+            for (const std::string& name : folder.names()) {
+                if (name != "data.txt") {
+                    left[name] = readFile(folder / name);
+                }
+            }
+            if (run.status == 0) {
+                ++succeeded;
+                EXPECT_TRUE(newerRun.files == left) << "not the complete new set";
+            } else {
+                ++failed;
+                EXPECT_EQ("error: out of memory while reading 'data.txt'.\n", run.err);
+                EXPECT_TRUE(olderRun.files == left) << "not the complete older set";
+            }
+        }
+    }
+    // The limits reach from too little for the data file to enough.
+    EXPECT_GT(failed, 0);
+    EXPECT_GT(succeeded, 0);
+}
+
 // ---- result names ----
 
 TEST(ResultNames, WarnsAboutEveryEntryAtAResultNameItReplaces) {
