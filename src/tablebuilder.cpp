@@ -175,7 +175,15 @@ TableSettings interpretHeader(const Parameters& parameters, MessageSink& message
         settings.missingCode = decimalValue(*value);
     }
     if (const std::string* value = valueOf(parameters, "MLLDISTANCE")) {
-        settings.lineageDistance = decimalValue(*value);
+        // A distance is a count of allele copies: "-5", "1.5" or "abc" read
+        // as atoi reads them would silently join nothing or round down.
+        if (!value->empty() && std::all_of(value->begin(), value->end(),
+                                           [](char c) { return c >= '0' && c <= '9'; })) {
+            settings.lineageDistance = decimalValue(*value);
+        } else {
+            messages.error("warning: MLLDISTANCE '" + *value +
+                           "' is not a whole number >= 0; no lineages are formed.");
+        }
     }
 
     if (ploidy == 0) {

@@ -54,7 +54,7 @@ struct TableSettings {
     std::string locusNames;                      // its value, as written
     std::string title;                           // TITLE, or empty
     std::optional<std::int32_t> missingCode;     // MISSING, if given
-    std::optional<std::int32_t> lineageDistance; // MLLDISTANCE, if given
+    std::optional<std::int32_t> lineageDistance; // MLLDISTANCE, if given as digits
 };
 
 TableSettings interpretHeader(const Parameters& parameters, MessageSink& messages);

@@ -430,6 +430,25 @@ TEST(BuildTable, ReadsTheLineageDistance) {
                   .table.lineageDistance());
     EXPECT_FALSE(
         build("PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=1\n\nS,a\nx,1\n").table.lineageDistance());
+    EXPECT_EQ(std::optional<std::int32_t>(0),
+              build("PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=1\nMLLDISTANCE=00\n\nS,a\nx,1\n")
+                  .table.lineageDistance());
+    EXPECT_EQ(std::optional<std::int32_t>(2147483647),
+              build("PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=1\nMLLDISTANCE=99999999999\n\nS,a\nx,1\n")
+                  .table.lineageDistance());
+}
+
+TEST(BuildTable, FormsNoLineagesForADistanceThatIsNoWholeNumber) {
+    // Read as atoi reads, "-5" and "abc" joined nothing and "1.5" joined at
+    // 1, without a word.
+    for (const std::string value : {"-5", "abc", "", "1.5", "+2", " 2", "2 ", "2x"}) {
+        const Built built =
+            build("PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=1\nMLLDISTANCE=" + value + "\n\nS,a\nx,1\n");
+        EXPECT_FALSE(built.table.lineageDistance()) << value;
+        EXPECT_EQ("warning: MLLDISTANCE '" + value +
+                      "' is not a whole number >= 0; no lineages are formed.\n",
+                  built.err);
+    }
 }
 
 } // namespace

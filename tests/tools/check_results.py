@@ -826,7 +826,16 @@ class Table:
             self.frequency = "SAMPLE"
         self.fis_model = self._chooses(params, "MODEL", "FIS", "HWE")
         # MLLDISTANCE=<k>: MLGs at most k allele copies apart form one lineage.
-        self.mll_distance = atoi(params["MLLDISTANCE"]) if "MLLDISTANCE" in params else None
+        # Only digits make a distance (saturated at the 32-bit limit); any
+        # other value is warned about and forms no lineages.
+        self.mll_distance = None
+        if "MLLDISTANCE" in params:
+            value = params["MLLDISTANCE"]
+            if re.fullmatch(r"[0-9]+", value):
+                self.mll_distance = min(int(value), 2**31 - 1)
+            else:
+                self.errors.append("warning: MLLDISTANCE '%s' is not a whole number >= 0; "
+                                   "no lineages are formed." % value)
         self.simulations = atoi(params["SIMULATIONS"]) if "SIMULATIONS" in params else 0
         locus_count = atoi(params["LOCUSCOUNT"]) if "LOCUSCOUNT" in params else 0
         names = params["LOCUSNAMES"].split(",") if "LOCUSNAMES" in params else []
