@@ -35,20 +35,38 @@ bool isReadable(const std::ifstream& input, const std::string& path) {
     return input && !(::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode));
 }
 
+// Return the specified header parameter 'value' as the cells of the echo:
+// a value with commas (LOCUSNAMES) spreads over several cells, as it always
+// has; a piece that holds a double quote, a CR or a LF is quoted, so that
+// it cannot open a field that swallows the lines after it.
+std::string parameterCells(const std::string& value) {
+    std::string cells;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = value.find(',', start);
+        cells += csvField(value.substr(start, comma - start));
+        if (comma == std::string::npos) {
+            return cells;
+        }
+        cells += ',';
+        start = comma + 1;
+    }
+}
+
 void writeSimulationResultsFile(std::ostream& out, const std::string& path, const MLGTable& table,
                                 const DataReader& reader) {
-    out << "Datafile," << path << std::endl << std::endl;
+    out << "Datafile," << csvField(path) << std::endl << std::endl;
     writeSimulationResults(table, out);
     out << std::endl << std::endl;
     out << "Specified parameters:" << std::endl;
     for (const auto& parameter : reader.parameters()) {
-        out << parameter.first << ',' << parameter.second << std::endl;
+        out << csvField(parameter.first) << ',' << parameterCells(parameter.second) << std::endl;
     }
     out << std::endl;
 }
 
 void writeFullTableFile(std::ostream& out, const std::string& path, const MLGTable& table) {
-    out << "Datafile," << path << std::endl << std::endl;
+    out << "Datafile," << csvField(path) << std::endl << std::endl;
     writeFullTable(table, out);
     out << std::endl << std::endl;
 }

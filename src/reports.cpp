@@ -46,10 +46,12 @@ void writeNumber(std::ostream& out, double value) {
     }
 }
 
+// Locus names come from LOCUSNAMES, split at its commas: a name may still
+// hold a double quote or a CR, which every cell naming it quotes.
 void writeLocusColumnNames(const MLGTable& table, std::ostream& out) {
     for (const Locus& locus : table.loci()) {
         for (std::int32_t i = 0; i < table.ploidy(); ++i) {
-            out << ',' << locus.name() << '_' << i;
+            out << ',' << csvField(locus.name() + '_' + std::to_string(i));
         }
     }
 }
@@ -148,7 +150,7 @@ void writeMLGSummary(const MLGTable& table, std::ostream& out) {
     out << std::endl;
 
     const std::vector<Locus>& loci = table.loci();
-    writeLocusLine(table, out, "", [&](std::uint32_t j) { out << loci[j].name(); });
+    writeLocusLine(table, out, "", [&](std::uint32_t j) { out << csvField(loci[j].name()); });
     writeLocusLine(table, out, "Number of alleles",
                    [&](std::uint32_t j) { out << loci[j].alleleCount(); });
     writeLocusLine(table, out, "He",
@@ -163,7 +165,7 @@ void writeAlleleFrequencies(const MLGTable& table, std::ostream& out) {
     out << std::endl;
     out << "Allele frequencies:" << std::endl;
     for (const Locus& locus : table.loci()) {
-        out << "Locus " << locus.name() << std::endl;
+        out << csvField("Locus " + locus.name()) << std::endl;
         for (const auto& entry : locus.frequencies()) {
             out << ',' << entry.first << ',' << entry.second << std::endl;
         }

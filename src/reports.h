@@ -6,7 +6,9 @@
 //
 // The simulation results file and the full table are the original reports:
 // comma-separated text in blocks, cells joined by a single comma, text
-// written as it is (but for a sample name that CSV must quote), numbers in
+// written as it is (but for a cell that CSV must quote: a sample name, a
+// locus name or the data file path that holds a double quote, a comma, a
+// CR or a LF), numbers in
 // the stream's default format (doubles with 6 significant digits, as
 // printf's %g), and the dash cell "-" (with its double quotes) where a value
 // is not given or not defined.  Scripts read them as they are, so their

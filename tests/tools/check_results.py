@@ -729,8 +729,9 @@ def shortest(value):
 
 
 def csv_field(text):
-    """A sample name as the result files write it: quoted, with its double
-    quotes doubled, when it holds a double quote, a comma, a CR or a LF."""
+    """A text cell (a sample or locus name, the data file path) as the result
+    files write it: quoted, with its double quotes doubled, when it holds a
+    double quote, a comma, a CR or a LF."""
     if any(c in text for c in "\",\r\n"):
         return '"' + text.replace('"', '""') + '"'
     return text
@@ -1419,11 +1420,19 @@ def locus_line(label, cells):
     return label + ",,," + "".join("," + c + "," for c in cells)
 
 
+def split_lines(lines):
+    """The specified expected 'lines' as the file's lines: a quoted cell
+    that holds a line end (a data file path with one) spreads over two."""
+    return [piece for line in lines
+            for piece in (line.split("\n") if isinstance(line, str) else [line])]
+
+
 def expected_simresults(argument, table, data_file, printed_list, replayed, recorded,
                          samples_values):
-    lines = ["Datafile," + argument, ""]
+    lines = ["Datafile," + csv_field(argument), ""]
     column_names = "".join(
-        ",%s_%d" % (name, i) for name in table.locus_names for i in range(table.ploidy))
+        "," + csv_field("%s_%d" % (name, i)) for name in table.locus_names
+        for i in range(table.ploidy))
     lines.append("MLG,n,PSex,Significance,Level,PGen" + column_names)
     for number, alleles in enumerate(table.order, start=1):
         names = table.mlgs[alleles]
@@ -1446,7 +1455,7 @@ def expected_simresults(argument, table, data_file, printed_list, replayed, reco
             Cell(number_check(judgement.codes(), what + " Level"), what + ".level"),
             ",%s%s" % (g, allele_cells)))
     lines.append("")
-    lines.append(locus_line("", table.locus_names))
+    lines.append(locus_line("", [csv_field(name) for name in table.locus_names]))
     lines.append(locus_line("Number of alleles", [str(len(f)) for f in table.frequencies]))
     lines.append(locus_line("He", [fmt(v) for v in table.he]))
     lines.append(locus_line("Ho", [fmt(v) for v in table.ho]))
@@ -1466,7 +1475,7 @@ def expected_simresults(argument, table, data_file, printed_list, replayed, reco
                                                       fmt(realized_level(alpha, m))))
     lines += ["", "Samplesize,%d" % n, "PValues,%d" % m, "", "", "Allele frequencies:"]
     for name, freqs in zip(table.locus_names, table.frequencies):
-        lines.append("Locus " + name)
+        lines.append(csv_field("Locus " + name))
         for allele in sorted(freqs):
             lines.append(",%d,%s" % (allele, fmt(freqs[allele])))
     lines += ["", "", "PSex Values:"]
@@ -1480,15 +1489,19 @@ def expected_simresults(argument, table, data_file, printed_list, replayed, reco
             lines.append(text + ",")
     lines += ["", "", "", "", "Specified parameters:"]
     for key in sorted(data_file.parameters):
-        lines.append(key + "," + data_file.parameters[key])
+        # A value with commas spreads over cells; a piece with a double
+        # quote, CR or LF is quoted.
+        lines.append(csv_field(key) + "," + ",".join(
+            csv_field(piece) for piece in data_file.parameters[key].split(",")))
     lines.append("")
-    return lines
+    return split_lines(lines)
 
 
 def expected_fulltable(argument, table, recorded, printed_list, replayed, samples_values):
-    lines = ["Datafile," + argument, ""]
+    lines = ["Datafile," + csv_field(argument), ""]
     lines.append("Sample,MLG,PSex,PValue" + "".join(
-        ",%s_%d" % (name, i) for name in table.locus_names for i in range(table.ploidy)))
+        "," + csv_field("%s_%d" % (name, i)) for name in table.locus_names
+        for i in range(table.ploidy)))
     for number, alleles in enumerate(table.order, start=1):
         names = table.mlgs[alleles]
         allele_cells = "".join("," + str(a) for a in alleles)
@@ -1513,7 +1526,7 @@ def expected_fulltable(argument, table, recorded, printed_list, replayed, sample
                                      Cell(number_check(judgement.significances(),
                                                        what + " PValue")), allele_cells))
     lines += ["", ""]
-    return lines
+    return split_lines(lines)
 
 
 def check_list_structure(comparison, printed_list, table, replayed):
