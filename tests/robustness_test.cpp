@@ -1213,14 +1213,20 @@ bool hasTemporaryFileOf(const ScratchFolder& folder, const std::string& name) {
     return false;
 }
 
+// The result files of TITLE=run.
+const std::vector<std::string> k_runSet = {"simresults_run.csv", "fulltable_run.csv",
+                                           "samples_run.csv", "summary_run.csv"};
+
 // Run the program on "data.txt" in the specified 'folder' and send it the
-// specified 'signalNumber' while the temporary file of "fulltable_run.csv"
-// exists, when the run can be caught at that moment: the program is frozen
-// (SIGSTOP) as soon as the file shows up, the signal is sent only if the
-// file is still there while the program stands still, and on SIGCONT the
-// program meets the signal before it does anything else.  Set 'caught' to
-// whether the signal was sent.
-RunResult interruptWhileWriting(const ScratchFolder& folder, int signalNumber, bool& caught) {
+// specified 'signalNumber' at the moment the specified 'due' says (it is
+// asked again and again while the program runs), when the run can be caught
+// then: the program is frozen (SIGSTOP) as soon as 'due' holds, the signal
+// is sent only if 'due' still holds while the program stands still, and on
+// SIGCONT the program meets the signal before it does anything else (or, in
+// the middle of putting the result files in place, once that is done).  Set
+// 'caught' to whether the signal was sent.
+RunResult interruptWhen(const ScratchFolder& folder, int signalNumber,
+                        const std::function<bool()>& due, bool& caught) {
     // No core file (SIGQUIT dumps one): the status tells how the run ended.
     const auto noCoreFile = [] {
         const struct rlimit noCore = {0, 0};
@@ -1230,14 +1236,14 @@ RunResult interruptWhileWriting(const ScratchFolder& folder, int signalNumber, b
                                {{"data.txt"}, noCoreFile, {}});
     caught = false;
     while (!run.hasEnded()) {
-        if (!hasTemporaryFileOf(folder, "fulltable_run.csv")) {
+        if (!due()) {
             continue;
         }
         ::kill(run.pid(), SIGSTOP);
         siginfo_t info = {};
         ::waitid(P_PID, run.pid(), &info, WSTOPPED | WEXITED | WNOWAIT);
         if (info.si_code == CLD_STOPPED) {
-            caught = hasTemporaryFileOf(folder, "fulltable_run.csv");
+            caught = due();
             if (caught) {
                 ::kill(run.pid(), signalNumber);
             }
@@ -1248,21 +1254,44 @@ RunResult interruptWhileWriting(const ScratchFolder& folder, int signalNumber, b
     return run.wait();
 }
 
-TEST(Interruption, LeavesEitherTheOlderOrTheCompleteFileAndNoTemporaryOne) {
-    // Each signal must reach the program while it writes the temporary file
-    // of the full table; then the run ends by that signal, the older full
-    // table stays as it was and no temporary file is left.  A run that
-    // cannot be caught so (it wrote too fast) must leave the complete new
-    // table, and is tried again, up to five times per signal.
+// A data file of 100,000 samples, whose full table and samples table take
+// long enough to write that a run can be caught writing them.
+std::string interruptedDataFile() {
     std::string data = "PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=1\nTITLE=run\n\nSample,a\n";
     for (int i = 0; i < 100'000; ++i) {
         data += "sample" + std::to_string(i) + ',' + std::to_string(1 + i % 4) + '\n';
     }
+    return data;
+}
+
+// Return the files of the result set of TITLE=run in the specified 'folder',
+// each with its content, and every other file but the data file (a
+// temporary one) under its own name.
+std::map<std::string, std::string> filesLeftIn(const ScratchFolder& folder) {
+    std::map<std::string, std::string> left;
+    for (const std::string& name : folder.names()) {
+        if (name != "data.txt") {
+            left[name] = readFile(folder / name);
+        }
+    }
+    return left;
+}
+
+TEST(Interruption, LeavesEitherTheOlderOrTheCompleteSetAndNoTemporaryFile) {
+    // Each signal must reach the program while it writes the temporary file
+    // of the full table; then the run ends by that signal, the older set of
+    // result files stays whole and no temporary file is left.  A run that
+    // cannot be caught so (it wrote too fast) must leave the complete new
+    // set, and is tried again, up to five times per signal.
+    const std::string data = interruptedDataFile();
     ScratchFolder reference;
     writeFile(reference / "data.txt", data);
     const RunResult complete = runPsex(reference.path(), {"data.txt"}, {"data.txt"});
     ASSERT_EQ(0, complete.status);
-    const std::string newTable = complete.files.at("fulltable_run.csv");
+    std::map<std::string, std::string> older;
+    for (const std::string& name : k_runSet) {
+        older[name] = "older " + name + "\n";
+    }
 
     // SIGQUIT (the keyboard's Ctrl-backslash), SIGUSR1 and SIGALRM (job schedulers
     // and timeouts) end the program as SIGINT does.
@@ -1272,23 +1301,85 @@ TEST(Interruption, LeavesEitherTheOlderOrTheCompleteFileAndNoTemporaryOne) {
         for (int attempt = 0; attempt < 5 && interrupted == 0; ++attempt) {
             ScratchFolder folder;
             writeFile(folder / "data.txt", data);
-            writeFile(folder / "fulltable_run.csv", "older\n");
-            bool caught = false;
-            const RunResult run = interruptWhileWriting(folder, signalNumber, caught);
-            for (const std::string& name : folder.names()) {
-                EXPECT_NE('.', name[0]) << name << " left behind";
+            for (const auto& [name, content] : older) {
+                writeFile(folder / name, content);
             }
-            const std::string table = readFile(folder / "fulltable_run.csv");
+            bool caught = false;
+            const RunResult run = interruptWhen(
+                folder, signalNumber,
+                [&] { return hasTemporaryFileOf(folder, "fulltable_run.csv"); }, caught);
+            const auto left = filesLeftIn(folder);
             if (caught) {
                 ++interrupted;
                 EXPECT_EQ(128 + signalNumber, run.status);
-                EXPECT_TRUE(table == "older\n") << "the older full table was changed";
+                EXPECT_TRUE(left == older) << "the older set was changed";
             } else {
                 EXPECT_EQ(0, run.status);
-                EXPECT_TRUE(table == newTable) << "the full table is not complete";
+                EXPECT_TRUE(left == complete.files) << "the new set is not complete";
             }
         }
         EXPECT_EQ(1, interrupted) << "never caught while writing the full table";
+    }
+}
+
+TEST(Interruption, ReplacesTheSetWholeWhereverTheSignalComes) {
+    // While the first file is written, once the last one is written (the
+    // others wait complete under their temporary names), and once the first
+    // file has been put in place: a signal before the renames leaves the
+    // older set, one during them the complete new set (the renames finish
+    // with the signal held back), and never a temporary file.  Each moment
+    // is tried up to five times, until a run is caught at it.
+    const std::string data = interruptedDataFile();
+    ScratchFolder reference;
+    writeFile(reference / "data.txt", data);
+    const RunResult complete = runPsex(reference.path(), {"data.txt"}, {"data.txt"});
+    ASSERT_EQ(0, complete.status);
+    std::map<std::string, std::string> older;
+    for (const std::string& name : k_runSet) {
+        older[name] = "older " + name + "\n";
+    }
+    const struct {
+        const char* moment;
+        bool renaming; // caught while the set is put in place
+        std::function<bool(const ScratchFolder&)> due;
+    } k_moments[] = {
+        {"writing the first file", false,
+         [](const ScratchFolder& folder) {
+             return hasTemporaryFileOf(folder, "simresults_run.csv");
+         }},
+        {"writing the last file", false,
+         [](const ScratchFolder& folder) { return hasTemporaryFileOf(folder, "summary_run.csv"); }},
+        {"putting the set in place", true,
+         [](const ScratchFolder& folder) {
+             return readFile(folder / "simresults_run.csv") != "older simresults_run.csv\n";
+         }},
+    };
+    for (const auto& moment : k_moments) {
+        SCOPED_TRACE(moment.moment);
+        int interrupted = 0;
+        for (int attempt = 0; attempt < 5 && interrupted == 0; ++attempt) {
+            ScratchFolder folder;
+            writeFile(folder / "data.txt", data);
+            for (const auto& [name, content] : older) {
+                writeFile(folder / name, content);
+            }
+            bool caught = false;
+            const RunResult run = interruptWhen(
+                folder, SIGTERM, [&] { return moment.due(folder); }, caught);
+            const auto left = filesLeftIn(folder);
+            const bool isOlder = left == older;
+            const bool isNew = left == complete.files;
+            EXPECT_TRUE(isOlder || isNew) << "a mixed set or a temporary file is left";
+            if (caught) {
+                ++interrupted;
+                EXPECT_EQ(128 + SIGTERM, run.status);
+                EXPECT_EQ(moment.renaming, isNew);
+            } else {
+                EXPECT_EQ(0, run.status);
+                EXPECT_TRUE(isNew);
+            }
+        }
+        EXPECT_EQ(1, interrupted) << "never caught at that moment";
     }
 }
 
