@@ -172,6 +172,9 @@ void DataReader::skipCommentLines() {
 }
 
 void DataReader::readColumnNames() {
+    // Only while the line is read: a million column names take far more
+    // memory than their text.
+    std::map<std::string, std::int32_t> columnNames; // name -> position
     std::int32_t position = 0;
     std::string name;
     // Empty names at the ends of the line are a spreadsheet's habit and
@@ -195,12 +198,12 @@ void DataReader::readColumnNames() {
                     refused = true;
                     gap = false;
                 }
-                auto entry = d_columnNames.find(name);
-                if (entry != d_columnNames.end()) {
+                auto entry = columnNames.find(name);
+                if (entry != columnNames.end()) {
                     report("error:", "duplicate column name '" + name + "'.");
                     entry->second = position;
                 } else {
-                    d_columnNames.emplace(name, position);
+                    columnNames.emplace(name, position);
                 }
                 ++position;
                 left = std::move(name);
@@ -215,13 +218,22 @@ void DataReader::readColumnNames() {
         name += static_cast<char>(c);
     }
     if (refused) {
-        d_columnNames.clear(); // no columns: the column check fails
+        columnNames.clear(); // no columns: the column check fails
         position = 0;
     }
+    d_columnCount = static_cast<std::uint32_t>(columnNames.size());
     d_columnData.assign(static_cast<std::size_t>(position), std::string());
 }
 
 bool DataReader::readDataLine() {
+    if (readNextLine()) {
+        return true;
+    }
+    std::vector<std::string>().swap(d_columnData);
+    return false;
+}
+
+bool DataReader::readNextLine() {
     for (;;) {
         if (!*d_stream) {
             return false;
@@ -338,7 +350,7 @@ std::string DataReader::getParameter(const std::string& name) const {
 }
 
 std::uint32_t DataReader::columnCount() const {
-    return static_cast<std::uint32_t>(d_columnNames.size());
+    return d_columnCount;
 }
 
 const std::string& DataReader::getColumn(std::size_t columnIndex) const {

@@ -31,16 +31,16 @@ class DataReader {
     // it.  Not copyable: it owns a position in the stream.
 
     // DATA
-    std::istream* d_stream;                            // borrowed
-    MessageSink* d_messages;                           // borrowed
-    std::streambuf* d_buffer;                          // the stream's buffer
-    std::string d_pending;                             // bytes read ahead at the start
-    std::size_t d_pendingPos = 0;                      // next byte of 'd_pending'
-    std::map<std::string, std::string> d_parameters;   // key -> value, byte-wise order
-    std::map<std::string, std::int32_t> d_columnNames; // name -> position
-    std::vector<std::string> d_columnData;             // fields of the current line
-    std::uint32_t d_line = 1;                          // number of the current line
-    bool d_readError = false;                          // the system could not read
+    std::istream* d_stream;                          // borrowed
+    MessageSink* d_messages;                         // borrowed
+    std::streambuf* d_buffer;                        // the stream's buffer
+    std::string d_pending;                           // bytes read ahead at the start
+    std::size_t d_pendingPos = 0;                    // next byte of 'd_pending'
+    std::map<std::string, std::string> d_parameters; // key -> value, byte-wise order
+    std::uint32_t d_columnCount = 0;                 // distinct column names
+    std::vector<std::string> d_columnData;           // fields of the current line
+    std::uint32_t d_line = 1;                        // number of the current line
+    bool d_readError = false;                        // the system could not read
 
   public:
     // CREATORS
@@ -61,7 +61,8 @@ class DataReader {
     // too few fields).  A line whose fields are all empty is skipped with a
     // warning.  When the data end before the end of the file, the rest of
     // the file is read to warn about the lines that still hold text.  Call
-    // it until it returns false, and not after.
+    // it until it returns false, and not after: the fields' memory is then
+    // given back (a line of a million columns holds tens of megabytes).
 
     // ACCESSORS
     bool hasParameter(const std::string& name) const;
@@ -108,6 +109,7 @@ class DataReader {
     int peek();
     int readFailed();
     bool skipLine();
+    bool readNextLine();
     bool readHeader();
     void skipCommentLines();
     void readColumnNames();

@@ -26,16 +26,18 @@ class FastSimulation {
     std::uint32_t d_sampleCount;
     std::size_t d_locusCount;
     std::int32_t d_ploidy;
-    std::vector<AlleleSampler> d_samplers;
+    const std::vector<AlleleSampler>& d_samplers; // shared by every thread
     bool d_frequenciesFail;
     bool d_hasMissingCode;
     std::vector<double> d_fis; // the real data's Fis by locus, under MODEL=FIS
     BinomialTail d_tail;
 
     // A slot of the hash table that groups a data set's samples by genotype;
-    // one probe reads one cache line.
+    // one probe reads one cache line.  The slots take no hash of their own:
+    // with a million samples per data set and thread every byte of a slot
+    // counts, and a genotype that is not the one sought differs from it in
+    // its first codes nearly always.
     struct Slot {
-        std::uint64_t hash;
         std::uint32_t first; // the first sample with the genotype
         std::uint32_t count; // samples with it; 0: the slot is empty
     };
@@ -43,7 +45,7 @@ class FastSimulation {
     std::vector<CODE> d_codes;     // sample-major, one per locus
     std::vector<double> d_uniform; // the draws of one sample
     std::vector<Slot> d_slots;
-    std::vector<std::size_t> d_usedSlots;
+    std::vector<std::uint32_t> d_usedSlots;
     std::map<double, std::uint64_t> d_values;
 
     struct Repeat {
@@ -78,17 +80,24 @@ class FastSimulation {
         return &d_codes[static_cast<std::size_t>(sample) * d_stride];
     }
 
+    // Return the slot where the search for the specified 'hash' begins: the
+    // table need not have a power of two slots (a million samples would
+    // otherwise take two million).
+    std::size_t slotOf(std::uint64_t hash) const {
+        return static_cast<std::size_t>(((hash >> 32) * d_slots.size()) >> 32);
+    }
+
     void group(std::uint32_t sample, std::uint64_t hash) {
-        const std::size_t mask = d_slots.size() - 1;
+        const std::size_t size = d_slots.size();
         const CODE* codes = codesOf(sample);
-        for (std::size_t index = hash & mask;; index = (index + 1) & mask) {
+        for (std::size_t index = slotOf(hash);; index = index + 1 == size ? 0 : index + 1) {
             Slot& slot = d_slots[index];
             if (slot.count == 0) {
-                slot = {hash, sample, 1};
-                d_usedSlots.push_back(index);
+                slot = {sample, 1};
+                d_usedSlots.push_back(static_cast<std::uint32_t>(index));
                 return;
             }
-            if (slot.hash == hash && std::equal(codes, codes + d_locusCount, codesOf(slot.first))) {
+            if (std::equal(codes, codes + d_locusCount, codesOf(slot.first))) {
                 ++slot.count;
                 return;
             }
@@ -154,19 +163,14 @@ class FastSimulation {
     }
 
   public:
-    explicit FastSimulation(const MLGTable& table)
+    FastSimulation(const MLGTable& table, const std::vector<AlleleSampler>& samplers)
         : d_table(table), d_sampleCount(static_cast<std::uint32_t>(table.sampleNames().size())),
-          d_locusCount(table.loci().size()), d_ploidy(table.ploidy()),
+          d_locusCount(table.loci().size()), d_ploidy(table.ploidy()), d_samplers(samplers),
           d_frequenciesFail(!table.frequenciesSumToOne()),
           d_hasMissingCode(table.missingCode().has_value()), d_fis(table.modelFis()),
           d_tail(d_sampleCount) {
-        for (const Locus& locus : table.loci()) {
-            d_samplers.emplace_back(locus, table.missingCode().value_or(0));
-        }
-        std::size_t slots = 16;
-        while (slots < 2 * static_cast<std::size_t>(d_sampleCount)) {
-            slots *= 2;
-        }
+        // At most half of the slots are taken.
+        const std::size_t slots = 16 + static_cast<std::size_t>(d_sampleCount) * 2;
         const std::size_t words = (d_locusCount * sizeof(CODE) + 7) / 8;
         d_stride = words * 8 / sizeof(CODE);
         std::uint64_t multiplier = 0x9E3779B97F4A7C15ull;
@@ -176,7 +180,7 @@ class FastSimulation {
         }
         d_codes.resize(static_cast<std::size_t>(d_sampleCount) * d_stride);
         d_uniform.resize(d_locusCount * static_cast<std::size_t>(d_ploidy));
-        d_slots.assign(slots, Slot{0, 0, 0});
+        d_slots.assign(slots, Slot{0, 0});
     }
 
     template <AlleleSampler::Lookup LOOKUP>
@@ -195,7 +199,6 @@ class FastSimulation {
     void drawSamples(LaggedFibonacci607& draws) {
         // Everything the loop reads is in locals: the codes it stores could
         // otherwise alias the members, which would be read again each time.
-        const std::size_t mask = d_slots.size() - 1;
         const AlleleSampler* samplers = d_samplers.data();
         const std::size_t loci = d_locusCount;
         const std::size_t stride = d_stride;
@@ -217,7 +220,7 @@ class FastSimulation {
                 codes[j] = static_cast<CODE>(code);
             }
             const std::uint64_t hash = hashOf(codes);
-            __builtin_prefetch(&d_slots[hash & mask]);
+            __builtin_prefetch(&d_slots[slotOf(hash)]);
             if (s > 0) {
                 group(s - 1, pendingHash);
             }
@@ -248,7 +251,7 @@ class FastSimulation {
 
         std::vector<Repeat> repeats;
         bool warns = false;
-        for (const std::size_t index : d_usedSlots) {
+        for (const std::uint32_t index : d_usedSlots) {
             Slot& slot = d_slots[index];
             if (slot.count > 1) {
                 const double g = pgen(codesOf(slot.first));
@@ -262,7 +265,7 @@ class FastSimulation {
         record(repeats, warns, messages);
     }
 
-    const std::map<double, std::uint64_t>& valueCounts() const { return d_values; }
+    std::map<double, std::uint64_t> takeValueCounts() { return std::move(d_values); }
 };
 
 template <class CODE>
@@ -273,11 +276,18 @@ PsexList simulate(const MLGTable& table, LaggedFibonacci607& generator, MessageS
     const std::uint64_t perDataSet = table.sampleNames().size() * table.loci().size() *
                                      static_cast<std::uint64_t>(table.ploidy());
     threads = std::clamp(threads, 1u, k_maxThreads);
+    // The samplers are only read while drawing: one set serves every
+    // thread (a panel of many loci would otherwise hold one per thread).
+    std::vector<AlleleSampler> samplers;
+    samplers.reserve(table.loci().size());
+    for (const Locus& locus : table.loci()) {
+        samplers.emplace_back(locus, table.missingCode().value_or(0));
+    }
     std::vector<std::unique_ptr<FastSimulation<CODE>>> workers(threads);
     runDataSets(
         simulations, perDataSet, generator, threads,
         [&](unsigned thread) {
-            workers[thread] = std::make_unique<FastSimulation<CODE>>(table);
+            workers[thread] = std::make_unique<FastSimulation<CODE>>(table, samplers);
             FastSimulation<CODE>* worker = workers[thread].get();
             return DataSetTask([worker](LaggedFibonacci607& draws, MessageSink& sink) {
                 worker->simulateOne(draws, sink);
@@ -285,9 +295,11 @@ PsexList simulate(const MLGTable& table, LaggedFibonacci607& generator, MessageS
         },
         messages, progress);
     std::map<double, std::uint64_t> counts;
-    for (const auto& worker : workers) {
+    for (auto& worker : workers) {
         if (worker) {
-            for (const auto& [value, count] : worker->valueCounts()) {
+            const std::map<double, std::uint64_t> values = worker->takeValueCounts();
+            worker.reset(); // its codes and slots go before the counts grow
+            for (const auto& [value, count] : values) {
                 counts[value] += count;
             }
         }

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <limits>
 #include <map>
+#include <numeric>
 
 namespace psex {
 
@@ -103,6 +104,51 @@ void MLGTable::addSamples(std::vector<MLGTuple> tuples) {
         d_sampleNames.insert(d_sampleNames.end(), tuples[i].sampleNames().begin(),
                              tuples[i].sampleNames().end());
     }
+}
+
+void MLGTable::addSampleRows(std::vector<std::string> names,
+                             const std::vector<std::int32_t>& alleles) {
+    PSEX_ASSERT(d_sampleNames.empty() && d_mlgs.empty());
+    const std::size_t width = static_cast<std::size_t>(d_ploidy) * d_locusCount;
+    PSEX_ASSERT(alleles.size() == names.size() * width);
+    const auto row = [&](std::uint32_t sample) {
+        return alleles.begin() + static_cast<std::ptrdiff_t>(sample * width);
+    };
+    const auto sameRow = [&](std::uint32_t a, std::uint32_t b) {
+        return std::equal(row(a), row(a) + static_cast<std::ptrdiff_t>(width), row(b));
+    };
+    // Samples by genotype, each genotype's samples in file order.
+    std::vector<std::uint32_t> order(names.size());
+    std::iota(order.begin(), order.end(), 0u);
+    std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+        return std::lexicographical_compare(row(a), row(a) + static_cast<std::ptrdiff_t>(width),
+                                            row(b), row(b) + static_cast<std::ptrdiff_t>(width));
+    });
+    std::size_t genotypes = 0;
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        genotypes += i == 0 || !sameRow(order[i - 1], order[i]) ? 1 : 0;
+    }
+    d_mlgs.reserve(genotypes);
+    for (std::size_t first = 0; first < order.size();) {
+        std::size_t last = first + 1;
+        while (last < order.size() && sameRow(order[first], order[last])) {
+            ++last;
+        }
+        MLGTuple tuple(d_ploidy, d_locusCount);
+        for (std::size_t i = 0; i < width; ++i) {
+            tuple.alleleAt(i) = row(order[first])[static_cast<std::ptrdiff_t>(i)];
+        }
+        for (std::size_t k = first; k < last; ++k) {
+            tuple.addSampleName(names[order[k]], order[k]);
+            // With FREQUENCY=MLG a genotype's alleles count once.
+            if (d_frequencyFromSamples || k == first) {
+                countAlleles(tuple);
+            }
+        }
+        d_mlgs.push_back(std::move(tuple));
+        first = last;
+    }
+    d_sampleNames = std::move(names);
 }
 
 void MLGTable::countAlleles(const MLGTuple& tuple) {

@@ -98,6 +98,15 @@ class MLGTable {
     // with the same result, but sorting them once instead of inserting each
     // into the sorted list.
 
+    void addSampleRows(std::vector<std::string> names, const std::vector<std::int32_t>& alleles);
+    // Add the samples of the specified 'names', whose allele values stand
+    // row by row in the specified 'alleles' (one row of ploidy x loci values
+    // per name, diploid pairs in ascending order), as 'addSamples' would add
+    // one tuple per sample, with the same result, but holding each distinct
+    // genotype once: a million samples are not a million tuples first.  The
+    // behaviour is undefined unless the table has no sample yet and
+    // 'alleles' holds one row per name.
+
     void computeAlleleFrequencies(MessageSink& messages);
     // Turn the allele counts of every locus into frequencies (unless the
     // loci are normalized already), then check their sums, reporting to the

@@ -49,6 +49,12 @@ class MLGTuple {
         d_sampleNames.push_back(name);
         d_sampleNumbers.push_back(0);
     }
+    void addSampleName(const std::string& name, std::uint32_t number) {
+        d_sampleNames.push_back(name);
+        d_sampleNumbers.push_back(number);
+    }
+    // Append the specified sample 'name', optionally with its place
+    // 'number' among the samples of the table the genotype belongs to.
     void addSamples(const MLGTuple& other);
     // Append the sample names of the specified 'other' tuple, in order, with
     // their sample numbers.

@@ -82,18 +82,15 @@ void forEachLocusName(const std::string& value, TAKE take) {
     }
 }
 
-// Put the two values of every diploid locus of the specified 'tuple' in
-// ascending order: a genotype is a pair of alleles, not a sequence.
-void orderAllelePairs(MLGTuple& tuple, std::uint32_t locusCount) {
-    if (tuple.ploidy() != 2) {
+// Put the two values of every diploid locus of the specified allele 'row'
+// in ascending order: a genotype is a pair of alleles, not a sequence.
+void orderAllelePairs(std::int32_t* row, std::int32_t ploidy, std::uint32_t locusCount) {
+    if (ploidy != 2) {
         return;
     }
     for (std::uint32_t l = 0; l < locusCount; ++l) {
-        const std::int32_t first = tuple.allele(l, 0);
-        const std::int32_t second = tuple.allele(l, 1);
-        if (second < first) {
-            tuple.setAllele(l, 0, second);
-            tuple.setAllele(l, 1, first);
+        if (row[2 * l + 1] < row[2 * l]) {
+            std::swap(row[2 * l], row[2 * l + 1]);
         }
     }
 }
@@ -284,22 +281,28 @@ MLGTable buildTable(const Parameters& parameters, const SampleRows& rows, Messag
         return table;
     }
 
+    // The samples as plain rows of allele values: a tuple per sample would
+    // take several times the memory of the file.
     const std::size_t alleleFields = static_cast<std::size_t>(expectedColumns - 1);
-    std::vector<MLGTuple> samples;
+    std::vector<std::string> names;
+    std::vector<std::int32_t> alleles;
     std::vector<std::uint64_t> missingCopies(locusCount, 0);
     while (const std::vector<std::string>* fields = rows.next()) {
         PSEX_ASSERT(fields->size() > alleleFields);
-        MLGTuple tuple(settings.ploidy, locusCount);
-        tuple.addSampleName((*fields)[0]);
+        names.push_back((*fields)[0]);
+        const std::size_t start = alleles.size();
         for (std::size_t i = 0; i < alleleFields; ++i) {
-            tuple.alleleAt(i) = decimalValue((*fields)[i + 1]);
+            alleles.push_back(decimalValue((*fields)[i + 1]));
             missingCopies[i / static_cast<std::size_t>(settings.ploidy)] +=
-                table.isMissing(tuple.alleleAt(i)) ? 1 : 0;
+                table.isMissing(alleles.back()) ? 1 : 0;
         }
-        orderAllelePairs(tuple, locusCount);
-        samples.push_back(std::move(tuple));
+        orderAllelePairs(alleles.data() + start, settings.ploidy, locusCount);
     }
-    table.addSamples(std::move(samples));
+    // The room the lists grew into is given back before the genotypes are
+    // built beside them.
+    names.shrink_to_fit();
+    alleles.shrink_to_fit();
+    table.addSampleRows(std::move(names), alleles);
     if (settings.missingCode) {
         reportMissingCopies(table, missingCopies, messages);
     }
