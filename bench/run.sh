@@ -24,7 +24,7 @@ QUICK=0
 TIMEOUT=1800
 FLOOR_REPEATS=3
 PSEX_REPEATS=3
-CASES="large,snp,lowdiv,manyalleles,bigclone,memory,lineages"
+CASES="large,snp,lowdiv,manyalleles,bigclone,memory,lineages,manyloci,manysamples"
 
 usage() {
     cat <<'EOF'
@@ -34,8 +34,8 @@ usage: bench/run.sh [options]
   --reference PATH     also run this psex binary (an older build) once per
                        case and check that its result files are identical
   --cases LIST         comma-separated subset of
-                       large,snp,lowdiv,manyalleles,bigclone,memory,lineages
-                       (default: all)
+                       large,snp,lowdiv,manyalleles,bigclone,memory,lineages,
+                       manyloci,manysamples (default: all)
   --timeout SECONDS    stop a psex run after this long and record it as not
                        finished; 0 for no limit (default 1800)
   --floor-repeats R    time each floor R times and keep the best (default 3)
@@ -73,7 +73,7 @@ done
 [[ "$PSEX_REPEATS" =~ ^[1-9][0-9]*$ ]] || die "--repeats must be a positive count"
 for c in ${CASES//,/ }; do
     case "$c" in
-    large | snp | lowdiv | manyalleles | bigclone | memory | lineages) ;;
+    large | snp | lowdiv | manyalleles | bigclone | memory | lineages | manyloci | manysamples) ;;
     *) die "unknown case '$c'" ;;
     esac
 done
@@ -124,7 +124,7 @@ SCRATCH=$(cd "$SCRATCH" && pwd)
 # each (exponent 8) and 40,000 possible alleles at its one locus, of which
 # about 20,000 occur: sample names pasted into an allele column look so.
 
-scale() { if [ "$QUICK" = 1 ]; then echo $(($1 / 20)); else echo "$1"; fi; }
+scale() { if [ "$QUICK" = 1 ] && [ "$1" -ge 20 ]; then echo $(($1 / 20)); else echo "$1"; fi; }
 
 declare -A N L P A SPREAD SIMS CLONE SEED EXPONENT
 define() {
@@ -140,6 +140,12 @@ define bigclone 20000 20 2 12 3 1 5000 4 2.5
 # Lineages: nearly 20,000 distinct genotypes (clone exponent 20: hardly a
 # clone), every pair of them compared (MLLDISTANCE=2 is added to the header).
 define lineages 20000 20 2 12 3 1 0 6 20
+# Memory in proportion to the file: 500,000 loci of two samples (about
+# 22 MB), and 10^6 samples at 5 loci (about 49 MB).  Their peak memory must
+# stay within four times the file plus 64 MB.  (The quick subset divides
+# only N: the loci case keeps its 500,000 loci and its two samples.)
+define manyloci 2 500000 2 12 3 10 0 7 2.5
+define manysamples 1000000 5 2 12 3 10 0 8 2.5
 
 SETS=()
 addSet() { [[ " ${SETS[*]-} " == *" $1 "* ]] || SETS+=("$1"); }
@@ -149,6 +155,8 @@ wants lowdiv && addSet lowdiv
 wants manyalleles && addSet manyalleles
 wants bigclone && addSet bigclone
 wants lineages && addSet lineages
+wants manyloci && addSet manyloci
+wants manysamples && addSet manysamples
 wants memory && { addSet large_sim100; addSet large; }
 
 for id in "${SETS[@]}"; do
@@ -373,11 +381,31 @@ report() {
             "$(mb "${RSS[large/all]-}") vs $(mb "${RSS[large_sim100/all]-}")" "no growth (10 %)" \
             "$grows"
     fi
+    # Peak memory against four times the data file plus a fixed 64 MB.
+    local id threads
+    for id in manyloci manysamples; do
+        wants "$id" || continue
+        local bytes bound
+        bytes=$(stat -c %s "$SCRATCH/data/$id.txt")
+        bound=$(awk -v b="$bytes" 'BEGIN { printf "%d", (4 * b + 64 * 1048576) / 1024 }')
+        for threads in 1 all; do
+            row "memory, $id" "$id" "$threads"
+            if [ "${STATUS[$id/$threads]-}" = ok ]; then
+                note "memory, $id ($(calc "$bytes / 1048576") MB file), $threads thread(s)" "" \
+                    "$(mb "${RSS[$id/$threads]}")" "<= 4 x file + 64 MB = $(mb "$bound")" \
+                    "$(verdict "${RSS[$id/$threads]} <= $bound")"
+            fi
+        done
+    done
     local most=0 run
     for run in "${!RSS[@]}"; do
+        [[ "$run" != many* ]] || [ "$run" = manyalleles/1 ] || [ "$run" = manyalleles/all ] ||
+            continue # the memory cases have a bound of their own
         [ -z "${RSS[$run]}" ] || [ "${RSS[$run]}" -le "$most" ] || most=${RSS[$run]}
     done
-    note "peak memory, every run" "" "$(mb "$most")" "< 256 MB" "$(verdict "$most < 256 * 1024")"
+    if [ "$most" -gt 0 ]; then
+        note "peak memory, every run" "" "$(mb "$most")" "< 256 MB" "$(verdict "$most < 256 * 1024")"
+    fi
     # The jump of the own generator, best over all the floors' repeats.
     local jump40="" jump63=""
     for id in "${SETS[@]}"; do
