@@ -96,14 +96,41 @@ What is recomputed, and how:
   other), every outcome consistent with the tie is accepted; the samples
   file's full PSex of the MLG, where it is a double the program may give,
   narrows that down (class Judgement);
+* without any simulated value (M = 0) no repeated MLG gets a Significance
+  or a Level (dash cells; NA in the samples file), the summary's thresholds
+  and realized levels are NA, and the warning after the simulations reads
+  "warning: no simulated repeats; the significance of repeated genotypes is
+  undefined: raise SIMULATIONS.";
+* the family-wise p-value of every repeated MLG with PSex x: (c + 1) /
+  (K + 1), K = SIMULATIONS and c the number of replayed data sets whose
+  smallest chance-repeat PSex is at most x (a data set that ties within the
+  tolerance may count either way; class FamilywiseJudgement), its level
+  '***' at most 1/1000, '**' at most 1/100, '*' at most 5/100, else 'ns';
+  and genets_0.05 = G plus n - 1 for every repeated MLG whose level is 'ns';
+* a locus without any typed copy has no He (a dash cell) and no frequency
+  sum to check; after the missing-copy note "warning: locus '<name>' has no
+  typed allele copy; it adds nothing to PGen." (when a sample was read);
+  the frequency message is never repeated for the chance repeats;
+* allele cells that are not whole numbers (an optional sign and digits
+  after trimming spaces; blank cells pass): "warning: line L: allele
+  '<cell>' is not a whole number; read as <value>." for the first five,
+  then "warning: K more allele cells are not whole numbers.", in line order
+  with the data section's own warnings;
+* a short data line is named by its own number, and data that end with
+  text unread (the short line's own text, or later lines) make the exit
+  status 1; a data file with no header line holding '=' whose first line
+  has three or more cells separated by commas, semicolons or TABs gets, last
+  of all its messages, "hint: '<path>' looks like a spreadsheet table, not a
+  psex data file; convert it with psex-import.";
 * the full table: one line per sample, grouped by MLG, with the PSex and the
   p-value (the MLG's Significance) of clonal MLGs, dash cells otherwise; a
   sample name that holds a double quote is quoted as CSV quotes it;
-* the samples file: the header "sample,mlg,n,pgen,psex,p_value,level,mll",
-  then one row per sample in data-file order: the name (quoted as a CSV
-  field when it holds a double quote, comma, CR or LF), the MLG number, n,
-  PGen, PSex, Significance and Level (NA, NA, NA for n = 1), and the
-  number of its lineage (the MLG number without MLLDISTANCE).  Doubles in
+* the samples file: the header "sample,mlg,n,pgen,psex,p_value,level,mll,
+  p_familywise,level_familywise", then one row per sample in data-file
+  order: the name (quoted as a CSV field when it holds a double quote,
+  comma, CR or LF), the MLG number, n, PGen, PSex, Significance and Level
+  (NA, NA, NA for n = 1), the number of its lineage (the MLG number without
+  MLLDISTANCE), and the family-wise p-value and level (NA, NA for n = 1).  Doubles in
   shortest
   round-trip form as std::to_chars writes them (function shortest); the
   same doubles and code as the simulation results file, every row of an MLG
@@ -119,7 +146,10 @@ What is recomputed, and how:
   and diversity rows (G, N, R, Pd, single, clonal, simpson, shannon,
   evenness_E5, pielou_J, pareto_beta; function diversity) over the MLG
   sizes, then simulated_repeats (M), the thresholds and realized levels at
-  0.01, 0.05 and 0.10, then the diversity rows over the lineage sizes.
+  0.01, 0.05 and 0.10, genets_0.05, then the diversity rows over the
+  lineage sizes.  E5 and J lie in [0, 1] and are exactly 1 for units all of
+  one size; beta regresses log10 of the samples in units of at least x
+  samples on log10 x.
   Counts are integers, R and Pd (one division each) the exact double, the
   indices built from sums within a relative 1e-12 (another order of
   summation may change the last bits), NA where undefined; a threshold is
