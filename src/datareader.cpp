@@ -22,6 +22,18 @@ bool isSeparator(int c) {
     return c == ',' || c == '\t';
 }
 
+// Return the number of cells of the specified 'line' of a table, with the
+// separator that gives the most: a comma, a semicolon (spreadsheets where
+// the comma is the decimal mark) or a TAB.
+std::size_t cellsOfTableLine(const std::string& line) {
+    std::size_t most = 0;
+    for (const char separator : {',', ';', '\t'}) {
+        most = std::max(most,
+                        static_cast<std::size_t>(std::count(line.begin(), line.end(), separator)));
+    }
+    return most + 1;
+}
+
 } // namespace
 
 DataReader::DataReader(std::istream& stream, MessageSink& messages)
@@ -121,9 +133,15 @@ bool DataReader::readHeader() {
             return false;
         }
 
+        const bool firstLine = d_line == 1;
         std::string key;
         for (; c != '=' && c != '\n' && c != k_eof; c = get()) {
             key += static_cast<char>(c);
+        }
+        if (c == '=') {
+            d_headerHasEquals = true;
+        } else if (firstLine) {
+            d_firstLineFields = cellsOfTableLine(key);
         }
         if (c == k_eof) {
             reportEndOfFileInHeader();
@@ -245,7 +263,7 @@ bool DataReader::readNextLine() {
         }
         if (first == '\t' || first == ' ') {
             skipLine();
-            reportDataEnd(lineNumber);
+            d_dataEndedEarly = reportDataEnd(lineNumber);
             return false;
         }
 
@@ -256,15 +274,23 @@ bool DataReader::readNextLine() {
             return false; // a line cut by a read error is no line at all
         }
         if (i < n) {
-            report("error:", "data line has not enough entries (" + std::to_string(i) + " of " +
-                                 std::to_string(n) + ").");
-            reportDataEnd(lineNumber);
+            d_messages->output("error:" + std::to_string(lineNumber) +
+                               ": data line has not enough entries (" + std::to_string(i) + " of " +
+                               std::to_string(n) + ").");
+            // A blank line at the end of the file loses nothing; a short
+            // line with text loses its sample.
+            const bool shortLineHasText = std::any_of(
+                d_columnData.begin(), d_columnData.begin() + static_cast<std::ptrdiff_t>(i),
+                [](const std::string& field) { return !field.empty(); });
+            const bool laterLinesHaveText = reportDataEnd(lineNumber);
+            d_dataEndedEarly = shortLineHasText || laterLinesHaveText;
             return false;
         }
         const bool allEmpty = !extraFieldHasText &&
                               std::all_of(d_columnData.begin(), d_columnData.end(),
                                           [](const std::string& field) { return field.empty(); });
         if (!allEmpty) {
+            d_fieldsLine = lineNumber;
             return true;
         }
         // A row of empty cells, as spreadsheets save between blocks, is no
@@ -316,7 +342,7 @@ std::size_t DataReader::readFields(bool& extraFieldHasText) {
     }
 }
 
-void DataReader::reportDataEnd(std::uint32_t lineNumber) {
+bool DataReader::reportDataEnd(std::uint32_t lineNumber) {
     // The data end at a line that begins with a space or a TAB, or at a
     // short line.  At the end of a file that is harmless (a blank last line);
     // before more data it silently drops samples, so the lines that still
@@ -338,6 +364,7 @@ void DataReader::reportDataEnd(std::uint32_t lineNumber) {
         d_messages->error("warning: the data end at line " + std::to_string(lineNumber) + "; " +
                           std::to_string(laterLines) + " later lines were not read.");
     }
+    return laterLines > 0;
 }
 
 bool DataReader::hasParameter(const std::string& name) const {

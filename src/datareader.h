@@ -41,6 +41,10 @@ class DataReader {
     std::vector<std::string> d_columnData;           // fields of the current line
     std::uint32_t d_line = 1;                        // number of the current line
     bool d_readError = false;                        // the system could not read
+    bool d_dataEndedEarly = false;                   // text left unread after the data
+    bool d_headerHasEquals = false;                  // some header line held '='
+    std::size_t d_firstLineFields = 0;               // cells of a first line without '='
+    std::uint32_t d_fieldsLine = 0;                  // line of the fields delivered last
 
   public:
     // CREATORS
@@ -80,6 +84,19 @@ class DataReader {
     // Return whether reading stopped at an error of the system rather than
     // at the end of the file: the data read are then incomplete.
 
+    bool looksLikeTable() const { return !d_headerHasEquals && d_firstLineFields >= 3; }
+    // Return whether the file looks like a spreadsheet table rather than a
+    // data file: no header line holds '=', and the first line holds three
+    // or more cells separated by commas, semicolons or TABs.
+
+    std::uint32_t lineOfFields() const { return d_fieldsLine; }
+    // Return the number of the line whose fields were delivered last.
+
+    bool dataEndedEarly() const { return d_dataEndedEarly; }
+    // Return whether the data ended before the end of the file with text
+    // left unread: a short line that holds text, or lines with text after
+    // the line that ended the data.  Samples were then most likely lost.
+
     std::uint32_t columnCount() const;
     // Return the number of distinct column names.
 
@@ -114,7 +131,7 @@ class DataReader {
     void skipCommentLines();
     void readColumnNames();
     std::size_t readFields(bool& extraFieldHasText);
-    void reportDataEnd(std::uint32_t lineNumber);
+    bool reportDataEnd(std::uint32_t lineNumber);
     void report(const char* prefix, const std::string& text) const;
     void reportEndOfFileInHeader() const;
 };

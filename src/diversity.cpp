@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <numeric>
 
@@ -20,18 +21,21 @@ Figure ratio(const char* label, const char* name, double value) {
     return {label, name, value, false};
 }
 
-// Return minus the least-squares slope of log10 c(x) on log10 x over the
-// distinct sizes x, c(x) the number of units of at least x samples; NaN
-// with fewer than two distinct sizes.
+// Return minus the least-squares slope of log10 N(x) on log10 x over the
+// distinct sizes x, N(x) the number of samples in units of at least x
+// samples; NaN with fewer than two distinct sizes.
 double paretoBeta(std::vector<std::uint32_t> sizes) {
     std::sort(sizes.begin(), sizes.end());
     std::vector<double> xs;
     std::vector<double> ys;
+    // Samples in the units from position i on, the largest units last.
+    std::uint64_t samplesFrom = std::accumulate(sizes.begin(), sizes.end(), std::uint64_t{0});
     for (std::size_t i = 0; i < sizes.size(); ++i) {
         if (i == 0 || sizes[i] != sizes[i - 1]) {
             xs.push_back(std::log10(static_cast<double>(sizes[i])));
-            ys.push_back(std::log10(static_cast<double>(sizes.size() - i)));
+            ys.push_back(std::log10(static_cast<double>(samplesFrom)));
         }
+        samplesFrom -= sizes[i];
     }
     if (xs.size() < 2) {
         return k_undefined;
@@ -46,6 +50,12 @@ double paretoBeta(std::vector<std::uint32_t> sizes) {
         variance += (xs[i] - meanX) * (xs[i] - meanX);
     }
     return -(covariance / variance);
+}
+
+// Return the specified evenness 'value' within [0, 1], where it belongs:
+// rounding in the sums behind it can carry it just beyond.
+double bounded(double value) {
+    return std::clamp(value, 0.0, 1.0);
 }
 
 } // namespace
@@ -103,8 +113,12 @@ std::vector<Figure> diversityFigures(const std::vector<std::uint32_t>& unitSizes
         simpson = 1.0 - pairs / (n * (n - 1.0));
         shannon = h;
         if (unitSizes.size() > 1) {
-            evenness = (1.0 / lambda - 1.0) / (std::exp(h) - 1.0);
-            pielou = h / std::log(static_cast<double>(unitSizes.size()));
+            // Units all of one size are perfectly even, whatever the
+            // rounding of lambda and H makes of the quotients.
+            const bool even = std::adjacent_find(unitSizes.begin(), unitSizes.end(),
+                                                 std::not_equal_to<>()) == unitSizes.end();
+            evenness = even ? 1.0 : bounded((1.0 / lambda - 1.0) / (std::exp(h) - 1.0));
+            pielou = even ? 1.0 : bounded(h / std::log(static_cast<double>(unitSizes.size())));
         }
         beta = paretoBeta(unitSizes);
     }

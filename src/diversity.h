@@ -21,10 +21,12 @@
 // - Shannon's H = -sum p_i ln p_i;
 // - evenness E5 = (1 / lambda - 1) / (exp(H) - 1) with lambda = sum p_i^2;
 // - Pielou's J = H / ln G;
-// - the Pareto beta of the clone sizes: for every distinct size x, c(x) is
-//   the number of units with at least x samples; beta is minus the least-
-//   squares slope of log10 c(x) on log10 x (small when a few large clones
-//   dominate).
+//   both evenness indices lie in [0, 1] and are exactly 1 when every unit
+//   has the same size (all samples distinct, say);
+// - the Pareto beta of the clone sizes: for every distinct size x, N(x) is
+//   the number of samples in units of at least x samples; beta is minus the
+//   least-squares slope of log10 N(x) on log10 x (small when a few large
+//   clones dominate).
 // All need two samples or more; E5 and J need two units or more, beta two
 // distinct sizes.
 

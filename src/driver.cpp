@@ -73,11 +73,15 @@ void writeFullTableFile(std::ostream& out, const std::string& path, const MLGTab
 
 // Warn when the simulated list of the specified 'table' is too short to
 // resolve the levels its clonal MLGs are judged at: with M values no level
-// finer than 1/M exists, and the '***' code asks for 0.001.
+// finer than 1/M exists, and the '***' code asks for 0.001.  Without any
+// value there is no level at all.
 void warnIfTooFewRepeats(const MLGTable& table, MessageSink& messages) {
     constexpr std::uint64_t k_enough = 1000;
     const std::uint64_t m = table.psexValues().size();
-    if (table.clonalMLGCount() > 0 && m < k_enough) {
+    if (table.clonalMLGCount() > 0 && m == 0) {
+        messages.error("warning: no simulated repeats; the significance of repeated genotypes is "
+                       "undefined: raise SIMULATIONS.");
+    } else if (table.clonalMLGCount() > 0 && m < k_enough) {
         const std::string count = std::to_string(m);
         messages.error("warning: only " + count + " simulated repeats; levels finer than 1/" +
                        count +
@@ -169,6 +173,17 @@ Outcome analyseOpenedDataFile(std::istream& input, const std::string& path, Mess
         // but a run without a single sample is no success.
         messages.error("error: no sample was read from '" + path + "'.");
         complete = false;
+    }
+    if (reader.dataEndedEarly()) {
+        // The results hold the samples before the line that ended the
+        // data; those after it are lost, which is no success either.
+        complete = false;
+    }
+    if (reader.looksLikeTable()) {
+        // One header message per row says what is wrong, not what to do.
+        messages.error("hint: '" + path +
+                       "' looks like a spreadsheet table, not a psex data file; convert it with "
+                       "psex-import.");
     }
     return complete ? Outcome::e_complete : Outcome::e_failed;
 }

@@ -3,6 +3,7 @@
 
 #include "allelesampler.h"
 #include "binomial.h"
+#include "contract.h"
 #include "locus.h"
 #include "messagesink.h"
 #include "parallelrun.h"
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace psex {
@@ -27,7 +29,6 @@ class FastSimulation {
     std::size_t d_locusCount;
     std::int32_t d_ploidy;
     const std::vector<AlleleSampler>& d_samplers; // shared by every thread
-    bool d_frequenciesFail;
     bool d_hasMissingCode;
     std::vector<double> d_fis; // the real data's Fis by locus, under MODEL=FIS
     BinomialTail d_tail;
@@ -47,6 +48,7 @@ class FastSimulation {
     std::vector<Slot> d_slots;
     std::vector<std::uint32_t> d_usedSlots;
     std::map<double, std::uint64_t> d_values;
+    FamilywiseCounter d_smallest; // the smallest PSex of each data set, counted
 
     struct Repeat {
         std::uint32_t sample; // the first sample with the genotype
@@ -136,12 +138,10 @@ class FastSimulation {
         return alleles;
     }
 
-    // Computing a PSex on a one-genotype table writes the frequency message
-    // (when the real frequencies fail the check) and then the rounding
-    // warning (when the sum is rounded), genotype after genotype in the
-    // order of a table: ascending by alleles.  The frequency message is the
-    // same every time, so only a rounding warning needs that order.
-    void record(std::vector<Repeat>& repeats, bool warns, MessageSink& messages) {
+    // Computing a PSex on a one-genotype table may write the rounding
+    // warning, genotype after genotype in the order of a table: ascending by
+    // alleles.  Return the smallest PSex of the data set's repeats.
+    std::optional<double> record(std::vector<Repeat>& repeats, bool warns, MessageSink& messages) {
         if (warns) {
             std::vector<std::pair<std::vector<std::int32_t>, std::size_t>> ordered;
             for (std::size_t r = 0; r < repeats.size(); ++r) {
@@ -154,21 +154,24 @@ class FastSimulation {
             }
             repeats.swap(sorted);
         }
+        std::optional<double> smallest;
         for (const Repeat& repeat : repeats) {
-            if (d_frequenciesFail) {
-                d_table.checkFrequencies(messages);
+            const double psex = d_tail.psex(repeat.count, repeat.pgen, repeat.termSum, messages);
+            ++d_values[psex];
+            if (!smallest || psex < *smallest) {
+                smallest = psex;
             }
-            ++d_values[d_tail.psex(repeat.count, repeat.pgen, repeat.termSum, messages)];
         }
+        return smallest;
     }
 
   public:
-    FastSimulation(const MLGTable& table, const std::vector<AlleleSampler>& samplers)
+    FastSimulation(const MLGTable& table, const std::vector<AlleleSampler>& samplers,
+                   const FamilywiseCounter& smallest)
         : d_table(table), d_sampleCount(static_cast<std::uint32_t>(table.sampleNames().size())),
           d_locusCount(table.loci().size()), d_ploidy(table.ploidy()), d_samplers(samplers),
-          d_frequenciesFail(!table.frequenciesSumToOne()),
           d_hasMissingCode(table.missingCode().has_value()), d_fis(table.modelFis()),
-          d_tail(d_sampleCount) {
+          d_tail(d_sampleCount), d_smallest(smallest) {
         // At most half of the slots are taken.
         const std::size_t slots = 16 + static_cast<std::size_t>(d_sampleCount) * 2;
         const std::size_t words = (d_locusCount * sizeof(CODE) + 7) / 8;
@@ -262,15 +265,17 @@ class FastSimulation {
             slot.count = 0;
         }
         d_usedSlots.clear();
-        record(repeats, warns, messages);
+        d_smallest.addDataSet(record(repeats, warns, messages));
     }
 
     std::map<double, std::uint64_t> takeValueCounts() { return std::move(d_values); }
+    const FamilywiseCounter& smallest() const { return d_smallest; }
 };
 
 template <class CODE>
 PsexList simulate(const MLGTable& table, LaggedFibonacci607& generator, MessageSink& messages,
-                  const SimulationProgress& progress, std::uint64_t simulations, unsigned threads) {
+                  const SimulationProgress& progress, std::uint64_t simulations, unsigned threads,
+                  FamilywiseCounter& smallest) {
     // Each thread simulates its data sets with a simulation of its own; the
     // PSex values of all are counted together at the end.
     const std::uint64_t perDataSet = table.sampleNames().size() * table.loci().size() *
@@ -287,7 +292,8 @@ PsexList simulate(const MLGTable& table, LaggedFibonacci607& generator, MessageS
     runDataSets(
         simulations, perDataSet, generator, threads,
         [&](unsigned thread) {
-            workers[thread] = std::make_unique<FastSimulation<CODE>>(table, samplers);
+            workers[thread] = std::make_unique<FastSimulation<CODE>>(
+                table, samplers, FamilywiseCounter(smallest.observed()));
             FastSimulation<CODE>* worker = workers[thread].get();
             return DataSetTask([worker](LaggedFibonacci607& draws, MessageSink& sink) {
                 worker->simulateOne(draws, sink);
@@ -295,15 +301,18 @@ PsexList simulate(const MLGTable& table, LaggedFibonacci607& generator, MessageS
         },
         messages, progress);
     std::map<double, std::uint64_t> counts;
+    const std::uint64_t before = smallest.dataSets();
     for (auto& worker : workers) {
         if (worker) {
             const std::map<double, std::uint64_t> values = worker->takeValueCounts();
+            smallest.add(worker->smallest());
             worker.reset(); // its codes and slots go before the counts grow
             for (const auto& [value, count] : values) {
                 counts[value] += count;
             }
         }
     }
+    PSEX_ASSERT(smallest.dataSets() == before + simulations);
     return PsexList::fromRuns({counts.begin(), counts.end()});
 }
 
@@ -311,10 +320,13 @@ PsexList simulate(const MLGTable& table, LaggedFibonacci607& generator, MessageS
 
 PsexList simulatedPsexList(const MLGTable& table, LaggedFibonacci607& generator,
                            MessageSink& messages, const SimulationProgress& progress,
-                           unsigned threads) {
+                           unsigned threads, FamilywiseCounter* smallest) {
+    FamilywiseCounter unused;
+    FamilywiseCounter& counter = smallest ? *smallest : unused;
     const std::uint64_t simulations = static_cast<std::uint64_t>(std::max(table.simulations(), 0));
     const std::uint64_t sampleCount = table.sampleNames().size();
     if (sampleCount < 2) {
+        counter.addDataSetsWithoutRepeat(simulations);
         // No genotype can repeat; the draws are made all the same, so that
         // the random stream goes on exactly as it would.
         generator.discard(simulations * sampleCount * table.loci().size() *
@@ -333,22 +345,29 @@ PsexList simulatedPsexList(const MLGTable& table, LaggedFibonacci607& generator,
     }
     const std::uint64_t codes = largestBase * largestBase;
     if (codes <= (std::uint64_t(1) << 8)) {
-        return simulate<std::uint8_t>(table, generator, messages, progress, simulations, threads);
+        return simulate<std::uint8_t>(table, generator, messages, progress, simulations, threads,
+                                      counter);
     }
     if (codes <= (std::uint64_t(1) << 16)) {
-        return simulate<std::uint16_t>(table, generator, messages, progress, simulations, threads);
+        return simulate<std::uint16_t>(table, generator, messages, progress, simulations, threads,
+                                       counter);
     }
     if (codes <= (std::uint64_t(1) << 32)) {
-        return simulate<std::uint32_t>(table, generator, messages, progress, simulations, threads);
+        return simulate<std::uint32_t>(table, generator, messages, progress, simulations, threads,
+                                       counter);
     }
-    return simulate<std::uint64_t>(table, generator, messages, progress, simulations, threads);
+    return simulate<std::uint64_t>(table, generator, messages, progress, simulations, threads,
+                                   counter);
 }
 
 void judgeBySimulation(MLGTable& table, LaggedFibonacci607& generator, MessageSink& messages,
                        const SimulationProgress& progress, unsigned threads) {
     table.clearPsexValues();
-    table.setPsexValues(simulatedPsexList(table, generator, messages, progress, threads));
+    FamilywiseCounter smallest(table.repeatedPsexValues());
+    table.setPsexValues(
+        simulatedPsexList(table, generator, messages, progress, threads, &smallest));
     table.assignPValues();
+    table.assignFamilywisePValues(smallest);
 }
 
 MLGTable buildAndSimulate(DataReader& reader, LaggedFibonacci607& generator, MessageSink& messages,

@@ -18,6 +18,7 @@
 // - the data sets are shared out among threads, each drawing its data sets'
 //   numbers from their own places in the stream (runDataSets).
 
+#include "familywise.h"
 #include "laggedfibonacci.h"
 #include "mlgtable.h"
 #include "progress.h"
@@ -32,20 +33,23 @@ class MessageSink;
 
 PsexList simulatedPsexList(const MLGTable& table, LaggedFibonacci607& generator,
                            MessageSink& messages, const SimulationProgress& progress = {},
-                           unsigned threads = 1);
+                           unsigned threads = 1, FamilywiseCounter* smallest = nullptr);
 // Return the values of 'simulatedPsexValues' for the specified 'table',
 // drawn from the 'generator' in the same order and with the same messages
 // to 'messages', on at most the specified 'threads' threads; the results,
 // the messages and the generator's final state do not depend on their
 // number.  The optionally specified 'progress' is told how far the
-// simulations are.
+// simulations are; the optionally specified 'smallest' counts every
+// simulated data set with the smallest PSex of its chance repeats (the
+// family-wise p-values), with the same counts on any number of threads.
 
 void judgeBySimulation(MLGTable& table, LaggedFibonacci607& generator, MessageSink& messages,
                        const SimulationProgress& progress = {}, unsigned threads = 1);
 // Replace the PSex list of the specified built 'table' by the PSex values of
 // the repeated genotypes of its SIMULATIONS simulated data sets (ascending),
 // drawn from 'generator' on at most the specified 'threads' threads, and
-// give every MLG its p-value from that list.  Messages go to 'messages';
+// give every MLG its p-value from that list and its family-wise p-value
+// from the smallest PSex of each data set.  Messages go to 'messages';
 // the optionally specified 'progress' is told how far the simulations are.
 
 MLGTable buildAndSimulate(DataReader& reader, LaggedFibonacci607& generator, MessageSink& messages,

@@ -4,6 +4,7 @@
 #include "contract.h"
 
 #include <cmath>
+#include <limits>
 
 namespace psex {
 
@@ -49,6 +50,10 @@ std::uint32_t Locus::alleleCount() const {
 }
 
 double Locus::expectedHeterozygosity() const {
+    if (d_frequencies.empty()) {
+        // No typed copy: nothing is known of the locus's diversity.
+        return std::numeric_limits<double>::quiet_NaN();
+    }
     double sum = 0.0;
     for (const auto& entry : d_frequencies) {
         sum += entry.second * entry.second;

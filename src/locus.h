@@ -69,7 +69,7 @@ class Locus {
 
     double expectedHeterozygosity() const;
     // Return He = 1 - sum of squared frequencies, summed in ascending allele
-    // order; 1.0 for a locus without alleles.
+    // order; NaN (undefined) for a locus without alleles.
 
     bool frequenciesSumToOne() const;
     // Return whether the entries, added up in ascending allele order, differ

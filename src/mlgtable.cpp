@@ -205,10 +205,10 @@ void MLGTable::computeAlleleFrequencies(MessageSink& messages) {
     }
     const std::uint32_t sampleSize =
         static_cast<std::uint32_t>(d_frequencyFromSamples ? d_sampleNames.size() : d_mlgs.size());
+    if (normalized) {
+        return; // either all loci of a table are normalized or none is
+    }
     for (Locus& locus : d_loci) {
-        if (locus.isNormalized()) {
-            break; // either all loci of a table are normalized or none is
-        }
         // With missing data each locus counts its own typed copies.
         if (d_missingCode) {
             locus.computeTypedFrequencies();
@@ -293,8 +293,9 @@ void MLGTable::checkFrequencies(MessageSink& messages) const {
 }
 
 bool MLGTable::frequenciesSumToOne() const {
-    return std::all_of(d_loci.begin(), d_loci.end(),
-                       [](const Locus& locus) { return locus.frequenciesSumToOne(); });
+    return std::all_of(d_loci.begin(), d_loci.end(), [](const Locus& locus) {
+        return locus.alleleCount() == 0 || locus.frequenciesSumToOne();
+    });
 }
 
 void MLGTable::setFrequencies(const std::vector<Locus>& loci) {
@@ -385,6 +386,25 @@ void MLGTable::assignPValues() {
             mlg.setPvalue(psexSignificance(mlg.psex()));
         }
     }
+}
+
+void MLGTable::assignFamilywisePValues(const FamilywiseCounter& smallest) {
+    for (MLGTuple& mlg : d_mlgs) {
+        if (mlg.sampleCount() > 1) {
+            mlg.setFamilywisePvalue(
+                familywisePValue(smallest.countAtMost(mlg.psex()), smallest.dataSets()));
+        }
+    }
+}
+
+std::vector<double> MLGTable::repeatedPsexValues() const {
+    std::vector<double> values;
+    for (const MLGTuple& mlg : d_mlgs) {
+        if (mlg.sampleCount() > 1) {
+            values.push_back(mlg.psex());
+        }
+    }
+    return values;
 }
 
 double MLGTable::clonalRichness() const {

@@ -14,6 +14,7 @@
 // n times among N sexually produced samples).  The same type holds the
 // table read from a data file and the simulated data sets.
 
+#include "familywise.h"
 #include "locus.h"
 #include "mlgtuple.h"
 #include "psexlist.h"
@@ -108,17 +109,20 @@ class MLGTable {
     // 'alleles' holds one row per name.
 
     void computeAlleleFrequencies(MessageSink& messages);
-    // Turn the allele counts of every locus into frequencies (unless the
-    // loci are normalized already), then check their sums, reporting to the
-    // specified 'messages'.
+    // Turn the allele counts of every locus into frequencies and check
+    // their sums, reporting to the specified 'messages'; nothing when the
+    // loci are normalized already (frequencies copied from a table that
+    // checked them).
 
     void checkFrequencies(MessageSink& messages) const;
     // Report on the error channel of the specified 'messages' when the
-    // frequencies of any locus do not add up to one within 1e-8.
+    // frequencies of any locus with alleles do not add up to one within
+    // 1e-8.
 
     bool frequenciesSumToOne() const;
-    // Return whether the frequencies of every locus add up to one within
-    // 1e-8, the test of 'checkFrequencies'.
+    // Return whether the frequencies of every locus with alleles add up to
+    // one within 1e-8, the test of 'checkFrequencies'.  A locus without any
+    // typed copy has no frequencies to add up: it adds nothing to PGen.
 
     void setFrequencies(const std::vector<Locus>& loci);
     // Copy the frequencies of the specified 'loci' into this table's loci,
@@ -150,6 +154,11 @@ class MLGTable {
     void assignPValues();
     // Give every MLG seen more than once its p-value: the share of the PSex
     // list below its PSex.
+
+    void assignFamilywisePValues(const FamilywiseCounter& smallest);
+    // Give every MLG seen more than once its family-wise p-value from the
+    // specified count of the 'smallest' PSex of each simulated data set,
+    // made for the PSex values of these MLGs.
 
     // ACCESSORS
     std::int32_t ploidy() const { return d_ploidy; }
@@ -203,6 +212,9 @@ class MLGTable {
 
     double pd() const;
     // Return Pd = G / N, or NaN when N = 0.
+
+    std::vector<double> repeatedPsexValues() const;
+    // Return the PSex of every MLG seen more than once, in table order.
 
     std::vector<std::uint32_t> mlgSizes() const;
     // Return the number of samples of every MLG, in table order.

@@ -28,7 +28,8 @@ class MLGTuple {
     std::vector<std::uint32_t> d_sampleNumbers; // each name's place among a table's samples
     double d_psex = 0.0;
     double d_pgen = 0.0;
-    double d_pvalue = 0.0; // share of simulated PSex values below d_psex
+    double d_pvalue = 0.0;           // share of simulated PSex values below d_psex
+    double d_familywisePvalue = 0.0; // share of simulated data sets with a repeat this extreme
 
   public:
     // CREATORS
@@ -66,6 +67,7 @@ class MLGTuple {
     void setPsex(double psex) { d_psex = psex; }
     void setPgen(double pgen) { d_pgen = pgen; }
     void setPvalue(double pvalue) { d_pvalue = pvalue; }
+    void setFamilywisePvalue(double pvalue) { d_familywisePvalue = pvalue; }
 
     // ACCESSORS
     std::int32_t allele(std::uint32_t locusIndex, std::int32_t alleleIndex) const;
@@ -82,6 +84,10 @@ class MLGTuple {
     double psex() const { return d_psex; }
     double pgen() const { return d_pgen; }
     double pvalue() const { return d_pvalue; }
+    double familywisePvalue() const { return d_familywisePvalue; }
+    // Return the study-wide p-value: (c + 1) / (K + 1), c the number of the
+    // K simulated data sets whose most extreme chance repeat has a PSex at
+    // most this genotype's.
 
     bool operator==(const MLGTuple& other) const;
     // Return whether the allele values agree position by position.  The

@@ -2,6 +2,7 @@
 #include "reports.h"
 
 #include "diversity.h"
+#include "familywise.h"
 #include "lineages.h"
 #include "mlgtable.h"
 
@@ -139,6 +140,9 @@ void writeMLGSummary(const MLGTable& table, std::ostream& out) {
         out << "MLG" << ++number << ',' << n;
         if (n <= 1) {
             out << ',' << k_dashCell << ',' << k_dashCell << ',' << k_dashCell << ',';
+        } else if (table.psexValues().empty()) {
+            // Without a single chance repeat there is nothing to judge by.
+            out << ',' << mlg.psex() << ',' << k_dashCell << ',' << k_dashCell << ',';
         } else {
             out << ',' << mlg.psex() << ',' << table.psexSignificance(mlg.psex()) << ','
                 << table.significanceCode(mlg.psex()) << ',';
@@ -199,6 +203,8 @@ void writeFullTable(const MLGTable& table, std::ostream& out) {
         cells << ",MLG_" << ++number << ',';
         if (mlg.sampleCount() <= 1) {
             cells << k_dashCell << ',' << k_dashCell;
+        } else if (table.psexValues().empty()) {
+            cells << mlg.psex() << ',' << k_dashCell;
         } else {
             cells << mlg.psex() << ',' << mlg.pvalue();
         }
@@ -240,20 +246,29 @@ std::string csvField(const std::string& text) {
 void writeSamples(const MLGTable& table, const std::vector<std::uint32_t>& lineageOfMlg,
                   std::ostream& out) {
     const ClassicLocale classic(out);
-    out << "sample,mlg,n,pgen,psex,p_value,level,mll\n";
+    out << "sample,mlg,n,pgen,psex,p_value,level,mll,p_familywise,level_familywise\n";
     const std::vector<std::uint32_t> mlgOf = table.mlgNumbersOfSamples();
     const std::vector<std::string>& names = table.sampleNames();
     for (std::size_t s = 0; s < names.size(); ++s) {
         const MLGTuple& mlg = table.mlgs()[mlgOf[s] - 1];
         out << csvField(names[s]) << ',' << mlgOf[s] << ',' << mlg.sampleCount() << ','
             << shortestNumber(mlg.pgen()) << ',';
-        if (mlg.sampleCount() <= 1) {
+        const bool repeated = mlg.sampleCount() > 1;
+        if (!repeated) {
             out << k_notAvailable << ',' << k_notAvailable << ',' << k_notAvailable;
+        } else if (table.psexValues().empty()) {
+            out << shortestNumber(mlg.psex()) << ',' << k_notAvailable << ',' << k_notAvailable;
         } else {
             out << shortestNumber(mlg.psex()) << ',' << shortestNumber(mlg.pvalue()) << ','
                 << table.significanceCode(mlg.psex());
         }
-        out << ',' << lineageOfMlg[mlgOf[s] - 1] << '\n';
+        out << ',' << lineageOfMlg[mlgOf[s] - 1] << ',';
+        if (repeated) {
+            out << shortestNumber(mlg.familywisePvalue()) << ','
+                << familywiseLevel(mlg.familywisePvalue()) << '\n';
+        } else {
+            out << k_notAvailable << ',' << k_notAvailable << '\n';
+        }
     }
     out.flush();
 }
@@ -276,6 +291,19 @@ void writeFigures(std::ostream& out, const std::vector<std::uint32_t>& sizes, co
     }
 }
 
+// The number of genets when only the repeats shown to be clonal at the
+// family-wise 5 % level count as one: every MLG, and each further sample
+// of a repeated MLG whose family-wise level is 'ns'.
+std::uint64_t genetsAtFamilywise5(const MLGTable& table) {
+    std::uint64_t genets = table.mlgs().size();
+    for (const MLGTuple& mlg : table.mlgs()) {
+        if (mlg.sampleCount() > 1 && familywiseLevel(mlg.familywisePvalue()) == "ns") {
+            genets += mlg.sampleCount() - 1;
+        }
+    }
+    return genets;
+}
+
 // The sizes of the lineages: the samples of their MLGs.
 std::vector<std::uint32_t> lineageSizes(const MLGTable& table, const Lineages& lineages) {
     std::vector<std::uint32_t> sizes(lineages.count, 0);
@@ -296,12 +324,17 @@ void writeSummary(const MLGTable& table, const Lineages& lineages, std::ostream&
         const char* suffix;
         double level;
     } k_levels[] = {{"0.01", 0.01}, {"0.05", 0.05}, {"0.10", 0.1}};
+    // Without a single chance repeat no threshold exists.
+    const bool judged = !table.psexValues().empty();
     for (const auto& level : k_levels) {
         writeSummaryRow(out, std::string("threshold_") + level.suffix, "mlg",
-                        shortestNumber(table.significanceThreshold(level.level)));
+                        judged ? shortestNumber(table.significanceThreshold(level.level))
+                               : k_notAvailable);
         writeSummaryRow(out, std::string("realized_level_") + level.suffix, "mlg",
-                        shortestNumber(table.realizedSignificanceLevel(level.level)));
+                        judged ? shortestNumber(table.realizedSignificanceLevel(level.level))
+                               : k_notAvailable);
     }
+    writeSummaryRow(out, "genets_0.05", "mlg", std::to_string(genetsAtFamilywise5(table)));
     writeFigures(out, lineageSizes(table, lineages), "mll");
     out.flush();
 }

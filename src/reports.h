@@ -51,20 +51,25 @@ void writeAlleleFrequencies(const MLGTable& table, std::ostream& out);
 void writeSamples(const MLGTable& table, const std::vector<std::uint32_t>& lineageOfMlg,
                   std::ostream& out);
 // Write the tidy per-sample table: one header row
-// "sample,mlg,n,pgen,psex,p_value,level,mll" and one row per sample in the
-// order of the data file, with its MLG's number, size, PGen, PSex, p-value
-// and significance code ("NA" for the last three of a genotype seen once,
-// and for any number that is not defined), and the number of its lineage
-// from the specified 'lineageOfMlg' (one per MLG, in table order).  Doubles are written in the
+// "sample,mlg,n,pgen,psex,p_value,level,mll,p_familywise,level_familywise"
+// and one row per sample in the order of the data file, with its MLG's
+// number, size, PGen, PSex, p-value and significance code ("NA" for the
+// last three of a genotype seen once, for the p-value and the code when no
+// genotype repeated by chance, and for any number that is not defined), the
+// number of its lineage from the specified 'lineageOfMlg' (one per MLG, in
+// table order), and its MLG's family-wise p-value and level ("NA" for a
+// genotype seen once).  Doubles are written in the
 // shortest form that reads back to the same double; a name that holds a double quote, a comma or a
 // line end is quoted as CSV quotes it.  R's read.csv and pandas read it as it is.
 
 void writeSummary(const MLGTable& table, const Lineages& lineages, std::ostream& out);
 // Write the tidy summary: a header row "statistic,unit,value" and one row
 // per statistic, first for the MLGs (unit "mlg": the clonal richness and
-// diversity figures, the number of simulated repeats and the three
-// significance thresholds with their realized levels), then the richness
-// and diversity figures for the specified 'lineages' (unit "mll").
+// diversity figures, the number of simulated repeats, the three
+// significance thresholds with their realized levels ("NA" without a
+// simulated repeat), and the genets at the family-wise 5 % level), then the
+// richness and diversity figures for the specified 'lineages' (unit
+// "mll").
 
 void writeDistances(const Lineages& lineages, const ReferenceDistances& reference,
                     std::ostream& out);

@@ -55,12 +55,14 @@ MLGTable simulateSample(std::uint32_t sampleCount, const MLGTable& table,
 }
 
 std::vector<double> simulatedPsexValues(const MLGTable& table, ReferenceGenerator& generator,
-                                        MessageSink& messages, const SimulationProgress& progress) {
+                                        MessageSink& messages, const SimulationProgress& progress,
+                                        std::vector<std::optional<double>>* smallest) {
     std::vector<double> values;
     const std::uint32_t sampleCount = static_cast<std::uint32_t>(table.sampleNames().size());
     const std::vector<double> realFis = table.modelFis();
     for (std::int32_t r = 0; r < table.simulations(); ++r) {
         const MLGTable simulated = simulateSample(sampleCount, table, generator);
+        std::optional<double> smallestOfDataSet;
         for (const MLGTuple& mlg : simulated.mlgs()) {
             if (mlg.sampleCount() <= 1) {
                 continue;
@@ -71,6 +73,12 @@ std::vector<double> simulatedPsexValues(const MLGTable& table, ReferenceGenerato
             single.computeProbabilities(sampleCount, messages);
             const double psex = single.mlgs().front().psex();
             values.insert(std::lower_bound(values.begin(), values.end(), psex), psex);
+            if (!smallestOfDataSet || psex < *smallestOfDataSet) {
+                smallestOfDataSet = psex;
+            }
+        }
+        if (smallest) {
+            smallest->push_back(smallestOfDataSet);
         }
         if (progress) {
             progress(static_cast<std::uint64_t>(r) + 1,

@@ -63,12 +63,15 @@ MLGTable simulateSample(std::uint32_t sampleCount, const MLGTable& table,
 
 std::vector<double> simulatedPsexValues(const MLGTable& table, ReferenceGenerator& generator,
                                         MessageSink& messages,
-                                        const SimulationProgress& progress = {});
+                                        const SimulationProgress& progress = {},
+                                        std::vector<std::optional<double>>* smallest = nullptr);
 // Return, in ascending order, the PSex of every genotype that repeats in
 // each of the specified 'table''s SIMULATIONS simulated data sets, each
 // computed on a table of its own with the real frequencies and the real
 // sample size.  Messages of those computations go to 'messages'; the
 // optionally specified 'progress' is told how far the simulations are.
+// When 'smallest' is given, it receives one entry per data set, in order:
+// the smallest PSex of its repeats, or nothing when none repeated.
 
 } // namespace psex
 

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <optional>
 #include <string_view>
 
 namespace psex {
@@ -94,6 +95,57 @@ void orderAllelePairs(std::int32_t* row, std::int32_t ploidy, std::uint32_t locu
         }
     }
 }
+
+// Return whether the specified allele 'cell' is a whole number: an optional
+// sign and digits, with spaces around them.  An empty (or blank) cell is
+// the spreadsheet's way of leaving a value out, not a number misread.
+bool isWholeNumberOrBlank(const std::string& cell) {
+    const std::size_t first = cell.find_first_not_of(' ');
+    if (first == std::string::npos) {
+        return true;
+    }
+    const std::size_t last = cell.find_last_not_of(' ');
+    std::size_t i = first;
+    if (cell[i] == '+' || cell[i] == '-') {
+        ++i;
+    }
+    if (i > last) {
+        return false; // a sign alone
+    }
+    for (; i <= last; ++i) {
+        if (cell[i] < '0' || cell[i] > '9') {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Reports the allele cells that are not whole numbers: the first few each,
+// the rest as a count, so that a column of 'NA' does not bury the other
+// messages.
+class CellReport {
+    static constexpr std::uint64_t k_shown = 5;
+    MessageSink& d_messages;
+    std::uint64_t d_count = 0;
+
+  public:
+    explicit CellReport(MessageSink& messages) : d_messages(messages) {}
+
+    void notWhole(std::optional<std::uint32_t> line, const std::string& cell, std::int32_t value) {
+        if (++d_count <= k_shown) {
+            d_messages.error("warning: " + (line ? "line " + std::to_string(*line) + ": " : "") +
+                             "allele '" + cell + "' is not a whole number; read as " +
+                             std::to_string(value) + ".");
+        }
+    }
+
+    void finish() {
+        if (d_count > k_shown) {
+            d_messages.error("warning: " + std::to_string(d_count - k_shown) +
+                             " more allele cells are not whole numbers.");
+        }
+    }
+};
 
 // Report the specified numbers of 'missingCopies' of the loci of 'table',
 // leaving out loci without any; nothing when no copy is missing.
@@ -215,6 +267,7 @@ SampleRows sampleRowsOf(DataReader& reader) {
     rows.next = [&reader]() -> const std::vector<std::string>* {
         return reader.readDataLine() ? &reader.fields() : nullptr;
     };
+    rows.lineNumber = [&reader] { return reader.lineOfFields(); };
     return rows;
 }
 
@@ -287,17 +340,26 @@ MLGTable buildTable(const Parameters& parameters, const SampleRows& rows, Messag
     std::vector<std::string> names;
     std::vector<std::int32_t> alleles;
     std::vector<std::uint64_t> missingCopies(locusCount, 0);
+    CellReport cells(messages);
     while (const std::vector<std::string>* fields = rows.next()) {
         PSEX_ASSERT(fields->size() > alleleFields);
         names.push_back((*fields)[0]);
         const std::size_t start = alleles.size();
         for (std::size_t i = 0; i < alleleFields; ++i) {
-            alleles.push_back(decimalValue((*fields)[i + 1]));
+            const std::string& cell = (*fields)[i + 1];
+            alleles.push_back(decimalValue(cell));
+            if (!isWholeNumberOrBlank(cell)) {
+                cells.notWhole(rows.lineNumber ? std::optional(rows.lineNumber()) : std::nullopt,
+                               cell, alleles.back());
+            }
             missingCopies[i / static_cast<std::size_t>(settings.ploidy)] +=
                 table.isMissing(alleles.back()) ? 1 : 0;
         }
         orderAllelePairs(alleles.data() + start, settings.ploidy, locusCount);
     }
+    cells.finish();
+    const std::uint64_t copiesPerLocus =
+        static_cast<std::uint64_t>(names.size()) * static_cast<std::uint64_t>(settings.ploidy);
     // The room the lists grew into is given back before the genotypes are
     // built beside them.
     names.shrink_to_fit();
@@ -305,6 +367,15 @@ MLGTable buildTable(const Parameters& parameters, const SampleRows& rows, Messag
     table.addSampleRows(std::move(names), alleles);
     if (settings.missingCode) {
         reportMissingCopies(table, missingCopies, messages);
+    }
+    // A locus that failed in every sample (common after splitting a study
+    // by population) has no frequencies; it is no error, but the user must
+    // know that it tells nothing.
+    for (std::uint32_t l = 0; l < locusCount && copiesPerLocus > 0; ++l) {
+        if (missingCopies[l] == copiesPerLocus) {
+            messages.error("warning: locus '" + table.loci()[l].name() +
+                           "' has no typed allele copy; it adds nothing to PGen.");
+        }
     }
     table.computeProbabilities(static_cast<std::uint32_t>(table.sampleNames().size()), messages);
     return table;

@@ -12,7 +12,10 @@
 // and where a key that means nothing is reported (a mistyped key must not
 // pass for a setting that was used).  The reader only stores them as text.
 //
-// Allele values are integers.  A diploid locus's two values are stored in
+// Allele values are integers, read like C's 'atoi'.  A cell that is not a
+// whole number (an optional sign and digits, spaces around them allowed) is
+// read all the same, but the run says so for the first few: '12O' with a
+// letter O is read as 12, 'NA' as 0.  A diploid locus's two values are stored in
 // ascending order whatever order the data file gives them in (116,114 and
 // 114,116 are the same genotype), as the simulation stores them.  With a
 // MISSING code, a value equal to it marks a copy that could not be typed.  A sample row is a list
@@ -76,6 +79,10 @@ struct SampleRows {
     std::function<const std::vector<std::string>*()> next;
     // Return the fields of the next row (valid until the next call), or a
     // null pointer once the rows have ended.  Called until it returns null.
+
+    std::function<std::uint32_t()> lineNumber;
+    // Return the number of the line the last row came from, for messages;
+    // none when the rows have no lines.
 };
 
 SampleRows sampleRowsOf(DataReader& reader);

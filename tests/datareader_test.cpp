@@ -249,8 +249,9 @@ TEST(DataReader, SkipsRowsOfEmptyCellsAndReadsOn) {
               "warning: line 6: empty row skipped.\n",
               file.errors());
     EXPECT_EQ("error:9: data line has too many entries.\n"
-              "error:11: data line has not enough entries (2 of 3).\n",
+              "error:10: data line has not enough entries (2 of 3).\n",
               file.messages());
+    EXPECT_FALSE(file.reader().dataEndedEarly()); // the short line holds nothing
 
     // With a single column an empty line is an empty row.
     ParsedFile single("A=1\n\nSample\nx\n\ny\n");
@@ -302,15 +303,35 @@ TEST(DataReader, NumbersDataLineMessages) {
         Lines delivered;
         const char* message;
         const char* errors = "";
+        bool endedEarly = false; // text was left unread
     } cases[] = {
-        // A short line ended by its line end is reported with the next
-        // line's number; a short last line without one with its own.
+        // A short line is reported with its own number, whether its line
+        // end was read or not.  It ends the data early when it or a later
+        // line holds text.
         {"x,1,2\ny,1\nz,1,2\n",
          {{"x", "1", "2"}},
-         "error:6: data line has not enough entries (2 of 3).\n",
-         "warning: the data end at line 5; 1 later lines were not read.\n"},
-        {"x,1,2\ny,1", {{"x", "1", "2"}}, "error:5: data line has not enough entries (2 of 3).\n"},
-        {"x,1,2\n\n", {{"x", "1", "2"}}, "error:6: data line has not enough entries (1 of 3).\n"},
+         "error:5: data line has not enough entries (2 of 3).\n",
+         "warning: the data end at line 5; 1 later lines were not read.\n",
+         true},
+        {"x,1,2\ny,1",
+         {{"x", "1", "2"}},
+         "error:5: data line has not enough entries (2 of 3).\n",
+         "",
+         true},
+        {"x,1,2\ny,1\n",
+         {{"x", "1", "2"}},
+         "error:5: data line has not enough entries (2 of 3).\n",
+         "",
+         true},
+        {"x,1,2\n\n", {{"x", "1", "2"}}, "error:5: data line has not enough entries (1 of 3).\n"},
+        {"x,1,2\n,\n \n",
+         {{"x", "1", "2"}},
+         "error:5: data line has not enough entries (2 of 3).\n"},
+        {"x,1,2\n\nz,1,2\n",
+         {{"x", "1", "2"}},
+         "error:5: data line has not enough entries (1 of 3).\n",
+         "warning: the data end at line 5; 1 later lines were not read.\n",
+         true},
         // Too many entries: the line concerned, and the next line is read.
         {"x,1,2,3,4\ny,4,5\n",
          {{"x", "1", "2"}, {"y", "4", "5"}},
@@ -330,6 +351,52 @@ TEST(DataReader, NumbersDataLineMessages) {
         EXPECT_EQ(c.delivered, file.dataLines(3)) << "data: " << c.data;
         EXPECT_EQ(c.message, file.messages()) << "data: " << c.data;
         EXPECT_EQ(c.errors, file.errors()) << "data: " << c.data;
+        EXPECT_EQ(c.endedEarly, file.reader().dataEndedEarly()) << "data: " << c.data;
+    }
+}
+
+TEST(DataReader, TellsWhetherTheDataEndedWithTextUnread) {
+    // A line that begins with a space ends the data; it is the end marker
+    // itself, so only later lines with text count.
+    ParsedFile marker("A=1\n\nSample,X\nx,1\n trailing note\n\t\n");
+    EXPECT_EQ(1u, marker.dataLines(2).size());
+    EXPECT_FALSE(marker.reader().dataEndedEarly());
+    ParsedFile lost("A=1\n\nSample,X\nx,1\n y,2\nz,3\n");
+    EXPECT_EQ(1u, lost.dataLines(2).size());
+    EXPECT_TRUE(lost.reader().dataEndedEarly());
+    ParsedFile whole("A=1\n\nSample,X\nx,1\ny,2");
+    EXPECT_EQ(2u, whole.dataLines(2).size());
+    EXPECT_FALSE(whole.reader().dataEndedEarly());
+}
+
+TEST(DataReader, NumbersTheLineOfEveryDeliveredRow) {
+    ParsedFile file("A=1\n\n# comment\nSample,X\nx,1\n,\ny,2\r\nz,3");
+    std::vector<std::uint32_t> lines;
+    while (file.reader().readDataLine()) {
+        lines.push_back(file.reader().lineOfFields());
+    }
+    EXPECT_EQ((std::vector<std::uint32_t>{5, 7, 8}), lines); // line 6 is an empty row
+}
+
+TEST(DataReader, RecognisesASpreadsheetTableGivenForADataFile) {
+    struct Case {
+        const char* text;
+        bool table;
+    } cases[] = {
+        {"Sample,Pop,A,A,B,B\nx,1,2,3,4,5\n", true},
+        {"Sample;Pop;A\r\nx;1;2\r\n", true},
+        {"Sample\tA\tB\nx\t1\t2\n", true},
+        {"6,12,2,6,6,,,\nTitle,,,North\n", true}, // a GenAlEx sheet
+        {"Sample,A\nx,1\n", false},               // two cells only
+        {"Sample,A;B\nx,1\n", false},             // two of each kind
+        {"# Sample,A,B,C\nSample,A\n", false},    // the first line is a comment
+        {"PLOIDY=2\nSample,A,B,C\n", false},      // a header with '='
+        {"Sample,A,B\nNOTE=x\n\nS,a\n", false},   // a later line with '='
+        {"", false},
+    };
+    for (const Case& c : cases) {
+        ParsedFile file(c.text);
+        EXPECT_EQ(c.table, file.reader().looksLikeTable()) << c.text;
     }
 }
 
@@ -344,7 +411,7 @@ TEST(DataReader, ReadsWindowsLineEndsLikeUnixOnes) {
 
     ParsedFile shortLine("A=1\r\n\r\nSample,X,Y\r\nx,1\r\n");
     EXPECT_TRUE(shortLine.dataLines(3).empty());
-    EXPECT_EQ("error:5: data line has not enough entries (2 of 3).\n", shortLine.messages());
+    EXPECT_EQ("error:4: data line has not enough entries (2 of 3).\n", shortLine.messages());
 }
 
 TEST(DataReader, SkipsAByteOrderMark) {

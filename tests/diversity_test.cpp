@@ -81,24 +81,57 @@ TEST(DiversityFigures, GivesHandWorkedIndices) {
     // Eight samples in five genotypes of sizes 3, 1, 1, 2, 1 (in any order):
     // sum n(n - 1) = 8 of 56 pairs, so Simpson = 6/7; p = 3/8, 1/8 (three
     // times) and 2/8: H = 1.494175, lambda = 1/4, E5 = 3 / (e^H - 1) =
-    // 0.868141, J = H / ln 5 = 0.928383.  Distinct sizes 1, 2, 3 are reached
-    // by 5, 2 and 1 genotypes: the points (0, log 5), (log 2, log 2),
-    // (log 3, 0) fall with slope -1.449570.
+    // 0.868141, J = H / ln 5 = 0.928383.  Distinct sizes 1, 2, 3: units of
+    // at least these sizes hold 8, 5 and 3 samples, so the points (0,
+    // log 8), (log 2, log 5), (log 3, log 3) fall with slope -0.869668.
     const auto indices = indicesOf({3, 1, 1, 2, 1});
     EXPECT_NEAR(6.0 / 7.0, indices.at("simpson"), 1e-15);
     EXPECT_NEAR(1.4941751382893085, indices.at("shannon"), 1e-14);
     EXPECT_NEAR(0.8681410298897236, indices.at("evenness_E5"), 1e-14);
     EXPECT_NEAR(0.9283832117695865, indices.at("pielou_J"), 1e-14);
-    EXPECT_NEAR(1.449570098015464, indices.at("pareto_beta"), 1e-14);
+    EXPECT_NEAR(0.869668058685821, indices.at("pareto_beta"), 1e-14);
     EXPECT_EQ(indices, indicesOf({1, 2, 1, 3, 1})); // the order of units plays no part
 
     // Perfectly even: every index at its maximum.
     const auto even = indicesOf({2, 2, 2, 2});
     EXPECT_NEAR(1.0 - 8.0 / 56.0, even.at("simpson"), 1e-15);
     EXPECT_NEAR(std::log(4.0), even.at("shannon"), 1e-15);
-    EXPECT_NEAR(1.0, even.at("evenness_E5"), 1e-14);
-    EXPECT_NEAR(1.0, even.at("pielou_J"), 1e-15);
+    EXPECT_EQ(1.0, even.at("evenness_E5"));
+    EXPECT_EQ(1.0, even.at("pielou_J"));
     EXPECT_TRUE(std::isnan(even.at("pareto_beta"))); // one distinct size
+}
+
+TEST(DiversityFigures, GivesThePublishedParetoBetaOfAMeadow) {
+    // A seagrass meadow of 40 ramets: 23 genets of one ramet, one of 2, two
+    // of 3, one of 4 and one of 5.  Units of at least 1, 2, 3, 4 and 5
+    // ramets hold 40, 17, 15, 9 and 5 of them; the slope of log N(x) on
+    // log x is the published -1.1807559416085485.  (Counting the genets
+    // instead, 28, 5, 4, 2, 1, gave 1.933.)
+    Sizes meadow(23, 1);
+    meadow.insert(meadow.end(), {2, 3, 3, 4, 5});
+    EXPECT_NEAR(1.1807559416085485, indicesOf(meadow).at("pareto_beta"), 1e-12);
+    // Two sizes: the slope through two points, log(7/4) / log 2.
+    EXPECT_NEAR(std::log10(7.0 / 4.0) / std::log10(2.0),
+                indicesOf({2, 1, 1, 1, 2}).at("pareto_beta"), 1e-15);
+}
+
+TEST(DiversityFigures, KeepsTheEvennessIndicesWithinZeroAndOne) {
+    // All samples distinct: exactly 1, however the sums round (for many N
+    // lambda and H round so that the quotients come out just above 1).
+    for (std::uint32_t samples = 2; samples <= 400; ++samples) {
+        const auto distinct = indicesOf(Sizes(samples, 1));
+        EXPECT_EQ(1.0, distinct.at("evenness_E5")) << samples;
+        EXPECT_EQ(1.0, distinct.at("pielou_J")) << samples;
+    }
+    // Nearly even and very uneven: within the bounds.
+    for (const Sizes& sizes :
+         {Sizes{2, 2, 2, 3}, Sizes{1000, 1}, Sizes{1, 1, 1, 1, 2}, Sizes{100000, 1, 1}}) {
+        const auto indices = indicesOf(sizes);
+        for (const char* name : {"evenness_E5", "pielou_J"}) {
+            EXPECT_GE(indices.at(name), 0.0) << name;
+            EXPECT_LT(indices.at(name), 1.0) << name;
+        }
+    }
 }
 
 TEST(DiversityFigures, LeavesUndefinedIndicesUndefined) {

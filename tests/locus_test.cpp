@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <map>
 
 namespace {
@@ -46,10 +47,10 @@ TEST(Locus, SortsAllelesAsSignedIntegers) {
     EXPECT_EQ(7, entry->first);
 }
 
-TEST(Locus, WithoutAllelesHasFullExpectedHeterozygosity) {
+TEST(Locus, WithoutAllelesHasNoExpectedHeterozygosity) {
     Locus locus;
     EXPECT_EQ(0u, locus.alleleCount());
-    EXPECT_EQ(1.0, locus.expectedHeterozygosity());
+    EXPECT_TRUE(std::isnan(locus.expectedHeterozygosity()));
     EXPECT_FALSE(locus.frequenciesSumToOne()); // no mass at all
     locus.computeFrequencies(0, 2);
     EXPECT_TRUE(locus.frequencies().empty());

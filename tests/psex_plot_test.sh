@@ -225,6 +225,27 @@ expect_png worked.png
 expect_absent worked-distances.png
 grep -q "^Distances" worked.out && fail "worked example: a distances summary without a distances file"
 
+# 4b. Study-wide levels, from the samples file beside the results.  The
+#    planted clone of tests/cases/planted-clone-familywise is 'ns' per
+#    repeat but '***' study-wide (p = 3/10001): it is labelled, with its
+#    study-wide level.  Ten samples, a genotype seen three times and no
+#    simulated repeat (M = 0): no code, no label, study-wide p = 1/6.
+cp "$(dirname "$SCRIPT")/../tests/cases/planted-clone-familywise/planted.txt" planted.txt
+"$PSEX" planted.txt >/dev/null 2>&1 || fail "psex on planted.txt: exit status $?"
+plot planted simresults_planted.csv
+expect_line planted.out "  MLG2: n = 2, PSex = 1.98089e-09, ns; study-wide *** (p = 0.00029997)"
+expect_line planted.out "Labelled in the picture (1 of 1 at * or better, per repeat or study-wide): MLG2"
+expect_png planted.png
+run_psex none 'PLOIDY=2\nSIMULATIONS=5\nLOCUSCOUNT=3\nTITLE=none\n\nS,a1,a2,b1,b2,c1,c2\nr1,1,2,1,2,1,2\nr2,1,2,1,2,1,2\nr3,1,2,1,2,1,2\ns1,3,4,3,4,3,4\ns2,5,6,5,6,5,6\ns3,7,8,7,8,7,8\ns4,3,5,4,6,9,10\ns5,4,7,3,8,10,11\ns6,6,8,5,7,11,12\ns7,9,10,9,10,12,13\n'
+plot none simresults_none.csv
+expect_line none.out "  MLG1: n = 3, PSex = 9.07582e-11, no code; study-wide ns (p = 0.166667)"
+expect_line none.out "Labelled in the picture (0 of 0 at * or better, per repeat or study-wide): none"
+expect_png none.png
+# Without the samples file (an older run) the study-wide levels are missing.
+rm samples_none.csv
+plot none simresults_none.csv
+expect_line none.out "Note: No study-wide levels: no samples file of this run beside the results."
+
 # 5. The same with lineages (MLLDISTANCE=1): psex writes distances_lineages.csv
 #    for the three MLGs 1/1, 1/2, 2/3, that is 3 pairs, and the distances
 #    picture goes beside the main one, here by the default names.

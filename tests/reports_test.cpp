@@ -8,8 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -37,28 +39,47 @@ std::string samples(const MLGTable& table) {
     return out.str();
 }
 
+std::string summary(const MLGTable& table) {
+    std::ostringstream out;
+    psex::writeSummary(table, psex::singletonLineages(table), out);
+    return out.str();
+}
+
 // The worked example, with a simulated list of three values set by hand:
-// 0.1, the PSex of 1/2 itself, and 0.9.
+// 0.1, the PSex of 1/2 itself, and 0.9, from four data sets whose smallest
+// values are 0.1, the PSex of 1/2, 0.9 and none.
 MLGTable workedExample() {
-    MLGTable table = tableFromText("PLOIDY=2\nLOCUSCOUNT=1\nLOCUSNAMES=L1\nSIMULATIONS=3\n\n"
+    MLGTable table = tableFromText("PLOIDY=2\nLOCUSCOUNT=1\nLOCUSNAMES=L1\nSIMULATIONS=4\n\n"
                                    "Sample,a,b\ns1,1,2\ns2,1,2\ns3,1,1\ns4,2,3\n");
-    table.setPsexValues({0.1, table.mlgs()[1].psex(), 0.9});
+    const double psex = table.mlgs()[1].psex();
+    table.setPsexValues({0.1, psex, 0.9});
     table.assignPValues();
+    psex::FamilywiseCounter smallest(table.repeatedPsexValues());
+    for (const std::optional<double> value :
+         {std::optional<double>(0.1), std::optional<double>(psex), std::optional<double>(0.9),
+          std::optional<double>()}) {
+        smallest.addDataSet(value);
+    }
+    table.assignFamilywisePValues(smallest);
     return table;
 }
 
-// The table of the data file 'text' with an empty simulated list, so that
-// every p-value is 0.
+// The table of the data file 'text' with an empty simulated list: three
+// data sets without any chance repeat.
 MLGTable withoutSimulatedValues(const std::string& text) {
     MLGTable table = tableFromText(text);
     table.setPsexValues(std::vector<double>{});
     table.assignPValues();
+    psex::FamilywiseCounter smallest(table.repeatedPsexValues());
+    smallest.addDataSetsWithoutRepeat(3);
+    table.assignFamilywisePValues(smallest);
     return table;
 }
 
 TEST(Reports, WritesTheWorkedExampleSimulationResults) {
     // PGen 0.25, 0.375, 0.09375; PSex of 1/2 among four: 0.481201171875.
-    // One of three simulated values lies below it: significance 1/3.  Every
+    // One of three simulated values lies below it: significance 1/3; the
+    // family-wise p-value is not in this file.  Every
     // threshold is entry 0 (0.1), and no realized level reaches above 0.
     EXPECT_EQ("MLG,n,PSex,Significance,Level,PGen,L1_0,L1_1\n"
               "MLG1,1,\"-\",\"-\",\"-\",0.25,1,1\n"
@@ -169,7 +190,7 @@ TEST(Reports, WritesUndefinedStatisticsOfAnEmptyTableAsDashCells) {
                                "\n"
                                ",,,,A,\n"
                                "Number of alleles,,,,0,\n"
-                               "He,,,,1,\n"
+                               "He,,,,\"-\",\n"
                                "Ho,,,,\"-\",\n"
                                "Fis,,,,\"-\",\n"
                                "\n"
@@ -208,24 +229,84 @@ TEST(Reports, MarksSignificantGenotypesWithStars) {
 
 TEST(Reports, WritesTheWorkedExampleSamplesTableInDataFileOrder) {
     // Exact values: PSex of 1/2 is 1971/4096 = 0.481201171875, its p-value
-    // 1/3; a genotype seen once has no PSex, p-value or level.
-    EXPECT_EQ("sample,mlg,n,pgen,psex,p_value,level,mll\n"
-              "s1,2,2,0.375,0.481201171875,0.3333333333333333,ns,2\n"
-              "s2,2,2,0.375,0.481201171875,0.3333333333333333,ns,2\n"
-              "s3,1,1,0.25,NA,NA,NA,1\n"
-              "s4,3,1,0.09375,NA,NA,NA,3\n",
+    // 1/3; two of four data sets have a smallest value at most its PSex
+    // (0.1, and the same PSex), so the family-wise p-value is 3/5.  A
+    // genotype seen once has no PSex, p-values or levels.
+    EXPECT_EQ("sample,mlg,n,pgen,psex,p_value,level,mll,p_familywise,level_familywise\n"
+              "s1,2,2,0.375,0.481201171875,0.3333333333333333,ns,2,0.6,ns\n"
+              "s2,2,2,0.375,0.481201171875,0.3333333333333333,ns,2,0.6,ns\n"
+              "s3,1,1,0.25,NA,NA,NA,1,NA,NA\n"
+              "s4,3,1,0.09375,NA,NA,NA,3,NA,NA\n",
               samples(workedExample()));
 
     // Duplicate names keep their own rows and MLGs; a quote is quoted.  PSex
     // of a genotype of PGen 1/2 seen twice among four: 1 - 1/16 - 4/16.
+    // No simulated repeat: no p-value, no level; in three data sets no
+    // repeat at all, so the family-wise p-value is 1/4.
     const MLGTable table = withoutSimulatedValues("PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=3\n\nS,a\n"
                                                   "x,2\n\"y,1\nx,1\nz,2\n");
-    EXPECT_EQ("sample,mlg,n,pgen,psex,p_value,level,mll\n"
-              "x,2,2,0.5,0.6875,0,***,2\n"
-              "\"\"\"y\",1,2,0.5,0.6875,0,***,1\n"
-              "x,1,2,0.5,0.6875,0,***,1\n"
-              "z,2,2,0.5,0.6875,0,***,2\n",
+    EXPECT_EQ("sample,mlg,n,pgen,psex,p_value,level,mll,p_familywise,level_familywise\n"
+              "x,2,2,0.5,0.6875,NA,NA,2,0.25,ns\n"
+              "\"\"\"y\",1,2,0.5,0.6875,NA,NA,1,0.25,ns\n"
+              "x,1,2,0.5,0.6875,NA,NA,1,0.25,ns\n"
+              "z,2,2,0.5,0.6875,NA,NA,2,0.25,ns\n",
               samples(table));
+}
+
+TEST(Reports, GivesNoVerdictWithoutSimulatedRepeats) {
+    // Three samples of one genotype (PGen 1/2, PSex 1 - 1/16 - 4/16 among
+    // four) and no chance repeat to judge them by: no significance, no
+    // level, no threshold; the family-wise p-value stands (1/4, ns).
+    const MLGTable table = withoutSimulatedValues("PLOIDY=1\nLOCUSCOUNT=1\nLOCUSNAMES=A\n"
+                                                  "SIMULATIONS=3\n\nS,a\nx,1\ny,1\nz,2\nw,2\n");
+    const std::string results = simulationResults(table);
+    EXPECT_NE(std::string::npos, results.find("\nMLG1,2,0.6875,\"-\",\"-\",0.5,1\n"));
+    EXPECT_NE(std::string::npos, results.find("\nMLG2,2,0.6875,\"-\",\"-\",0.5,2\n"));
+    // The threshold lines keep their layout.
+    EXPECT_NE(std::string::npos, results.find("\nPValue(0.05),1,significance level,0\n"));
+    EXPECT_EQ("Sample,MLG,PSex,PValue,A_0\n"
+              "x,MLG_1,0.6875,\"-\",1\n"
+              "y,MLG_1,0.6875,\"-\",1\n"
+              "z,MLG_2,0.6875,\"-\",2\n"
+              "w,MLG_2,0.6875,\"-\",2\n",
+              fullTable(table));
+    const std::string tidy = summary(table);
+    for (const char* row : {"\nsimulated_repeats,mlg,0\n", "\nthreshold_0.01,mlg,NA\n",
+                            "\nrealized_level_0.01,mlg,NA\n", "\nthreshold_0.05,mlg,NA\n",
+                            "\nrealized_level_0.05,mlg,NA\n", "\nthreshold_0.10,mlg,NA\n",
+                            "\nrealized_level_0.10,mlg,NA\n"}) {
+        EXPECT_NE(std::string::npos, tidy.find(row)) << row;
+    }
+}
+
+TEST(Reports, CountsTheGenetsAtTheFamilywiseFivePerCentLevel) {
+    // Sizes 3, 2, 1, 2, 1, 1, 1 (N = 11, G = 7).  Of 99 data sets, five
+    // have a smallest value m at most the PSex of MLG2 and of MLG4 but above
+    // that of MLG1: MLG1 gets p = 1/100 ('**'), MLG2 and MLG4 6/100 ('ns'),
+    // so their second samples count as genets of their own: 7 + 1 + 1.
+    MLGTable table = tableFromText("PLOIDY=1\nLOCUSCOUNT=2\nSIMULATIONS=99\n\nS,a,b\n"
+                                   "a1,1,1\na2,1,1\na3,1,1\nb1,1,2\nb2,1,2\nc,2,1\n"
+                                   "d1,2,2\nd2,2,2\ne,3,3\nf,3,4\ng,4,3\n");
+    ASSERT_EQ(7u, table.mlgs().size());
+    const double m = std::min(table.mlgs()[1].psex(), table.mlgs()[3].psex());
+    ASSERT_LT(table.mlgs()[0].psex(), m);
+    table.setPsexValues(std::vector<double>{m});
+    table.assignPValues();
+    psex::FamilywiseCounter smallest(table.repeatedPsexValues());
+    for (int k = 0; k < 5; ++k) {
+        smallest.addDataSet(m);
+    }
+    smallest.addDataSetsWithoutRepeat(94);
+    table.assignFamilywisePValues(smallest);
+    EXPECT_EQ(0.01, table.mlgs()[0].familywisePvalue());
+    EXPECT_EQ(0.06, table.mlgs()[1].familywisePvalue());
+    EXPECT_EQ(0.06, table.mlgs()[3].familywisePvalue());
+    const std::string tidy = summary(table);
+    EXPECT_NE(std::string::npos,
+              tidy.find("\nrealized_level_0.10,mlg,0\ngenets_0.05,mlg,9\nG,mll,7\n"))
+        << tidy;
+    EXPECT_NE(std::string::npos, samples(table).find(",1,0.01,**\n"));
+    EXPECT_NE(std::string::npos, samples(table).find(",2,0.06,ns\n"));
 }
 
 TEST(Reports, QuotesSampleNamesThatWouldBreakTheFullTableAsCsv) {
@@ -234,16 +315,16 @@ TEST(Reports, QuotesSampleNamesThatWouldBreakTheFullTableAsCsv) {
     // quoted CSV field, its quotes doubled; other names stay as they are.
     // PGen of allele 1 is 3/5; PSex of three among five: 1 - P(X < 3) =
     // 1 - (32 + 240 + 720) / 3125 = 0.68256; of allele 2 (2/5) seen twice:
-    // 1 - (243 + 810) / 3125 = 0.66304.
+    // 1 - (243 + 810) / 3125 = 0.66304.  (No simulated repeat: no p-value.)
     const MLGTable table =
         withoutSimulatedValues("PLOIDY=1\nLOCUSCOUNT=1\nLOCUSNAMES=A\nSIMULATIONS=3\n\n"
                                "S,a\n\"x,1\nplain,2\nsay \"hi\",1\nlast\",1\ny,2\n");
     EXPECT_EQ("Sample,MLG,PSex,PValue,A_0\n"
-              "\"\"\"x\",MLG_1,0.68256,0,1\n"
-              "\"say \"\"hi\"\"\",MLG_1,0.68256,0,1\n"
-              "\"last\"\"\",MLG_1,0.68256,0,1\n"
-              "plain,MLG_2,0.66304,0,2\n"
-              "y,MLG_2,0.66304,0,2\n",
+              "\"\"\"x\",MLG_1,0.68256,\"-\",1\n"
+              "\"say \"\"hi\"\"\",MLG_1,0.68256,\"-\",1\n"
+              "\"last\"\"\",MLG_1,0.68256,\"-\",1\n"
+              "plain,MLG_2,0.66304,\"-\",2\n"
+              "y,MLG_2,0.66304,\"-\",2\n",
               fullTable(table));
 }
 

@@ -180,7 +180,7 @@ TEST(HostileInput, AnalysesAnEmptyFileAsAFileWithoutHeaderAndColumns) {
                                           "\n"
                                           ",,,,,\n"
                                           "Number of alleles,,,,0,\n"
-                                          "He,,,,1,\n"
+                                          "He,,,,\"-\",\n"
                                           "Ho,,,,\"-\",\n"
                                           "Fis,,,,\"-\",\n"
                                           "\n\n"
@@ -216,15 +216,17 @@ TEST(HostileInput, AnalysesAnEmptyFileAsAFileWithoutHeaderAndColumns) {
         if (std::string(unit) == "mlg") {
             summary += "simulated_repeats,mlg,0\n";
             for (const char* level : {"0.01", "0.05", "0.10"}) {
-                summary += std::string("threshold_") + level + ",mlg,1\nrealized_level_" + level +
-                           ",mlg,0\n";
+                summary += std::string("threshold_") + level + ",mlg,NA\nrealized_level_" + level +
+                           ",mlg,NA\n";
             }
+            summary += "genets_0.05,mlg,0\n";
         }
     }
     ASSERT_EQ(4u, run.files.size());
     EXPECT_EQ(simulationResults, run.files.at("simresults_data.txt.csv"));
     EXPECT_EQ(fullTable, run.files.at("fulltable_data.txt.csv"));
-    EXPECT_EQ("sample,mlg,n,pgen,psex,p_value,level,mll\n", run.files.at("samples_data.txt.csv"));
+    EXPECT_EQ("sample,mlg,n,pgen,psex,p_value,level,mll,p_familywise,level_familywise\n",
+              run.files.at("samples_data.txt.csv"));
     EXPECT_EQ(summary, run.files.at("summary_data.txt.csv"));
 }
 
@@ -423,9 +425,10 @@ TEST(HostileInput, AnalysesAHundredThousandColumns) {
     ASSERT_EQ(4u, run.files.size());
     EXPECT_TRUE(simulationResults == run.files.at("simresults_data.txt.csv"));
     EXPECT_TRUE(fullTable == run.files.at("fulltable_data.txt.csv"));
-    EXPECT_EQ("sample,mlg,n,pgen,psex,p_value,level,mll\n"
-              "s1,1,2,1,1,0,ns,1\n"
-              "s2,1,2,1,1,0,ns,1\n",
+    // Every data set repeats the one genotype with PSex 1: family-wise 1.
+    EXPECT_EQ("sample,mlg,n,pgen,psex,p_value,level,mll,p_familywise,level_familywise\n"
+              "s1,1,2,1,1,0,ns,1,1,ns\n"
+              "s2,1,2,1,1,0,ns,1,1,ns\n",
               run.files.at("samples_data.txt.csv"));
 }
 
@@ -1116,8 +1119,7 @@ TEST(ResultNames, RefusesResultNamesThatResolveToOneFile) {
     const RunResult argument = runPsex(folder.path(), {"x/../data.txt"}, inputs);
     EXPECT_EQ(1, argument.status);
     EXPECT_EQ("Reading file x/../data.txt\n", argument.out);
-    EXPECT_EQ("error: not all frequencies sum up to +-1.0.\n"
-              "error: result files of 'x/../data.txt' would overwrite each other "
+    EXPECT_EQ("error: result files of 'x/../data.txt' would overwrite each other "
               "('fulltable_x/../data.txt.csv').\n"
               "error: no sample was read from 'x/../data.txt'.\n",
               argument.err);

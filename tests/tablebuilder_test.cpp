@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <limits>
 #include <map>
 #include <optional>
@@ -253,7 +254,10 @@ TEST(BuildTable, TurnsDataLinesIntoSamples) {
                               "x,12,14,,7\n"
                               "y, 12,14a,0,7\n"
                               "x,NA,?,-3,-3\n");
-    EXPECT_EQ("", built.err);
+    EXPECT_EQ("warning: line 7: allele '14a' is not a whole number; read as 14.\n"
+              "warning: line 8: allele 'NA' is not a whole number; read as 0.\n"
+              "warning: line 8: allele '?' is not a whole number; read as 0.\n",
+              built.err);
     ASSERT_EQ(2u, built.table.mlgs().size());
     EXPECT_EQ((Alleles{0, 0, -3, -3, 12, 14, 0, 7}), allelesOf(built.table));
     EXPECT_EQ((Names{"x", "y"}), built.table.mlgs()[1].sampleNames());
@@ -263,9 +267,55 @@ TEST(BuildTable, TurnsDataLinesIntoSamples) {
 }
 
 TEST(BuildTable, ReportsAFileWithoutDataLines) {
+    // No sample, so no frequencies: nothing to add up (the driver says
+    // that no sample was read).
     const Built built = build("PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=1\n\nS,a\n");
-    EXPECT_EQ("error: not all frequencies sum up to +-1.0.\n", built.err);
+    EXPECT_EQ("", built.err);
     EXPECT_TRUE(built.table.sampleNames().empty());
+}
+
+TEST(BuildTable, SaysWhichAlleleCellsAreNotWholeNumbers) {
+    // Signs, digits and spaces around them are whole numbers; so is an
+    // empty or blank cell.  Others keep the value they are read as (the
+    // letter O in '12O' was meant as a zero), the first five each, the rest
+    // counted.
+    const Built built = build("PLOIDY=2\nLOCUSCOUNT=2\nSIMULATIONS=1\n\nS,a,b,c,d\n"
+                              "p, 12 ,+14,-3,  \n"
+                              "q,12O,1.5,-,+\n"
+                              "r,0x1F,1e3,12 O,\n"
+                              "s,NA,7,8,9\n");
+    EXPECT_EQ("warning: line 7: allele '12O' is not a whole number; read as 12.\n"
+              "warning: line 7: allele '1.5' is not a whole number; read as 1.\n"
+              "warning: line 7: allele '-' is not a whole number; read as 0.\n"
+              "warning: line 7: allele '+' is not a whole number; read as 0.\n"
+              "warning: line 8: allele '0x1F' is not a whole number; read as 0.\n"
+              "warning: 3 more allele cells are not whole numbers.\n",
+              built.err);
+    EXPECT_EQ(4u, built.table.sampleNames().size());
+
+    // Five exactly: no count after them.
+    const Built five = build("PLOIDY=1\nLOCUSCOUNT=5\nSIMULATIONS=1\n\nS,a,b,c,d,e\n"
+                             "p,a,b,c,d,e\nq,1,2,3,4,5\n");
+    EXPECT_EQ(std::string::npos, five.err.find("more allele cells"));
+    EXPECT_NE(std::string::npos,
+              five.err.find("warning: line 6: allele 'e' is not a whole number; read as 0.\n"));
+}
+
+TEST(BuildTable, WarnsAboutALocusWithoutATypedCopy) {
+    // After the missing-copy note, one warning per such locus; no message
+    // about frequency sums.
+    const Built built = build("PLOIDY=2\nLOCUSCOUNT=3\nLOCUSNAMES=A,B,C\nMISSING=-9\n"
+                              "SIMULATIONS=1\n\nS,a1,a2,b1,b2,c1,c2\n"
+                              "x,1,2,-9,-9,-9,-9\ny,1,1,-9,-9,-9,-9\n");
+    EXPECT_EQ("note: missing allele copies: B 4, C 4\n"
+              "warning: locus 'B' has no typed allele copy; it adds nothing to PGen.\n"
+              "warning: locus 'C' has no typed allele copy; it adds nothing to PGen.\n",
+              built.err);
+    EXPECT_TRUE(std::isnan(built.table.loci()[1].expectedHeterozygosity()));
+    // A locus typed in one copy only is typed.
+    const Built once = build("PLOIDY=2\nLOCUSCOUNT=1\nMISSING=-9\nSIMULATIONS=1\n\nS,a1,a2\n"
+                             "x,-9,-9\ny,-9,4\n");
+    EXPECT_EQ("note: missing allele copies:  3\n", once.err);
 }
 
 TEST(BuildTable, TakesSampleRowsFromAnySource) {

@@ -9,7 +9,9 @@
 #   - above, every genotype seen more than once in the data (a "clonal" MLG)
 #     at its observed PSex, higher the more samples it has (n), coloured and
 #     shaped by its significance code (ns, *, **, ***).  The clonal MLGs that
-#     reach * or better are labelled with their MLG number, at most the 20
+#     reach * or better, per repeat or study-wide, are labelled with their
+#     MLG number and their study-wide (family-wise) level, read from the
+#     samples file samples_<run>.csv beside the results file, at most the 20
 #     with the smallest PSex;
 #   - below, the distribution of the simulated PSex values (the PSex of every
 #     genotype that repeated by chance in a simulated data set without clones)
@@ -128,17 +130,45 @@ mlgs <- data.frame(
   psex = suppressWarnings(as.numeric(vapply(cells[mlgRows], `[`, "", 3))),
   level = vapply(cells[mlgRows], `[`, "", 5),
   stringsAsFactors = FALSE)
+# Without simulated values (M = 0) a repeated genotype has no code ("-").
+noCode <- "\"-\""
 broken <- is.na(mlgs$n) | mlgs$n < 1 |
-  (mlgs$n >= 2 & (is.na(mlgs$psex) | !(mlgs$level %in% levelNames)))
+  (mlgs$n >= 2 & (is.na(mlgs$psex) | !(mlgs$level %in% c(levelNames, noCode))))
 if (any(broken))
   fail("unreadable MLG line in '", input, "': ", lines[mlgRows[which(broken)[1]]])
 clonal <- mlgs[mlgs$n >= 2, ]
 clonal$number <- as.numeric(sub("^MLG", "", clonal$name))
+clonal$level[clonal$level == noCode] <- "none"
 
-# The clonal MLGs that get a label: those at * or better, the 20 with the
-# smallest PSex (ties in MLG order).
+# The study-wide (family-wise) p-value and level of every clonal MLG, from
+# the samples file that psex writes beside the results file
+# (samples_<run>.csv): the share of simulated data sets whose most extreme
+# chance repeat is at least as extreme.  Results of older runs have none.
+besideInput <- function(prefix) {
+  if (!grepl("^simresults_.*\\.csv$", basename(input))) return(NA)
+  name <- sub("^simresults_", prefix, basename(input))
+  if (dirname(input) == ".") name else file.path(dirname(input), name)
+}
+samplesInput <- besideInput("samples_")
+clonal$familywise <- rep(NA_character_, nrow(clonal))
+clonal$pFamilywise <- rep(NA_real_, nrow(clonal))
+if (!is.na(samplesInput) && file.exists(samplesInput)) {
+  tidy <- tryCatch(read.csv(samplesInput, colClasses = "character", check.names = FALSE),
+                   error = function(e) NULL)
+  if (!is.null(tidy) && all(c("mlg", "p_familywise", "level_familywise") %in% names(tidy))) {
+    at <- match(clonal$number, as.numeric(tidy$mlg))
+    clonal$familywise <- tidy$level_familywise[at]
+    clonal$pFamilywise <- suppressWarnings(as.numeric(tidy$p_familywise[at]))
+  }
+}
+haveFamilywise <- nrow(clonal) > 0 && !anyNA(clonal$familywise)
+
+# The clonal MLGs that get a label: those at * or better by either p-value
+# (per repeat or study-wide), the 20 with the smallest PSex (ties in MLG
+# order).
 maxLabels <- 20
-significant <- clonal[clonal$level != "ns", ]
+strong <- function(level) !is.na(level) & level %in% levelNames[-1]
+significant <- clonal[strong(clonal$level) | strong(clonal$familywise), ]
 significant <- significant[order(significant$psex, significant$number), ]
 labelled <- head(significant, maxLabels)
 
@@ -146,12 +176,7 @@ labelled <- head(significant, maxLabels)
 
 # psex writes distances_<run>.csv beside simresults_<run>.csv when the data
 # file asks for lineages (MLLDISTANCE).
-distancesInput <- if (grepl("^simresults_.*\\.csv$", basename(input))) {
-  name <- sub("^simresults_", "distances_", basename(input))
-  if (dirname(input) == ".") name else file.path(dirname(input), name)
-} else {
-  NA
-}
+distancesInput <- besideInput("distances_")
 distances <- NULL
 staleDistances <- !is.na(distancesInput) && file.exists(distancesInput) &&
   !("MLLDISTANCE" %in% names(parameters))
@@ -246,10 +271,12 @@ for (i in seq_len(nrow(thresholds)))
               thresholds$threshold[i], thresholds$realized[i]))
 cat(sprintf("Genotypes seen more than once: %d\n", nrow(clonal)))
 for (i in seq_len(nrow(clonal)))
-  cat(sprintf("  %s: n = %g, PSex = %g, %s\n", clonal$name[i], clonal$n[i], clonal$psex[i],
-              clonal$level[i]))
-cat(sprintf("Labelled in the picture (%d of %d at * or better): %s\n", nrow(labelled),
-            nrow(significant),
+  cat(sprintf("  %s: n = %g, PSex = %g, %s%s\n", clonal$name[i], clonal$n[i], clonal$psex[i],
+              if (clonal$level[i] == "none") "no code" else clonal$level[i],
+              if (haveFamilywise) sprintf("; study-wide %s (p = %g)", clonal$familywise[i],
+                                          clonal$pFamilywise[i]) else ""))
+cat(sprintf("Labelled in the picture (%d of %d at * or better%s): %s\n", nrow(labelled),
+            nrow(significant), if (haveFamilywise) ", per repeat or study-wide" else "",
             if (nrow(labelled)) paste(labelled$name, collapse = ", ") else "none"))
 
 notes <- character(0)
@@ -262,6 +289,8 @@ if (anyOff)
                             plural(zeroSimulated, "simulated value", "simulated values"),
                             plural(offObserved, "observed MLG", "observed MLGs")))
 if (!nrow(clonal)) notes <- c(notes, "No genotype is seen more than once in the data.")
+if (nrow(clonal) && !haveFamilywise)
+  notes <- c(notes, "No study-wide levels: no samples file of this run beside the results.")
 for (note in notes) cat("Note: ", note, "\n", sep = "")
 if (staleDistances)
   cat(sprintf("Note: %s passed over: the run had no MLLDISTANCE (left from an earlier run?)\n",
@@ -407,6 +436,9 @@ levelStyle <- data.frame(
   border = c("grey40", "#8C5300", "#7F0000", "black"),
   text = c("grey30", "#8C5300", "#B2182B", "#67001F"),
   stringsAsFactors = FALSE)
+# A repeated genotype without a code (no simulated values) is drawn open.
+levelStyle <- rbind(levelStyle, data.frame(level = "none", pch = 21, fill = "white",
+                                           border = "grey40", text = "grey30"))
 styleOf <- function(level) levelStyle[match(level, levelStyle$level), ]
 thresholdColour <- "#1F4E9E"
 thresholdTypes <- c(3, 2, 4)
@@ -498,9 +530,16 @@ drawObserved <- function() {
     return()
   }
 
-  # The label row at the top of the panel; the points below it.
+  # The label row at the top of the panel; the points below it.  A label
+  # names the MLG and, where known, its study-wide level.
+  labelText <- if (haveFamilywise) {
+    sprintf("%s  fw %s", clonal$name, clonal$familywise)
+  } else {
+    clonal$name
+  }
   labelLength <- if (nrow(labelled)) {
-    max(strwidth(labelled$name, units = "inches", cex = labelCex, font = 2)) * yPerInch
+    max(strwidth(labelText[match(labelled$name, clonal$name)], units = "inches",
+                 cex = labelCex, font = 2)) * yPerInch
   } else {
     0
   }
@@ -593,15 +632,15 @@ drawObserved <- function() {
       centre <- centre[slot]
       style <- styleOf(clonal$level[chosen])
       segments(px[chosen], leaderFoot, centre, leaderTop, col = "grey50", lwd = 0.8)
-      text(centre, labelBase, clonal$name[chosen], srt = 90, adj = c(0, 0.5), cex = labelCex,
+      text(centre, labelBase, labelText[chosen], srt = 90, adj = c(0, 0.5), cex = labelCex,
            col = style$text, font = 2)
     }
   }
 
   # The points last, over lines and leaders; the strongest on top, the
   # labelled ones above all.
-  ordering <- order(clonal$name %in% labelled$name, match(clonal$level, levelNames),
-                    -clonal$psex)
+  ordering <- order(clonal$name %in% labelled$name,
+                    match(clonal$level, c("none", levelNames)), -clonal$psex)
   style <- styleOf(clonal$level[ordering])
   points(px[ordering], py[ordering], pch = style$pch, bg = adjustcolor(style$fill, 0.8),
          col = style$border, cex = 1.3, lwd = 0.9)
@@ -644,8 +683,8 @@ drawLegend <- function() {
     perLevel <- as.vector(table(factor(clonal$level, levels = levelNames)))
     legend(0, 0.72, bty = "n", cex = 0.85, horiz = TRUE, x.intersp = 1,
            text.width = strwidth("*** (000)", cex = 0.85),
-           legend = sprintf("%s (%d)", levelNames, perLevel), pch = levelStyle$pch,
-           pt.bg = levelStyle$fill, col = levelStyle$border, pt.cex = 1.3,
+           legend = sprintf("%s (%d)", levelNames, perLevel), pch = styleOf(levelNames)$pch,
+           pt.bg = styleOf(levelNames)$fill, col = styleOf(levelNames)$border, pt.cex = 1.3,
            title = sprintf("clonal MLGs (%d), by code:", nrow(clonal)), title.adj = 0)
   }
   if (haveThresholds) {
@@ -656,6 +695,9 @@ drawLegend <- function() {
   }
   footer <- if (length(simulated)) notes else notes[-1]   # M = 0 is said in the panel
   footer <- footer[footer != "No genotype is seen more than once in the data."]
+  if (haveFamilywise)
+    footer <- c(footer, paste("fw: the study-wide (family-wise) level of a labelled MLG, from",
+                              "the share of simulated data sets with a repeat as extreme."))
   if (nrow(significant) > nrow(labelled))
     footer <- c(footer,
                 sprintf("Labelled: the %d MLGs at * or better with the smallest PSex, of %d.",

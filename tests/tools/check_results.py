@@ -96,14 +96,41 @@ What is recomputed, and how:
   other), every outcome consistent with the tie is accepted; the samples
   file's full PSex of the MLG, where it is a double the program may give,
   narrows that down (class Judgement);
+* without any simulated value (M = 0) no repeated MLG gets a Significance
+  or a Level (dash cells; NA in the samples file), the summary's thresholds
+  and realized levels are NA, and the warning after the simulations reads
+  "warning: no simulated repeats; the significance of repeated genotypes is
+  undefined: raise SIMULATIONS.";
+* the family-wise p-value of every repeated MLG with PSex x: (c + 1) /
+  (K + 1), K = SIMULATIONS and c the number of replayed data sets whose
+  smallest chance-repeat PSex is at most x (a data set that ties within the
+  tolerance may count either way; class FamilywiseJudgement), its level
+  '***' at most 1/1000, '**' at most 1/100, '*' at most 5/100, else 'ns';
+  and genets_0.05 = G plus n - 1 for every repeated MLG whose level is 'ns';
+* a locus without any typed copy has no He (a dash cell) and no frequency
+  sum to check; after the missing-copy note "warning: locus '<name>' has no
+  typed allele copy; it adds nothing to PGen." (when a sample was read);
+  the frequency message is never repeated for the chance repeats;
+* allele cells that are not whole numbers (an optional sign and digits
+  after trimming spaces; blank cells pass): "warning: line L: allele
+  '<cell>' is not a whole number; read as <value>." for the first five,
+  then "warning: K more allele cells are not whole numbers.", in line order
+  with the data section's own warnings;
+* a short data line is named by its own number, and data that end with
+  text unread (the short line's own text, or later lines) make the exit
+  status 1; a data file with no header line holding '=' whose first line
+  has three or more cells separated by commas, semicolons or TABs gets, last
+  of all its messages, "hint: '<path>' looks like a spreadsheet table, not a
+  psex data file; convert it with psex-import.";
 * the full table: one line per sample, grouped by MLG, with the PSex and the
   p-value (the MLG's Significance) of clonal MLGs, dash cells otherwise; a
   sample name that holds a double quote is quoted as CSV quotes it;
-* the samples file: the header "sample,mlg,n,pgen,psex,p_value,level,mll",
-  then one row per sample in data-file order: the name (quoted as a CSV
-  field when it holds a double quote, comma, CR or LF), the MLG number, n,
-  PGen, PSex, Significance and Level (NA, NA, NA for n = 1), and the
-  number of its lineage (the MLG number without MLLDISTANCE).  Doubles in
+* the samples file: the header "sample,mlg,n,pgen,psex,p_value,level,mll,
+  p_familywise,level_familywise", then one row per sample in data-file
+  order: the name (quoted as a CSV field when it holds a double quote,
+  comma, CR or LF), the MLG number, n, PGen, PSex, Significance and Level
+  (NA, NA, NA for n = 1), the number of its lineage (the MLG number without
+  MLLDISTANCE), and the family-wise p-value and level (NA, NA for n = 1).  Doubles in
   shortest
   round-trip form as std::to_chars writes them (function shortest); the
   same doubles and code as the simulation results file, every row of an MLG
@@ -119,7 +146,10 @@ What is recomputed, and how:
   and diversity rows (G, N, R, Pd, single, clonal, simpson, shannon,
   evenness_E5, pielou_J, pareto_beta; function diversity) over the MLG
   sizes, then simulated_repeats (M), the thresholds and realized levels at
-  0.01, 0.05 and 0.10, then the diversity rows over the lineage sizes.
+  0.01, 0.05 and 0.10, genets_0.05, then the diversity rows over the
+  lineage sizes.  E5 and J lie in [0, 1] and are exactly 1 for units all of
+  one size; beta regresses log10 of the samples in units of at least x
+  samples on log10 x.
   Counts are integers, R and Pd (one division each) the exact double, the
   indices built from sums within a relative 1e-12 (another order of
   summation may change the last bits), NA where undefined; a threshold is
@@ -296,6 +326,13 @@ class DataFile:
         self.positions = 0
         self.messages = []  # standard output lines
         self.warnings = []  # standard error lines of the data section
+        # Whether the file looks like a spreadsheet table: no header line
+        # holds '=', and its first line has three or more cells.
+        self.header_has_equals = False
+        self.first_line_cells = 0
+        # The data ended before the end of the file with text unread.
+        self.ended_early = False
+        self.row_line = 0  # the line of the row delivered last
         if self._read_header():
             while self._peek() == "#":
                 self._skip_line()
@@ -358,7 +395,12 @@ class DataFile:
                 return True
             if c is None:
                 return self._end_of_file_in_header()
+            first_line = self.line == 1
             key, c = self._take_until(c, ("=", "\n"))
+            if c == "=":
+                self.header_has_equals = True
+            elif first_line:
+                self.first_line_cells = 1 + max(key.count(sep) for sep in (",", ";", "\t"))
             if c is None:
                 return self._end_of_file_in_header()
             if c == "\n":
@@ -425,6 +467,9 @@ class DataFile:
     def column_count(self):
         return len(self.column_names)
 
+    def looks_like_table(self):
+        return not self.header_has_equals and self.first_line_cells >= 3
+
     def read_data_line(self):
         """Return the fields of the next complete data line, or None when the
         data have ended.  A blank spreadsheet row (at least as many fields as
@@ -437,7 +482,8 @@ class DataFile:
                 return None
             if first in ("\t", " "):
                 end = self.text.find("\n", self.pos)
-                self._data_end(own_line, "" if end < 0 else self.text[end + 1:])
+                self.ended_early = self._data_end(own_line,
+                                                  "" if end < 0 else self.text[end + 1:])
                 return None
             n = self.positions
             fields = []
@@ -477,11 +523,15 @@ class DataFile:
                 if not extra_text and all(f == "" for f in fields):
                     self.warnings.append("warning: line %d: empty row skipped." % own_line)
                     continue
+                self.row_line = own_line
                 return fields
+            # A short line is named by its own number.  A blank one loses
+            # nothing; one with text loses its sample.
             self.messages.append(
                 "error:%d: data line has not enough entries (%d of %d)." % (
-                    self.line, len(fields), n))
-            self._data_end(own_line, self.text[self.pos:] if ended_by_lf else "")
+                    own_line, len(fields), n))
+            later = self._data_end(own_line, self.text[self.pos:] if ended_by_lf else "")
+            self.ended_early = later or any(fields)
             return None
 
     def _data_end(self, own_line, rest):
@@ -492,6 +542,7 @@ class DataFile:
         if later:
             self.warnings.append("warning: the data end at line %d; %d later lines were not "
                                  "read." % (own_line, later))
+        return later > 0
 
 
 def atoi(text):
@@ -738,6 +789,10 @@ def csv_field(text):
 
 
 def expected_heterozygosity(frequencies):
+    """1 - sum of squares in ascending allele order; undefined (NaN) for a
+    locus without any typed copy."""
+    if not frequencies:
+        return float("nan")
     total = 0.0
     for allele in sorted(frequencies):
         total += frequencies[allele] * frequencies[allele]
@@ -775,6 +830,12 @@ def pgen(alleles, ploidy, frequencies, fis_by_locus, missing=None):
         probability = probability * term
     return probability
 
+
+# An allele cell that is a whole number: an optional sign and digits (spaces
+# around them are trimmed first; a blank cell is no number misread).  The
+# first SHOWN_CELLS others are named, the rest counted.
+WHOLE_NUMBER = re.compile(r"[+-]?[0-9]+")
+SHOWN_CELLS = 5
 
 KNOWN_KEYS = ("PLOIDY", "LOCUSCOUNT", "LOCUSNAMES", "FREQUENCY", "MODEL", "SIMULATIONS",
               "TITLE", "MISSING", "MLLDISTANCE")
@@ -888,11 +949,26 @@ class Table:
             return
 
         missing_copies = [0] * locus_count
+        not_whole = 0  # allele cells that are not whole numbers
+        # The data section's warnings come as the lines are read, so a row's
+        # allele warnings follow those of the lines before it.
+        taken = len(data_file.warnings)
+        self.errors += data_file.warnings
         while True:
             fields = data_file.read_data_line()
+            self.errors += data_file.warnings[taken:]
+            taken = len(data_file.warnings)
             if fields is None:
                 break
             values = [atoi(fields[i + 1]) for i in range(width)]
+            for i in range(width):
+                cell = fields[i + 1]
+                if cell.strip(" ") and not WHOLE_NUMBER.fullmatch(cell.strip(" ")):
+                    not_whole += 1
+                    if not_whole <= SHOWN_CELLS:
+                        self.errors.append(
+                            "warning: line %d: allele '%s' is not a whole number; read as %d."
+                            % (data_file.row_line, cell, values[i]))
             if self.ploidy == 2:
                 # A diploid genotype is unordered: 116,114 is 114,116.
                 for j in range(locus_count):
@@ -910,11 +986,19 @@ class Table:
                         missing_copies[j] += 1
                     elif self.from_samples or is_new:
                         counts[j][allele] = counts[j].get(allele, 0) + 1
-        self.errors += data_file.warnings
+        if not_whole > SHOWN_CELLS:
+            self.errors.append("warning: %d more allele cells are not whole numbers."
+                               % (not_whole - SHOWN_CELLS))
         if any(missing_copies):
             self.errors.append("note: missing allele copies: " + ", ".join(
                 "%s %d" % (name, count)
                 for name, count in zip(self.locus_names, missing_copies) if count))
+        # A locus that no sample could type adds nothing to PGen.
+        copies = len(self.sample_names) * self.ploidy
+        for name, count in zip(self.locus_names, missing_copies):
+            if copies and count == copies:
+                self.errors.append("warning: locus '%s' has no typed allele copy; it adds "
+                                   "nothing to PGen." % name)
 
         if self.frequency == "ROUNDROBIN":
             self.frequencies = self._round_robin_frequencies()
@@ -927,7 +1011,8 @@ class Table:
             total = 0.0
             for allele in sorted(freqs):
                 total += freqs[allele]
-            if abs(total - 1.0) > 1e-08:
+            # A locus without any typed copy has no sum to check.
+            if freqs and abs(total - 1.0) > 1e-08:
                 failed = True
         self.frequencies_failed = failed
         if failed:
@@ -1144,6 +1229,9 @@ class Table:
         unchosen = 0 if self.missing is None else self.missing
         values = []
         self.simulation_errors = []
+        # The repeats of every data set that has any, for the family-wise
+        # p-values; the data sets without one count only in K.
+        self.replayed_sets = []
         for _ in range(self.simulations):
             groups = {}
             for _ in range(total):
@@ -1161,16 +1249,18 @@ class Table:
                     alleles.extend(chosen + [unchosen] * (self.ploidy - len(chosen)))
                 key = tuple(alleles)
                 groups[key] = groups.get(key, 0) + 1
+            repeats = []
             for alleles in sorted(groups):
                 n = groups[alleles]
                 if n > 1:
                     psex = program_psex(self.genotype_pgen(alleles), n, total)
-                    if self.frequencies_failed:
-                        self.simulation_errors.append(
-                            "error: not all frequencies sum up to +-1.0.")
+                    # (The frequencies were checked once, for the real table.)
                     if psex.warning:
                         self.simulation_errors.append(psex.warning)
                     values.append(psex)
+                    repeats.append(psex)
+            if repeats:
+                self.replayed_sets.append(repeats)
         values.sort(key=lambda v: v.key)
         return values
 
@@ -1416,6 +1506,67 @@ class Judgement:
         return codes
 
 
+class FamilywiseJudgement:
+    """The family-wise p-value of one observed repeated genotype with PSex
+    x: (c + 1) / (K + 1), K the number of simulated data sets (SIMULATIONS)
+    and c the number of them whose smallest chance-repeat PSex is at most
+    x.  A data set counts surely when one of its replayed repeats is surely
+    at most x (the same PGen and n give the same double; intervals wholly
+    at or below x), surely not when every repeat lies wholly above x, and
+    either way otherwise (a tie that the tolerance leaves open).  Without a
+    replay c may be anything from 0 to K.  The levels: '***' for p at most
+    1/1000, '**' at most 1/100, '*' at most 5/100, else 'ns', compared as
+    exact fractions."""
+
+    def __init__(self, table, alleles, replayed_sets, samples_value=None):
+        self.k = table.simulations
+        if replayed_sets is None:
+            self.c = (0, self.k)
+            return
+        n = len(table.mlgs[alleles])
+        g = table.pgen[alleles]
+        psex = table.psex[alleles]
+        lo, hi = (samples_value, samples_value) if samples_value is not None else (psex.lo,
+                                                                                   psex.hi)
+        sure = maybe = 0
+        for repeats in replayed_sets:
+            verdicts = set()
+            for r in repeats:
+                if (r.g == g and r.n == n) or r.hi <= lo:
+                    verdicts.add("<=")
+                elif r.lo > hi:
+                    verdicts.add(">")
+                else:
+                    verdicts.add(None)
+            if "<=" in verdicts:
+                sure += 1
+            elif None in verdicts:
+                maybe += 1
+        self.c = (sure, sure + maybe)
+
+    def fractions(self):
+        return [Fraction(c + 1, self.k + 1) for c in range(self.c[0], self.c[1] + 1)]
+
+    def p_values(self):
+        """The possible cells: shortest forms of the double (c + 1)/(K + 1)."""
+        return {shortest(float(c + 1) / float(self.k + 1))
+                for c in range(self.c[0], self.c[1] + 1)}
+
+    def levels(self):
+        return {familywise_level(p) for p in self.fractions()}
+
+
+def familywise_level(p):
+    """The code of a family-wise p-value, an exact fraction."""
+    if p <= Fraction(1, 1000):
+        return "***"
+    if p <= Fraction(1, 100):
+        return "**"
+    if p <= Fraction(5, 100):
+        return "*"
+    return "ns"
+
+
 def locus_line(label, cells):
     return label + ",,," + "".join("," + c + "," for c in cells)
 
@@ -1448,6 +1599,11 @@ def expected_simresults(argument, table, data_file, printed_list, replayed, reco
                          what + ".psex")
         judgement = Judgement(table, alleles, recorded.get(what + ".psex"), printed_list,
                               replayed, samples_value)
+        if not printed_list:
+            # No chance repeat to judge by: no significance, no level.
+            lines.append(Pattern("MLG%d,%d," % (number, len(names)), psex_cell,
+                                 ",%s,%s,%s%s" % (DASH, DASH, g, allele_cells)))
+            continue
         lines.append(Pattern(
             "MLG%d,%d," % (number, len(names)), psex_cell, ",",
             Cell(number_check(judgement.significances(), what + " Significance"),
@@ -1512,6 +1668,8 @@ def expected_fulltable(argument, table, recorded, printed_list, replayed, sample
                 continue
             psex = recorded.get(what + ".psex")
             significance = recorded.get(what + ".significance")
+            if not printed_list:
+                significance = DASH  # nothing to judge by
             if psex is not None and significance is not None:
                 # The same doubles as in the simulation results file.
                 lines.append("%s,MLG_%d,%s,%s%s" % (name, number, psex, significance,
@@ -1520,11 +1678,12 @@ def expected_fulltable(argument, table, recorded, printed_list, replayed, sample
                 samples_value = samples_values.get(alleles)
                 judgement = Judgement(table, alleles, psex, printed_list, replayed,
                                       samples_value)
+                allowed = judgement.significances() if printed_list else {DASH}
                 lines.append(Pattern("%s,MLG_%d," % (name, number),
                                      Cell(psex_check(table.psex[alleles], what + " PSex",
                                                      samples_value)), ",",
-                                     Cell(number_check(judgement.significances(),
-                                                       what + " PValue")), allele_cells))
+                                     Cell(number_check(allowed, what + " PValue")),
+                                     allele_cells))
     lines += ["", ""]
     return split_lines(lines)
 
@@ -1599,7 +1758,7 @@ def samples_psex_values(table, samples_text):
     return values
 
 
-SAMPLES_HEADER = "sample,mlg,n,pgen,psex,p_value,level,mll"
+SAMPLES_HEADER = "sample,mlg,n,pgen,psex,p_value,level,mll,p_familywise,level_familywise"
 
 
 def expected_samples(table, recorded, printed_list, replayed, samples_values,
@@ -1610,6 +1769,8 @@ def expected_samples(table, recorded, printed_list, replayed, samples_values,
     shortest form, and every row of the MLG repeats them ('seen')."""
     lines = [SAMPLES_HEADER]
     judgements = {}
+    familywise = {}
+    replayed_sets = getattr(table, "replayed_sets", None) if replayed is not None else None
     for name, alleles in zip(table.sample_names, table.sample_alleles):
         number = table.number[alleles]
         n = len(table.mlgs[alleles])
@@ -1617,6 +1778,13 @@ def expected_samples(table, recorded, printed_list, replayed, samples_values,
         parts = ["%s,%d,%d,%s," % (csv_field(name), number, n, shortest(table.pgen[alleles]))]
         if n <= 1:
             parts.append("NA,NA,NA")
+        elif not printed_list:
+            # No chance repeat to judge by: no p-value, no level.
+            key = "MLG%d" % number
+            parts += [
+                consistent(samples_psex_check(table.psex[alleles], recorded.get(key + ".psex"),
+                                              what + " psex"),
+                           seen, key + ".psex", what + " psex"), ",NA,NA"]
         else:
             key = "MLG%d" % number
             if alleles not in judgements:
@@ -1634,9 +1802,46 @@ def expected_samples(table, recorded, printed_list, replayed, samples_values,
                 consistent(level_check(judgement, recorded.get(key + ".level"),
                                        what + " level"),
                            seen, key + ".level", what + " level")]
-        parts.append(",%d" % table.lineage[alleles])
+        parts.append(",%d," % table.lineage[alleles])
+        if n <= 1:
+            parts.append("NA,NA")
+        else:
+            key = "MLG%d" % number
+            if alleles not in familywise:
+                familywise[alleles] = FamilywiseJudgement(table, alleles, replayed_sets,
+                                                          samples_values.get(alleles))
+            fw = familywise[alleles]
+            p_values = fw.p_values()
+            levels = fw.levels()
+            parts += [
+                consistent(number_check(p_values, what + " p_familywise"), seen,
+                           key + ".p_familywise", what + " p_familywise"), ",",
+                consistent(familywise_level_check(levels, seen, key + ".p_familywise",
+                                                  what + " level_familywise"), seen,
+                           key + ".level_familywise", what + " level_familywise")]
         lines.append(Pattern(*parts))
     return lines
+
+
+def familywise_level_check(levels, seen, p_key, what):
+    """A level_familywise cell: one of the codes the possible p-values
+    give, and the code of the p_familywise cell before it (recorded under
+    'p_key' in 'seen')."""
+    allowed = number_check(levels, what)
+
+    def check(text):
+        why = allowed(text)
+        if why is not None or p_key not in seen:
+            return why
+        # The printed double against the doubles nearest the levels, as the
+        # cell's own double was compared.
+        printed = float(seen[p_key])
+        own = "***" if printed <= 0.001 else "**" if printed <= 0.01 else \
+            "*" if printed <= 0.05 else "ns"
+        if text != own:
+            return "%s: %s, but p_familywise %s gives %s" % (what, text, seen[p_key], own)
+        return None
+    return check
 
 
 # --------------------------------------------------------------------------
@@ -1662,10 +1867,11 @@ def diversity(sizes):
     R = (G - 1)/(N - 1) and Pd = G/N; single and clonal count the units of
     one sample and of more.  Simpson's 1 - sum n(n - 1)/(N(N - 1)),
     Shannon's H = -sum p ln p, E5 = (1/lambda - 1)/(e^H - 1) with lambda =
-    sum p^2, Pielou's J = H/ln G and the Pareto beta: minus the
-    least-squares slope of log10 (units of at least x samples) on log10 x
-    over the distinct sizes x.  NaN where undefined (N <= 1; G = 1 for E5
-    and J; fewer than two distinct sizes for beta)."""
+    sum p^2, Pielou's J = H/ln G (both held within [0, 1], and exactly 1
+    when every unit has one size) and the Pareto beta: minus the
+    least-squares slope of log10 (samples in units of at least x samples)
+    on log10 x over the distinct sizes x.  NaN where undefined (N <= 1;
+    G = 1 for E5 and J; fewer than two distinct sizes for beta)."""
     nan = float("nan")
     units = len(sizes)
     total = sum(sizes)
@@ -1690,15 +1896,22 @@ def diversity(sizes):
     result["simpson"] = 1.0 - pairs / (float(total) * (float(total) - 1.0))
     result["shannon"] = entropy
     if units > 1:
-        result["evenness_E5"] = (1.0 / concentration - 1.0) / (math.exp(entropy) - 1.0)
-        result["pielou_J"] = entropy / math.log(float(units))
-    ordered = sorted(sizes)
+        if len(set(sizes)) == 1:
+            # Perfectly even units: both indices are exactly 1.
+            result["evenness_E5"] = result["pielou_J"] = 1.0
+        else:
+            # Within [0, 1] however the sums round.
+            e5 = (1.0 / concentration - 1.0) / (math.exp(entropy) - 1.0)
+            j = entropy / math.log(float(units))
+            result["evenness_E5"] = min(max(e5, 0.0), 1.0)
+            result["pielou_J"] = min(max(j, 0.0), 1.0)
+    # Pareto beta: for each distinct size x, N(x) = the samples in units of
+    # at least x samples.
     xs = []
     ys = []
-    for i, x in enumerate(ordered):
-        if i == 0 or ordered[i - 1] != x:
-            xs.append(math.log10(float(x)))
-            ys.append(math.log10(float(units - i)))
+    for x in sorted(set(sizes)):
+        xs.append(math.log10(float(x)))
+        ys.append(math.log10(float(sum(n for n in sizes if n >= x))))
     if len(xs) >= 2:
         k = float(len(xs))
         mean_x = sum(xs) / k
@@ -1757,10 +1970,13 @@ def threshold_check(index, printed_list, near, what, seen):
     return check
 
 
-def expected_summary(table, printed_list, replayed):
+def expected_summary(table, printed_list, replayed, samples_values=None):
     """The summary file: the diversity rows over MLGs (in table order), M,
-    the thresholds and realized levels, then the diversity rows over
-    lineages (in lineage-number order)."""
+    the thresholds and realized levels (NA without a simulated value), the
+    genets at the family-wise 5 % level (G, plus n - 1 for every repeated
+    MLG whose family-wise level is 'ns'; any count the possible levels
+    allow), then the diversity rows over lineages (in lineage-number
+    order)."""
     lines = [SUMMARY_HEADER]
 
     def rows(unit, sizes):
@@ -1783,12 +1999,27 @@ def expected_summary(table, printed_list, replayed):
     seen = {}
     for label, alpha in (("0.01", 0.01), ("0.05", 0.05), ("0.10", 0.1)):
         if m == 0:
-            lines.append("threshold_%s,mlg,%s" % (label, shortest(1.0)))
-        else:
-            lines.append(Pattern("threshold_%s,mlg," % label,
-                                 Cell(threshold_check(threshold_index(alpha, m), printed_list,
-                                                      near, "threshold_" + label, seen))))
+            lines.append("threshold_%s,mlg,NA" % label)
+            lines.append("realized_level_%s,mlg,NA" % label)
+            continue
+        lines.append(Pattern("threshold_%s,mlg," % label,
+                             Cell(threshold_check(threshold_index(alpha, m), printed_list,
+                                                  near, "threshold_" + label, seen))))
         lines.append("realized_level_%s,mlg,%s" % (label, shortest(realized_level(alpha, m))))
+    replayed_sets = getattr(table, "replayed_sets", None) if replayed is not None else None
+    low = high = len(table.mlgs)
+    for alleles in table.order:
+        n = len(table.mlgs[alleles])
+        if n < 2:
+            continue
+        levels = FamilywiseJudgement(table, alleles, replayed_sets,
+                                     (samples_values or {}).get(alleles)).levels()
+        if levels == {"ns"}:
+            low += n - 1
+        if "ns" in levels:
+            high += n - 1
+    lines.append(Pattern("genets_0.05,mlg,", Cell(number_check(
+        {str(v) for v in range(low, high + 1)}, "genets_0.05"))))
     rows("mll", table.lineage_sizes)
     return lines
 
@@ -1910,7 +2141,8 @@ def check_result_files(comparison, argument, table, data_file, sim_text, full_te
                                           samples_values, seen),
                          samples_text, seen)
     if summary_text is not None:
-        comparison.lines("summary file", expected_summary(table, printed_list, replayed),
+        comparison.lines("summary file",
+                         expected_summary(table, printed_list, replayed, samples_values),
                          summary_text, {})
     if distances_text is not None:
         comparison.lines("distances file", expected_distances(table), distances_text, {})
@@ -1972,7 +2204,12 @@ FINEST_LEVEL_REPEATS = 1000
 
 
 def repeats_warning(table, m):
-    if m < FINEST_LEVEL_REPEATS and any(len(names) >= 2 for names in table.mlgs.values()):
+    if not any(len(names) >= 2 for names in table.mlgs.values()):
+        return None
+    if m == 0:
+        return ("warning: no simulated repeats; the significance of repeated genotypes is "
+                "undefined: raise SIMULATIONS.")
+    if m < FINEST_LEVEL_REPEATS:
         return ("warning: only %d simulated repeats; levels finer than 1/%d are not resolved "
                 "(the 0.001 level needs 1000): raise SIMULATIONS." % (m, m))
     return None
@@ -2088,6 +2325,12 @@ class RunModel:
             if table.n_samples == 0:
                 self.stderr.append("error: no sample was read from '%s'." % argument)
                 self.status = 1
+            if data_file.ended_early:
+                # Samples after the line that ended the data are lost.
+                self.status = 1
+            if data_file.looks_like_table():
+                self.stderr.append("hint: '%s' looks like a spreadsheet table, not a psex data "
+                                   "file; convert it with psex-import." % argument)
             self.passes.append((argument, table, data_file, names, replayed, written))
 
     def _replace_set(self, names, argument, run_name, table, entries):
@@ -2310,6 +2553,16 @@ SELF_TEST_FILES = {
     # Frequencies 1/6, 1/6, 4/6: a draw just below 1 walks past them all.
     "walk.txt": (
         "PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=1\n\nn,a\na,1\nb,2\nc,3\nd,3\ne,3\nf,3\n"),
+    # A data file that ends its data at a line beginning with a space, with
+    # nothing after it: nothing is lost.
+    "space-end.txt": "PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=2\n\nn,a\na,1\nb,2\n end\n\n",
+    # A spreadsheet table (semicolons, no '=' anywhere).
+    "table.csv": "Sample;Pop;A;A\nx;1;2;3\n",
+    # Allele cells: blank, signed and padded ones are whole numbers; the
+    # others are named (with their line) up to five, then counted.
+    "cells.txt": (
+        "PLOIDY=1\nLOCUSCOUNT=2\nSIMULATIONS=1\n\nn,a,b\n"
+        "p, -3 ,+4\n,,\nq,12O,NA\nr,1.5,+\ns, 7 x,\nt,?,-\n"),
     # MODEL=FIS, 3 AA, 4 AB, 3 BB: Fis 0.2 in the data.
     "fis-null.txt": (
         "PLOIDY=2\nLOCUSCOUNT=1\nLOCUSNAMES=L\nMODEL=FIS\nSIMULATIONS=1000\n\n"
@@ -2383,7 +2636,8 @@ def self_test(folder=None):
     # Fis -0.02/0.48.  PGen (FIS): 1 for (0,0) and (0,2); (1,1)
     # F 0.6 + (1 - F) 0.36 = 0.35; (1,2) 2 (0.24)(1 - F) = 0.5.
     data_file, table = table_of("missing-mlg-fis.txt")
-    same("code 0: messages", ["note: missing allele copies: L 5"], table.errors)
+    same("code 0: messages", ["warning: line 14: allele 'NA' is not a whole number; read as 0.",
+                              "note: missing allele copies: L 5"], table.errors)
     same("code 0: MLGs", {(0, 0): ["m4", "m5"], (0, 2): ["m3"], (1, 1): ["m6"],
                           (1, 2): ["m1", "m2"]}, table.mlgs)
     same("code 0: cells", {
@@ -2391,8 +2645,9 @@ def self_test(folder=None):
         "PGen": ["1", "1", "0.35", "0.5"]}, cells(table))
 
     # Unknown keys in byte-wise order before every other table message;
-    # rows 13 and 14 are blank rows; line 16 is short (E6 with the number
-    # 17) and ends the data; lines 18 and 20 (no final line end) hold text.
+    # rows 13 and 14 are blank rows; line 16 is short (E6 with its own
+    # number) and ends the data with text unread; lines 18 and 20 (no final
+    # line end) hold text.
     data_file, table = table_of("rows.txt")
     same("rows: standard error", [
         "warning: unknown header key '' ignored.",
@@ -2404,8 +2659,9 @@ def self_test(folder=None):
         "warning: line 13: empty row skipped.",
         "warning: line 14: empty row skipped.",
         "warning: the data end at line 16; 2 later lines were not read."], table.errors)
-    same("rows: standard output", ["error:17: data line has not enough entries (2 of 3)."],
+    same("rows: standard output", ["error:16: data line has not enough entries (2 of 3)."],
          data_file.messages)
+    same("rows: ended early", True, data_file.ended_early)
     same("rows: MLGs", {(12, 12): ["x3"], (12, 14): ["x1", "x2"]}, table.mlgs)
 
     # A line beginning with a space (line 7) ends the data silently; of the
@@ -2424,28 +2680,29 @@ def self_test(folder=None):
     same("no code: frequencies", [{1: 0.5, 2: 0.5}, {0: 1.0}], table.frequencies)
     same("no code: MLG order", [(1, 0), (2, 0)], table.order)
 
-    # A locus with no typed copy: empty map (He 1, Ho and Fis undefined),
-    # the frequency message after the note, factor 1.  In the simulation the
-    # draws of that locus choose nothing, so the code is stored: with the
-    # draws 0.1, 0.7 | 0.2, 0.9 both samples are (1, code): one clone, PGen
-    # 0.5, PSex 0.5^2, and the frequency message once for its table.
+    # A locus with no typed copy: empty map (He, Ho and Fis undefined), no
+    # frequency message but a warning after the note, factor 1.  In the
+    # simulation the draws of that locus choose nothing, so the code is
+    # stored: with the draws 0.1, 0.7 | 0.2, 0.9 both samples are (1, code):
+    # one clone, PGen 0.5, PSex 0.5^2, and no message.
     data_file, table = table_of("untyped-haploid.txt")
     same("untyped: messages", ["note: missing allele copies: B 2",
-                               "error: not all frequencies sum up to +-1.0."], table.errors)
-    same("untyped: cells", {"alleles": ["2", "0"], "He": ["0.5", "1"], "Ho": ["0", DASH],
+                               "warning: locus 'B' has no typed allele copy; it adds nothing "
+                               "to PGen."], table.errors)
+    same("untyped: cells", {"alleles": ["2", "0"], "He": ["0.5", DASH], "Ho": ["0", DASH],
                             "Fis": ["1", DASH], "PGen": ["0.5", "0.5"]}, cells(table))
     replayed = table.replay_simulation(ListedDraws([0.1, 0.7, 0.2, 0.9]))
     same("untyped: simulated", [(Fraction(1, 4), 0.25, 0.5, 2)],
          [(r.exact, r.value, r.g, r.n) for r in replayed])
-    same("untyped: simulation messages", ["error: not all frequencies sum up to +-1.0."],
-         table.simulation_errors)
+    same("untyped: simulation messages", [], table.simulation_errors)
 
     # Diploid, code -1, unnamed second locus: 5,3 is stored 3,5, so both
     # samples form one MLG, PGen 2 (0.5)(0.5) = 0.5, PSex 0.25.  Draws
     # 0.6 -> 5, 0.1 -> 3, nothing twice at B; 0.2 -> 3, 0.7 -> 5, nothing twice.
     data_file, table = table_of("untyped-diploid.txt")
     same("untyped diploid: messages", ["note: missing allele copies:  4",
-                                       "error: not all frequencies sum up to +-1.0."],
+                                       "warning: locus '' has no typed allele copy; it adds "
+                                       "nothing to PGen."],
          table.errors)
     same("untyped diploid: MLGs", {(3, 5, -1, -1): ["s1", "s2"]}, table.mlgs)
     same("untyped diploid: PSex", Fraction(1, 4), table.psex[(3, 5, -1, -1)].exact)
@@ -2475,13 +2732,40 @@ def self_test(folder=None):
             "warning: line 8: empty row skipped.",
             "warning: line 9: empty row skipped.",
             "warning: the data end at line 10; 1 later lines were not read.",
-            "error: not all frequencies sum up to +-1.0.",
             "error: no sample was read from 'nosample.txt'."], model.stderr)
         same("no sample: status", 1, model.status)
         same("no sample, then a file that is not there: status", 2,
              RunModel(["nosample.txt", "absent.txt"], scratch, entries).status)
-        same("samples: status", 0, RunModel(["missing.txt", "rows.txt"], scratch,
+        # rows.txt ends its data at a short line with text: status 1.
+        same("samples: status", 0, RunModel(["missing.txt", "space-end.txt"], scratch,
                                             entries).status)
+        same("data ended early: status", 1, RunModel(["missing.txt", "rows.txt"], scratch,
+                                                     entries).status)
+        same("data ended early, a later line: status", 1,
+             RunModel(["space.txt"], scratch, entries).status)
+        # A spreadsheet table: one message per row, then the hint.
+        model = RunModel(["table.csv"], scratch, entries)
+        same("a table given to psex: the end of standard error", [
+            "error: no sample was read from 'table.csv'.",
+            "hint: 'table.csv' looks like a spreadsheet table, not a psex data file; convert "
+            "it with psex-import."], model.stderr[-2:])
+        same("a table given to psex: standard output", [
+            "Reading file table.csv",
+            "Error:2: header variable with no '=' (line = 'Sample;Pop;A;A').",
+            "Error:3: header variable with no '=' (line = 'x;1;2;3').",
+            "Error:3: end of file while parsing header variable.",
+            "Results are written to 'simresults_table.csv.csv'."], model.stdout)
+        same("a table given to psex: status", 1, model.status)
+        # Allele cells that are not whole numbers: the first five, then a count.
+        data_file, table = table_of("cells.txt")
+        same("allele cells: messages", [
+            "warning: line 7: empty row skipped.",
+            "warning: line 8: allele '12O' is not a whole number; read as 12.",
+            "warning: line 8: allele 'NA' is not a whole number; read as 0.",
+            "warning: line 9: allele '1.5' is not a whole number; read as 1.",
+            "warning: line 9: allele '+' is not a whole number; read as 0.",
+            "warning: line 10: allele ' 7 x' is not a whole number; read as 7.",
+            "warning: 2 more allele cells are not whole numbers."], table.errors)
         # The folder simresults_sub does not exist: every write error, then
         # the set's, come before the no-sample error.
         os.makedirs(os.path.join(scratch, "sub"), exist_ok=True)
@@ -2555,8 +2839,10 @@ def self_test_lineages():
          [table.lineage[a] for a in table.sample_alleles])
     same("chain: lineage sizes", [5, 2], table.lineage_sizes)
     lines = expected_samples(table, {}, [], None, {}, {})
-    same("chain: the samples file's mll column", [",2", ",1", ",1", ",1", ",1", ",1", ",2"],
-         [line.parts[-1] for line in lines[1:]])
+    same("chain: the samples file's mll column", [",2,", ",1,", ",1,", ",1,", ",1,", ",1,",
+                                                   ",2,"],
+         [[p for p in line.parts if isinstance(p, str) and re.fullmatch(",[0-9]+,", p)][-1]
+          for line in lines[1:]])
     for k, lineages in (("0", [5, 1, 2, 4, 3, 1, 5]), ("-1", [5, 1, 2, 4, 3, 1, 5]),
                         ("2", [1] * 7), ("x", [5, 1, 2, 4, 3, 1, 5])):
         other = Table(DataFile(SELF_TEST_FILES["chain.txt"].replace(
@@ -2613,12 +2899,13 @@ def self_test_lineages():
     same("no MLG: no reference pairs", ({}, {}),
          table_of("nosample.txt")[1].reference_distances(ListedDraws([]), 5))
 
-    # Diversity of the sizes 3, 1, 1, 2, 1 (N = 8, G = 5): worked by hand.
+    # Diversity of the sizes 3, 1, 1, 2, 1 (N = 8, G = 5): worked by hand
+    # (beta: units of at least 1, 2, 3 samples hold 8, 5, 3 samples).
     values = diversity([3, 1, 1, 2, 1])
     for name, value in (("simpson", 6 / 7), ("shannon", 1.4941751382893085),
                         ("evenness_E5", 0.8681410298897236),
                         ("pielou_J", 0.9283832117695865),
-                        ("pareto_beta", 1.449570098015464)):
+                        ("pareto_beta", 0.869668058685821)):
         expect("diversity of 3,1,1,2,1: %s is %r, not %r" % (name, values[name], value),
                abs(values[name] - value) < 1e-13 * value)
     same("diversity of 3,1,1,2,1: counts", (5, 8, 3, 2, 4 / 7, 5 / 8),
@@ -2633,15 +2920,24 @@ def self_test_lineages():
     even = diversity([2, 2])
     same("two units of 2", ["1", "1", "NA"],
          [shortest(even[k]) for k in ("evenness_E5", "pielou_J", "pareto_beta")])
+    # All distinct: exactly 1 where the quotients round above (3 samples)
+    # or below (5).
+    same("all distinct: E5 and J exactly 1", [[1.0, 1.0]] * 3,
+         [[diversity([1] * n)[k] for k in ("evenness_E5", "pielou_J")] for n in (3, 5, 335)])
+    # The meadow of the published Pareto beta: sizes 1 x 23, 2, 3, 3, 4, 5.
+    expect("the published Pareto beta", abs(diversity([1] * 23 + [2, 3, 3, 4, 5])["pareto_beta"]
+                                             - 1.1807559416085485) < 1e-12)
 
     # The summary file of chain.txt: MLG sizes 2,1,1,1,2 (N 7, G 5), lineage
     # sizes 5, 2.  Closed forms: MLGs H = ln 7 - (4/7) ln 2, lambda = 11/49,
-    # E5 = (38/11)/(7/2^(4/7) - 1), beta = log10 2.5 / log10 2 (sizes 1 and
-    # 2 seen by 5 and 2 units); lineages H = ln 7 - (5/7) ln 5 - (2/7) ln 2,
-    # lambda = 29/49, beta = log10 2 / log10 2.5.  Each simulated data set
-    # draws the L pairs 1,1 1,2 2,2 1,7 2,7 7,7 1,3 (u 0 for 1, 0.4 for 2,
-    # 0.65 for 3, 0.9 for 7; M always 5,5): no repeat, M = 0, every
-    # threshold 1, every realized level 0.
+    # E5 = (38/11)/(7/2^(4/7) - 1), beta = log10 (7/4) / log10 2 (units of
+    # sizes 1 and 2 hold 7 and 4 samples); lineages H = ln 7 - (5/7) ln 5 -
+    # (2/7) ln 2, lambda = 29/49, beta = log10 (7/5) / log10 2.5.  Each
+    # simulated data set draws the L pairs 1,1 1,2 2,2 1,7 2,7 7,7 1,3 (u 0
+    # for 1, 0.4 for 2, 0.65 for 3, 0.9 for 7; M always 5,5): no repeat,
+    # M = 0, so no threshold and no realized level (NA).  Neither of the two
+    # data sets has a repeat: both clones have the family-wise p-value 1/3,
+    # 'ns', and each adds its second sample to the genets: 5 + 2 = 7.
     data_file, table = table_of("chain.txt")
     pairs = [(0.0, 0.0), (0.0, 0.4), (0.4, 0.4), (0.0, 0.9), (0.4, 0.9), (0.9, 0.9),
              (0.0, 0.65)]
@@ -2655,17 +2951,18 @@ def self_test_lineages():
         ("simpson", "mlg", repr(19 / 21)), ("shannon", "mlg", repr(mlg_h)),
         ("evenness_E5", "mlg", repr((38 / 11) / (7 / 2 ** (4 / 7) - 1))),
         ("pielou_J", "mlg", repr(mlg_h / math.log(5))),
-        ("pareto_beta", "mlg", repr(math.log10(2.5) / math.log10(2))),
+        ("pareto_beta", "mlg", repr(math.log10(7 / 4) / math.log10(2))),
         ("simulated_repeats", "mlg", "0"),
-        ("threshold_0.01", "mlg", "1"), ("realized_level_0.01", "mlg", "0"),
-        ("threshold_0.05", "mlg", "1"), ("realized_level_0.05", "mlg", "0"),
-        ("threshold_0.10", "mlg", "1"), ("realized_level_0.10", "mlg", "0"),
+        ("threshold_0.01", "mlg", "NA"), ("realized_level_0.01", "mlg", "NA"),
+        ("threshold_0.05", "mlg", "NA"), ("realized_level_0.05", "mlg", "NA"),
+        ("threshold_0.10", "mlg", "NA"), ("realized_level_0.10", "mlg", "NA"),
+        ("genets_0.05", "mlg", "7"),
         ("G", "mll", "2"), ("N", "mll", "7"), ("R", "mll", repr(1 / 6)),
         ("Pd", "mll", repr(2 / 7)), ("single", "mll", "0"), ("clonal", "mll", "2"),
         ("simpson", "mll", repr(10 / 21)), ("shannon", "mll", repr(mll_h)),
         ("evenness_E5", "mll", repr((20 / 29) / (math.exp(mll_h) - 1))),
         ("pielou_J", "mll", repr(mll_h / math.log(2))),
-        ("pareto_beta", "mll", repr(math.log10(2) / math.log10(2.5)))]
+        ("pareto_beta", "mll", repr(math.log10(7 / 5) / math.log10(2.5)))]
     good = "statistic,unit,value\n" + "".join("%s,%s,%s\n" % row for row in rows)
 
     def summary_problems(name, table, replayed, text):
@@ -2697,8 +2994,12 @@ def self_test_lineages():
             ("R not exact", good.replace(repr(4 / 6), repr(math.nextafter(4 / 6, 1)))),
             ("shannon off by 1e-11", good.replace(repr(mlg_h), repr(mlg_h * (1 + 1e-11)))),
             ("shannon not in shortest form", good.replace(repr(mlg_h), repr(mlg_h) + "0")),
-            ("an empty list's threshold 0", good.replace("threshold_0.01,mlg,1",
-                                                         "threshold_0.01,mlg,0")),
+            ("an empty list's threshold 1", good.replace("threshold_0.01,mlg,NA",
+                                                         "threshold_0.01,mlg,1")),
+            ("genets counting the clones once", good.replace("genets_0.05,mlg,7",
+                                                             "genets_0.05,mlg,5")),
+            ("the old Pareto beta", good.replace(
+                repr(math.log10(7 / 4) / math.log10(2)), repr(math.log10(2.5) / math.log10(2)))),
             ("beta not negated", good.replace("pareto_beta,mll,",
                                               "pareto_beta,mll,-")),
             ("the lineage rows left out", good[:good.index("G,mll")]),
@@ -2711,19 +3012,23 @@ def self_test_lineages():
     # samples.txt (sizes 2, 1, 1; the list 0.26171875, 0.6875 as worked in
     # self_test_driver): every threshold is entry 0, 67/256 exactly; the
     # realized levels are 0 (0.02, 0.1 and 0.2 of a value round to 0).
-    # H = 1.5 ln 2, lambda = 3/8, E5 = (5/3)/(2^1.5 - 1), beta = log2 3.
+    # H = 1.5 ln 2, lambda = 3/8, E5 = (5/3)/(2^1.5 - 1), beta = 1 (units
+    # of sizes 1 and 2 hold 4 and 2 samples).  Both data sets have a
+    # smallest value at most the clone's PSex (0.6875 itself, and 67/256):
+    # family-wise p = 3/3, 'ns', and the genets are 3 + 1.
     data_file, table = table_of("samples.txt")
     replayed = table.replay_simulation(ListedDraws([0.1, 0.2, 0.6, 0.9, 0.55, 0.6, 0.8, 0.1]))
     h = 1.5 * math.log(2)
     rows = [("G", "3"), ("N", "4"), ("R", repr(2 / 3)), ("Pd", "0.75"), ("single", "2"),
             ("clonal", "1"), ("simpson", repr(5 / 6)), ("shannon", repr(h)),
             ("evenness_E5", repr((5 / 3) / (2 ** 1.5 - 1))),
-            ("pielou_J", repr(h / math.log(3))), ("pareto_beta", repr(math.log2(3)))]
+            ("pielou_J", repr(h / math.log(3))), ("pareto_beta", "1")]
     good = "statistic,unit,value\n" + "".join("%s,mlg,%s\n" % row for row in rows) + (
         "simulated_repeats,mlg,2\n"
         "threshold_0.01,mlg,0.26171875\nrealized_level_0.01,mlg,0\n"
         "threshold_0.05,mlg,0.26171875\nrealized_level_0.05,mlg,0\n"
-        "threshold_0.10,mlg,0.26171875\nrealized_level_0.10,mlg,0\n") + "".join(
+        "threshold_0.10,mlg,0.26171875\nrealized_level_0.10,mlg,0\n"
+        "genets_0.05,mlg,4\n") + "".join(
         "%s,mll,%s\n" % row for row in rows)
     same("samples.txt: summary file", [],
          summary_problems("samples.txt", table, replayed, good))
@@ -2734,7 +3039,8 @@ def self_test_lineages():
                                                             "0.10,mlg,0.6875")),
             ("a realized level of alpha", good.replace("realized_level_0.05,mlg,0",
                                                        "realized_level_0.05,mlg,0.05")),
-            ("M miscounted", good.replace("repeats,mlg,2", "repeats,mlg,1"))):
+            ("M miscounted", good.replace("repeats,mlg,2", "repeats,mlg,1")),
+            ("the tie not counted", good.replace("genets_0.05,mlg,4", "genets_0.05,mlg,3"))):
         if not summary_problems("samples.txt", table, replayed, bad):
             failures.append("summary file: not caught: " + what)
     return failures
@@ -2828,13 +3134,15 @@ def self_test_driver(scratch, entries):
     # PSex 0.6875 again; 0.55 0.6 0.8 0.1 -> 2 2 3 1: allele 2 twice, PSex
     # 1 - (81 + 108)/256 = 67/256.  List 0.26171875, 0.6875: one value
     # strictly below 0.6875 (the equal one is not), p-value 1/2; every
-    # threshold is entry 0, not above 0.6875: ns.
+    # threshold is entry 0, not above 0.6875: ns.  Family-wise: the two
+    # data sets' smallest values are 0.6875 (a tie, which counts) and
+    # 67/256, both at most 0.6875: p = (2 + 1) / (2 + 1) = 1, ns.
     draws = [0.1, 0.2, 0.6, 0.9, 0.55, 0.6, 0.8, 0.1]
-    good = ('sample,mlg,n,pgen,psex,p_value,level,mll\n'
-            '"a""b",1,2,0.5,0.6875,0.5,ns,1\n'
-            'c,2,1,0.25,NA,NA,NA,2\n'
-            'd,1,2,0.5,0.6875,0.5,ns,1\n'
-            'e,3,1,0.25,NA,NA,NA,3\n')
+    good = ('sample,mlg,n,pgen,psex,p_value,level,mll,p_familywise,level_familywise\n'
+            '"a""b",1,2,0.5,0.6875,0.5,ns,1,1,ns\n'
+            'c,2,1,0.25,NA,NA,NA,2,NA,NA\n'
+            'd,1,2,0.5,0.6875,0.5,ns,1,1,ns\n'
+            'e,3,1,0.25,NA,NA,NA,3,NA,NA\n')
     same("samples file: hand-worked", [], judged("samples.txt", draws, good))
     for what, bad in (
             ("name not quoted", good.replace('"a""b"', 'a"b')),
@@ -2847,9 +3155,16 @@ def self_test_driver(scratch, entries):
             ("a clonal MLG given NA", good.replace("d,1,2,0.5,0.6875,0.5,ns",
                                                    "d,1,2,0.5,NA,NA,NA")),
             ("rows in table order",
-             good.replace("c,2,1,0.25,NA,NA,NA,2\nd,1,2,0.5,0.6875,0.5,ns,1",
-                          "d,1,2,0.5,0.6875,0.5,ns,1\nc,2,1,0.25,NA,NA,NA,2")),
+             good.replace("c,2,1,0.25,NA,NA,NA,2,NA,NA\nd,1,2,0.5,0.6875,0.5,ns,1,1,ns",
+                          "d,1,2,0.5,0.6875,0.5,ns,1,1,ns\nc,2,1,0.25,NA,NA,NA,2,NA,NA")),
             ("lineage not the MLG number", good.replace("NA,NA,NA,3", "NA,NA,NA,1")),
+            ("the tie not counted family-wise", good.replace(",1,1,ns", ",1,0.6666666666666666,ns")),
+            ("K without the real data set", good.replace(",1,1,ns", ",1,1.5,ns")),
+            ("a family-wise level that its p-value does not give",
+             good.replace(",1,1,ns", ",1,1,*")),
+            ("a single MLG given a family-wise p-value",
+             good.replace("NA,NA,NA,2,NA,NA", "NA,NA,NA,2,1,ns")),
+            ("the family-wise columns left out", good.replace(",1,1,ns", ",1")),
             ("a CR before the line end", good.replace("\n", "\r\n")),
             ("an empty line at the end", good + "\n"),
             ("no line end at the end", good[:-1]),
@@ -2870,18 +3185,39 @@ def self_test_driver(scratch, entries):
     # norepeat.txt: A and B each 1/2, 1/4, 1/4.  Draws (A, B per sample):
     # 0.1 0.1 -> 1,5; 0.6 0.1 -> 2,5; 0.9 0.1 -> 3,5; 0.1 0.6 -> 1,6: no
     # repeat, M = 0.  MLG1 = 1,5 (p, q), PGen 1/4, PSex 67/256 as above;
-    # empty list: p-value 0, every threshold 1, so ***.
+    # empty list: no p-value and no level (NA).  The one data set has no
+    # repeat: family-wise p = (0 + 1) / (1 + 1) = 0.5, ns.
     draws = [0.1, 0.1, 0.6, 0.1, 0.9, 0.1, 0.1, 0.6]
-    good = ('sample,mlg,n,pgen,psex,p_value,level,mll\n'
-            'p,1,2,0.25,0.26171875,0,***,1\nq,1,2,0.25,0.26171875,0,***,1\n'
-            'r,2,1,0.0625,NA,NA,NA,2\ns,3,1,0.0625,NA,NA,NA,3\n')
+    good = ('sample,mlg,n,pgen,psex,p_value,level,mll,p_familywise,level_familywise\n'
+            'p,1,2,0.25,0.26171875,NA,NA,1,0.5,ns\nq,1,2,0.25,0.26171875,NA,NA,1,0.5,ns\n'
+            'r,2,1,0.0625,NA,NA,NA,2,NA,NA\ns,3,1,0.0625,NA,NA,NA,3,NA,NA\n')
     same("no repeat: samples file", [], judged("norepeat.txt", draws, good))
-    if not judged("norepeat.txt", draws, good.replace("0,***", "0,ns")):
-        failures.append("no repeat: not caught: level ns with an empty list")
+    for what, bad in (("a p-value from an empty list", good.replace("NA,NA,1,0.5", "0,***,1,0.5")),
+                      ("the data set without a repeat left out of K",
+                       good.replace(",0.5,ns", ",1,ns"))):
+        if not judged("norepeat.txt", draws, bad):
+            failures.append("no repeat: not caught: " + what)
     model = RunModel(["norepeat.txt"], scratch, entries, generator=ListedDraws(draws))
     same("no repeat: the repeats warning", [
-        "warning: only 0 simulated repeats; levels finer than 1/0 are not resolved "
-        "(the 0.001 level needs 1000): raise SIMULATIONS."], model.stderr)
+        "warning: no simulated repeats; the significance of repeated genotypes is undefined: "
+        "raise SIMULATIONS."], model.stderr)
+
+    # The family-wise count by hand, on data sets given directly: K = 5;
+    # the clone of samples.txt has PSex 0.6875.  Data set 1's only repeat
+    # lies above (PGen 3/4 twice: 1 - 1/256 - 12/256 = 0.949), data set 2
+    # ties (the same PGen and n), data set 3 has one repeat below (67/256)
+    # and one above; two data sets have none.  c = 2, p = 3/6.
+    data_file, table = table_of("samples.txt")
+    table.simulations = 5
+    above, tie, below = (program_psex(0.75, 2, 4), program_psex(0.5, 2, 4),
+                         program_psex(0.25, 2, 4))
+    judgement = FamilywiseJudgement(table, (1,), [[above], [tie], [below, above]])
+    same("family-wise count by hand", ((2, 2), {"0.5"}, {"ns"}),
+         (judgement.c, judgement.p_values(), judgement.levels()))
+    same("family-wise without a replay: any count", (0, 5),
+         FamilywiseJudgement(table, (1,), None).c)
+    same("family-wise levels at their bounds", ["***", "**", "**", "*", "*", "ns"],
+         [familywise_level(Fraction(c + 1, 1000)) for c in (0, 1, 9, 10, 49, 50)])
 
     # mono.txt: every simulation adds one value; 999 give the warning,
     # 1000 do not.  Without a repeated MLG there is no warning at all.
@@ -2941,8 +3277,8 @@ def self_test_driver(scratch, entries):
          model.stdout)
     same("chain, distances not written: standard error", [
         "note: missing allele copies: M 1",
-        "warning: only 0 simulated repeats; levels finer than 1/0 are not resolved "
-        "(the 0.001 level needs 1000): raise SIMULATIONS.",
+        "warning: no simulated repeats; the significance of repeated genotypes is undefined: "
+        "raise SIMULATIONS.",
         "error: 'distances_chain.csv' exists and is not a regular file.",
         "error: no result file of 'chain.txt' was replaced."], model.stderr)
     same("chain, distances not written: status", 1, model.status)
