@@ -5,8 +5,8 @@
 #               build everything (the tests and the benchmark programs,
 #               which are built but not run) and run the whole test suite
 #               (with the format check of every C++ file and the R tests of
-#               psex-plot and of the tidy files), then the whole suite again
-#               in a clang build with AddressSanitizer and
+#               psex-plot and of the tidy files), then the suite again (but
+#               those checks) in a clang build with AddressSanitizer and
 #               UndefinedBehaviorSanitizer that also holds the fuzz target,
 #               which replays its corpus (tests/fuzz/README.md), and last the
 #               tests of threads, simulation and lineages in a clang build
