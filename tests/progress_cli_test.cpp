@@ -1,16 +1,16 @@
 // progress_cli_test.cpp                                          -*-C++-*-
 //
 // End-to-end test of the progress indicator: run the built program on a
-// data file whose simulations take a couple of seconds, once with standard
-// error on a pseudo-terminal and once with it in a file.  On the terminal
-// the indicator must appear and be erased again; in the file nothing of it
-// may appear; standard output and the result files must be the same byte
-// for byte.
+// data file once with standard error on a pseudo-terminal and once with it
+// in a file.  On the terminal the indicator must appear, be redrawn and be
+// erased again; in the file nothing of it may appear; standard output and
+// the result files must be the same byte for byte.
 //
-// How long the simulations take depends on the machine and the build (a
-// sanitizer build is several times slower), so the number of simulated data
-// sets is calibrated first: doubled until a run takes a quarter of a second,
-// then scaled to about two seconds.
+// Whether the indicator appears depends on time: it shows only when the
+// simulations will take more than a second.  The program therefore runs on
+// a clock that moves by a fixed step at each reading (steppingclock.cpp,
+// loaded with LD_PRELOAD), which makes every simulated data set take the
+// same time on every machine, in every build and under any load.
 
 #include "runpsex.h"
 #include "scratchfolder.h"
@@ -19,13 +19,11 @@
 
 #include <fcntl.h>
 #include <pty.h>
+#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <cmath>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -69,32 +67,29 @@ std::string dataFile(int sampleCount, long simulations) {
     return out.str();
 }
 
-struct TimedRun {
-    psex::test::RunResult run; // standard error as bytes, a terminal's included
-    double seconds = 0.0;      // wall-clock time of the run
-};
-
-double secondsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+// The environment of every run: the program reads the stepping clock, a
+// quarter of a second per reading.  The indicator reads the clock once when
+// the simulations start and once after each data set, so each data set
+// seems to take a quarter of a second on any machine, or longer where
+// something else reads the clock too (a sanitizer's runtime does).
+void useSteppingClock() {
+    ::setenv("LD_PRELOAD", PSEX_STEPPING_CLOCK, 1);
+    ::setenv("PSEX_TEST_CLOCK_STEP", "0.25", 1);
 }
 
 // Run the program on "data.txt" in 'folder' with both output streams in
 // files.
-TimedRun runWithFiles(const fs::path& folder) {
-    const auto start = std::chrono::steady_clock::now();
-    TimedRun timed;
-    timed.run = psex::test::runProgram(PSEX_BINARY, folder, {"data.txt"}, {{"data.txt"}, {}, {}});
-    timed.seconds = secondsSince(start);
-    return timed;
+psex::test::RunResult runWithFiles(const fs::path& folder) {
+    return psex::test::runProgram(PSEX_BINARY, folder, {"data.txt"},
+                                  {{"data.txt"}, useSteppingClock, {}});
 }
 
 // Run the program on "data.txt" in 'folder' with standard error on a new
 // pseudo-terminal and standard output in a file.  Return false when no
 // pseudo-terminal can be had.
-bool runOnTerminal(const fs::path& folder, TimedRun& timed) {
+bool runOnTerminal(const fs::path& folder, psex::test::RunResult& run) {
     ScratchFolder console;
     const std::string outPath = (console / "stdout").string();
-    const auto start = std::chrono::steady_clock::now();
     int master = -1;
     const pid_t child = ::forkpty(&master, nullptr, nullptr, nullptr);
     if (child < 0) {
@@ -107,13 +102,14 @@ bool runOnTerminal(const fs::path& folder, TimedRun& timed) {
                 ::_exit(126);
             }
             ::close(out);
+            useSteppingClock();
         });
     }
     char buffer[4096];
     for (;;) {
         const ssize_t got = ::read(master, buffer, sizeof buffer);
         if (got > 0) {
-            timed.run.err.append(buffer, static_cast<std::size_t>(got));
+            run.err.append(buffer, static_cast<std::size_t>(got));
         } else if (got < 0 && errno == EINTR) {
             continue;
         } else {
@@ -123,9 +119,8 @@ bool runOnTerminal(const fs::path& folder, TimedRun& timed) {
     int raw = 0;
     ::waitpid(child, &raw, 0);
     ::close(master);
-    timed.run.status = psex::test::statusOf(raw);
-    timed.seconds = secondsSince(start);
-    timed.run.out = readFile(outPath);
+    run.status = psex::test::statusOf(raw);
+    run.out = readFile(outPath);
     return true;
 }
 
@@ -162,78 +157,77 @@ std::vector<std::string> screen(const std::string& bytes) {
     return lines;
 }
 
+// The texts the indicator drew, in order: what stands between a carriage
+// return and the next one, without the blanks that erase a longer text.
+std::vector<std::string> drawnTexts(const std::string& bytes) {
+    std::vector<std::string> texts;
+    std::size_t from = bytes.find("\rSimulating ");
+    while (from != std::string::npos) {
+        const std::size_t end = bytes.find('\r', from + 1);
+        std::string text = bytes.substr(from + 1, end == std::string::npos ? end : end - from - 1);
+        text.erase(text.find_last_not_of(' ') + 1);
+        texts.push_back(text);
+        from = bytes.find("\rSimulating ", from + 1);
+    }
+    return texts;
+}
+
 TEST(ProgressOnTerminal, AppearsIsErasedAndChangesNoOutput) {
-    const int sampleCount = 1500;
+    // 40 data sets of a quarter of a second each: the line appears after the
+    // second (half a second has passed, 9.5 s are left), is redrawn after
+    // each later one (a quarter second after the last redraw), and is erased
+    // after the last.
+    const std::string data = dataFile(300, 40);
 
-    // Calibrate: the number of simulated data sets that takes about 2 s.
-    ScratchFolder calibration;
-    long simulations = 2;
-    double seconds = 0.0;
-    for (;;) {
-        std::ofstream(calibration.path() / "data.txt") << dataFile(sampleCount, simulations);
-        const TimedRun timed = runWithFiles(calibration.path());
-        ASSERT_EQ(0, timed.run.status) << timed.run.err;
-        seconds = timed.seconds;
-        if (seconds >= 0.25 || simulations >= (1L << 24)) {
-            break;
-        }
-        simulations *= 2;
+    ScratchFolder withFiles;
+    std::ofstream(withFiles.path() / "data.txt") << data;
+    const psex::test::RunResult plain = runWithFiles(withFiles.path());
+
+    ScratchFolder withTerminal;
+    std::ofstream(withTerminal.path() / "data.txt") << data;
+    psex::test::RunResult terminal;
+    ASSERT_TRUE(runOnTerminal(withTerminal.path(), terminal))
+        << "no pseudo-terminal: the indicator cannot be checked on this machine";
+
+    // With standard error in a file, nothing of the indicator appears:
+    // standard error holds only the warnings (few simulated data sets).
+    EXPECT_EQ(0, plain.status) << plain.err;
+    EXPECT_EQ("Reading file data.txt\nResults are written to 'simresults_progress.csv'.\n",
+              plain.out);
+    EXPECT_EQ(std::string::npos, plain.err.find('\r')) << plain.err;
+    EXPECT_EQ(std::string::npos, plain.err.find("Simulating")) << plain.err;
+
+    // On the terminal it appeared, was redrawn after every data set from the
+    // second to the one before last (and after the first where the clock
+    // moved further), and was erased: the screen shows what the program
+    // wrote to standard error otherwise.
+    std::vector<std::string> percents;
+    for (const std::string& text : drawnTexts(terminal.err)) {
+        // "Simulating P%, T left", T as "12 s", "3 min 05 s" or "1 h 05 min"
+        const std::size_t percent = text.find("%, ");
+        EXPECT_NE(std::string::npos, percent) << text;
+        EXPECT_TRUE(text.ends_with(" left")) << text;
+        percents.push_back(text.substr(11, percent == std::string::npos ? 0 : percent - 11));
     }
-
-    // A run that ends up shorter than planned (the machine was busier while
-    // calibrating) is repeated with twice as many data sets.
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        simulations = std::max(2L, std::lround(static_cast<double>(simulations) * 2.0 / seconds));
-        SCOPED_TRACE("SIMULATIONS=" + std::to_string(simulations));
-        const std::string data = dataFile(sampleCount, simulations);
-
-        ScratchFolder withFiles;
-        std::ofstream(withFiles.path() / "data.txt") << data;
-        const psex::test::RunResult plain = runWithFiles(withFiles.path()).run;
-
-        ScratchFolder withTerminal;
-        std::ofstream(withTerminal.path() / "data.txt") << data;
-        TimedRun timed;
-        if (!runOnTerminal(withTerminal.path(), timed)) {
-            GTEST_SKIP() << "no pseudo-terminal available";
-        }
-        if (timed.seconds < 1.5) {
-            seconds = timed.seconds;
-            continue;
-        }
-        const psex::test::RunResult& terminal = timed.run;
-
-        // With standard error in a file, nothing of the indicator appears:
-        // standard error holds at most the one line that says how many chance
-        // repeats the simulations found (few, with six loci of twelve alleles).
-        EXPECT_EQ(0, plain.status);
-        EXPECT_EQ("Reading file data.txt\nResults are written to 'simresults_progress.csv'.\n",
-                  plain.out);
-        EXPECT_TRUE(plain.err.empty() ||
-                    ((plain.err.rfind("warning: only ", 0) == 0 ||
-                      plain.err.rfind("warning: no simulated repeats", 0) == 0) &&
-                     plain.err.find('\n') == plain.err.size() - 1))
-            << plain.err;
-        EXPECT_EQ(std::string::npos, plain.err.find('\r'));
-
-        // On the terminal it appeared, and was erased: the screen shows what
-        // the program wrote to standard error otherwise.
-        EXPECT_NE(std::string::npos, terminal.err.find("\rSimulating "));
-        EXPECT_NE(std::string::npos, terminal.err.find(" left\r"));
-        EXPECT_EQ(screen(plain.err), screen(terminal.err)) << terminal.err;
-
-        // Standard output, status and result files are the same.
-        EXPECT_EQ(plain.status, terminal.status);
-        EXPECT_EQ(plain.out, terminal.out);
-        for (const char* name : {"simresults_progress.csv", "fulltable_progress.csv",
-                                 "samples_progress.csv", "summary_progress.csv"}) {
-            const std::string expected = readFile(withFiles.path() / name);
-            EXPECT_FALSE(expected.empty()) << name;
-            EXPECT_EQ(expected, readFile(withTerminal.path() / name)) << name;
-        }
-        return;
+    if (!percents.empty() && percents.front() == "2") {
+        percents.erase(percents.begin()); // drawn after the first data set
     }
-    FAIL() << "the runs never took a second and a half; last: " << seconds << " s";
+    std::vector<std::string> expected;
+    for (int done = 2; done < 40; ++done) {
+        expected.push_back(std::to_string(done * 100 / 40));
+    }
+    EXPECT_EQ(expected, percents) << terminal.err;
+    EXPECT_EQ(screen(plain.err), screen(terminal.err)) << terminal.err;
+
+    // Standard output, status and result files are the same.
+    EXPECT_EQ(plain.status, terminal.status);
+    EXPECT_EQ(plain.out, terminal.out);
+    for (const char* name : {"simresults_progress.csv", "fulltable_progress.csv",
+                             "samples_progress.csv", "summary_progress.csv"}) {
+        ASSERT_EQ(1u, plain.files.count(name)) << name;
+        EXPECT_FALSE(plain.files.at(name).empty()) << name;
+        EXPECT_EQ(plain.files.at(name), readFile(withTerminal.path() / name)) << name;
+    }
 }
 
 } // namespace

@@ -11,8 +11,11 @@
 # the notes the program prints, which genotypes it labels, and which
 # pictures it writes: the distances picture exactly when the run wrote a
 # distances file (one left from an earlier run is passed over).  Bad input
-# must fail with a message and leave no picture.  Last, the build is installed into a
-# scratch prefix, and the installed psex-plot must run by its own name.
+# must fail with a message and leave no picture.  Then the build is installed into a
+# scratch prefix, and the installed psex-plot must run by its own name, with
+# its manual page beside psex's.  Last, the command line: --help, -h and
+# --version (the version of psex) print and draw nothing, -- ends the
+# options, and an unknown option is refused.
 
 set -u
 RSCRIPT=$1
@@ -20,6 +23,10 @@ SCRIPT=$2
 PSEX=$3
 CMAKE=$4
 BUILD_DIR=$5
+
+# The version of psex, which psex-plot --version must give too.
+version=$("$PSEX" --version | sed -n 's/^psex //p')
+[ -n "$version" ] || { echo "FAILED: psex --version gives no version"; exit 1; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/psex-plot-XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -333,7 +340,59 @@ else
     sed 's/^Wrote .*//' fixture.out >fixture.cmp
     cmp -s installed.cmp fixture.cmp || fail "installed psex-plot prints another summary"
     expect_png installed.png
+    [ "$(PATH="$(dirname "$RSCRIPT"):$PATH" "$installed" --version)" = "psex-plot $version" ] ||
+        fail "installed psex-plot --version does not print 'psex-plot $version'"
 fi
+[ -n "$(find "$work/prefix" -path '*/man1/psex-plot.1')" ] || fail "no manual page psex-plot.1 installed"
+[ "$(dirname "$(find "$work/prefix" -path '*/man1/psex-plot.1')")" = \
+  "$(dirname "$(find "$work/prefix" -path '*/man1/psex.1')")" ] ||
+    fail "psex-plot.1 is not installed beside psex.1"
+
+# 9. The command line.  --help and -h print the same usage text on standard
+#    output, --version prints psex's version under psex-plot's name; each
+#    ends with status 0, wherever it stands among the arguments, and draws
+#    nothing.
+# expect_text NAME STATUS ARGUMENTS...: the program ends with STATUS and
+# writes nothing to standard error and no picture NAME.png.
+expect_text() {
+    name=$1
+    expected=$2
+    shift 2
+    "$RSCRIPT" "$SCRIPT" "$@" >"$name.out" 2>"$name.err"
+    status=$?
+    [ "$status" = "$expected" ] || fail "$name: exit status $status, expected $expected"
+    [ -s "$name.err" ] && fail "$name: standard error '$(cat "$name.err")'"
+    expect_absent "$name.png"
+}
+expect_text help 0 --help
+[ "$(head -n 1 help.out)" = "Usage: psex-plot [--] simresults_<run>.csv [out.png]" ] ||
+    fail "--help: first line '$(head -n 1 help.out)'"
+expect_line help.out "  -h, --help   print this text"
+expect_line help.out "  --version    print the version"
+expect_text h 0 -h
+cmp -s help.out h.out || fail "-h prints another text than --help"
+expect_text helpafter 0 fixture.csv helpafter.png --help
+cmp -s help.out helpafter.out || fail "--help after file names prints another text"
+expect_text version 0 --version
+[ "$(cat version.out)" = "psex-plot $version" ] ||
+    fail "--version prints '$(cat version.out)', expected 'psex-plot $version'"
+expect_text versionafter 0 fixture.csv versionafter.png --version
+cmp -s version.out versionafter.out || fail "--version after file names prints another text"
+
+#    An unknown option is refused with status 2, even beside a file name;
+#    a readable file whose name begins with '-' is a file, and so is any
+#    name after --.
+expect_failure unknown 2 "psex-plot: unknown option '--colour' (try --help)" \
+    fixture.csv unknown.png --colour
+cp fixture.csv ./-dash.csv
+plot dash -dash.csv
+expect_line dash.out "Run fixture: N = 5 samples, 7 simulated PSex values (2 of them 0)"
+expect_png dash.png
+cp fixture.csv ./--help
+"$RSCRIPT" "$SCRIPT" -- --help ended.png >ended.out 2>ended.err ||
+    fail "-- --help: exit status $? ($(cat ended.err))"
+expect_line ended.out "Run fixture: N = 5 samples, 7 simulated PSex values (2 of them 0)"
+expect_png ended.png
 
 if [ "$failures" -ne 0 ]; then
     echo "$failures check(s) failed"

@@ -1,7 +1,8 @@
 #!/usr/bin/env Rscript
 # psex-plot: draw the PSex values of a psex run, simulated and observed.
 #
-# Usage:  psex-plot simresults_<run>.csv [out.png]
+# Usage:  psex-plot [--] simresults_<run>.csv [out.png]
+#         psex-plot --help | -h | --version
 #         (from the source tree: Rscript tools/psex-plot.R ...)
 #
 # Reads a simulation results file written by psex and draws, to a PNG file,
@@ -45,19 +46,75 @@
 # Base R only: nothing to install beyond R itself.
 
 program <- "psex-plot"
+# The version of the psex it comes with (the tests hold the two equal).
+version <- "1.1.0"
+
+usage <- "Usage: psex-plot [--] simresults_<run>.csv [out.png]
+       psex-plot --help | -h | --version
+
+Draws the PSex values of a psex run from its simulation results file into
+a PNG picture: every genotype seen more than once at its observed PSex,
+the PSex values of the chance repeats in the simulated data sets, and the
+thresholds PValue(0.01), PValue(0.05) and PValue(0.10).  When the run had
+MLLDISTANCE, the histogram of its distances file (distances_<run>.csv,
+beside the results file) goes to a second picture, <out>-distances.png.
+Without out.png the picture goes beside the input, with .png for .csv.
+A short summary, notes included, is printed on standard output.
+
+Options:
+  -h, --help   print this text
+  --version    print the version
+  --           take every later argument as a file name
+
+Exit status: 0 when the pictures were drawn; 1 when the input is not a
+psex simulation results file that can be read, or a picture cannot be
+written (no picture is left); 2 when the arguments are wrong.
+
+Needs R (Rscript), base R only.  More: man psex-plot
+"
 
 fail <- function(...) {
   message(program, ": ", ...)
   quit(save = "no", status = 1)
 }
 
-args <- commandArgs(trailingOnly = TRUE)
-if (length(args) < 1 || length(args) > 2) {
+# The arguments are file names, except --help, -h and --version, which print
+# their text and end the program, and --, after which every argument is a
+# name.  Any other argument that begins with '-' is an unknown option, unless
+# a file of that name can be read (psex takes its data files the same way).
+isReadableFile <- function(path) {
+  file.exists(path) && !dir.exists(path) && file.access(path, 4) == 0
+}
+fileArguments <- character(0)
+unknownOption <- NULL
+optionsEnded <- FALSE
+for (argument in commandArgs(trailingOnly = TRUE)) {
+  if (optionsEnded || !startsWith(argument, "-")) {
+    fileArguments <- c(fileArguments, argument)
+  } else if (argument == "--") {
+    optionsEnded <- TRUE
+  } else if (argument %in% c("--help", "-h")) {
+    cat(usage)
+    quit(save = "no", status = 0)
+  } else if (argument == "--version") {
+    cat(program, " ", version, "\n", sep = "")
+    quit(save = "no", status = 0)
+  } else if (isReadableFile(argument)) {
+    fileArguments <- c(fileArguments, argument)
+  } else if (is.null(unknownOption)) {
+    unknownOption <- argument
+  }
+}
+if (!is.null(unknownOption)) {
+  message(program, ": unknown option '", unknownOption, "' (try --help)")
+  quit(save = "no", status = 2)
+}
+if (length(fileArguments) < 1 || length(fileArguments) > 2) {
   message("usage: ", program, " simresults_<run>.csv [out.png]")
   quit(save = "no", status = 2)
 }
-input <- args[1]
-output <- if (length(args) == 2) args[2] else sub("(\\.csv)?$", ".png", input)
+input <- fileArguments[1]
+output <- if (length(fileArguments) == 2) fileArguments[2] else sub("(\\.csv)?$", ".png", input)
 distancesOutput <- sub("(\\.png)?$", "-distances.png", output)
 if (!file.exists(input) || dir.exists(input)) fail("cannot read '", input, "'")
 for (folder in unique(dirname(c(output, distancesOutput)))) {
