@@ -24,6 +24,7 @@ class RowCollector {
     std::size_t d_doneCount = 0;
     CsvRow d_current;
     bool d_betweenRows = true;
+    bool d_outOfMemory = false; // an allocation failed within libcsv's call
 
   public:
     // MANIPULATORS
@@ -66,17 +67,37 @@ class RowCollector {
         return true;
     }
 
+    void noteOutOfMemory() { d_outOfMemory = true; }
+
+    void throwIfOutOfMemory() const {
+        if (d_outOfMemory) {
+            throw std::bad_alloc();
+        }
+    }
+
     // ACCESSORS
     std::size_t cellsInRow() const { return d_current.cells.size(); }
     std::size_t rowLine() const { return d_current.line; }
 };
 
+// libcsv's callbacks.  Nothing may be thrown through libcsv's C code: a
+// failed allocation is noted and thrown again once the parser has returned.
 extern "C" void onCell(void* data, std::size_t size, void* collector) {
-    static_cast<RowCollector*>(collector)->addCell(static_cast<const char*>(data), size);
+    RowCollector* rows = static_cast<RowCollector*>(collector);
+    try {
+        rows->addCell(static_cast<const char*>(data), size);
+    } catch (const std::bad_alloc&) {
+        rows->noteOutOfMemory();
+    }
 }
 
 extern "C" void onRowEnd(int, void* collector) {
-    static_cast<RowCollector*>(collector)->endRow();
+    RowCollector* rows = static_cast<RowCollector*>(collector);
+    try {
+        rows->endRow();
+    } catch (const std::bad_alloc&) {
+        rows->noteOutOfMemory();
+    }
 }
 
 // Cells keep their white space: trimming is the readers' business, which
@@ -146,8 +167,10 @@ void CsvText::forEachRow(const std::function<bool(const CsvRow&)>& visit) const 
         const std::size_t length = lineLength(d_text, start);
         const std::string_view piece = d_text.substr(start, length);
         collector.beginLine(line, piece.find_first_not_of("\r\n") == std::string_view::npos);
-        if (csv_parse(parser.get(), piece.data(), piece.size(), onCell, onRowEnd, &collector) !=
-            piece.size()) {
+        const std::size_t parsed =
+            csv_parse(parser.get(), piece.data(), piece.size(), onCell, onRowEnd, &collector);
+        collector.throwIfOutOfMemory();
+        if (parsed != piece.size()) {
             throwParseFailure(parser.get(), line, collector.cellsInRow() + 1);
         }
         if (!collector.visitDone(visit)) {
@@ -157,7 +180,9 @@ void CsvText::forEachRow(const std::function<bool(const CsvRow&)>& visit) const 
     }
     const std::size_t openCell = collector.cellsInRow() + 1;
     const std::size_t openLine = collector.rowLine();
-    if (csv_fini(parser.get(), onCell, onRowEnd, &collector) != 0) {
+    const int finished = csv_fini(parser.get(), onCell, onRowEnd, &collector);
+    collector.throwIfOutOfMemory();
+    if (finished != 0) {
         if (csv_error(parser.get()) == CSV_ENOMEM) {
             throw std::bad_alloc();
         }
