@@ -2,7 +2,7 @@
 //
 // psex-import: convert a lab's genotype table (a GenAlEx sheet saved as
 // CSV, a plain comma-, semicolon- or TAB-separated table) or a genepop file
-// into a psex data file.  See doc/psex-import.1 and the README.
+// into a psex data file.  See doc/psex-import.1.in and the README.
 
 #include "allelecode.h"
 #include "importrun.h"
