@@ -380,10 +380,10 @@ void readLoci(const CsvRow& header, const Layout& layout, ImportedData* data) {
 
 // Complete the allele columns of the specified 'layout' of a plain table
 // whose header row ends within a locus: the rest of that locus is the
-// columns after it when the table names its loci over their first column
-// only (or has no other locus); otherwise the last column is no locus and
-// is refused.
-void completeLastLocus(const CsvRow& header, Layout* layout) {
+// columns after it when the rows of the specified 'shape' fill them, when
+// the table names its loci over their first column only, or when it has no
+// other locus; otherwise the last column is no locus, and is refused.
+void completeLastLocus(const CsvRow& header, const Shape& shape, Layout* layout) {
     std::vector<std::size_t>& columns = layout->alleleColumns;
     const std::size_t copies = layout->copies();
     const std::size_t rest = columns.size() % copies;
@@ -397,6 +397,9 @@ void completeLastLocus(const CsvRow& header, Layout* layout) {
             othersEmpty = othersEmpty && trimmed(cellOf(header, columns[first + k])).empty();
         }
         namedOnce = namedOnce || othersEmpty;
+    }
+    for (std::size_t c = columns.back() + 1; c < shape.usedColumns.size(); ++c) {
+        namedOnce = namedOnce || shape.usedColumns[c];
     }
     const std::size_t last = columns.back();
     if (!namedOnce) {
@@ -810,7 +813,7 @@ ImportedData readPlainTable(const CsvText& table, const TableOptions& options) {
                           " allele columns per locus after the sample column)");
     }
     checkHeaderIsNoSample(header, layout, options.alleles);
-    completeLastLocus(header, &layout);
+    completeLastLocus(header, shape, &layout);
     setRowWidths(header, shape, &layout);
     ImportedData data = readWithLayout(table, header, headerIndex, shape, layout, options);
     if (!populationNote.empty()) {

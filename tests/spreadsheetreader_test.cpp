@@ -277,6 +277,11 @@ TEST(ReadPlainTable, TakesALocusNameOverItsFirstColumnOnly) {
     haploid.ploidy = 1;
     const ImportedData snps = plain("Sample,SNP1,SNP2,SNP3,SNP4\nx,A,G,C,C\n", haploid);
     EXPECT_EQ((Names{"SNP1", "SNP2", "SNP3", "SNP4"}), locusNames(snps));
+    // A last locus named over its first column only, after loci named over
+    // both: the rows fill its second column.
+    const ImportedData mixed = plain("Sample,L1_a,L1_b,L2\nx,1,2,3,4\n");
+    EXPECT_EQ((Names{"L1", "L2"}), locusNames(mixed));
+    EXPECT_EQ((Copies{1, 2, 3, 4}), mixed.alleles.row(0));
     // A number after a separator numbers the copies.
     EXPECT_EQ((Names{"SNP", "L1"}), locusNames(plain("Sample,SNP.1,SNP.2,L1_1,L1_2\nx,1,2,3,4\n")));
 }
