@@ -15,7 +15,6 @@ const std::string_view k_whiteSpace = " \t\r\n\v\f";
 struct Layout {
     // Where the parts of a table are.
 
-    std::size_t headerLine = 0; // line of the header row
     std::size_t sampleColumn = 0;
     std::optional<std::size_t> populationColumn;
     std::vector<std::size_t> alleleColumns;  // copy k of locus l at ploidy * l + k
@@ -738,7 +737,6 @@ ImportedData readGenAlEx(const CsvText& table, const TableOptions& options) {
     const CsvRow& header = rows[2];
     const Shape shape = shapeFrom(table, 2);
     Layout layout;
-    layout.headerLine = header.line;
     layout.sampleColumn = 0;
     layout.populationColumn = 1;
     layout.ploidy = ploidyOf(options);
@@ -775,7 +773,6 @@ ImportedData readPlainTable(const CsvText& table, const TableOptions& options) {
     const std::size_t headerIndex = rows.size() - 1;
     const CsvRow& header = rows.back();
     Layout layout;
-    layout.headerLine = header.line;
     layout.ploidy = ploidyOf(options);
     layout.sampleColumn = options.sampleColumn.empty()
                               ? 0
