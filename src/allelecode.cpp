@@ -87,7 +87,8 @@ AlleleCell AlleleReader::read(const std::string& text) const {
     std::int64_t number = 0;
     const bool isNumber = parseWholeNumber(cell, &number);
     if ((cell.empty() && d_emptyIsMissing) || (isNumber && isMissingNumber(number)) ||
-        std::count(d_textCodes.begin(), d_textCodes.end(), upperCase(cell)) != 0) {
+        (!isNumber && !d_textCodes.empty() &&
+         std::count(d_textCodes.begin(), d_textCodes.end(), upperCase(cell)) != 0)) {
         result.kind = AlleleKind::e_MISSING;
         return result;
     }

@@ -6,18 +6,25 @@
 
 #include <csv.h>
 
+#include <new>
+
 namespace psex {
 
 namespace {
 
 class RowCollector {
     // Receives libcsv's cells and row ends, and knows which line the text
-    // handed to the parser belongs to.
+    // handed to the parser belongs to.  The rows that end within one piece
+    // of text wait in 'd_done' until the parser has returned: a reader that
+    // refuses a row throws, and an exception must not pass through libcsv's
+    // C code.  Their storage is used again for the next rows.
 
     // DATA
-    std::vector<CsvRow> d_rows;
+    std::vector<CsvRow> d_done;
+    std::size_t d_doneCount = 0;
     CsvRow d_current;
     bool d_betweenRows = true;
+    bool d_outOfMemory = false; // an allocation failed within libcsv's call
 
   public:
     // MANIPULATORS
@@ -32,29 +39,65 @@ class RowCollector {
     }
 
     void addCell(const char* data, std::size_t size) {
-        d_current.cells.emplace_back(data == nullptr ? "" : std::string(data, size));
+        d_current.cells.emplace_back(data == nullptr ? std::string_view()
+                                                     : std::string_view(data, size));
     }
 
     void endRow() {
-        d_rows.push_back(std::move(d_current));
-        d_current = CsvRow();
+        if (d_doneCount == d_done.size()) {
+            d_done.emplace_back();
+        }
+        std::swap(d_done[d_doneCount], d_current);
+        ++d_doneCount;
+        d_current.cells.clear();
+        d_current.line = 0;
         d_betweenRows = true;
+    }
+
+    bool visitDone(const std::function<bool(const CsvRow&)>& visit) {
+        // Hand every row that has ended to the specified 'visit' and return
+        // false as soon as it asks to stop.
+        const std::size_t count = d_doneCount;
+        d_doneCount = 0;
+        for (std::size_t i = 0; i < count; ++i) {
+            if (!visit(d_done[i])) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    void noteOutOfMemory() { d_outOfMemory = true; }
+
+    void throwIfOutOfMemory() const {
+        if (d_outOfMemory) {
+            throw std::bad_alloc();
+        }
     }
 
     // ACCESSORS
     std::size_t cellsInRow() const { return d_current.cells.size(); }
     std::size_t rowLine() const { return d_current.line; }
-
-    // MANIPULATORS
-    std::vector<CsvRow> takeRows() { return std::move(d_rows); }
 };
 
+// libcsv's callbacks.  Nothing may be thrown through libcsv's C code: a
+// failed allocation is noted and thrown again once the parser has returned.
 extern "C" void onCell(void* data, std::size_t size, void* collector) {
-    static_cast<RowCollector*>(collector)->addCell(static_cast<const char*>(data), size);
+    RowCollector* rows = static_cast<RowCollector*>(collector);
+    try {
+        rows->addCell(static_cast<const char*>(data), size);
+    } catch (const std::bad_alloc&) {
+        rows->noteOutOfMemory();
+    }
 }
 
 extern "C" void onRowEnd(int, void* collector) {
-    static_cast<RowCollector*>(collector)->endRow();
+    RowCollector* rows = static_cast<RowCollector*>(collector);
+    try {
+        rows->endRow();
+    } catch (const std::bad_alloc&) {
+        rows->noteOutOfMemory();
+    }
 }
 
 // Cells keep their white space: trimming is the readers' business, which
@@ -86,14 +129,19 @@ class Parser {
     csv_parser* get() { return &d_parser; }
 };
 
-ImportRefusal quoteRefusal(std::size_t line, std::size_t column) {
+// Throw what the specified 'parser' failed at: memory, or the quoting rules
+// at the cell of the specified 'column' (1-based) on the specified 'line'.
+[[noreturn]] void throwParseFailure(csv_parser* parser, std::size_t line, std::size_t column) {
+    if (csv_error(parser) == CSV_ENOMEM) {
+        throw std::bad_alloc();
+    }
     ImportRefusal refusal;
     refusal.line = line;
     refusal.column = columnLabel(column);
     refusal.text = "a double quote in this cell breaks the quoting rules (expected a cell either "
                    "without quotes, or wholly in double quotes with every quote inside it "
                    "written twice)";
-    return refusal;
+    throw refusal;
 }
 
 // Return the length of the line that begins at the specified 'start' of
@@ -109,24 +157,35 @@ std::size_t lineLength(std::string_view text, std::size_t start) {
 
 } // namespace
 
-std::vector<CsvRow> readCsv(std::string_view text, char separator) {
-    Parser parser(separator);
+CsvText::CsvText(std::string_view text, char separator) : d_text(text), d_separator(separator) {}
+
+void CsvText::forEachRow(const std::function<bool(const CsvRow&)>& visit) const {
+    Parser parser(d_separator);
     RowCollector collector;
     std::size_t line = 1;
-    for (std::size_t start = 0; start < text.size(); ++line) {
-        const std::size_t length = lineLength(text, start);
-        const std::string_view piece = text.substr(start, length);
+    for (std::size_t start = 0; start < d_text.size(); ++line) {
+        const std::size_t length = lineLength(d_text, start);
+        const std::string_view piece = d_text.substr(start, length);
         collector.beginLine(line, piece.find_first_not_of("\r\n") == std::string_view::npos);
-        if (csv_parse(parser.get(), piece.data(), piece.size(), onCell, onRowEnd, &collector) !=
-            piece.size()) {
-            PSEX_ASSERT(csv_error(parser.get()) == CSV_EPARSE); // memory is not a data problem
-            throw quoteRefusal(line, collector.cellsInRow() + 1);
+        const std::size_t parsed =
+            csv_parse(parser.get(), piece.data(), piece.size(), onCell, onRowEnd, &collector);
+        collector.throwIfOutOfMemory();
+        if (parsed != piece.size()) {
+            throwParseFailure(parser.get(), line, collector.cellsInRow() + 1);
+        }
+        if (!collector.visitDone(visit)) {
+            return;
         }
         start += length;
     }
     const std::size_t openCell = collector.cellsInRow() + 1;
     const std::size_t openLine = collector.rowLine();
-    if (csv_fini(parser.get(), onCell, onRowEnd, &collector) != 0) {
+    const int finished = csv_fini(parser.get(), onCell, onRowEnd, &collector);
+    collector.throwIfOutOfMemory();
+    if (finished != 0) {
+        if (csv_error(parser.get()) == CSV_ENOMEM) {
+            throw std::bad_alloc();
+        }
         ImportRefusal refusal;
         refusal.line = openLine;
         refusal.column = columnLabel(openCell);
@@ -134,7 +193,16 @@ std::vector<CsvRow> readCsv(std::string_view text, char separator) {
                        "(expected a closing double quote)";
         throw refusal;
     }
-    return collector.takeRows();
+    collector.visitDone(visit);
+}
+
+std::vector<CsvRow> readCsv(std::string_view text, char separator) {
+    std::vector<CsvRow> rows;
+    CsvText(text, separator).forEachRow([&](const CsvRow& row) {
+        rows.push_back(row);
+        return true;
+    });
+    return rows;
 }
 
 char detectSeparator(std::string_view text) {

@@ -13,8 +13,13 @@
 // rather than read one way or another.  Cells are delivered exactly as
 // they stand, without trimming; rows without any character (blank lines)
 // are not delivered.
+//
+// A table of a million rows is read row by row ('CsvText'), as often as
+// a reader needs, and never held as cells: a cell kept as a string of its
+// own takes ten times the bytes of its text.
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,12 +33,35 @@ struct CsvRow {
     std::vector<std::string> cells; // at least one
 };
 
+class CsvText {
+    // The text of a table and its separator, read row by row.  It borrows
+    // the text, which must outlive it.
+
+    // DATA
+    std::string_view d_text;
+    char d_separator;
+
+  public:
+    // CREATORS
+    CsvText(std::string_view text, char separator);
+    // Create a table of the specified 'text', cut at the specified
+    // 'separator' (',', ';' or TAB).  Lines end at LF, CR LF or a lone CR.
+
+    // ACCESSORS
+    void forEachRow(const std::function<bool(const CsvRow&)>& visit) const;
+    // Call the specified 'visit' with every row in order (the row is valid
+    // during the call only) until it returns false or the rows end.  Throw
+    // an 'ImportRefusal' naming the line and column of a quote that does
+    // not follow the rules, or of a quoted cell that the end of the text
+    // leaves open, when the reading comes to it.
+
+    char separator() const { return d_separator; }
+    // Return the separator of the cells.
+};
+
 std::vector<CsvRow> readCsv(std::string_view text, char separator);
 // Return the rows of the specified 'text', cut at the specified
-// 'separator' (',', ';' or TAB).  Lines end at LF, CR LF or a lone CR.
-// Throw an 'ImportRefusal' naming the line and column of a quote that does
-// not follow the rules, or of a quoted cell that the end of the text
-// leaves open.
+// 'separator', as 'CsvText::forEachRow' reads them: for short texts.
 
 char detectSeparator(std::string_view text);
 // Return the separator of the table in the specified 'text': of TAB,

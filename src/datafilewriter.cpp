@@ -10,34 +10,49 @@ namespace psex {
 
 namespace {
 
-// Return the values that the specified 'sample' writes for its alleles,
-// a missing copy as the specified 'missingCode', each diploid locus
-// smaller first, and count the changes in the specified 'counts'.
-std::vector<std::int32_t> writtenAlleles(const ImportedSample& sample, std::int32_t ploidy,
-                                         std::int32_t missingCode, WriteCounts* counts) {
-    std::vector<std::int32_t> values;
-    for (const AlleleCopy& copy : sample.alleles) {
-        values.push_back(copy.value_or(missingCode));
+// Load the specified 'values' with what sample 'i' of the specified 'data'
+// writes for its alleles, a missing copy as the specified 'missingCode',
+// each diploid locus smaller first, and count the changes in the specified
+// 'counts'.
+void writtenAlleles(const ImportedData& data, std::size_t i, std::int32_t missingCode,
+                    std::vector<std::int32_t>* values, WriteCounts* counts) {
+    for (std::size_t c = 0; c < values->size(); ++c) {
+        const AlleleCopy copy = data.alleles.at(i, c);
+        (*values)[c] = copy.value_or(missingCode);
         counts->missing += copy ? 0 : 1;
     }
-    if (ploidy == 2) {
-        for (std::size_t i = 0; i + 1 < values.size(); i += 2) {
-            if (values[i] > values[i + 1]) {
-                std::swap(values[i], values[i + 1]);
+    if (data.ploidy == 2) {
+        for (std::size_t c = 0; c + 1 < values->size(); c += 2) {
+            if ((*values)[c] > (*values)[c + 1]) {
+                std::swap((*values)[c], (*values)[c + 1]);
                 ++counts->reordered;
             }
         }
     }
-    return values;
+}
+
+// Return whether a copy of one of the samples of the specified 'data' at
+// the specified 'sampleIndices' is missing.
+bool anyMissing(const ImportedData& data, const std::vector<std::size_t>& sampleIndices) {
+    for (const std::size_t index : sampleIndices) {
+        for (std::size_t c = 0; c < data.alleles.width(); ++c) {
+            if (!data.alleles.at(index, c)) {
+                return true;
+            }
+        }
+    }
+    return false;
 }
 
 } // namespace
 
 std::int32_t chooseMissingCode(const ImportedData& data) {
+    // Only alleles of 0 and below can stand in the way of the code.
     std::set<std::int32_t> alleles;
-    for (const ImportedSample& sample : data.samples) {
-        for (const AlleleCopy& copy : sample.alleles) {
-            if (copy) {
+    for (std::size_t i = 0; i < data.alleles.rows(); ++i) {
+        for (std::size_t c = 0; c < data.alleles.width(); ++c) {
+            const AlleleCopy copy = data.alleles.at(i, c);
+            if (copy && *copy <= 0) {
                 alleles.insert(*copy);
             }
         }
@@ -67,10 +82,8 @@ WriteCounts writeDataFile(std::ostream& out, const ImportedData& data,
     PSEX_ASSERT(!data.loci.empty());
     PSEX_ASSERT(settings.simulations >= 1);
     WriteCounts counts;
-    std::vector<std::vector<std::int32_t>> rows;
     for (const std::size_t index : sampleIndices) {
         PSEX_ASSERT(index < data.samples.size());
-        rows.push_back(writtenAlleles(data.samples[index], data.ploidy, missingCode, &counts));
     }
 
     out << "PLOIDY=" << (data.ploidy == 2 ? "DIPLOID" : "HAPLOID") << '\n';
@@ -80,7 +93,7 @@ WriteCounts writeDataFile(std::ostream& out, const ImportedData& data,
         out << (l == 0 ? "" : ",") << data.loci[l].name;
     }
     out << '\n';
-    if (counts.missing > 0) {
+    if (anyMissing(data, sampleIndices)) {
         out << "MISSING=" << missingCode << '\n';
     }
     out << "TITLE=" << settings.title << '\n';
@@ -90,6 +103,9 @@ WriteCounts writeDataFile(std::ostream& out, const ImportedData& data,
     if (settings.model) {
         out << "MODEL=" << *settings.model << '\n';
     }
+    if (settings.lineageDistance) {
+        out << "MLLDISTANCE=" << *settings.lineageDistance << '\n';
+    }
     out << "SIMULATIONS=" << settings.simulations << '\n';
     out << '\n';
 
@@ -98,12 +114,17 @@ WriteCounts writeDataFile(std::ostream& out, const ImportedData& data,
         out << (c == 0 ? "" : ",") << columns[c];
     }
     out << '\n';
-    for (std::size_t r = 0; r < rows.size(); ++r) {
-        out << data.samples[sampleIndices[r]].name;
-        for (const std::int32_t value : rows[r]) {
-            out << ',' << value;
+    std::vector<std::int32_t> values(data.alleles.width());
+    std::string line;
+    for (const std::size_t index : sampleIndices) {
+        writtenAlleles(data, index, missingCode, &values, &counts);
+        line = data.samples[index].name;
+        for (const std::int32_t value : values) {
+            line += ',';
+            line += std::to_string(value);
         }
-        out << '\n';
+        line += '\n';
+        out << line;
     }
     return counts;
 }

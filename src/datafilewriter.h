@@ -6,8 +6,8 @@
 // without a single message.
 //
 // The header holds PLOIDY, LOCUSCOUNT, LOCUSNAMES, MISSING (only when a
-// copy is missing), TITLE, FREQUENCY and MODEL when the user chose them,
-// and SIMULATIONS (psex asks for it: without it, it warns that it assumes
+// copy is missing), TITLE, FREQUENCY, MODEL and MLLDISTANCE when the user
+// chose them, and SIMULATIONS (psex asks for it: without it, it warns that it assumes
 // 1000); then the empty line, the column-name line and one
 // complete line per sample.  The two copies of a diploid locus are written
 // smaller first, as psex stores them.  A missing copy is written as the
@@ -30,10 +30,11 @@ namespace psex {
 struct DataFileSettings {
     // The header values that do not come from the genotypes.
 
-    std::string title;                    // no comma, TAB or '/'; see 'safeTitle'
-    std::optional<std::string> frequency; // SAMPLE or MLG
-    std::optional<std::string> model;     // HWE or FIS
-    std::int32_t simulations = 1000;      // at least 1
+    std::string title;                           // no comma, TAB or '/'; see 'safeTitle'
+    std::optional<std::string> frequency;        // SAMPLE, MLG or ROUNDROBIN
+    std::optional<std::string> model;            // HWE or FIS
+    std::optional<std::int32_t> lineageDistance; // MLLDISTANCE, at least 0
+    std::int32_t simulations = 1000;             // at least 1
 };
 
 std::int32_t chooseMissingCode(const ImportedData& data);

@@ -54,12 +54,12 @@ std::string parameterCells(const std::string& value) {
 }
 
 void writeSimulationResultsFile(std::ostream& out, const std::string& path, const MLGTable& table,
-                                const DataReader& reader) {
+                                const Parameters& parameters) {
     out << "Datafile," << csvField(path) << std::endl << std::endl;
     writeSimulationResults(table, out);
     out << std::endl << std::endl;
     out << "Specified parameters:" << std::endl;
-    for (const auto& parameter : reader.parameters()) {
+    for (const auto& parameter : parameters) {
         out << csvField(parameter.first) << ',' << parameterCells(parameter.second) << std::endl;
     }
     out << std::endl;
@@ -97,14 +97,15 @@ enum class Outcome {
 };
 
 // Return the result files of the data file at the specified 'path', in the
-// order they are written, from its finished 'table' and its 'reader'.
+// order they are written, from its finished 'table' and the header
+// 'parameters' it was built with.
 std::vector<ResultFile> resultFilesOf(const std::string& path, const MLGTable& table,
-                                      const DataReader& reader, const Lineages& lineages,
+                                      const Parameters& parameters, const Lineages& lineages,
                                       const ReferenceDistances* reference) {
     const std::string runName = table.title().empty() ? path : table.title();
     std::vector<ResultFile> files = {
         {"simresults_" + runName + ".csv",
-         [&](std::ostream& out) { writeSimulationResultsFile(out, path, table, reader); }},
+         [&](std::ostream& out) { writeSimulationResultsFile(out, path, table, parameters); }},
         {"fulltable_" + runName + ".csv",
          [&](std::ostream& out) { writeFullTableFile(out, path, table); }},
         {"samples_" + runName + ".csv",
@@ -127,12 +128,23 @@ std::vector<ResultFile> resultFilesOf(const std::string& path, const MLGTable& t
     return files;
 }
 
+// Return the specified header 'parameters' of a data file with the
+// specified 'settings' of the command line in place of its own lines.
+Parameters withSettings(Parameters parameters, const Settings& settings) {
+    for (const auto& [key, value] : settings) {
+        parameters[key] = value;
+    }
+    return parameters;
+}
+
 // Analyse the data file at the specified 'path', opened as the specified
-// 'input', and write its results.
+// 'input', with the specified command-line 'settings', and write its
+// results.
 Outcome analyseOpenedDataFile(std::istream& input, const std::string& path, MessageSink& messages,
-                              unsigned threads) {
+                              unsigned threads, const Settings& settings) {
     DataReader reader(input, messages);
-    MLGTable table = buildTable(reader, messages);
+    const Parameters parameters = withSettings(reader.parameters(), settings);
+    MLGTable table = buildTable(parameters, sampleRowsOf(reader), messages);
     if (reader.readError()) {
         // Results from part of the data would pass for results from all of
         // it: none are written, and older ones stay as they were.
@@ -158,7 +170,7 @@ Outcome analyseOpenedDataFile(std::istream& input, const std::string& path, Mess
     }
 
     const std::vector<ResultFile> files =
-        resultFilesOf(path, table, reader, lineages, reference ? &*reference : nullptr);
+        resultFilesOf(path, table, parameters, lineages, reference ? &*reference : nullptr);
     bool complete = false;
     if (const std::optional<std::string> refusal = refusalOf(files, path, !table.title().empty())) {
         messages.error(*refusal);
@@ -188,14 +200,15 @@ Outcome analyseOpenedDataFile(std::istream& input, const std::string& path, Mess
     return complete ? Outcome::e_complete : Outcome::e_failed;
 }
 
-Outcome analyseDataFile(const std::string& path, MessageSink& messages, unsigned threads) {
+Outcome analyseDataFile(const std::string& path, MessageSink& messages, unsigned threads,
+                        const Settings& settings) {
     std::ifstream input(path);
     if (!isReadable(input, path)) {
         return Outcome::e_cannotOpen;
     }
     messages.output("Reading file " + path);
     try {
-        return analyseOpenedDataFile(input, path, messages, threads);
+        return analyseOpenedDataFile(input, path, messages, threads, settings);
     } catch (const std::bad_alloc&) {
     } catch (const std::length_error&) { // a size beyond what a string can hold
     }
@@ -209,14 +222,15 @@ Outcome analyseDataFile(const std::string& path, MessageSink& messages, unsigned
 
 } // namespace
 
-int runDataFiles(const std::vector<std::string>& paths, MessageSink& messages) {
+int runDataFiles(const std::vector<std::string>& paths, MessageSink& messages,
+                 const Settings& settings) {
     // The simulations (and the comparison of genotype pairs for lineages)
     // run on every core the process may use, or on PSEX_THREADS threads;
     // no result depends on the number.
     const unsigned threads = simulationThreads();
     int status = 0;
     for (const std::string& path : paths) {
-        switch (analyseDataFile(path, messages, threads)) {
+        switch (analyseDataFile(path, messages, threads, settings)) {
         case Outcome::e_cannotOpen:
             return 2;
         case Outcome::e_failed:
@@ -242,8 +256,18 @@ int runProgram(const std::vector<std::string>& arguments, MessageSink& messages)
     case CommandLine::Action::e_unknown:
         messages.error("error: unknown option '" + line.unknownOption + "' (try --help)");
         return 2;
+    case CommandLine::Action::e_wrongSetting:
+        messages.error(line.problem);
+        return 2;
     case CommandLine::Action::e_analyse:
-        status = runDataFiles(line.dataFiles, messages);
+        if (!line.settings.empty() && !line.dataFiles.empty()) {
+            std::string list;
+            for (const auto& [key, value] : line.settings) {
+                list += (list.empty() ? "" : ", ") + key + "=" + value;
+            }
+            messages.output("Set from the command line: " + list);
+        }
+        status = runDataFiles(line.dataFiles, messages, line.settings);
         break;
     }
     // Results are in the files, but a log that lost its lines (a full disk

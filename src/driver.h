@@ -17,14 +17,21 @@
 // folder, write nothing (see 'refusalOf').
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace psex {
 
 class MessageSink;
 
-int runDataFiles(const std::vector<std::string>& paths, MessageSink& messages);
-// Analyse the data files at the specified 'paths' in order and return the
+using Settings = std::vector<std::pair<std::string, std::string>>;
+// Header keys and values given on the command line, each key once.
+
+int runDataFiles(const std::vector<std::string>& paths, MessageSink& messages,
+                 const Settings& settings = Settings());
+// Analyse the data files at the specified 'paths' in order, each with the
+// optionally specified 'settings' in place of its own header lines of
+// those keys (as read, and as echoed in its results), and return the
 // exit status: 2 at once when a data file cannot be opened (nothing more is
 // done; a folder counts as a file that cannot be opened); otherwise 1 when
 // any data file could not be read to its end, gave no sample, took more
@@ -36,8 +43,9 @@ int runDataFiles(const std::vector<std::string>& paths, MessageSink& messages);
 int runProgram(const std::vector<std::string>& arguments, MessageSink& messages);
 // Do what the specified command-line 'arguments' (without the program's
 // name) ask for and return the exit status: print the usage text or the
-// version (0), refuse an unknown option before anything is analysed (2), or
-// analyse the data files as 'runDataFiles' does.  A failed write to the
+// version (0), refuse an unknown option or a '--set' that sets nothing
+// before anything is analysed (2), or analyse the data files as
+// 'runDataFiles' does, after saying once what '--set' set.  A failed write to the
 // output channel is reported at the end and turns a status of 0 into 1.
 
 } // namespace psex

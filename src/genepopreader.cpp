@@ -16,28 +16,69 @@ struct Line {
     std::string_view text;
 };
 
+// Return the line of the specified 'text' that begins at the specified
+// 'start', numbered 'number', and move 'start' past its line end.
+Line nextLine(std::string_view text, std::size_t* start, std::size_t number) {
+    std::size_t end = text.find_first_of("\r\n", *start);
+    if (end == std::string_view::npos) {
+        end = text.size();
+    }
+    const Line line{number, text.substr(*start, end - *start)};
+    const bool crlf = end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n';
+    *start = end + (crlf ? 2 : 1);
+    return line;
+}
+
 std::vector<Line> splitLines(std::string_view text) {
     std::vector<Line> lines;
     std::size_t start = 0;
     for (std::size_t number = 1; start < text.size(); ++number) {
-        std::size_t end = text.find_first_of("\r\n", start);
-        if (end == std::string_view::npos) {
-            end = text.size();
-        }
-        lines.push_back(Line{number, text.substr(start, end - start)});
-        const bool crlf = end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n';
-        start = end + (crlf ? 2 : 1);
+        lines.push_back(nextLine(text, &start, number));
     }
     return lines;
 }
 
+const std::string_view k_byteOrderMark = "\xEF\xBB\xBF";
+
+// Return the specified 'text' without the byte-order marks in it, which a
+// file pasted into another leaves behind.
+std::string withoutMarks(std::string_view text) {
+    std::string result;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text.substr(i, 3) == k_byteOrderMark) {
+            i += 2;
+        } else {
+            result += text[i];
+        }
+    }
+    return result;
+}
+
 bool isBlank(std::string_view text) {
-    return trimmed(std::string(text)).empty();
+    return trimmed(withoutMarks(text)).empty();
+}
+
+// Return the warning for the specified blank 'line' when it holds white
+// space or a byte-order mark rather than nothing, or an empty string.
+std::string skippedLineWarning(const Line& line) {
+    if (line.text.empty()) {
+        return std::string();
+    }
+    const bool mark = line.text.find(k_byteOrderMark) != std::string_view::npos;
+    return "line " + std::to_string(line.number) + ": the line holds only " +
+           (mark ? "a byte-order mark" : "white space") + "; it is skipped.";
 }
 
 // Return whether the specified 'text' is a "Pop" line, and load the
-// specified 'name' with the text that follows the word.
+// specified 'name' with the text that follows the word.  The line holds
+// the word alone, or the word and a population name after a space; a line
+// with a comma is a sample, even one named "Pop 7" or "pop", and one with
+// a TAB inside is a row of a TAB-separated table.
 bool isPopLine(std::string_view text, std::string* name) {
+    if (text.find(',') != std::string_view::npos ||
+        trimmed(std::string(text)).find('\t') != std::string::npos) {
+        return false;
+    }
     const std::string line = trimmed(std::string(text));
     if (line.size() < 3) {
         return false;
@@ -49,14 +90,10 @@ bool isPopLine(std::string_view text, std::string* name) {
     if (word != "pop") {
         return false;
     }
-    if (line.size() > 3 && line[3] != ' ' && line[3] != '\t' && line[3] != ',') {
-        return false; // a locus or sample name that begins with "pop"
+    if (line.size() > 3 && line[3] != ' ' && line[3] != '\t') {
+        return false; // a locus name that begins with "pop"
     }
-    std::string rest = trimmed(line.substr(3));
-    if (!rest.empty() && rest[0] == ',') {
-        rest = trimmed(rest.substr(1));
-    }
-    *name = rest;
+    *name = trimmed(line.substr(3));
     return true;
 }
 
@@ -147,11 +184,20 @@ class GenotypeShape {
 };
 
 // Return the loci named on the specified 'lines' between the title and the
-// first "Pop" line.
-std::vector<ImportedLocus> readLocusNames(const std::vector<Line>& lines, std::size_t end) {
+// first "Pop" line, warning in 'data' about lines that hold only white
+// space or a byte-order mark.
+std::vector<ImportedLocus> readLocusNames(const std::vector<Line>& lines, std::size_t end,
+                                          ImportedData* data) {
     std::vector<ImportedLocus> loci;
     for (std::size_t i = 1; i < end; ++i) {
         std::string_view rest = lines[i].text;
+        if (isBlank(rest)) {
+            const std::string warning = skippedLineWarning(lines[i]);
+            if (!warning.empty()) {
+                data->warnings.push_back(warning);
+            }
+            continue;
+        }
         while (true) {
             const std::size_t comma = rest.find(',');
             const std::string name = trimmed(std::string(rest.substr(0, comma)));
@@ -167,29 +213,36 @@ std::vector<ImportedLocus> readLocusNames(const std::vector<Line>& lines, std::s
     return loci;
 }
 
-ImportedSample readSample(const Line& line, const std::vector<ImportedLocus>& loci,
-                          const AlleleReader& alleles, GenotypeShape* shape) {
+// Read the sample of the specified 'line' into 'data' as a member of the
+// specified 'population', or warn in 'data' that a name without any
+// genotype is no sample.
+void readSample(const Line& line, const std::string& population, const AlleleReader& alleles,
+                GenotypeShape* shape, ImportedData* data) {
     const std::size_t comma = line.text.find(',');
     if (comma == std::string_view::npos) {
         throw refusal(line.number, 0,
                       "this line has no comma (expected a sample: its name, a comma, and one "
                       "genotype per locus)");
     }
-    ImportedSample sample;
-    sample.line = line.number;
     // The format sets names off from the comma with spaces: not a change.
-    sample.name = trimmed(std::string(line.text.substr(0, comma)));
-    if (sample.name.empty()) {
+    std::string name = trimmed(std::string(line.text.substr(0, comma)));
+    const std::vector<Token> tokens = genotypeTokens(line.text.substr(comma + 1), comma + 1);
+    if (tokens.empty()) {
+        data->warnings.push_back("line " + std::to_string(line.number) + ": row " + quoted(name) +
+                                 " has no allele cell filled; it is not a sample.");
+        return;
+    }
+    if (name.empty()) {
         throw refusal(line.number, 1,
                       "the sample name is empty (expected a name before the comma)");
     }
-    const std::vector<Token> tokens = genotypeTokens(line.text.substr(comma + 1), comma + 1);
-    if (tokens.size() != loci.size()) {
+    if (tokens.size() != data->loci.size()) {
         throw refusal(line.number, 0,
-                      "sample " + quoted(sample.name) + " has " +
+                      "sample " + quoted(name) + " has " +
                           counted(tokens.size(), "genotype", "genotypes") + " (expected " +
-                          std::to_string(loci.size()) + ", one per locus)");
+                          std::to_string(data->loci.size()) + ", one per locus)");
     }
+    std::vector<AlleleCopy> copies;
     for (const Token& token : tokens) {
         shape->check(token, line.number);
         const std::size_t digits = shape->digitsPerCopy();
@@ -197,29 +250,31 @@ ImportedSample readSample(const Line& line, const std::vector<ImportedLocus>& lo
             std::int64_t value = 0;
             parseWholeNumber(token.text.substr(k * digits, digits), &value);
             if (value == 0 || alleles.isMissingNumber(value)) {
-                sample.alleles.push_back(std::nullopt);
+                copies.push_back(std::nullopt);
             } else {
-                sample.alleles.push_back(static_cast<std::int32_t>(value));
+                copies.push_back(static_cast<std::int32_t>(value));
             }
         }
     }
-    return sample;
+    data->addSample(std::move(name), line.number, population, copies);
 }
 
 } // namespace
 
 bool looksLikeGenepop(std::string_view text) {
-    const std::vector<Line> lines = splitLines(text);
     std::string name;
-    for (std::size_t i = 2; i < lines.size(); ++i) {
-        if (isPopLine(lines[i].text, &name)) {
-            for (std::size_t j = i + 1; j < lines.size(); ++j) {
-                if (!isBlank(lines[j].text)) {
-                    return lines[j].text.find(',') != std::string_view::npos;
-                }
-            }
-            return false;
+    std::size_t start = 0;
+    bool afterPop = false;
+    for (std::size_t number = 1; start < text.size(); ++number) {
+        const Line line = nextLine(text, &start, number);
+        if (afterPop && !isBlank(line.text) && !isPopLine(line.text, &name)) {
+            // The first sample: a name and a comma before its genotypes (a
+            // table's row has more commas, or other separators).
+            const std::size_t comma = line.text.find(',');
+            return comma != std::string_view::npos &&
+                   line.text.find(',', comma + 1) == std::string_view::npos;
         }
+        afterPop = afterPop || (number >= 3 && isPopLine(line.text, &name));
     }
     return false;
 }
@@ -239,13 +294,14 @@ ImportedData readGenepop(std::string_view text, std::optional<std::int32_t> ploi
     }
     ImportedData data;
     data.formatName = "genepop";
-    data.loci = readLocusNames(lines, firstPop);
+    data.loci = readLocusNames(lines, firstPop, &data);
     if (data.loci.empty()) {
         throw refusal(lines[firstPop].number, 0,
                       "no locus names come before the first 'Pop' line (expected the title "
                       "line, then the locus names, one per line or separated by commas)");
     }
     data.hasPopulations = true;
+    data.reserve(lines.size() - firstPop, data.loci.size() * 2); // two copies at most
     GenotypeShape shape(ploidy);
     std::size_t populationCount = 0;
     std::string population;
@@ -257,11 +313,13 @@ ImportedData readGenepop(std::string_view text, std::optional<std::int32_t> ploi
             continue;
         }
         if (isBlank(lines[i].text)) {
+            const std::string warning = skippedLineWarning(lines[i]);
+            if (!warning.empty()) {
+                data.warnings.push_back(warning);
+            }
             continue;
         }
-        ImportedSample sample = readSample(lines[i], data.loci, alleles, &shape);
-        sample.population = population;
-        data.samples.push_back(std::move(sample));
+        readSample(lines[i], population, alleles, &shape, &data);
     }
     if (data.samples.empty()) {
         throw refusal(lines[firstPop].number, 0,
@@ -270,14 +328,17 @@ ImportedData readGenepop(std::string_view text, std::optional<std::int32_t> ploi
     }
     data.ploidy = shape.ploidy();
     data.populationSource = "populations of the 'Pop' lines";
-    for (std::size_t l = 0; l < data.loci.size(); ++l) {
-        bool seen = false;
-        for (const ImportedSample& sample : data.samples) {
-            for (std::size_t k = 0; k < static_cast<std::size_t>(data.ploidy); ++k) {
-                seen = seen || sample.alleles[l * static_cast<std::size_t>(data.ploidy) + k];
+    const std::size_t copies = static_cast<std::size_t>(data.ploidy);
+    std::vector<bool> seen(data.loci.size(), false);
+    for (std::size_t i = 0; i < data.samples.size(); ++i) {
+        for (std::size_t c = 0; c < data.alleles.width(); ++c) {
+            if (!seen[c / copies] && data.alleles.at(i, c)) {
+                seen[c / copies] = true;
             }
         }
-        if (!seen) {
+    }
+    for (std::size_t l = 0; l < data.loci.size(); ++l) {
+        if (!seen[l]) {
             throw refusal(0, 0,
                           "locus " + quoted(data.loci[l].name) +
                               " has no allele in any sample (expected at least one allele per "

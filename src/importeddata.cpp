@@ -3,7 +3,8 @@
 
 #include "contract.h"
 
-#include <map>
+#include <algorithm>
+#include <functional>
 #include <set>
 
 namespace psex {
@@ -31,32 +32,46 @@ std::string atLine(std::size_t line) {
 }
 
 void tidySampleNames(ImportedData* data) {
-    std::map<std::string, std::vector<std::size_t>> lines; // name -> lines, first use first
-    std::vector<std::string> order;
-    for (ImportedSample& sample : data->samples) {
-        const std::string name = safeName(sample.name);
+    std::vector<ImportedSample>& samples = data->samples;
+    for (ImportedSample& sample : samples) {
+        std::string name = safeName(sample.name);
         PSEX_ASSERT(!name.empty());
         if (name != sample.name) {
             data->notes.push_back(atLine(sample.line) + "sample name " + quoted(sample.name) +
                                   " written as " + quoted(name));
-            sample.name = name;
+            sample.name = std::move(name);
         }
-        std::vector<std::size_t>& uses = lines[name];
-        if (uses.empty()) {
-            order.push_back(name);
-        }
-        uses.push_back(sample.line);
     }
-    for (const std::string& name : order) {
-        const std::vector<std::size_t>& uses = lines[name];
-        if (uses.size() > 1) {
-            std::string where;
-            for (const std::size_t line : uses) {
-                where += (where.empty() ? "" : ", ") + std::to_string(line);
-            }
-            data->notes.push_back("sample name " + quoted(name) + " is used " +
-                                  std::to_string(uses.size()) + " times (lines " + where + ")");
+    // Names used more than once, found by sorting the samples by name (a
+    // table of a million samples has no room for a map of their names).
+    std::vector<std::uint32_t> order(samples.size());
+    for (std::uint32_t i = 0; i < order.size(); ++i) {
+        order[i] = i;
+    }
+    std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+        const int compared = samples[a].name.compare(samples[b].name);
+        return compared < 0 || (compared == 0 && a < b);
+    });
+    std::vector<std::pair<std::uint32_t, std::string>> repeated; // first use, note
+    for (std::size_t first = 0; first < order.size();) {
+        std::size_t end = first + 1;
+        while (end < order.size() && samples[order[end]].name == samples[order[first]].name) {
+            ++end;
         }
+        if (end - first > 1) {
+            std::string where;
+            for (std::size_t i = first; i < end; ++i) {
+                where += (where.empty() ? "" : ", ") + std::to_string(samples[order[i]].line);
+            }
+            repeated.emplace_back(
+                order[first], "sample name " + quoted(samples[order[first]].name) + " is used " +
+                                  std::to_string(end - first) + " times (lines " + where + ")");
+        }
+        first = end;
+    }
+    std::sort(repeated.begin(), repeated.end());
+    for (auto& [firstUse, note] : repeated) {
+        data->notes.push_back(std::move(note));
     }
 }
 
@@ -107,6 +122,81 @@ void tidyLocusNames(ImportedData* data) {
 }
 
 } // namespace
+
+void AlleleMatrix::reserve(std::size_t rows, std::size_t width) {
+    d_values.reserve(rows * width);
+    d_missing.reserve(rows * width);
+}
+
+void AlleleMatrix::addRow(const std::vector<AlleleCopy>& copies) {
+    if (d_rows == 0) {
+        d_width = copies.size();
+    }
+    PSEX_ASSERT(copies.size() == d_width);
+    for (const AlleleCopy& copy : copies) {
+        d_values.push_back(copy.value_or(0));
+        d_missing.push_back(!copy.has_value());
+    }
+    ++d_rows;
+}
+
+std::vector<AlleleCopy> AlleleMatrix::row(std::size_t row) const {
+    std::vector<AlleleCopy> copies;
+    copies.reserve(d_width);
+    for (std::size_t k = 0; k < d_width; ++k) {
+        copies.push_back(at(row, k));
+    }
+    return copies;
+}
+
+std::uint32_t PopulationNames::numberOf(const std::string& name) {
+    const std::size_t hash = std::hash<std::string>()(name);
+    std::size_t mask = d_slots.size() - 1;
+    std::size_t slot = hash & mask;
+    for (; !d_slots.empty() && d_slots[slot] != 0; slot = (slot + 1) & mask) {
+        const std::uint32_t number = d_slots[slot] - 1;
+        if (d_hashes[number] == hash && d_names[number] == name) {
+            return number;
+        }
+    }
+    const std::uint32_t number = static_cast<std::uint32_t>(d_names.size());
+    d_names.push_back(name);
+    d_hashes.push_back(hash);
+    if (2 * d_names.size() > d_slots.size()) {
+        // At most half full: the runs of taken slots stay short.
+        std::size_t size = 16;
+        while (size < 4 * d_names.size()) {
+            size *= 2; // a power of two, for the mask
+        }
+        d_slots.assign(size, 0);
+        mask = d_slots.size() - 1;
+        for (std::uint32_t n = 0; n < d_names.size(); ++n) {
+            std::size_t at = d_hashes[n] & mask;
+            while (d_slots[at] != 0) {
+                at = (at + 1) & mask;
+            }
+            d_slots[at] = n + 1;
+        }
+        return number;
+    }
+    d_slots[slot] = number + 1;
+    return number;
+}
+
+void ImportedData::reserve(std::size_t sampleCount, std::size_t copiesPerSample) {
+    samples.reserve(sampleCount);
+    alleles.reserve(sampleCount, copiesPerSample);
+}
+
+void ImportedData::addSample(std::string name, std::size_t line, const std::string& population,
+                             const std::vector<AlleleCopy>& copies) {
+    ImportedSample sample;
+    sample.name = std::move(name);
+    sample.line = line;
+    sample.population = populations.numberOf(trimmed(population));
+    samples.push_back(std::move(sample));
+    alleles.addRow(copies);
+}
 
 std::string columnLabel(std::size_t column) {
     PSEX_ASSERT(column >= 1);

@@ -2,7 +2,7 @@
 //
 // psex-import: convert a lab's genotype table (a GenAlEx sheet saved as
 // CSV, a plain comma-, semicolon- or TAB-separated table) or a genepop file
-// into a psex data file.  See doc/psex-import.1 and the README.
+// into a psex data file.  See doc/psex-import.1.in and the README.
 
 #include "allelecode.h"
 #include "importrun.h"
@@ -73,6 +73,10 @@ int main(int argc, char* argv[]) {
                    "The population column of a table, by name or number (default: a column "
                    "headed Pop or Population right after the sample column)")
         ->option_text("NAME|NUMBER");
+    app.add_option("--ignore-column", options.table.ignoredColumns,
+                   "Leave out a column that holds no alleles, by name or number (repeatable)")
+        ->allow_extra_args(false) // one column each time: the input may follow
+        ->option_text("NAME|NUMBER");
     std::string missing = "0,-9,NA,?,.,";
     app.add_option("--missing", missing,
                    "Comma-separated codes of a missing allele copy; an empty item means an "
@@ -84,11 +88,19 @@ int main(int argc, char* argv[]) {
         "--title", title, "TITLE of the data file (default: the input's name without extension)");
     std::string frequency;
     CLI::Option* frequencyOption =
-        app.add_option("--frequency", frequency, "Write FREQUENCY=SAMPLE or FREQUENCY=MLG")
-            ->transform(CLI::IsMember({"SAMPLE", "MLG"}, CLI::ignore_case));
+        app.add_option("--frequency", frequency,
+                       "Write FREQUENCY=SAMPLE, FREQUENCY=MLG or FREQUENCY=ROUNDROBIN")
+            ->transform(CLI::IsMember({"SAMPLE", "MLG", "ROUNDROBIN"}, CLI::ignore_case));
     std::string model;
     CLI::Option* modelOption = app.add_option("--model", model, "Write MODEL=HWE or MODEL=FIS")
                                    ->transform(CLI::IsMember({"HWE", "FIS"}, CLI::ignore_case));
+    std::int32_t lineageDistance = 0;
+    CLI::Option* lineageOption =
+        app.add_option("--mll-distance", lineageDistance,
+                       "Write MLLDISTANCE=K: genotypes at most K allele copies apart form one "
+                       "lineage")
+            ->check(CLI::Range(0, 2147483647))
+            ->option_text("K");
     app.add_option("--simulations", options.simulations,
                    "Write SIMULATIONS=N (default: 1000, psex's own default)")
         ->check(CLI::Range(1, 2147483647));
@@ -120,6 +132,9 @@ int main(int argc, char* argv[]) {
     }
     if (*modelOption) {
         options.model = model;
+    }
+    if (*lineageOption) {
+        options.lineageDistance = lineageDistance;
     }
     if (*splitOption) {
         options.splitPrefix = prefix;

@@ -45,8 +45,9 @@ struct ImportOptions {
     char separator = 0; // ',', ';' or TAB; 0 to detect
     TableOptions table; // ploidy, sample and population columns, missing codes
     std::optional<std::string> title;
-    std::optional<std::string> frequency; // SAMPLE or MLG
-    std::optional<std::string> model;     // HWE or FIS
+    std::optional<std::string> frequency;        // SAMPLE, MLG or ROUNDROBIN
+    std::optional<std::string> model;            // HWE or FIS
+    std::optional<std::int32_t> lineageDistance; // MLLDISTANCE
     std::int32_t simulations = 1000;
     std::optional<std::string> splitPrefix; // one file per population: prefix + name + ".txt"
 };
@@ -59,15 +60,17 @@ ImportedData importText(std::string_view text, const ImportOptions& options);
 std::string refusalMessage(const std::string& inputName, const ImportRefusal& refusal);
 // Return the one-line message for the specified 'refusal' of the input of
 // the specified 'inputName': "error: <name>, line <l>, column <c>: <text>."
-// (without line or column when the refusal has none).
+// (without line or column when the refusal has none), or "error: " and
+// the refusal's own message when it has one.
 
 int runImport(const ImportOptions& options, std::istream& standardInput,
               std::ostream& standardOutput, MessageSink& messages);
 // Convert the input that the specified 'options' name, reading
 // 'standardInput' for "-" and writing the data file to 'standardOutput'
 // when no output is named, and return the exit status: 0 on success, 1 when
-// the input cannot be read or converted or an output cannot be written.
-// The summary or the refusal goes to the error channel of 'messages'.
+// the input cannot be read or converted (also for want of memory) or an
+// output cannot be written.  The warnings and the summary, or the refusal,
+// go to the error channel of 'messages'.
 
 } // namespace psex
 

@@ -64,4 +64,38 @@ TEST(CommandLine, RefusesUnknownOptionsButReadsFilesNamedLikeThem) {
     EXPECT_EQ((Words{"-x", "--help", "--"}), ended.dataFiles);
 }
 
+TEST(CommandLine, TakesSettingsBeforeTheDataFiles) {
+    using Settings = std::vector<std::pair<std::string, std::string>>;
+    // Both spellings; a key given again keeps its place and takes the later
+    // value; a value may hold '=' or be empty.
+    const CommandLine line =
+        parseCommandLine({"--set", "FREQUENCY=MLG", "--set=TITLE=a=b", "--set", "MODEL=", "--set",
+                          "FREQUENCY=ROUNDROBIN", "--", "--set", "x.txt"});
+    EXPECT_EQ(Action::e_analyse, line.action);
+    EXPECT_EQ((Settings{{"FREQUENCY", "ROUNDROBIN"}, {"TITLE", "a=b"}, {"MODEL", ""}}),
+              line.settings);
+    EXPECT_EQ((Words{"--set", "x.txt"}), line.dataFiles); // after '--' it is a file name
+    // Settings that set nothing stop the run, as an unknown option does;
+    // the first problem is named, and help still answers.
+    const std::vector<std::pair<Words, std::string>> wrong = {
+        {{"--set", "MODEL"}, "error: --set needs KEY=VALUE, not 'MODEL' (try --help)"},
+        {{"--set=", "a.txt"}, "error: --set needs KEY=VALUE, not '' (try --help)"},
+        {{"--set", "=FIS"}, "error: --set needs KEY=VALUE, not '=FIS' (try --help)"},
+        {{"--set", "TITLE=a\tb"}, "error: --set needs KEY=VALUE, not 'TITLE=a\tb' (try --help)"},
+        {{"--set", "TITLE=a\nb"}, "error: --set needs KEY=VALUE, not 'TITLE=a\nb' (try --help)"},
+        {{"a.txt", "--set"}, "error: --set needs KEY=VALUE (try --help)"},
+        {{"a.txt", "--set", "MODEL=FIS", "--set", "x"},
+         "error: --set MODEL=FIS comes after a data file; settings come before the data files "
+         "(try --help)"},
+    };
+    for (const auto& [words, problem] : wrong) {
+        const CommandLine refused = parseCommandLine(words);
+        EXPECT_EQ(Action::e_wrongSetting, refused.action) << words[0];
+        EXPECT_EQ(problem, refused.problem);
+    }
+    EXPECT_EQ(Action::e_unknown, parseCommandLine({"-x", "--set", "MODEL"}).action);
+    EXPECT_EQ(Action::e_help, parseCommandLine({"--set", "MODEL", "--help"}).action);
+    EXPECT_NE(std::string::npos, psex::usageText().find("--set KEY=VALUE"));
+}
+
 } // namespace

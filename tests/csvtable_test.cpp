@@ -89,4 +89,41 @@ TEST(DetectSeparator, TakesTheCommonestSeparatorOutsideQuotes) {
     EXPECT_EQ(',', psex::detectSeparator("\"a;b;c\",d\n"));
 }
 
+TEST(CsvText, HandsOutRowsUntilTheVisitorStops) {
+    // Reading stops where the visitor says: a broken quote further down is
+    // not reached, and a second reading begins at the top again.
+    const psex::CsvText table("a,b\r\nc,\"d\ne\"\nf,g\nh,\"broken\n", ',');
+    std::vector<CsvRow> seen;
+    table.forEachRow([&](const CsvRow& row) {
+        seen.push_back(row);
+        return seen.size() < 3;
+    });
+    ASSERT_EQ(3u, seen.size());
+    EXPECT_EQ((Cells{"c", "d\ne"}), seen[1].cells);
+    EXPECT_EQ(4u, seen[2].line);
+    EXPECT_EQ(',', table.separator());
+    std::size_t rows = 0;
+    EXPECT_THROW(table.forEachRow([&](const CsvRow&) { return ++rows > 0; }), ImportRefusal);
+    EXPECT_EQ(3u, rows);
+}
+
+TEST(CsvText, LetsTheVisitorRefuseARow) {
+    // A reader refuses a row by throwing from the visitor; the exception
+    // must come out whole, not through the CSV library's C code.
+    const psex::CsvText table("a\nb\nc\n", ',');
+    try {
+        table.forEachRow([](const CsvRow& row) -> bool {
+            if (row.cells[0] == "b") {
+                ImportRefusal refusal;
+                refusal.line = row.line;
+                throw refusal;
+            }
+            return true;
+        });
+        ADD_FAILURE() << "no refusal";
+    } catch (const ImportRefusal& refusal) {
+        EXPECT_EQ(2u, refusal.line);
+    }
+}
+
 } // namespace

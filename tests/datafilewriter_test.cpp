@@ -13,7 +13,6 @@ using psex::AlleleCopy;
 using psex::DataFileSettings;
 using psex::ImportedData;
 using psex::ImportedLocus;
-using psex::ImportedSample;
 
 const AlleleCopy k_missing = std::nullopt;
 
@@ -21,11 +20,9 @@ ImportedData twoLoci(std::vector<std::vector<AlleleCopy>> alleles) {
     ImportedData data;
     data.loci = {ImportedLocus{"CnA3", false}, ImportedLocus{"CnB1", false}};
     for (std::size_t i = 0; i < alleles.size(); ++i) {
-        ImportedSample sample;
-        sample.name = "S";
-        sample.name += std::to_string(i + 1);
-        sample.alleles = alleles[i];
-        data.samples.push_back(sample);
+        std::string name = "S";
+        name += std::to_string(i + 1);
+        data.addSample(name, i + 1, "", alleles[i]);
     }
     return data;
 }
@@ -44,6 +41,7 @@ TEST(WriteDataFile, WritesHeaderColumnsAndOneCompleteAscendingLinePerSample) {
     DataFileSettings settings;
     settings.title = "meadow";
     settings.model = "FIS";
+    settings.lineageDistance = 1;
     settings.simulations = 200;
     std::ostringstream out;
     const psex::WriteCounts counts = psex::writeDataFile(out, data, {0, 1, 2}, settings, 0);
@@ -57,6 +55,7 @@ TEST(WriteDataFile, WritesHeaderColumnsAndOneCompleteAscendingLinePerSample) {
               "MISSING=0\n"
               "TITLE=meadow\n"
               "MODEL=FIS\n"
+              "MLLDISTANCE=1\n"
               "SIMULATIONS=200\n"
               "\n"
               "Sample,CnA3_a,CnA3_b,CnB1_a,CnB1_b\n"
@@ -73,11 +72,11 @@ TEST(WriteDataFile, WritesMissingOnlyWhenACopyIsMissingAndTheChosenSamplesOnly) 
     data.loci.push_back(ImportedLocus{"CnD2", false});
     DataFileSettings settings;
     settings.title = "t";
-    settings.frequency = "MLG";
+    settings.frequency = "ROUNDROBIN";
     std::ostringstream first;
     psex::writeDataFile(first, data, {0}, settings, -1);
     EXPECT_EQ("PLOIDY=HAPLOID\nLOCUSCOUNT=4\nLOCUSNAMES=CnA3,CnB1,CnC8,CnD2\nTITLE=t\n"
-              "FREQUENCY=MLG\nSIMULATIONS=1000\n\nSample,CnA3,CnB1,CnC8,CnD2\nS1,0,1,2,3\n",
+              "FREQUENCY=ROUNDROBIN\nSIMULATIONS=1000\n\nSample,CnA3,CnB1,CnC8,CnD2\nS1,0,1,2,3\n",
               first.str());
     std::ostringstream second;
     psex::writeDataFile(second, data, {1}, settings, -1);

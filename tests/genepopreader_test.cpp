@@ -45,10 +45,10 @@ TEST(ReadGenepop, ReadsDiploidThreeDigitCodesAndPopulations) {
     EXPECT_EQ("CnC8", data.loci[2].name);
     ASSERT_EQ(3u, data.samples.size());
     EXPECT_EQ("CN01", data.samples[0].name); // spaces before the comma are the format's
-    EXPECT_EQ((Copies{155, 161, 200, 200, 114, 116}), data.samples[0].alleles);
-    EXPECT_EQ((Copies{155, k_missing, k_missing, k_missing, 116, 114}), data.samples[1].alleles);
-    EXPECT_EQ("pop1", data.samples[1].population);
-    EXPECT_EQ("South meadow", data.samples[2].population);
+    EXPECT_EQ((Copies{155, 161, 200, 200, 114, 116}), data.alleles.row(0));
+    EXPECT_EQ((Copies{155, k_missing, k_missing, k_missing, 116, 114}), data.alleles.row(1));
+    EXPECT_EQ("pop1", data.populationOf(1));
+    EXPECT_EQ("South meadow", data.populationOf(2));
     EXPECT_EQ(9u, data.samples[2].line);
     EXPECT_TRUE(data.hasPopulations);
 }
@@ -56,15 +56,20 @@ TEST(ReadGenepop, ReadsDiploidThreeDigitCodesAndPopulations) {
 TEST(ReadGenepop, ReadsTwoDigitAndHaploidCodes) {
     const ImportedData twoDigits = read("t\nA\nB\npop\nx, 0102 0000\ny, 0303 0101\n");
     EXPECT_EQ(2, twoDigits.ploidy);
-    EXPECT_EQ((Copies{1, 2, k_missing, k_missing}), twoDigits.samples[0].alleles);
+    EXPECT_EQ((Copies{1, 2, k_missing, k_missing}), twoDigits.alleles.row(0));
     const ImportedData haploid = read("t\nA,B,C\nPop\nx, 101 000 103\ny, 102 104 000\n", 1);
     EXPECT_EQ(1, haploid.ploidy);
-    EXPECT_EQ((Copies{101, k_missing, 103}), haploid.samples[0].alleles);
+    EXPECT_EQ((Copies{101, k_missing, 103}), haploid.alleles.row(0));
 }
 
 TEST(LooksLikeGenepop, NeedsAPopLineAfterTitleAndLociThenASample) {
     EXPECT_TRUE(psex::looksLikeGenepop("t\nA\npop\n\nx, 0101\n"));
-    EXPECT_FALSE(psex::looksLikeGenepop("Sample,A,A\npop,1,2\n")); // a sample named pop
+    EXPECT_TRUE(psex::looksLikeGenepop("t\nA\npop\nx,\ny, 0101\n"));
+    EXPECT_TRUE(psex::looksLikeGenepop("t\nA\npop\nx, 01O1\n")); // a typing slip
+    // Plain tables with a sample named pop, comma- or TAB-separated.
+    EXPECT_FALSE(psex::looksLikeGenepop("Sample,A,A\npop,1,2\n"));
+    EXPECT_FALSE(psex::looksLikeGenepop("Sample,A,A\nx,1,2\npop\ny,1,2\n"));
+    EXPECT_FALSE(psex::looksLikeGenepop("Sample\tA\tA\nx\t1\t2\npop\t1\t2\ny\t3,5\t4\n"));
     EXPECT_FALSE(psex::looksLikeGenepop("t\nA\npopulation\nx, 0101\n"));
     EXPECT_FALSE(psex::looksLikeGenepop("t\nA\nPop\nx 0101\n"));
     EXPECT_FALSE(psex::looksLikeGenepop("t\nA\nPop\n"));
@@ -105,6 +110,31 @@ TEST(ReadGenepop, RefusesWhatItCannotReadWithLineAndColumn) {
     for (const auto& [actual, wanted] : cases) {
         EXPECT_EQ(wanted, actual);
     }
+}
+
+TEST(ReadGenepop, TakesALineWithACommaForASampleWhateverItsName) {
+    const ImportedData data = read("t\nA\nPop\nPop 7, 0101\npop, 0202\n  POP North  \nx, 0303\n");
+    ASSERT_EQ(3u, data.samples.size());
+    EXPECT_EQ((Names{"Pop 7", "pop", "x"}),
+              (Names{data.samples[0].name, data.samples[1].name, data.samples[2].name}));
+    EXPECT_EQ("pop1", data.populationOf(1));
+    EXPECT_EQ("North", data.populationOf(2));
+    // "Pop, North" is a sample named Pop, whose genotype is no number.
+    EXPECT_EQ("5|6|genotype 'North' is not a run of digits (expected 2 or 3 digits per allele "
+              "copy, such as 0102 or 102104, with 0 or 000 for a missing copy)",
+              refusalOf("t\nA\nPop\nx, 0101\nPop, North\ny, 0202\n"));
+}
+
+TEST(ReadGenepop, PassesOverLinesThatAreNoSamples) {
+    const ImportedData data =
+        read("t\nA\n\xEF\xBB\xBF\nPop\nx, 0101\ny ,\n\xEF\xBB\xBF\n  \t\n\nz, 0000\n");
+    ASSERT_EQ(2u, data.samples.size());
+    EXPECT_EQ((Copies{k_missing, k_missing}), data.alleles.row(1)); // a sample all the same
+    EXPECT_EQ((Names{"line 3: the line holds only a byte-order mark; it is skipped.",
+                     "line 6: row 'y' has no allele cell filled; it is not a sample.",
+                     "line 7: the line holds only a byte-order mark; it is skipped.",
+                     "line 8: the line holds only white space; it is skipped."}),
+              data.warnings);
 }
 
 } // namespace

@@ -261,4 +261,64 @@ TEST(ImportRun, ReplacesNoFileOfASplitThatFailsHalfWay) {
     EXPECT_EQ("older North\n", readFile(scratch / "p-North.txt"));
 }
 
+TEST(ImportRun, SaysSoWhenItRunsOutOfMemory) {
+    if (psex::test::k_addressSanitizer) {
+        GTEST_SKIP() << "the address sanitizer's shadow memory needs an unlimited address space";
+    }
+    // A table of 18 MB under address-space limits from far too little to
+    // plenty: whatever the limit, the run converts the whole table or says
+    // that it ran out of memory and writes nothing -- never an abort, never
+    // a part of the table.
+    ScratchFolder scratch;
+    // (Built piece by piece: GCC 12 misreads "S" + std::to_string(i) as an
+    // overlapping copy.)
+    std::string table = "Sample,Pop";
+    for (int l = 0; l < 10; ++l) {
+        for (int copy = 0; copy < 2; ++copy) {
+            table += ",L";
+            table += std::to_string(l);
+        }
+    }
+    table += '\n';
+    for (int i = 0; i < 200000; ++i) {
+        table += 'S';
+        table += std::to_string(i);
+        table += ",P";
+        table += std::to_string(i % 1000);
+        for (int c = 0; c < 20; ++c) {
+            table += ',';
+            table += std::to_string(100 + (i * 7 + c * 13) % 20);
+        }
+        table += '\n';
+    }
+    writeFile(scratch / "big.csv", table);
+    bool converted = false;
+    bool refused = false;
+    for (const std::size_t megabytes : {16, 32, 48, 64, 96, 192}) {
+        SCOPED_TRACE(megabytes);
+        RunOptions options;
+        options.inputs = {"big.csv"};
+        options.prepare = [megabytes] {
+            const struct rlimit limit = {megabytes << 20, megabytes << 20};
+            ::setrlimit(RLIMIT_AS, &limit);
+        };
+        const RunResult run =
+            runProgram(PSEX_IMPORT_BINARY, scratch.path(), {"big.csv", "-o", "big.txt"}, options);
+        if (run.status == 1) {
+            EXPECT_EQ("error: out of memory while reading 'big.csv'.\n", run.err);
+            EXPECT_TRUE(run.files.empty());
+            refused = true;
+        } else {
+            ASSERT_EQ(0, run.status) << run.err;
+            EXPECT_EQ(200007u, // seven lines of header and column names
+                      static_cast<std::size_t>(std::count(run.files.at("big.txt").begin(),
+                                                          run.files.at("big.txt").end(), '\n')));
+            converted = true;
+            std::filesystem::remove(scratch / "big.txt");
+        }
+    }
+    EXPECT_TRUE(refused);   // 16 MB cannot hold the table's text
+    EXPECT_TRUE(converted); // 192 MB is ten times the text
+}
+
 } // namespace

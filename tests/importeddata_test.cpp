@@ -84,4 +84,50 @@ TEST(Trimmed, RemovesWhiteSpaceAtBothEndsOnly) {
     EXPECT_EQ("'x'", psex::quoted("x"));
 }
 
+TEST(AlleleMatrix, KeepsEveryCopyAndWhetherItIsMissing) {
+    psex::AlleleMatrix matrix;
+    const std::vector<psex::AlleleCopy> first = {151, std::nullopt, 0, -2147483647 - 1};
+    const std::vector<psex::AlleleCopy> second = {std::nullopt, std::nullopt, 2147483647, 0};
+    matrix.reserve(2, 4);
+    matrix.addRow(first);
+    matrix.addRow(second);
+    EXPECT_EQ(2u, matrix.rows());
+    EXPECT_EQ(4u, matrix.width());
+    EXPECT_EQ(first, matrix.row(0));
+    EXPECT_EQ(second, matrix.row(1));
+    EXPECT_EQ(psex::AlleleCopy(0), matrix.at(0, 2)); // an allele 0 is no missing copy
+}
+
+TEST(PopulationNames, NumbersEveryNameOnceInTheOrderOfItsFirstUse) {
+    // Many names, used again in another order: each keeps its number.
+    psex::PopulationNames names;
+    const std::size_t count = 100000;
+    const auto nameOf = [](std::size_t n) {
+        std::string name(1, 'P'); // (GCC 12 misreads "P" + ... as an overlap)
+        return name += std::to_string(n);
+    };
+    for (std::size_t i = 0; i < count; ++i) {
+        EXPECT_EQ(i, names.numberOf(nameOf(i * 7919 % count)));
+    }
+    for (std::size_t i = count; i > 0; --i) {
+        const std::string name = nameOf((i - 1) * 7919 % count);
+        ASSERT_EQ(i - 1, names.numberOf(name));
+        ASSERT_EQ(name, names.name(static_cast<std::uint32_t>(i - 1)));
+    }
+    EXPECT_EQ(count, names.size());
+    EXPECT_EQ(count, names.numberOf("")); // the empty name is a name like any other
+}
+
+TEST(ImportedData, KeepsTheSamplesInOrderWithTheirPopulations) {
+    ImportedData data;
+    data.addSample("x", 3, " North ", {1, 2});
+    data.addSample("y", 4, "South", {std::nullopt, 5});
+    data.addSample("z", 6, "North", {7, 8});
+    EXPECT_EQ("North", data.populationOf(0)); // without its white space
+    EXPECT_EQ("South", data.populationOf(1));
+    EXPECT_EQ(data.samples[0].population, data.samples[2].population);
+    EXPECT_EQ(6u, data.samples[2].line);
+    EXPECT_EQ((std::vector<psex::AlleleCopy>{std::nullopt, 5}), data.alleles.row(1));
+}
+
 } // namespace

@@ -14,10 +14,14 @@ namespace psex::test {
 
 inline std::string refusalOf(const std::function<void()>& read) {
     // Call the specified 'read' and return the refusal it throws as
-    // "<line>|<column>|<text>", or "no refusal".
+    // "<line>|<column>|<text>" (or "<line>|message|<message>" for a refusal
+    // whose message stands alone), or "no refusal".
     try {
         read();
     } catch (const ImportRefusal& refusal) {
+        if (!refusal.message.empty()) {
+            return std::to_string(refusal.line) + "|message|" + refusal.message;
+        }
         return std::to_string(refusal.line) + "|" + refusal.column + "|" + refusal.text;
     }
     return "no refusal";

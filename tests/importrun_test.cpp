@@ -2,9 +2,11 @@
 #include "importrun.h"
 
 #include "collectedmessages.h"
+#include "scratchfolder.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -32,10 +34,13 @@ TEST(ImportText, FindsTheFormatFromTheContent) {
     EXPECT_EQ("a table, TAB-separated", table.formatName);
     const ImportedData genepop = psex::importText("title, 2019\nA\nPop\nx, 0102\n", {});
     EXPECT_EQ("genepop", genepop.formatName);
-    // A plain table whose first cells happen to be numbers, read as told.
+    // A plain table whose first cells happen to be numbers, read as told:
+    // its header row of numbers is the first sample, without a header.
     ImportOptions asTable;
     asTable.format = ImportFormat::e_TABLE;
-    const ImportedData numbered = psex::importText("1,2,2\nx,1,2\ny,3,4\n", asTable);
+    EXPECT_EQ("error: line 1: the heading row holds only numbers; is the heading missing?",
+              refusalOf("1,2,2\nx,1,2\ny,3,4\n", asTable));
+    const ImportedData numbered = psex::importText("1,A,A\nx,1,2\ny,3,4\n", asTable);
     EXPECT_EQ("a table, comma-separated", numbered.formatName);
     EXPECT_EQ(2u, numbered.samples.size());
     // More commas than semicolons, but the user knows better.
@@ -119,6 +124,59 @@ TEST(RunImport, WritesNothingWhenItRefuses) {
               "'152.5' is not a whole number (expected a whole number, a nucleotide letter A, "
               "C, G or T, or a missing-data code (0, -9, NA, ?, . or an empty cell)).\n",
               messages.error());
+}
+
+TEST(RunImport, WarnsAboutRowsThatAreNoSamplesAndCountsSamplesWithNothingTyped) {
+    ImportOptions options;
+    options.input.assign(1, '-'); // (GCC 12 misreads assigning "-" as an overlap)
+    std::istringstream input("Sample,A,A,B,B\n"
+                             "x,151,153,200,202\n"
+                             "y,0,0,NA,?\n"
+                             "z,-9,.,,\n"
+                             "Notes: leaves only,,,,\n");
+    std::ostringstream output;
+    psex::test::CollectedMessages messages;
+    EXPECT_EQ(0, psex::runImport(options, input, output, messages));
+    EXPECT_EQ("PLOIDY=DIPLOID\nLOCUSCOUNT=2\nLOCUSNAMES=A,B\nMISSING=0\nTITLE=stdin\n"
+              "SIMULATIONS=1000\n\nSample,A_a,A_b,B_a,B_b\n"
+              "x,151,153,200,202\ny,0,0,0,0\nz,0,0,0,0\n",
+              output.str());
+    EXPECT_EQ("warning: line 5: row 'Notes: leaves only' has no allele cell filled; it is not a "
+              "sample.\n"
+              "Read standard input as a table, comma-separated.\n"
+              "Samples: 3\n"
+              "Loci: 2 (diploid)\n"
+              "Populations: none in the input\n"
+              "Missing allele copies: 8 of 12 (66.7%), by locus:\n"
+              "  A: 4 of 6 (66.7%)\n"
+              "  B: 4 of 6 (66.7%)\n"
+              "Changes and notes:\n"
+              "  - samples with nothing typed: 2\n"
+              "  - 8 missing allele copies written as 0 (MISSING=0)\n"
+              "Written: standard output\n",
+              messages.error());
+}
+
+TEST(RunImport, NamesTheTitlesOfSplitFilesAfterTheirPrefix) {
+    // Two split studies in one folder must not name their results alike:
+    // the prefix, without its folder, stands before each population's name.
+    for (const auto& [prefix, title] : {std::pair<std::string, std::string>{"cats-", "cats-"},
+                                        {"out/dogs_", "dogs_"},
+                                        {"", ""}}) {
+        psex::test::ScratchFolder folder;
+        std::filesystem::create_directory(folder / "out");
+        ImportOptions options;
+        options.input.assign(1, '-');
+        options.splitPrefix = (folder / prefix).string();
+        std::istringstream input("Sample,Pop,A,A\nx,North/1,1,2\ny,South,3,4\n");
+        std::ostringstream output;
+        psex::test::CollectedMessages messages;
+        ASSERT_EQ(0, psex::runImport(options, input, output, messages)) << messages.error();
+        for (const std::string population : {"North_1", "South"}) {
+            const std::string text = psex::test::readFile(folder / (prefix + population + ".txt"));
+            EXPECT_NE(std::string::npos, text.find("\nTITLE=" + title + population + "\n")) << text;
+        }
+    }
 }
 
 } // namespace

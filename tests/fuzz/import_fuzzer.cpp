@@ -66,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
             try {
                 data = psex::importText(text, options);
             } catch (const psex::ImportRefusal& refusal) {
-                require(!refusal.text.empty());
+                require(!refusal.text.empty() || !refusal.message.empty());
                 continue;
             }
             require(!data.samples.empty() && !data.loci.empty());

@@ -202,7 +202,11 @@ version in CMakeLists.txt) end the run with status 0; their standard output
 is not derived beyond that.  "--" ends the options; any other argument that
 begins with '-' and names no regular file gives "error: unknown option
 '<arg>' (try --help)" and status 2 before any file is read (see
-command_line).  A data file that cannot be opened ends the run at once with
+command_line).  "--set KEY=VALUE" before the data files sets the key for
+every data file over its own header line (the echo of the header shows the
+value used), and standard output says once, before the first file, "Set
+from the command line: KEY=VALUE, ..."; a --set that sets nothing gives its
+message and status 2.  A data file that cannot be opened ends the run at once with
 status 2.  The result files are written in the order simresults, fulltable,
 samples, summary, then distances (with MLLDISTANCE), and replaced as one
 set: a folder at a result name gives "error: '<name>' exists and is not a
@@ -2168,34 +2172,67 @@ def project_version():
 
 def command_line(arguments, entries):
     """How the program reads its arguments, all of them before it processes
-    any: returns ("help" | "version" | "unknown" | "run", the data file
-    arguments, the unknown option).
+    any: returns ("help" | "version" | "unknown" | "wrong" | "run", the data
+    file arguments, the unknown option or the message about a wrong --set,
+    the settings of --set as (key, value) pairs).
 
     --help and -h ask for the usage text, --version for the version line;
     "--" ends the options (every later argument is a data file, "--" itself
-    is not); any other argument that begins with '-' (a lone '-' too) is a
-    data file when a regular file of that name exists, else an unknown
-    option.  The first --help, -h or --version before any "--" decides,
-    whatever else is given; otherwise the first unknown option does."""
+    is not); --set KEY=VALUE (or --set=KEY=VALUE), before the data files,
+    sets a header key for every data file (a key given again keeps its place
+    and takes the later value); a --set without KEY=VALUE (no '=', an empty
+    key, a line end or a TAB) or after a data file is wrong; any other
+    argument that begins with '-' (a lone '-' too) is a data file when a
+    regular file of that name exists, else an unknown option.  The first
+    --help, -h or --version before any "--" decides, whatever else is given;
+    otherwise the first unknown option or wrong --set does."""
     files = []
+    settings = []
     options_ended = False
-    unknown = None
-    for argument in arguments:
+    problem = None  # ("unknown", option) or ("wrong", message)
+    index = 0
+    while index < len(arguments):
+        argument = arguments[index]
+        index += 1
         if options_ended:
             files.append(argument)
         elif argument == "--":
             options_ended = True
         elif argument in ("--help", "-h"):
-            return "help", [], None
+            return "help", [], None, []
         elif argument == "--version":
-            return "version", [], None
+            return "version", [], None, []
+        elif argument == "--set" or argument.startswith("--set="):
+            if argument == "--set" and index == len(arguments):
+                problem = problem or ("wrong", "error: --set needs KEY=VALUE (try --help)")
+                continue
+            if argument == "--set":
+                setting = arguments[index]
+                index += 1
+            else:
+                setting = argument[len("--set="):]
+            key, equals, value = setting.partition("=")
+            if files:
+                problem = problem or ("wrong", "error: --set %s comes after a data file; "
+                                      "settings come before the data files (try --help)"
+                                      % setting)
+            elif not equals or not key or any(c in setting for c in "\r\n\t"):
+                problem = problem or ("wrong", "error: --set needs KEY=VALUE, not '%s' "
+                                      "(try --help)" % setting)
+            else:
+                for entry in settings:
+                    if entry[0] == key:
+                        entry[1] = value
+                        break
+                else:
+                    settings.append([key, value])
         elif argument.startswith("-") and entries.get(os.path.normpath(argument)) is not False:
-            unknown = unknown or argument
+            problem = problem or ("unknown", argument)
         else:
             files.append(argument)
-    if unknown is not None:
-        return "unknown", [], unknown
-    return "run", files, None
+    if problem is not None:
+        return problem[0], [], problem[1], []
+    return "run", files, None, [tuple(entry) for entry in settings]
 
 
 # The warning after the simulations of a data file with a repeated MLG
@@ -2279,14 +2316,22 @@ class RunModel:
         self.passes = []  # (argument, table, data file, output names, replayed, written)
         self.inputs = set(entries)
         entries = dict(entries)
-        kind, data_files, unknown = command_line(arguments, entries)
+        kind, data_files, problem, settings = command_line(arguments, entries)
         if kind in ("help", "version"):
             self.fixed_output = kind
             return
         if kind == "unknown":
-            self.stderr.append("error: unknown option '%s' (try --help)" % unknown)
+            self.stderr.append("error: unknown option '%s' (try --help)" % problem)
             self.status = 2
             return
+        if kind == "wrong":
+            self.stderr.append(problem)
+            self.status = 2
+            return
+        if settings and data_files:
+            # Said once, before the first data file, in the order given.
+            self.stdout.append("Set from the command line: " + ", ".join(
+                key + "=" + value for key, value in settings))
         if generator is None and replay:
             generator = LaggedFibonacci607()
         for argument in data_files:
@@ -2300,6 +2345,9 @@ class RunModel:
                 data = stream.read()
             self.stdout.append("Reading file " + argument)
             data_file = DataFile(data)
+            # --set: the key as if the header said so, for every data file
+            # (and so in the echo of the header too).
+            data_file.parameters.update(dict(settings))
             table = Table(data_file)
             self.stdout += data_file.messages
             self.stderr += table.errors
@@ -3321,6 +3369,26 @@ def self_test_driver(scratch, entries):
     shutil.copyfile(os.path.join(scratch, "mono.txt"), os.path.join(scratch, "-m.txt"))
     same("a data file named like an option", ["Reading file -m.txt"],
          console(["-m.txt"], dict(entries, **{"-m.txt": False}))[1][:1])
+    # --set: said once, in the order given, the later value of a key kept.
+    same("--set, the console", [
+        "Set from the command line: FREQUENCY=MLG, TITLE=set",
+        "Reading file mono.txt", "Reading file mono.txt"],
+        [line for line in console(["--set", "FREQUENCY=SAMPLE", "--set=TITLE=set",
+                                   "--set", "FREQUENCY=MLG", "mono.txt", "mono.txt"])[1]
+         if not line.startswith(("Results", "Warning"))])
+    model = RunModel(["--set", "TITLE=set", "--set", "NOTE=x", "mono.txt"], scratch, entries)
+    same("--set, the run name", "set", model.passes[0][1].title)
+    same("--set, the echo", ("set", "x"), (model.passes[0][2].parameters["TITLE"],
+                                          model.passes[0][2].parameters["NOTE"]))
+    same("--set, an unknown key", True,
+         "warning: unknown header key 'NOTE' ignored." in model.stderr)
+    same("--set without a value", (None, [], [
+        "error: --set needs KEY=VALUE, not 'MODEL' (try --help)"], 2),
+        console(["--set", "MODEL", "mono.txt"]))
+    same("--set after a data file", (None, [], [
+        "error: --set MODEL=FIS comes after a data file; settings come before the data files "
+        "(try --help)"], 2), console(["mono.txt", "--set", "MODEL=FIS"]))
+    same("--set with nothing to set", (None, [], [], 0), console(["--set", "MODEL=FIS"]))
     version = project_version()
     if version is not None:
         model = RunModel(["--version"], scratch, entries)
