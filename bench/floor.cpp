@@ -30,7 +30,7 @@
 // in four independent lanes, so that the latency of one long chain of
 // additions does not slow the loop down beyond the generator itself.
 
-#include "laggedfibonacci.h"
+#include "simulation/laggedfibonacci.h"
 
 #include <boost/random/lagged_fibonacci.hpp>
 

@@ -23,12 +23,12 @@
 // It links the library of the tree it is built in, so it times that tree's
 // code whatever psex binary the benchmark runs otherwise.
 
-#include "allelesampler.h"
-#include "datareader.h"
-#include "locus.h"
-#include "messagesink.h"
-#include "mlgtable.h"
-#include "tablebuilder.h"
+#include "base/messagesink.h"
+#include "model/datareader.h"
+#include "model/locus.h"
+#include "model/mlgtable.h"
+#include "model/tablebuilder.h"
+#include "simulation/allelesampler.h"
 
 #include <algorithm>
 #include <chrono>

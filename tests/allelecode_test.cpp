@@ -1,5 +1,5 @@
 // allelecode_test.cpp                                            -*-C++-*-
-#include "allelecode.h"
+#include "import/allelecode.h"
 
 #include <gtest/gtest.h>
 

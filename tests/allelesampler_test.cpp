@@ -1,7 +1,7 @@
 // allelesampler_test.cpp                                         -*-C++-*-
-#include "allelesampler.h"
+#include "simulation/allelesampler.h"
 
-#include "simulation.h"
+#include "simulation/simulation.h"
 
 #include "countedlocus.h"
 

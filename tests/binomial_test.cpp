@@ -1,5 +1,5 @@
 // binomial_test.cpp                                              -*-C++-*-
-#include "binomial.h"
+#include "model/binomial.h"
 
 #include "collectedmessages.h"
 

@@ -5,7 +5,7 @@
 // Purpose: a message sink whose two channels are strings, for tests that
 // check what the code under test reports.
 
-#include "messagesink.h"
+#include "base/messagesink.h"
 
 #include <sstream>
 #include <string>

@@ -1,5 +1,5 @@
 // commandline_test.cpp                                           -*-C++-*-
-#include "commandline.h"
+#include "psex/commandline.h"
 
 #include "scratchfolder.h"
 

@@ -1,5 +1,5 @@
 // contract_test.cpp                                              -*-C++-*-
-#include "contract.h"
+#include "base/contract.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 // Purpose: make a locus with given allele frequencies for tests of the
 // allele draw, from whole counts as the program makes them.
 
-#include "locus.h"
+#include "model/locus.h"
 
 #include <cstdint>
 #include <utility>

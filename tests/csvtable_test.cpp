@@ -1,7 +1,7 @@
 // csvtable_test.cpp                                              -*-C++-*-
-#include "csvtable.h"
+#include "import/csvtable.h"
 
-#include "importeddata.h"
+#include "import/importeddata.h"
 
 #include <gtest/gtest.h>
 

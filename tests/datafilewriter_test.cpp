@@ -1,5 +1,5 @@
 // datafilewriter_test.cpp                                        -*-C++-*-
-#include "datafilewriter.h"
+#include "import/datafilewriter.h"
 
 #include <gtest/gtest.h>
 

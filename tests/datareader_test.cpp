@@ -1,5 +1,5 @@
 // datareader_test.cpp                                            -*-C++-*-
-#include "datareader.h"
+#include "model/datareader.h"
 
 #include "collectedmessages.h"
 

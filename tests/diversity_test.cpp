@@ -1,5 +1,5 @@
 // diversity_test.cpp                                             -*-C++-*-
-#include "diversity.h"
+#include "model/diversity.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // familywise_test.cpp                                            -*-C++-*-
-#include "familywise.h"
+#include "model/familywise.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // fastsimulation_test.cpp                                        -*-C++-*-
-#include "fastsimulation.h"
+#include "simulation/fastsimulation.h"
 
 #include "collectedmessages.h"
-#include "datareader.h"
-#include "simulation.h"
+#include "model/datareader.h"
+#include "simulation/simulation.h"
 #include "tablefromtext.h"
 
 #include <gtest/gtest.h>

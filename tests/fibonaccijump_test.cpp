@@ -1,5 +1,5 @@
 // fibonaccijump_test.cpp                                         -*-C++-*-
-#include "fibonaccijump.h"
+#include "simulation/fibonaccijump.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // genepopreader_test.cpp                                         -*-C++-*-
-#include "genepopreader.h"
+#include "import/genepopreader.h"
 
 #include "importrefusal.h"
 

@@ -16,12 +16,12 @@
 // locus, coordinate columns -- are drawn as well, for they must change
 // nothing.
 
-#include "datafilewriter.h"
-#include "datareader.h"
-#include "importrun.h"
-#include "messagesink.h"
-#include "mlgtable.h"
-#include "tablebuilder.h"
+#include "base/messagesink.h"
+#include "import/datafilewriter.h"
+#include "import/importrun.h"
+#include "model/datareader.h"
+#include "model/mlgtable.h"
+#include "model/tablebuilder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // importeddata_test.cpp                                          -*-C++-*-
-#include "importeddata.h"
+#include "import/importeddata.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 // Purpose: let a test of psex-import's readers compare a refusal as one
 // string: where it points and what it says.
 
-#include "importeddata.h"
+#include "import/importeddata.h"
 
 #include <functional>
 #include <string>

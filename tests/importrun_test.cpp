@@ -1,5 +1,5 @@
 // importrun_test.cpp                                             -*-C++-*-
-#include "importrun.h"
+#include "import/importrun.h"
 
 #include "collectedmessages.h"
 #include "scratchfolder.h"

@@ -1,7 +1,7 @@
 // laggedfibonacci_test.cpp                                       -*-C++-*-
-#include "laggedfibonacci.h"
+#include "simulation/laggedfibonacci.h"
 
-#include "fibonaccijump.h"
+#include "simulation/fibonaccijump.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // locus_test.cpp                                                 -*-C++-*-
-#include "locus.h"
+#include "model/locus.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // messagesink_test.cpp                                           -*-C++-*-
-#include "messagesink.h"
+#include "base/messagesink.h"
 
 #include "groupinglocale.h"
 

@@ -1,5 +1,5 @@
 // mlgtable_test.cpp                                              -*-C++-*-
-#include "mlgtable.h"
+#include "model/mlgtable.h"
 
 #include "collectedmessages.h"
 

@@ -1,5 +1,5 @@
 // mlgtuple_test.cpp                                              -*-C++-*-
-#include "mlgtuple.h"
+#include "model/mlgtuple.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // outputfile_test.cpp                                            -*-C++-*-
-#include "outputfile.h"
+#include "base/outputfile.h"
 
 #include "scratchfolder.h"
 

@@ -1,5 +1,5 @@
 // parallelrun_test.cpp                                           -*-C++-*-
-#include "parallelrun.h"
+#include "simulation/parallelrun.h"
 
 #include "collectedmessages.h"
 

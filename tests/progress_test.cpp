@@ -1,5 +1,5 @@
 // progress_test.cpp                                              -*-C++-*-
-#include "progress.h"
+#include "base/progress.h"
 
 #include <gtest/gtest.h>
 

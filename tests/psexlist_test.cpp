@@ -1,5 +1,5 @@
 // psexlist_test.cpp                                              -*-C++-*-
-#include "psexlist.h"
+#include "model/psexlist.h"
 
 #include <gtest/gtest.h>
 

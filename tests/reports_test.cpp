@@ -1,9 +1,9 @@
 // reports_test.cpp                                               -*-C++-*-
-#include "reports.h"
+#include "reports/reports.h"
 
+#include "analysis/lineages.h"
 #include "groupinglocale.h"
-#include "lineages.h"
-#include "mlgtable.h"
+#include "model/mlgtable.h"
 #include "tablefromtext.h"
 
 #include <gtest/gtest.h>

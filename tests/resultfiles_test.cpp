@@ -1,7 +1,7 @@
 // resultfiles_test.cpp                                           -*-C++-*-
-#include "resultfiles.h"
+#include "base/resultfiles.h"
 
-#include "messagesink.h"
+#include "base/messagesink.h"
 #include "scratchfolder.h"
 
 #include <gtest/gtest.h>

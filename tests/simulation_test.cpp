@@ -1,9 +1,9 @@
 // simulation_test.cpp                                            -*-C++-*-
-#include "simulation.h"
+#include "simulation/simulation.h"
 
-#include "binomial.h"
 #include "collectedmessages.h"
 #include "countedlocus.h"
+#include "model/binomial.h"
 #include "tablefromtext.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // spreadsheetreader_test.cpp                                     -*-C++-*-
-#include "spreadsheetreader.h"
+#include "import/spreadsheetreader.h"
 
-#include "csvtable.h"
+#include "import/csvtable.h"
 #include "importrefusal.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 // tablebuilder_test.cpp                                          -*-C++-*-
-#include "tablebuilder.h"
+#include "model/tablebuilder.h"
 
 #include "collectedmessages.h"
-#include "datareader.h"
+#include "model/datareader.h"
 
 #include <gtest/gtest.h>
 

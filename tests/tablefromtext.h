@@ -6,9 +6,9 @@
 // tests that need a real table and not its messages.
 
 #include "collectedmessages.h"
-#include "datareader.h"
-#include "mlgtable.h"
-#include "tablebuilder.h"
+#include "model/datareader.h"
+#include "model/mlgtable.h"
+#include "model/tablebuilder.h"
 
 #include <sstream>
 #include <string>

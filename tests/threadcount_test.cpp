@@ -1,5 +1,5 @@
 // threadcount_test.cpp                                           -*-C++-*-
-#include "threadcount.h"
+#include "base/threadcount.h"
 
 #include <gtest/gtest.h>
 

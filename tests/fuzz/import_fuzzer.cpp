@@ -9,11 +9,11 @@
 // psex's own reader and table builder, which must say nothing but a note
 // about missing copies and hold every sample.  See tests/fuzz/README.md.
 
-#include "datareader.h"
-#include "importrun.h"
-#include "messagesink.h"
-#include "mlgtable.h"
-#include "tablebuilder.h"
+#include "base/messagesink.h"
+#include "import/importrun.h"
+#include "model/datareader.h"
+#include "model/mlgtable.h"
+#include "model/tablebuilder.h"
 
 #include <cstddef>
 #include <cstdint>

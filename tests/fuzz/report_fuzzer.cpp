@@ -11,14 +11,14 @@
 // fast form on one, two and three threads, which must all agree to the bit.  See
 // tests/fuzz/README.md for how to run it.
 
-#include "datareader.h"
-#include "fastsimulation.h"
-#include "lineages.h"
-#include "messagesink.h"
-#include "mlgtable.h"
-#include "reports.h"
-#include "simulation.h"
-#include "tablebuilder.h"
+#include "analysis/lineages.h"
+#include "base/messagesink.h"
+#include "model/datareader.h"
+#include "model/mlgtable.h"
+#include "model/tablebuilder.h"
+#include "reports/reports.h"
+#include "simulation/fastsimulation.h"
+#include "simulation/simulation.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -1,0 +1,388 @@
+// tablebuilder.cpp                                               -*-C++-*-
+#include "model/tablebuilder.h"
+
+#include "base/contract.h"
+#include "base/messagesink.h"
+#include "model/datareader.h"
+
+#include <algorithm>
+#include <limits>
+#include <optional>
+#include <string_view>
+
+namespace psex {
+
+namespace {
+
+bool isAtoiSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// The keys of a data file's header that mean something.  MLLDISTANCE is
+// read by the lineage analysis.
+const char* const k_knownKeys[] = {"FREQUENCY", "LOCUSCOUNT",  "LOCUSNAMES",
+                                   "MISSING",   "MLLDISTANCE", "MODEL",
+                                   "PLOIDY",    "SIMULATIONS", "TITLE"};
+
+// Return the specified 'key' without spaces, TABs and CRs at its ends and
+// with its letters in upper case: what a person meant by 'Model ' or
+// 'ploidy'.
+std::string normalizedKey(const std::string& key) {
+    const std::size_t first = key.find_first_not_of(" \t\r");
+    if (first == std::string::npos) {
+        return std::string();
+    }
+    const std::size_t last = key.find_last_not_of(" \t\r");
+    std::string normalized = key.substr(first, last - first + 1);
+    for (char& c : normalized) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+    }
+    return normalized;
+}
+
+void reportUnknownKeys(const Parameters& parameters, MessageSink& messages) {
+    for (const auto& parameter : parameters) {
+        const std::string& key = parameter.first;
+        if (isKnownKey(key)) {
+            continue;
+        }
+        const std::string meant = normalizedKey(key);
+        if (isKnownKey(meant)) {
+            messages.error("warning: unknown header key '" + key + "' ignored; did you mean '" +
+                           meant + "'?");
+        } else {
+            messages.error("warning: unknown header key '" + key + "' ignored.");
+        }
+    }
+}
+
+// Return the value of the specified 'key' in 'parameters', or null.
+const std::string* valueOf(const Parameters& parameters, const char* key) {
+    const auto entry = parameters.find(key);
+    return entry == parameters.end() ? nullptr : &entry->second;
+}
+
+// Call the specified 'take' with the index and the text of every piece of
+// the specified LOCUSNAMES 'value' in order: the text between commas, empty
+// pieces and spaces included; the value's end closes the last piece.  The
+// pieces are not gathered: a value of a million commas is a million empty
+// pieces, and a list of them would take many times the value's size.
+template <class TAKE>
+void forEachLocusName(const std::string& value, TAKE take) {
+    std::size_t index = 0;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = value.find(',', start);
+        take(index++, std::string_view(value).substr(start, comma - start));
+        if (comma == std::string::npos) {
+            return;
+        }
+        start = comma + 1;
+    }
+}
+
+// Put the two values of every diploid locus of the specified allele 'row'
+// in ascending order: a genotype is a pair of alleles, not a sequence.
+void orderAllelePairs(std::int32_t* row, std::int32_t ploidy, std::uint32_t locusCount) {
+    if (ploidy != 2) {
+        return;
+    }
+    for (std::uint32_t l = 0; l < locusCount; ++l) {
+        if (row[2 * l + 1] < row[2 * l]) {
+            std::swap(row[2 * l], row[2 * l + 1]);
+        }
+    }
+}
+
+// Return whether the specified allele 'cell' is a whole number: an optional
+// sign and digits, with spaces around them.  An empty (or blank) cell is
+// the spreadsheet's way of leaving a value out, not a number misread.
+bool isWholeNumberOrBlank(const std::string& cell) {
+    const std::size_t first = cell.find_first_not_of(' ');
+    if (first == std::string::npos) {
+        return true;
+    }
+    const std::size_t last = cell.find_last_not_of(' ');
+    std::size_t i = first;
+    if (cell[i] == '+' || cell[i] == '-') {
+        ++i;
+    }
+    if (i > last) {
+        return false; // a sign alone
+    }
+    for (; i <= last; ++i) {
+        if (cell[i] < '0' || cell[i] > '9') {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Reports the allele cells that are not whole numbers: the first few each,
+// the rest as a count, so that a column of 'NA' does not bury the other
+// messages.
+class CellReport {
+    static constexpr std::uint64_t k_shown = 5;
+    MessageSink& d_messages;
+    std::uint64_t d_count = 0;
+
+  public:
+    explicit CellReport(MessageSink& messages) : d_messages(messages) {}
+
+    void notWhole(std::optional<std::uint32_t> line, const std::string& cell, std::int32_t value) {
+        if (++d_count <= k_shown) {
+            d_messages.error("warning: " + (line ? "line " + std::to_string(*line) + ": " : "") +
+                             "allele '" + cell + "' is not a whole number; read as " +
+                             std::to_string(value) + ".");
+        }
+    }
+
+    void finish() {
+        if (d_count > k_shown) {
+            d_messages.error("warning: " + std::to_string(d_count - k_shown) +
+                             " more allele cells are not whole numbers.");
+        }
+    }
+};
+
+// Report the specified numbers of 'missingCopies' of the loci of 'table',
+// leaving out loci without any; nothing when no copy is missing.
+void reportMissingCopies(const MLGTable& table, const std::vector<std::uint64_t>& missingCopies,
+                         MessageSink& messages) {
+    std::string list;
+    for (std::size_t l = 0; l < missingCopies.size(); ++l) {
+        if (missingCopies[l] != 0) {
+            list += (list.empty() ? "" : ", ") + table.loci()[l].name() + ' ' +
+                    std::to_string(missingCopies[l]);
+        }
+    }
+    if (!list.empty()) {
+        messages.error("note: missing allele copies: " + list);
+    }
+}
+
+} // namespace
+
+bool isKnownKey(const std::string& key) {
+    for (const char* known : k_knownKeys) {
+        if (key == known) {
+            return true;
+        }
+    }
+    return false;
+}
+
+TableSettings interpretHeader(const Parameters& parameters, MessageSink& messages) {
+    reportUnknownKeys(parameters, messages);
+    TableSettings settings;
+    std::int32_t ploidy = 0; // 0: not given or not accepted
+    std::int32_t locusCount = 0;
+    std::int32_t simulations = 0;
+    if (const std::string* value = valueOf(parameters, "PLOIDY")) {
+        if (*value == "DIPLOID" || *value == "2") {
+            ploidy = 2;
+        } else if (*value == "HAPLOID" || *value == "1") {
+            ploidy = 1;
+        } else {
+            messages.error("error: only HAPLOID and DIPLOID are supported for now (not '" + *value +
+                           "').");
+        }
+    }
+    if (const std::string* value = valueOf(parameters, "FREQUENCY")) {
+        if (*value == "MLG") {
+            settings.frequencyFromSamples = false;
+        } else if (*value == "ROUNDROBIN") {
+            settings.frequencyFromSamples = false;
+            settings.roundRobin = true;
+        } else if (*value != "SAMPLE") {
+            messages.error("error: FREQUENCY is unspecified, assuming SAMPLE.");
+        }
+    }
+    if (const std::string* value = valueOf(parameters, "MODEL")) {
+        if (*value == "FIS") {
+            settings.fisModel = true;
+        } else if (*value != "HWE") {
+            messages.error("error: MODEL is unspecified, assuming HWE.");
+        }
+    }
+    if (const std::string* value = valueOf(parameters, "SIMULATIONS")) {
+        simulations = decimalValue(*value);
+    }
+    if (const std::string* value = valueOf(parameters, "LOCUSCOUNT")) {
+        locusCount = decimalValue(*value);
+    }
+    if (const std::string* value = valueOf(parameters, "LOCUSNAMES")) {
+        settings.hasLocusNames = true;
+        settings.locusNames = *value;
+    }
+    if (const std::string* value = valueOf(parameters, "TITLE")) {
+        settings.title = *value;
+    }
+    if (const std::string* value = valueOf(parameters, "MISSING")) {
+        settings.missingCode = decimalValue(*value);
+    }
+    if (const std::string* value = valueOf(parameters, "MLLDISTANCE")) {
+        // A distance is a count of allele copies: "-5", "1.5" or "abc" read
+        // as atoi reads them would silently join nothing or round down.
+        if (!value->empty() && std::all_of(value->begin(), value->end(),
+                                           [](char c) { return c >= '0' && c <= '9'; })) {
+            settings.lineageDistance = decimalValue(*value);
+        } else {
+            messages.error("warning: MLLDISTANCE '" + *value +
+                           "' is not a whole number >= 0; no lineages are formed.");
+        }
+    }
+
+    if (ploidy == 0) {
+        messages.error("error: PLOIDY is unspecified, assuming DIPLOID.");
+        ploidy = 2;
+    }
+    // A count below one cannot size a table nor repeat a simulation: it is
+    // taken as not given.
+    if (locusCount < 1) {
+        messages.error("error: LOCUSCOUNT is unspecified, assuming 1.");
+        locusCount = 1;
+    }
+    if (simulations < 1) {
+        messages.error("error: SIMULATIONS is unspecified, assuming 1000.");
+        simulations = 1000;
+    }
+    // Round robin estimates a locus from the genotypes at the other loci;
+    // with one locus there are none.
+    if (settings.roundRobin && locusCount < 2) {
+        messages.error("warning: FREQUENCY=ROUNDROBIN needs two or more loci; using MLG.");
+        settings.roundRobin = false;
+    }
+    settings.ploidy = ploidy;
+    settings.locusCount = locusCount;
+    settings.simulations = simulations;
+    return settings;
+}
+
+SampleRows sampleRowsOf(DataReader& reader) {
+    SampleRows rows;
+    rows.columnCount = reader.columnCount();
+    rows.next = [&reader]() -> const std::vector<std::string>* {
+        return reader.readDataLine() ? &reader.fields() : nullptr;
+    };
+    rows.lineNumber = [&reader] { return reader.lineOfFields(); };
+    return rows;
+}
+
+std::int32_t decimalValue(const std::string& text) {
+    constexpr std::int64_t k_limit = std::int64_t(std::numeric_limits<std::int32_t>::max()) + 1;
+    std::size_t i = 0;
+    while (i < text.size() && isAtoiSpace(text[i])) {
+        ++i;
+    }
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    std::int64_t magnitude = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        magnitude = std::min(magnitude * 10 + (text[i] - '0'), k_limit);
+    }
+    const std::int64_t value = negative ? -magnitude : magnitude;
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(
+        value, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+}
+
+MLGTable buildTable(const Parameters& parameters, const SampleRows& rows, MessageSink& messages) {
+    const TableSettings settings = interpretHeader(parameters, messages);
+    const std::uint32_t locusCount = static_cast<std::uint32_t>(settings.locusCount);
+    const std::uint64_t expectedColumns =
+        static_cast<std::uint64_t>(locusCount) * static_cast<std::uint64_t>(settings.ploidy) + 1;
+    const bool columnsFit = rows.columnCount == expectedColumns;
+
+    // A table whose columns do not fit holds no samples; its loci are only
+    // listed in the reports.  A locus count far beyond anything the file
+    // holds (2000000000, say) must not size it, nor a LOCUSNAMES of a
+    // million commas: it lists no more loci than the column-name line has
+    // names (one at least), so that its memory and its reports stay in
+    // proportion to the file.
+    std::uint32_t lociHeld = locusCount;
+    if (!columnsFit) {
+        lociHeld = std::min(locusCount, std::max(std::uint32_t{1}, rows.columnCount));
+    }
+
+    MLGTable table(settings.ploidy, lociHeld, settings.frequencyFromSamples, settings.fisModel,
+                   settings.simulations);
+    table.setTitle(settings.title);
+    table.setMissingCode(settings.missingCode);
+    table.setRoundRobin(settings.roundRobin);
+    table.setLineageDistance(settings.lineageDistance);
+    if (settings.hasLocusNames) {
+        // Names for loci that the header counts but the table does not hold
+        // are dropped without a word: they are not too many.
+        forEachLocusName(settings.locusNames, [&](std::size_t i, std::string_view name) {
+            if (i < lociHeld) {
+                table.locus(static_cast<std::uint32_t>(i)).setName(std::string(name));
+            } else if (i >= locusCount) {
+                messages.error("error: too many locus names given in LOCUSNAMES.");
+            }
+        });
+    }
+
+    if (!columnsFit) {
+        messages.error(
+            "error: not enough columns in table according to ploidy and locus count (should be: " +
+            std::to_string(expectedColumns) + " has: " + std::to_string(rows.columnCount) + ").");
+        return table;
+    }
+
+    // The samples as plain rows of allele values: a tuple per sample would
+    // take several times the memory of the file.
+    const std::size_t alleleFields = static_cast<std::size_t>(expectedColumns - 1);
+    std::vector<std::string> names;
+    std::vector<std::int32_t> alleles;
+    std::vector<std::uint64_t> missingCopies(locusCount, 0);
+    CellReport cells(messages);
+    while (const std::vector<std::string>* fields = rows.next()) {
+        PSEX_ASSERT(fields->size() > alleleFields);
+        names.push_back((*fields)[0]);
+        const std::size_t start = alleles.size();
+        for (std::size_t i = 0; i < alleleFields; ++i) {
+            const std::string& cell = (*fields)[i + 1];
+            alleles.push_back(decimalValue(cell));
+            if (!isWholeNumberOrBlank(cell)) {
+                cells.notWhole(rows.lineNumber ? std::optional(rows.lineNumber()) : std::nullopt,
+                               cell, alleles.back());
+            }
+            missingCopies[i / static_cast<std::size_t>(settings.ploidy)] +=
+                table.isMissing(alleles.back()) ? 1 : 0;
+        }
+        orderAllelePairs(alleles.data() + start, settings.ploidy, locusCount);
+    }
+    cells.finish();
+    const std::uint64_t copiesPerLocus =
+        static_cast<std::uint64_t>(names.size()) * static_cast<std::uint64_t>(settings.ploidy);
+    // The room the lists grew into is given back before the genotypes are
+    // built beside them.
+    names.shrink_to_fit();
+    alleles.shrink_to_fit();
+    table.addSampleRows(std::move(names), alleles);
+    if (settings.missingCode) {
+        reportMissingCopies(table, missingCopies, messages);
+    }
+    // A locus that failed in every sample (common after splitting a study
+    // by population) has no frequencies; it is no error, but the user must
+    // know that it tells nothing.
+    for (std::uint32_t l = 0; l < locusCount && copiesPerLocus > 0; ++l) {
+        if (missingCopies[l] == copiesPerLocus) {
+            messages.error("warning: locus '" + table.loci()[l].name() +
+                           "' has no typed allele copy; it adds nothing to PGen.");
+        }
+    }
+    table.computeProbabilities(static_cast<std::uint32_t>(table.sampleNames().size()), messages);
+    return table;
+}
+
+MLGTable buildTable(DataReader& reader, MessageSink& messages) {
+    return buildTable(reader.parameters(), sampleRowsOf(reader), messages);
+}
+
+} // namespace psex

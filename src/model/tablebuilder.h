@@ -1,0 +1,111 @@
+// tablebuilder.h                                                 -*-C++-*-
+#ifndef PSEX_TABLEBUILDER_H
+#define PSEX_TABLEBUILDER_H
+
+// Purpose: give a data file's header its meaning and turn its sample rows
+// into the genotype table of the run.
+//
+// This is the one place where the header keys are interpreted: PLOIDY,
+// FREQUENCY, MODEL, SIMULATIONS, LOCUSCOUNT, LOCUSNAMES, TITLE, MISSING and
+// MLLDISTANCE,
+// each with its default and its message when it is missing or not accepted,
+// and where a key that means nothing is reported (a mistyped key must not
+// pass for a setting that was used).  The reader only stores them as text.
+//
+// Allele values are integers, read like C's 'atoi'.  A cell that is not a
+// whole number (an optional sign and digits, spaces around them allowed) is
+// read all the same, but the run says so for the first few: '12O' with a
+// letter O is read as 12, 'NA' as 0.  A diploid locus's two values are stored in
+// ascending order whatever order the data file gives them in (116,114 and
+// 114,116 are the same genotype), as the simulation stores them.  With a
+// MISSING code, a value equal to it marks a copy that could not be typed.  A sample row is a list
+// of text fields: the sample's name, then the allele values locus after locus, each locus's allele
+// columns in order.  Rows may come from a parsed data file or from any other source of the same
+// shape, so another input format can feed the table without pretending to be a data file.
+//
+// Problems never stop the run: every one is reported on the error channel
+// and a default is taken, or, when the columns do not fit the loci and the
+// ploidy, the table comes back without samples.
+
+#include "model/mlgtable.h"
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace psex {
+
+class DataReader;
+class MessageSink;
+
+using Parameters = std::map<std::string, std::string>;
+// Header parameters: key text to value text, in byte-wise key order.
+
+struct TableSettings {
+    // What the header asks for, after defaults.
+
+    std::int32_t ploidy = 2;                     // 1 (haploid) or 2 (diploid)
+    std::int32_t locusCount = 1;                 // at least 1
+    std::int32_t simulations = 1000;             // at least 1
+    bool frequencyFromSamples = true;            // FREQUENCY=SAMPLE (else MLG or ROUNDROBIN)
+    bool roundRobin = false;                     // FREQUENCY=ROUNDROBIN
+    bool fisModel = false;                       // MODEL=FIS (else HWE)
+    bool hasLocusNames = false;                  // LOCUSNAMES given
+    std::string locusNames;                      // its value, as written
+    std::string title;                           // TITLE, or empty
+    std::optional<std::int32_t> missingCode;     // MISSING, if given
+    std::optional<std::int32_t> lineageDistance; // MLLDISTANCE, if given as digits
+};
+
+TableSettings interpretHeader(const Parameters& parameters, MessageSink& messages);
+// Return the settings that the specified header 'parameters' ask for,
+// writing a message to 'messages' for every key that the system does not
+// know (first), then for every key that is missing and has no silent
+// default, or whose value is not accepted.
+
+bool isKnownKey(const std::string& key);
+// Return whether the specified header 'key' means something to the system.
+
+struct SampleRows {
+    // A source of sample rows.
+
+    std::uint32_t columnCount = 0;
+    // The number of distinct column names the rows come with; the table
+    // is filled only when it is one more than the number of allele columns.
+
+    std::function<const std::vector<std::string>*()> next;
+    // Return the fields of the next row (valid until the next call), or a
+    // null pointer once the rows have ended.  Called until it returns null.
+
+    std::function<std::uint32_t()> lineNumber;
+    // Return the number of the line the last row came from, for messages;
+    // none when the rows have no lines.
+};
+
+SampleRows sampleRowsOf(DataReader& reader);
+// Return the data lines of the specified 'reader' as sample rows.  The
+// reader must outlive the result.
+
+MLGTable buildTable(const Parameters& parameters, const SampleRows& rows, MessageSink& messages);
+// Return the genotype table that the specified header 'parameters' and
+// sample 'rows' describe: header interpreted, columns checked, every row
+// added as a sample, frequencies, PGen and PSex computed; messages go to
+// 'messages'.  When the columns do not fit the loci and the ploidy, no row
+// is read and the table comes back without samples, holding no more loci
+// than the rows have column names (one at least).
+
+MLGTable buildTable(DataReader& reader, MessageSink& messages);
+// Return the genotype table of the data file behind the specified 'reader'
+// (its header and its data lines), as the form above.
+
+std::int32_t decimalValue(const std::string& text);
+// Return the integer at the start of the specified 'text' as 'atoi' reads it
+// (leading white space, an optional sign, the digits up to the first other
+// character; 0 without digits), saturated at the 32-bit limits.
+
+} // namespace psex
+
+#endif

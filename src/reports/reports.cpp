@@ -1,0 +1,358 @@
+// reports.cpp                                                    -*-C++-*-
+#include "reports/reports.h"
+
+#include "analysis/lineages.h"
+#include "model/diversity.h"
+#include "model/familywise.h"
+#include "model/mlgtable.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <locale>
+#include <ostream>
+#include <sstream>
+
+namespace psex {
+
+const char k_dashCell[] = "\"-\"";
+
+namespace {
+
+// Makes a stream format in the classic locale while it lives: a global
+// locale with a decimal comma or digit grouping would write "R,0,00166806"
+// or "N,1.200" into a comma-separated file.
+class ClassicLocale {
+    std::ostream& d_out;
+    std::locale d_previous;
+
+  public:
+    explicit ClassicLocale(std::ostream& out)
+        : d_out(out), d_previous(out.imbue(std::locale::classic())) {}
+    ClassicLocale(const ClassicLocale&) = delete;
+    ClassicLocale& operator=(const ClassicLocale&) = delete;
+    ~ClassicLocale() { d_out.imbue(d_previous); }
+};
+
+const char k_notAvailable[] = "NA";
+
+// Write the specified 'value', or the dash cell when it is undefined (R of a
+// single sample, Ho of an empty table, ...): a report never shows nan or
+// inf.
+void writeNumber(std::ostream& out, double value) {
+    if (std::isfinite(value)) {
+        out << value;
+    } else {
+        out << k_dashCell;
+    }
+}
+
+// Locus names come from LOCUSNAMES, split at its commas: a name may still
+// hold a double quote or a CR, which every cell naming it quotes.
+void writeLocusColumnNames(const MLGTable& table, std::ostream& out) {
+    for (const Locus& locus : table.loci()) {
+        for (std::int32_t i = 0; i < table.ploidy(); ++i) {
+            out << ',' << csvField(locus.name() + '_' + std::to_string(i));
+        }
+    }
+}
+
+// Return the allele cells of the specified 'mlg', each after a comma.  The
+// integers are formatted by hand: a large study writes millions of them,
+// and a stream formats each one with a locale look-up and a sentry.
+std::string alleleCells(const MLGTuple& mlg) {
+    std::string cells;
+    cells.reserve(mlg.alleles().size() * 5);
+    char text[16];
+    for (const std::int32_t allele : mlg.alleles()) {
+        cells += ',';
+        cells.append(text, std::to_chars(text, text + sizeof text, allele).ptr);
+    }
+    return cells;
+}
+
+void writeAlleles(const MLGTuple& mlg, std::ostream& out) {
+    out << alleleCells(mlg);
+}
+
+// One line of the per-locus block: a label, three empty cells, then each
+// locus's value followed by an empty cell.
+template <class VALUE_OF>
+void writeLocusLine(const MLGTable& table, std::ostream& out, const char* label, VALUE_OF valueOf) {
+    out << label << ",,,";
+    for (std::uint32_t j = 0; j < table.loci().size(); ++j) {
+        out << ',';
+        valueOf(j);
+        out << ',';
+    }
+    out << std::endl;
+}
+
+void writeClonalRichness(const MLGTable& table, std::ostream& out) {
+    out << std::endl << std::endl;
+    out << "Clonal Richness" << std::endl;
+    for (const Figure& figure : clonalRichnessFigures(table.mlgSizes())) {
+        out << figure.label << ',';
+        if (figure.isCount) {
+            out << static_cast<std::uint64_t>(figure.value);
+        } else {
+            writeNumber(out, figure.value);
+        }
+        out << std::endl;
+    }
+    out << std::endl;
+}
+
+void writeThresholds(const MLGTable& table, std::ostream& out) {
+    static const struct {
+        const char* label;
+        double level;
+    } k_levels[] = {{"PValue(0.01)", 0.01}, {"PValue(0.05)", 0.05}, {"PValue(0.10)", 0.1}};
+    for (const auto& level : k_levels) {
+        out << level.label << ',' << table.significanceThreshold(level.level)
+            << ",significance level," << table.realizedSignificanceLevel(level.level) << std::endl;
+    }
+    out << std::endl;
+}
+
+void writePsexValues(const MLGTable& table, std::ostream& out) {
+    out << std::endl << std::endl;
+    out << "PSex Values:" << std::endl;
+    for (const auto& [value, count] : table.psexValues().runs()) {
+        for (std::uint64_t i = 0; i < count; ++i) {
+            out << value << ',' << std::endl;
+        }
+    }
+    out << std::endl << std::endl;
+}
+
+} // namespace
+
+void writeMLGSummary(const MLGTable& table, std::ostream& out) {
+    const ClassicLocale classic(out);
+    out << "MLG,n,PSex,Significance,Level,PGen";
+    writeLocusColumnNames(table, out);
+    out << std::endl;
+
+    std::size_t number = 0;
+    for (const MLGTuple& mlg : table.mlgs()) {
+        const std::uint32_t n = mlg.sampleCount();
+        out << "MLG" << ++number << ',' << n;
+        if (n <= 1) {
+            out << ',' << k_dashCell << ',' << k_dashCell << ',' << k_dashCell << ',';
+        } else if (table.psexValues().empty()) {
+            // Without a single chance repeat there is nothing to judge by.
+            out << ',' << mlg.psex() << ',' << k_dashCell << ',' << k_dashCell << ',';
+        } else {
+            out << ',' << mlg.psex() << ',' << table.psexSignificance(mlg.psex()) << ','
+                << table.significanceCode(mlg.psex()) << ',';
+        }
+        writeNumber(out, mlg.pgen());
+        writeAlleles(mlg, out);
+        out << std::endl;
+    }
+    out << std::endl;
+
+    const std::vector<Locus>& loci = table.loci();
+    writeLocusLine(table, out, "", [&](std::uint32_t j) { out << csvField(loci[j].name()); });
+    writeLocusLine(table, out, "Number of alleles",
+                   [&](std::uint32_t j) { out << loci[j].alleleCount(); });
+    writeLocusLine(table, out, "He",
+                   [&](std::uint32_t j) { writeNumber(out, loci[j].expectedHeterozygosity()); });
+    writeLocusLine(table, out, "Ho",
+                   [&](std::uint32_t j) { writeNumber(out, table.observedHeterozygosity(j)); });
+    writeLocusLine(table, out, "Fis", [&](std::uint32_t j) { writeNumber(out, table.fis(j)); });
+}
+
+void writeAlleleFrequencies(const MLGTable& table, std::ostream& out) {
+    const ClassicLocale classic(out);
+    out << std::endl;
+    out << "Allele frequencies:" << std::endl;
+    for (const Locus& locus : table.loci()) {
+        out << csvField("Locus " + locus.name()) << std::endl;
+        for (const auto& entry : locus.frequencies()) {
+            out << ',' << entry.first << ',' << entry.second << std::endl;
+        }
+    }
+}
+
+void writeSimulationResults(const MLGTable& table, std::ostream& out) {
+    const ClassicLocale classic(out);
+    writeMLGSummary(table, out);
+    writeClonalRichness(table, out);
+    writeThresholds(table, out);
+    out << "Samplesize," << table.sampleNames().size() << std::endl;
+    out << "PValues," << table.psexValues().size() << std::endl;
+    out << std::endl;
+    writeAlleleFrequencies(table, out);
+    writePsexValues(table, out);
+}
+
+void writeFullTable(const MLGTable& table, std::ostream& out) {
+    const ClassicLocale classic(out);
+    out << "Sample,MLG,PSex,PValue";
+    writeLocusColumnNames(table, out);
+    out << std::endl;
+
+    std::size_t number = 0;
+    for (const MLGTuple& mlg : table.mlgs()) {
+        // Every sample of an MLG has the same cells after its name: they are
+        // formatted once.
+        std::ostringstream cells;
+        cells.imbue(std::locale::classic());
+        cells << ",MLG_" << ++number << ',';
+        if (mlg.sampleCount() <= 1) {
+            cells << k_dashCell << ',' << k_dashCell;
+        } else if (table.psexValues().empty()) {
+            cells << mlg.psex() << ',' << k_dashCell;
+        } else {
+            cells << mlg.psex() << ',' << mlg.pvalue();
+        }
+        cells << alleleCells(mlg) << '\n';
+        const std::string line = cells.str();
+        for (const std::string& name : mlg.sampleNames()) {
+            // A name from a spreadsheet's quoted export ('"x') would open a
+            // quoted field that swallows the lines after it.
+            out << csvField(name) << line;
+        }
+    }
+    out.flush();
+}
+
+std::string shortestNumber(double value) {
+    if (!std::isfinite(value)) {
+        return k_notAvailable;
+    }
+    char text[32];
+    const std::to_chars_result end = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, end.ptr);
+}
+
+std::string csvField(const std::string& text) {
+    if (text.find_first_of("\",\r\n") == std::string::npos) {
+        return text;
+    }
+    std::string quoted(1, '"');
+    for (const char c : text) {
+        quoted += c;
+        if (c == '"') {
+            quoted += '"';
+        }
+    }
+    quoted += '"';
+    return quoted;
+}
+
+void writeSamples(const MLGTable& table, const std::vector<std::uint32_t>& lineageOfMlg,
+                  std::ostream& out) {
+    const ClassicLocale classic(out);
+    out << "sample,mlg,n,pgen,psex,p_value,level,mll,p_familywise,level_familywise\n";
+    const std::vector<std::uint32_t> mlgOf = table.mlgNumbersOfSamples();
+    const std::vector<std::string>& names = table.sampleNames();
+    for (std::size_t s = 0; s < names.size(); ++s) {
+        const MLGTuple& mlg = table.mlgs()[mlgOf[s] - 1];
+        out << csvField(names[s]) << ',' << mlgOf[s] << ',' << mlg.sampleCount() << ','
+            << shortestNumber(mlg.pgen()) << ',';
+        const bool repeated = mlg.sampleCount() > 1;
+        if (!repeated) {
+            out << k_notAvailable << ',' << k_notAvailable << ',' << k_notAvailable;
+        } else if (table.psexValues().empty()) {
+            out << shortestNumber(mlg.psex()) << ',' << k_notAvailable << ',' << k_notAvailable;
+        } else {
+            out << shortestNumber(mlg.psex()) << ',' << shortestNumber(mlg.pvalue()) << ','
+                << table.significanceCode(mlg.psex());
+        }
+        out << ',' << lineageOfMlg[mlgOf[s] - 1] << ',';
+        if (repeated) {
+            out << shortestNumber(mlg.familywisePvalue()) << ','
+                << familywiseLevel(mlg.familywisePvalue()) << '\n';
+        } else {
+            out << k_notAvailable << ',' << k_notAvailable << '\n';
+        }
+    }
+    out.flush();
+}
+
+namespace {
+
+void writeSummaryRow(std::ostream& out, const std::string& name, const char* unit,
+                     const std::string& value) {
+    out << name << ',' << unit << ',' << value << '\n';
+}
+
+void writeFigures(std::ostream& out, const std::vector<std::uint32_t>& sizes, const char* unit) {
+    std::vector<Figure> figures = clonalRichnessFigures(sizes);
+    const std::vector<Figure> indices = diversityFigures(sizes);
+    figures.insert(figures.end(), indices.begin(), indices.end());
+    for (const Figure& figure : figures) {
+        writeSummaryRow(out, figure.name, unit,
+                        figure.isCount ? std::to_string(static_cast<std::uint64_t>(figure.value))
+                                       : shortestNumber(figure.value));
+    }
+}
+
+// The number of genets when only the repeats shown to be clonal at the
+// family-wise 5 % level count as one: every MLG, and each further sample
+// of a repeated MLG whose family-wise level is 'ns'.
+std::uint64_t genetsAtFamilywise5(const MLGTable& table) {
+    std::uint64_t genets = table.mlgs().size();
+    for (const MLGTuple& mlg : table.mlgs()) {
+        if (mlg.sampleCount() > 1 && familywiseLevel(mlg.familywisePvalue()) == "ns") {
+            genets += mlg.sampleCount() - 1;
+        }
+    }
+    return genets;
+}
+
+// The sizes of the lineages: the samples of their MLGs.
+std::vector<std::uint32_t> lineageSizes(const MLGTable& table, const Lineages& lineages) {
+    std::vector<std::uint32_t> sizes(lineages.count, 0);
+    for (std::size_t m = 0; m < table.mlgs().size(); ++m) {
+        sizes[lineages.lineageOfMlg[m] - 1] += table.mlgs()[m].sampleCount();
+    }
+    return sizes;
+}
+
+} // namespace
+
+void writeSummary(const MLGTable& table, const Lineages& lineages, std::ostream& out) {
+    const ClassicLocale classic(out);
+    out << "statistic,unit,value\n";
+    writeFigures(out, table.mlgSizes(), "mlg");
+    writeSummaryRow(out, "simulated_repeats", "mlg", std::to_string(table.psexValues().size()));
+    static const struct {
+        const char* suffix;
+        double level;
+    } k_levels[] = {{"0.01", 0.01}, {"0.05", 0.05}, {"0.10", 0.1}};
+    // Without a single chance repeat no threshold exists.
+    const bool judged = !table.psexValues().empty();
+    for (const auto& level : k_levels) {
+        writeSummaryRow(out, std::string("threshold_") + level.suffix, "mlg",
+                        judged ? shortestNumber(table.significanceThreshold(level.level))
+                               : k_notAvailable);
+        writeSummaryRow(out, std::string("realized_level_") + level.suffix, "mlg",
+                        judged ? shortestNumber(table.realizedSignificanceLevel(level.level))
+                               : k_notAvailable);
+    }
+    writeSummaryRow(out, "genets_0.05", "mlg", std::to_string(genetsAtFamilywise5(table)));
+    writeFigures(out, lineageSizes(table, lineages), "mll");
+    out.flush();
+}
+
+void writeDistances(const Lineages& lineages, const ReferenceDistances& reference,
+                    std::ostream& out) {
+    const ClassicLocale classic(out);
+    out << "distance,observed_pairs,sibling_pairs,unrelated_pairs\n";
+    const std::size_t rows = std::max({lineages.observedPairs.size(), reference.siblingPairs.size(),
+                                       reference.unrelatedPairs.size()});
+    auto at = [](const std::vector<std::uint64_t>& counts, std::size_t d) {
+        return d < counts.size() ? counts[d] : 0;
+    };
+    for (std::size_t d = 0; d < rows; ++d) {
+        out << d << ',' << at(lineages.observedPairs, d) << ',' << at(reference.siblingPairs, d)
+            << ',' << at(reference.unrelatedPairs, d) << '\n';
+    }
+    out.flush();
+}
+
+} // namespace psex
