@@ -7,7 +7,7 @@
 
 #include "base/messagesink.h"
 #include "psex/driver.h"
-#include "simulation/simulation.h"
+#include "simulation/randomgenerator.h"
 
 #include <string>
 #include <vector>
