@@ -46,11 +46,13 @@ PsexList simulatedPsexList(const MLGTable& table, LaggedFibonacci607& generator,
 // each of the specified 'table''s SIMULATIONS simulated data sets, drawn
 // from the 'generator' with their messages to 'messages' (the values,
 // draws and messages of the plain simulation), on at most the specified
-// 'threads' threads; the results, the messages and the generator's final
-// state do not depend on their number.  The optionally specified 'progress' is told how far the
-// simulations are; the optionally specified 'smallest' counts every
-// simulated data set with the smallest PSex of its chance repeats (the
-// family-wise p-values), with the same counts on any number of threads.
+// 'threads' threads (0: as many as the process may use cores, see
+// threads.h); the results, the messages and the generator's final state do
+// not depend on their number.  The optionally specified 'progress' is told
+// how far the simulations are; the optionally specified 'smallest' counts
+// every simulated data set with the smallest PSex of its chance repeats
+// (the family-wise p-values), with the same counts on any number of
+// threads.
 
 void judgeBySimulation(MLGTable& table, LaggedFibonacci607& generator, MessageSink& messages,
                        const SimulationProgress& progress = {}, unsigned threads = 1);
