@@ -5,6 +5,7 @@
 // into a psex data file.  See doc/psex-import.1.in and the README.
 
 #include "base/messagesink.h"
+#include "base/signals.h"
 #include "import/allelecode.h"
 #include "import/importrun.h"
 
@@ -35,6 +36,8 @@ std::vector<std::string> missingCodesOf(const std::string& list) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    // A signal that ends the run removes the temporary output files first.
+    psex::installSignalHandlers();
     psex::ImportOptions options;
     CLI::App app{"psex-import: convert a GenAlEx sheet saved as CSV, a plain table or a genepop "
                  "file into a psex data file.",
