@@ -4026,6 +4026,7 @@ def self_test(folder=None):
             "error: no sample was read from 'sub/nosample.txt'."], model.stderr[-6:])
         same("no sample, not written: status", 1, model.status)
         failures += self_test_driver(scratch, entries)
+        failures += self_test_analyses(scratch, entries)
     finally:
         if folder is None:
             shutil.rmtree(scratch, ignore_errors=True)
@@ -4593,6 +4594,516 @@ def self_test_driver(scratch, entries):
         if not check_run("version", model, "psex\n", "", 0, {}):
             failures.append("--version: not caught: no version")
     return failures
+
+
+# --------------------------------------------------------------------------
+# Self-test of the analyses switched on by header keys.
+# --------------------------------------------------------------------------
+
+ANALYSIS_SELF_TEST_FILES = {
+    # I_A and rbarD: haploid, three loci, MISSING=0.  s5 lacks locus C and
+    # is left out; s6 is a copy of s4 (left out of the clone-corrected set).
+    "linkage.txt": (
+        "PLOIDY=1\nLOCUSCOUNT=3\nLOCUSNAMES=A,B,C\nMISSING=0\nSIMULATIONS=1\nLINKAGE=0\n"
+        "TITLE=linkage\n\nS,a,b,c\n"
+        "s1,1,1,1\ns2,1,2,2\ns3,2,1,2\ns4,2,2,2\ns5,1,1,0\ns6,2,2,2\n"),
+    # The permutation test: two loci in perfect disequilibrium.
+    "ld-perm.txt": (
+        "PLOIDY=1\nLOCUSCOUNT=2\nSIMULATIONS=1\nLINKAGE=3\n\nS,a,b\n"
+        "s1,1,1\ns2,1,1\ns3,2,2\ns4,2,2\n"),
+    # The accumulation curve: haploid, three loci, five samples.
+    "curve.txt": (
+        "PLOIDY=1\nLOCUSCOUNT=3\nSIMULATIONS=1\nLOCICURVE=3\n\nS,a,b,c\n"
+        "s1,1,1,1\ns2,1,1,2\ns3,1,2,2\ns4,2,2,2\ns5,1,1,3\n"),
+    # A chain of five MLGs one copy apart in turn (distance |i - j|).
+    "methods.txt": (
+        "PLOIDY=1\nLOCUSCOUNT=4\nSIMULATIONS=1\nMLLDISTANCE=2\nMLLMETHOD=AVERAGE\n\n"
+        "S,a,b,c,d\ne1,2,2,2,2\na1,1,1,1,1\nb1,2,1,1,1\nc1,2,2,1,1\nd1,2,2,2,1\n"),
+    # Six located samples in three MLGs, and s7 (of the first MLG) without
+    # usable coordinates; diploid, two loci.
+    "spatial.txt": (
+        "PLOIDY=2\nLOCUSCOUNT=2\nLOCUSNAMES=A,B\nSIMULATIONS=1\nCOORDINATES=X,Y\nSPATIAL=3\n"
+        "\nS,a1,a2,b1,b2,X,Y\n"
+        "s7,1,1,1,2,NA,4\ns1,1,1,1,2,0,0\ns2,1,1,2,1,0,2.0\ns3,1,2,1,1,2,0\n"
+        "s4,2,1,1,1,5,0\ns5,2,2,1,3,5,3\ns6,2,2,3,1,8e0, +3\n"),
+}
+
+
+def analysis_table(name, replace=None):
+    text = ANALYSIS_SELF_TEST_FILES[name]
+    for old, new in (replace or {}).items():
+        text = text.replace(old, new)
+    data_file = DataFile(text.encode("latin-1"))
+    return data_file, Table(data_file)
+
+
+def draw_for(t, m):
+    """The smallest 64-bit draw that random_index maps to t in [0, m)."""
+    return -(-t * 2 ** 64 // m)
+
+
+def positioned(draws, asked=None):
+    """A stream function over given numbers: position p starts at
+    draws[p]; the positions asked for are recorded in 'asked'."""
+    def stream(position):
+        if asked is not None:
+            asked.append(position)
+        return ListedDraws(draws[position:])
+    return stream
+
+
+def self_test_analyses(scratch, entries):
+    failures = Failures()
+    same = failures.same
+    expect = failures.expect
+
+    # ----- the keys and their messages -----
+    errors = []
+    settings = interpret_analysis_keys({
+        "LINKAGE": "+9", "LOCICURVE": "0", "MLLMETHOD": "average", "RAREFY": "2.5",
+        "COORDINATES": "X", "SPATIAL": "-1", "SPATIALCLASSES": "5,5"}, errors)
+    same("analysis keys: values not accepted", [
+        "warning: LINKAGE '+9' is not a whole number >= 0; no linkage analysis is run.",
+        "warning: LOCICURVE '0' is not a whole number >= 1; no locus accumulation curve is "
+        "made.",
+        "warning: MLLMETHOD 'average' is not NEAREST, AVERAGE or FARTHEST; using NEAREST.",
+        "warning: RAREFY '2.5' is not a whole number >= 1; no rarefaction is done.",
+        "error: COORDINATES 'X' is not two column names separated by a comma; no coordinates "
+        "are read.",
+        "warning: SPATIAL '-1' is not a whole number >= 0; no permutation test of aggregation "
+        "is run.",
+        "warning: SPATIALCLASSES '5,5' is not a list of ascending distances above 0; using ten "
+        "classes of equal pair counts."], errors)
+    same("analysis keys: all taken as absent", (None, None, "NEAREST", None, None, 0, None),
+         (settings.linkage, settings.loci_curve, settings.mll_method, settings.rarefy,
+          settings.coordinates, settings.spatial, settings.spatial_classes))
+    errors = []
+    settings = interpret_analysis_keys({
+        "LINKAGE": "0", "LOCICURVE": "99999999999", "MLLMETHOD": "FARTHEST", "RAREFY": "007",
+        "SPATIAL": "0", "SPATIALCLASSES": " 1.5,2e1 ,30"}, errors)
+    same("analysis keys: refining keys without theirs", [
+        "warning: MLLMETHOD has no effect without MLLDISTANCE.",
+        "warning: SPATIAL has no effect without COORDINATES.",
+        "warning: SPATIALCLASSES has no effect without COORDINATES."], errors)
+    same("analysis keys: accepted values", (0, INT32_MAX, "FARTHEST", 7, [1.5, 20.0, 30.0]),
+         (settings.linkage, settings.loci_curve, settings.mll_method, settings.rarefy,
+          settings.spatial_classes))
+    for value in (",X", "X,", "X,Y,Z", ""):
+        errors = []
+        interpret_analysis_keys({"COORDINATES": value}, errors)
+        expect("COORDINATES %r refused" % value, len(errors) == 1)
+    same("new keys are known; a key in lower case is guessed", [
+        "warning: unknown header key 'linkage' ignored; did you mean 'LINKAGE'?"],
+        unknown_key_warnings(dict({key: "1" for key in ANALYSIS_KEYS}, linkage="1")))
+
+    # Coordinate cells: a decimal number with a point, spaces trimmed.
+    for cell, value in (("1.5", 1.5), (" -2 ", -2.0), ("+3e2", 300.0), (".5", 0.5),
+                        ("5.", 5.0), ("+.5e+1", 5.0), ("0", 0.0), ("0e-400", 0.0),
+                        ("2e-310", 2e-310), ("NA", None), ("", None), ("inf", None),
+                        ("nan", None), ("1e999", None), ("1e-400", None), ("0x10", None),
+                        ("1 5", None), ("1.5e", None), ("-", None), ("1,5", None),
+                        ("\t1", None)):
+        same("coordinate cell %r" % cell, value, decimal_of(cell))
+    same("class bounds", [None, None, None, [0.5]],
+         [class_bounds(v) for v in ("0,1", "2,1", "1,,2", "0.5")])
+
+    # The columns: COORDINATES names the two columns right after the
+    # alleles; otherwise the table is read as if the key were absent (the
+    # column count then fails as it would have).
+    data_file, table = analysis_table("spatial.txt", {"X,Y\nSPATIAL": "X,Z\nSPATIAL"})
+    same("coordinates not in place: messages", [
+        "error: COORDINATES names 'X' and 'Z', which are not the two columns after the "
+        "alleles.",
+        "error: not enough columns in table according to ploidy and locus count (should be: "
+        "5 has: 7)."], table.errors)
+    same("coordinates not in place: no spatial files", (), analysis_prefixes(table))
+    data_file, table = analysis_table("spatial.txt", {",X,Y\n": ",X,Y,Z\n", ",0,0\n": ",0,0,\n"})
+    same("one column too many", [
+        "error: not enough columns in table according to ploidy and locus count (should be: "
+        "7 has: 8)."], table.errors)
+
+    # ----- LINKAGE -----
+    # Hand working (linkage.txt).  Locus distances of the pairs, haploid:
+    #            12 13 14 16 23 24 26 34 36 46
+    #   d_A       0  1  1  1  1  1  1  0  0  0
+    #   d_B       1  0  1  1  1  0  0  1  1  0
+    #   d_C       1  1  1  1  0  0  0  0  0  0
+    #   D         2  2  3  3  2  1  1  1  1  0
+    # 'all' (s1 s2 s3 s4 s6; s5 is untyped at C): P = 10 pairs, S1_j = S2_j
+    # = 6, 6, 4; S1 = 16, S2 = 34.  Nj = 10 S2_j - S1_j^2 = 24 each, N_D =
+    # 340 - 256 = 84: I_A = 84/72 - 1 = 1/6; var_j = 0.24 each, rbarD =
+    # (84 - 72)/100 / (2 (3 x 0.24)) = 1/12.
+    # 'clone_corrected' (s1 s2 s3 s4; the MLG of s5 left out): the pairs
+    # without s6, P = 6: S1_j = S2_j = 4, 4, 3; S1 = 11, S2 = 4+4+9+4+1+1 =
+    # 23.  Nj = 8, 8, 9 (var 2/9, 2/9, 1/4), N_D = 138 - 121 = 17: I_A =
+    # 17/25 - 1 = -8/25; rbarD = (17 - 25)/36 / (2 (2/9 + 2 sqrt(1/18))) =
+    # -1/(2 + 3 sqrt 2).
+    data_file, table = analysis_table("linkage.txt")
+    every = LinkageData([a for a in table.sample_alleles if 0 not in a], 3, 1)
+    same("linkage, all: sums by hand", ([6, 6, 4], [6, 6, 4], 16, 34),
+         (every.s1j, every.s2j, every.s1, every.s2))
+    ia, rbar_d = association_indices(every)
+    same("linkage, all: I_A evaluated as prescribed", float(84) / float(72) - 1.0, ia)
+    expect("linkage, all: I_A is 1/6 (%r)" % ia, abs(ia - 1 / 6) < 1e-15)
+    expect("linkage, all: rbarD is 1/12 (%r)" % rbar_d, abs(rbar_d - 1 / 12) < 1e-15)
+    root = math.sqrt(0.24 * 0.24)
+    same("linkage, all: rbarD evaluated as prescribed",
+         float(84 - 72) / (10.0 * 10.0) / (2.0 * (root + root + root)), rbar_d)
+    same("linkage: the file", [
+        "all,5,3,1,%s,NA,%s,NA,0" % (shortest(ia), shortest(rbar_d)),
+        "clone_corrected,4,3,1,%s,NA,%s,NA,0" % (
+            shortest(17.0 / 25.0 - 1.0), shortest(float(-8) / 36.0 / (2.0 * (
+                math.sqrt(2 / 9 * (2 / 9)) + math.sqrt(2 / 9 * (9 / 36))
+                + math.sqrt(2 / 9 * (9 / 36))))))],
+        linkage_rows(table, 0))
+    expect("linkage, clone-corrected: rbarD is -1/(2 + 3 sqrt 2)", abs(
+        float(linkage_rows(table, 0)[1].split(",")[6]) + 1 / (2 + 3 * math.sqrt(2))) < 1e-15)
+    same("linkage: I_A printed in full", "-0.31999999999999995",
+         linkage_rows(table, 0)[1].split(",")[4])
+    # One locus varying, or one sample: NA.
+    same("linkage: one locus varies", (None, None), association_indices(
+        LinkageData([(1, 1), (2, 1), (1, 1)], 2, 1)))
+    same("linkage: one sample", (None, None), association_indices(LinkageData([(1, 1)], 2, 1)))
+
+    # The permutation test (ld-perm.txt): A = B = 1,1,2,2, so d_A = d_B and
+    # S2 = 4 x 4 = 16 (I_A = 32/16 - 1 = 1, rbarD = 1).  A shuffle in which
+    # B splits the samples as A does keeps 16; any other split gives 12.
+    # Draws, per permutation locus A then B, i = 3, 2, 1:
+    #   1: A t = 3 2 1 (no change); B t = 1 2 1: order 0 3 2 1, B = 1 2 2 1: 12
+    #   2: A t = 0 2 0: order 1 3 2 0, A = 1 2 2 1; B as in 1: 16 (a tie counts)
+    #   3: nothing moves: 16
+    # Two of three reach the observed: p = (1 + 2)/(3 + 1) = 0.75.  The
+    # clone-corrected set has two samples (one pair, no variance): NA, its
+    # permutations would start at draw 3 x 2 x 3 = 18.
+    ts = [3, 2, 1, 1, 2, 1] + [0, 2, 0, 1, 2, 1] + [3, 2, 1, 3, 2, 1]
+    draws = [draw_for(t, i + 1) for t, i in zip(ts, [3, 2, 1] * 6)]
+    data_file, table = analysis_table("ld-perm.txt")
+    data = LinkageData(table.sample_alleles, 2, 1)
+    same("permutations: observed S2, I_A, rbarD", (16, (1.0, 1.0)),
+         (data.s2, association_indices(data)))
+    generator = ListedDraws(draws)
+    same("permutations: S2 of each", [12, 16, 16],
+         [data.square_sum(data.shuffled_codes(generator)) for _ in range(3)])
+    asked = []
+    same("permutations: the file", ["all,4,2,0,1,0.75,1,0.75,3",
+                                    "clone_corrected,2,2,0,NA,NA,NA,NA,3"],
+         linkage_rows(table, 3, positioned(draws, asked)))
+    same("permutations: stream positions", [0], asked)
+    # With a varying clone-corrected set (linkage.txt, P = 2: 'all' takes 2
+    # x 3 x 4 draws), its permutations start at draw 24.
+    data_file, table = analysis_table("linkage.txt")
+    asked = []
+    linkage_rows(table, 2, positioned([0] * 50, asked))
+    same("permutations: the clone-corrected stream starts after all of 'all'", [0, 24], asked)
+    # The sum of squares of a shuffle by loci pairs against the plain sum
+    # over pairs, on random tables (haploid and diploid, many alleles).
+    import random
+    source = random.Random(23)
+    for trial in range(30):
+        ploidy = 1 + trial % 2
+        loci = 2 + trial % 4
+        n = 2 + source.randrange(12)
+        genotypes = [tuple(source.randrange(1, 2 + trial % 6) for _ in range(ploidy * loci))
+                     for _ in range(n)]
+        data = LinkageData(genotypes, loci, ploidy)
+        codes = data.shuffled_codes(SplitMix64(trial))
+        expect("permutations: S2 by loci pairs, trial %d" % trial,
+               data.square_sum(codes) == data.plain_sums(codes)[3])
+        expect("permutations: a shuffle keeps S1_j and S2_j, trial %d" % trial,
+               data.plain_sums(codes)[:2] == (data.s1j, data.s2j))
+    same("linkage seed", b"psex ld ", LINKAGE_SEED.to_bytes(8, "big"))
+    generator = SplitMix64(LINKAGE_SEED)
+    same("a stream at position 3 is the fourth draw",
+         [generator() for _ in range(4)][3], stream_at(LINKAGE_SEED, 3)())
+
+    # ----- LOCICURVE -----
+    # curve.txt, every subset (R = 3): k = 1: A {1,2} 2, B {1,2} 2, C {1,2,3}
+    # 3: sorted 2 2 3, q25 at h = 0.5 between equal values 2, median 2, q75
+    # at h = 1.5: 0.5 x 2 + 0.5 x 3 = 2.5, mean 7/3.  k = 2: AB 3, AC 4, BC
+    # 4: q25 at h = 0.5 3.5, median 4, q75 4, mean 11/3.  k = 3: five MLGs.
+    data_file, table = analysis_table("curve.txt")
+    same("curve: every subset", ["1,3,2,2,2,2.5,3,2.3333333333333335",
+                                 "2,3,3,3.5,4,4,4,3.6666666666666665",
+                                 "3,1,5,5,5,5,5,5"],
+         accumulation_rows(table, 3, ListedDraws([])))
+    # R = 2: drawn subsets for k = 1 and 2 (three each), all for k = 3.
+    # k = 1: u = 2 (C: 3), u = 0 (A: 2): sorted 2 3, q25 at h = 0.25: 0.75 x
+    # 2 + 0.25 x 3 = 2.25, median 2.5, q75 2.75, mean 2.5.  k = 2: t = 0
+    # u = 1 (0 1 2 -> 1 0 2), t = 1 u = 1 + 1 (-> 1 2 0): BC 4; then u = 0,
+    # u = 1 + 0: AB 3; sorted 3 4: 3.25, 3.5, 3.75, mean 3.5.  Six draws.
+    draws = ListedDraws([draw_for(2, 3), draw_for(0, 3), draw_for(1, 3), draw_for(1, 2),
+                         draw_for(0, 3), draw_for(0, 2), 12345])
+    same("curve: drawn subsets", ["1,2,2,2.25,2.5,2.75,3,2.5", "2,2,3,3.25,3.5,3.75,4,3.5",
+                                  "3,1,5,5,5,5,5,5"], accumulation_rows(table, 2, draws))
+    same("curve: six draws taken", [12345], draws.values)
+    same("type 7 quartiles of 1..4", [1.75, 2.5, 3.25],
+         [type7_quantile([1, 2, 3, 4], p) for p in (0.25, 0.5, 0.75)])
+    same("curve seed", b"psex cur", LOCICURVE_SEED.to_bytes(8, "big"))
+
+    # ----- MLLMETHOD -----
+    # methods.txt: MLGs A 1111 < B 2111 < C 2211 < D 2221 < E 2222, d(i, j)
+    # = |i - j|.  k = 2.  NEAREST: one lineage.  FARTHEST: AB (1; ties with
+    # BC, CD, DE go to the smallest pair); then AB-C 2, AB-D 3, AB-E 4, CD
+    # 1, CE 2, DE 1: CD; then CD-E max(2, 1) = 2 <= 2: CDE; AB-CDE 4: stop.
+    # AVERAGE: AB; AB-C 3/2, AB-D 5/2, AB-E 7/2, CD 1, DE 1: CD (the tie to
+    # (C, D), not (D, E)); CD-E 3/2 < AB-CD 8/4: CDE; AB-CDE 15/6 > 2: stop.
+    # (Merging DE first would have ended in ABC, DE.)  Samples e1 a1 b1 c1
+    # d1: lineages 2 1 1 2 2 for both.  k = 3: AVERAGE goes on to merge
+    # AB-CDE (15/6 <= 3): one lineage; FARTHEST stops at 4.
+    for method, k, lineages in (("NEAREST", "2", [1] * 5), ("AVERAGE", "2", [2, 1, 1, 2, 2]),
+                                ("FARTHEST", "2", [2, 1, 1, 2, 2]),
+                                ("AVERAGE", "3", [1] * 5), ("FARTHEST", "3", [2, 1, 1, 2, 2]),
+                                ("AVERAGE", "0", [5, 1, 2, 3, 4])):
+        data_file, table = analysis_table("methods.txt", {
+            "AVERAGE": method, "MLLDISTANCE=2": "MLLDISTANCE=" + k})
+        same("%s, k = %s: lineages" % (method, k), lineages,
+             [table.lineage[a] for a in table.sample_alleles])
+        same("%s, k = %s: the distance histogram" % (method, k), {1: 4, 2: 3, 3: 2, 4: 1},
+             table.observed_distances)
+    # A tie between a mean and a distance, broken by the pair: after 0-1
+    # (1), 01-2 has the mean (1 + 3)/2 = 2 and 2-3 the distance 2: (0, 2)
+    # goes first; then 012-3 (5 + 5 + 2)/3 = 4 > 2.  (Taking 2-3 first
+    # would end in 01, 23: their mean 14/4 is above 2.)
+    same("average: a tie broken by the pair", [0, 0, 0, 3],
+         agglomerative_lineages(4, {(0, 1): 1, (0, 2): 1, (1, 2): 3, (0, 3): 5, (1, 3): 5,
+                                    (2, 3): 2}, 2, "AVERAGE"))
+    # Distance 0 between distinct MLGs (a missing copy) joins nothing at
+    # k = 0, whatever the method.
+    other = Table(DataFile(SELF_TEST_FILES["missing.txt"].replace(
+        "MISSING=-9", "MISSING=-9\nMLLDISTANCE=0\nMLLMETHOD=FARTHEST").encode("latin-1")))
+    same("FARTHEST, k = 0: no lineage joined", [1, 2, 3, 4],
+         [other.lineage[a] for a in other.order])
+
+    # ----- RAREFY -----
+    # Sizes 3, 1, 2 (N = 6), n = 2: C(6, 2) = 15; q(3) = C(3,2)/15 = 1/5,
+    # q(1) = 10/15, q(2) = 6/15; emlg = 4/5 + 1/3 + 3/5 = 26/15 (2 minus the
+    # chance 4/15 that both draws hit one unit).  Var: sum q(1 - q) = 4/25 +
+    # 2/9 + 6/25 = 28/45; pairs: q(4) - q3 q1 = 1/15 - 2/15, q(5) - q3 q2 =
+    # 0 - 2/25, q(3) - q1 q2 = 3/15 - 4/15: -16/75; Var = 28/45 - 32/75 =
+    # 44/225 (= 4/15 x 11/15), SE = 2 sqrt(11) / 15.
+    rarefied = Rarefaction([3, 1, 2], 2)
+    same("rarefaction by hand", (Fraction(26, 15), Fraction(44, 225)),
+         (rarefied.emlg, rarefied.variance))
+    emlg_ok, se_ok = rarefied.emlg_check("emlg"), rarefied.se_check("emlg_se")
+    same("rarefaction: the doubles accepted", [None, None],
+         [emlg_ok(shortest(26 / 15)), se_ok(shortest(2 * math.sqrt(11) / 15))])
+    expect("rarefaction: emlg off by 1e-12 caught", emlg_ok(shortest(26 / 15 + 1e-12)))
+    expect("rarefaction: SE off by 1e-10 caught",
+           se_ok(shortest(2 * math.sqrt(11) / 15 * (1 + 1e-10))))
+    expect("rarefaction: not the shortest form caught", emlg_ok(repr(26 / 15) + "0"))
+    for n, emlg, se in ((1, "1", "0"), (6, "3", "0"), (7, "NA", "NA")):
+        ends = Rarefaction([3, 1, 2], n)
+        same("rarefaction, n = %d" % n, [None, None],
+             [ends.emlg_check("emlg")(emlg), ends.se_check("emlg_se")(se)])
+        if n < 7:
+            expect("rarefaction, n = %d: exactly" % n,
+                   ends.emlg_check("emlg")(shortest(float(emlg) + 4e-16)) and
+                   ends.se_check("emlg_se")("1e-300"))
+    # In the summary, after genets_0.05 and after pareto_beta.  samples.txt
+    # (sizes 2, 1, 1), n = 2: emlg = 2 - q, q = C(2,2)/C(4,2) = 1/6: 11/6,
+    # SE sqrt(1/6 x 5/6) = sqrt(5)/6; the lineages are the MLGs.
+    table = Table(DataFile(SELF_TEST_FILES["samples.txt"].replace(
+        "SIMULATIONS=2", "SIMULATIONS=2\nRAREFY=2").encode("latin-1")))
+    lines = expected_summary(table, ["0.5"], None)
+    labels = [line.split(",")[0] if isinstance(line, str) else line.parts[0].split(",")[0]
+              for line in lines]
+    same("rarefaction rows in the summary", ["genets_0.05", "emlg", "emlg_se", "G"],
+         labels[labels.index("genets_0.05"):labels.index("genets_0.05") + 4])
+    same("rarefaction rows last of unit mll", ["pareto_beta", "emlg", "emlg_se"], labels[-3:])
+    cells = [line.parts[1].check for line in lines if isinstance(line, Pattern)
+             and line.parts[0].startswith("emlg")]
+    same("rarefaction of samples.txt", [None] * 4,
+         [cells[0](shortest(11 / 6)), cells[1](shortest(math.sqrt(5) / 6)),
+          cells[2](shortest(11 / 6)), cells[3](shortest(math.sqrt(5) / 6))])
+
+    # ----- COORDINATES -----
+    # spatial.txt: s1 (0,0), s2 (0,2) of MLG 1 (1,1|1,2; s7 too, without
+    # coordinates); s3 (2,0), s4 (5,0) of MLG 2 (1,2|1,1); s5 (5,3), s6 (8,3)
+    # of MLG 3 (2,2|1,3).  Squared distances q:
+    #   s1-s2 4  s1-s3 4  s1-s4 25  s1-s5 34  s1-s6 73
+    #   s2-s3 8  s2-s4 29 s2-s5 26  s2-s6 65
+    #   s3-s4 9  s3-s5 18 s3-s6 45
+    #   s4-s5 9  s4-s6 18
+    #   s5-s6 9
+    # Subranges: MLG 1 2 (s7 not located), MLG 2 3, MLG 3 3: largest 3, mean
+    # 8/3.  Nearest neighbours: s1 {s2, s3} (a tie: one of its MLG), s2
+    # {s1}, s3 {s1}, s4 {s3, s5}, s5 {s4, s6}, s6 {s5}; shares s: 1, 1, 0, 1,
+    # 1, 1.  S_1 = 1 + 0 + 1 = 2, S_2 = 3: Psp = (2/1 + 3/2)/6 = 7/12.  Psg =
+    # 3 pairs in one MLG of 15 = 1/5.  Ac = (7/12 - 1/5)/(4/5) = 23/48.
+    data_file, table = analysis_table("spatial.txt")
+    same("spatial: the unlocated sample", [
+        "warning: line 9: sample 's7' has no usable coordinates."], table.errors)
+    same("spatial: coordinates", [None, (0.0, 0.0), (0.0, 2.0), (2.0, 0.0), (5.0, 0.0),
+                                  (5.0, 3.0), (8.0, 3.0)], table.coordinates)
+    # SPATIAL=3, each permutation 5 draws (i = 5..1):
+    #   1: t = i throughout: the observed labels (counted);
+    #   2: i = 5 t = 0: s1 and s6 swap labels: MLG 3 1 2 2 3 1; shares 0 0 0
+    #      1 0 0: S_1 = 0, S_2 = 1, Psp = (1/2)/6 = 1/12 < 7/12;
+    #   3: i = 1 t = 0: s1 and s2 swap their equal labels (counted).
+    # p = (1 + 2)/(3 + 1).
+    ts = [5, 4, 3, 2, 1] + [0, 4, 3, 2, 1] + [5, 4, 3, 2, 0]
+    draws = [draw_for(t, i + 1) for t, i in zip(ts, [5, 4, 3, 2, 1] * 3)]
+    spatial = SpatialAnalysis(table, positioned(draws))
+    same("spatial: nearest neighbours", [[1, 2], [0], [0], [2, 4], [3, 5], [4]],
+         spatial.neighbours)
+    same("spatial: the file", ["unit,id,n,located,subrange", "mlg,1,3,2,2", "mlg,2,2,2,3",
+                               "mlg,3,2,2,3"], spatial.expected_file())
+    ac = (3.5 / 6.0 - 3.0 / 15.0) / (1.0 - 3.0 / 15.0)
+    expect("spatial: Ac is 23/48", abs(ac - 23 / 48) < 1e-15)
+    spatial = SpatialAnalysis(table, positioned(draws))
+    same("spatial: summary rows", [
+        "subrange_max,mlg,3", "subrange_mean,mlg,%s" % shortest((2.0 + 3.0 + 3.0) / 3.0),
+        "aggregation_Ac,mlg,%s" % shortest(ac), "aggregation_p,mlg,0.75"],
+        spatial.mlg.summary_rows("mlg"))
+    same("spatial: unit mll without lineages repeats unit mlg", True, spatial.mll is spatial.mlg)
+    same("spatial: Psp of the second shuffle", 0.5 / 6.0, neighbour_share(
+        spatial.neighbours, [3, 1, 2, 2, 3, 1]))
+    same("spatial seed", b"psex spa", SPATIAL_SEED.to_bytes(8, "big"))
+    # With lineages (MLLDISTANCE=4 joins the three MLGs): unit mll has
+    # rows of its own; one lineage of all: Psg = 1, Ac NA; its permutations
+    # would start at draw 3 x 5 = 15.
+    data_file, table = analysis_table("spatial.txt", {"SPATIAL=3": "SPATIAL=3\nMLLDISTANCE=4"})
+    asked = []
+    spatial = SpatialAnalysis(table, positioned(draws + [0] * 20, asked))
+    same("spatial with lineages: rows", ["mll,1,7,6,8.54400374531753"],
+         spatial.expected_file()[4:])
+    same("spatial with lineages: Ac and p", ["aggregation_Ac,mll,NA", "aggregation_p,mll,NA"],
+         spatial.mll.summary_rows("mll")[2:])
+    same("spatial with lineages: mll permutations not needed", [0], asked)
+
+    # Kinship (Loiselle).  Ramets s1..s6: A copies 1 x 6, 2 x 6 (p = 1/2,
+    # n = 12, sum p(1-p) = 1/2); B 1 x 8, 2 x 2, 3 x 2 (p = 2/3, 1/6, 1/6;
+    # sum p(1-p) = 2/9 + 5/36 + 5/36 = 1/2).  F(s1, s3): s1 A 1,1 B 1,2; s3 A
+    # 1,2 B 1,1.  A: (1 - 1/2)(1/2 - 1/2) + (0 - 1/2)(1/2 - 1/2) = 0, plus
+    # (1/2)/11.  B: (1/2 - 2/3)(1 - 2/3) = -1/18, (1/2 - 1/6)(0 - 1/6) =
+    # -1/18, (0 - 1/6)(0 - 1/6) = 1/36: -1/12, plus (1/2)/11.  F = (1/22 -
+    # 1/12 + 1/22) / (1/2 + 1/2) = 1/132.  F(s1, s2) (one genotype): A 1/4 +
+    # 1/4, B 1/36 + 1/9 + 1/36, plus 2/22: 25/33.
+    # Genets s1, s3, s5 (s7 is not located): the same frequencies from n =
+    # 6: F(s1, s3) = (0 + 1/10) + (-1/12 + 1/10) = 7/60.
+    ramets = KinshipSet(table, [1, 2, 3, 4, 5, 6])
+    same("kinship of s1 and s3 by hand", Fraction(1, 132), ramets.kinship(1, 3)[0])
+    same("kinship of s1 and s2 by hand", Fraction(25, 33), ramets.kinship(1, 2)[0])
+    same("kinship of s1 and s3 among the genets", Fraction(7, 60),
+         KinshipSet(table, [1, 3, 5]).kinship(1, 3)[0])
+    data_file, table = analysis_table("spatial.txt")
+    ramets, genets = kinship_of(table)
+    same("kinship: the genets", [1, 3, 5], [genets.pairs[0].i, genets.pairs[0].j,
+                                            genets.pairs[2].j])
+    # Ten classes of 15 pairs sorted by (q, i, j): 2 2 2 2 2 1 1 1 1 1;
+    # class 1 = s1-s2, s1-s3 (q 4, largest distance 2), class 2 = s2-s3,
+    # s3-s4, class 3 = s4-s5, s5-s6 (ties at q 9 by file order).
+    same("kinship classes", [[(1, 2), (1, 3)], [(2, 3), (3, 4)], [(4, 5), (5, 6)],
+                             [(3, 5), (4, 6)], [(1, 4), (2, 5)], [(2, 4)], [(1, 5)], [(3, 6)],
+                             [(2, 6)], [(1, 6)]],
+         [[(p.i, p.j) for p in members] for members in ramets.classes])
+    row = ramets.expected_rows()[0]
+    good = "ramets,1,2,2,2,%s" % shortest(101 / 264)
+    same("kinship: class 1, F1 = (25/33 + 1/132)/2 = 101/264", None, row_problem(row, good))
+    expect("kinship: class 1 off by 1e-9 caught",
+           row_problem(row, "ramets,1,2,2,2,%s" % shortest(101 / 264 + 1e-9)))
+    expect("kinship: the largest distance as 6 digits caught",
+           row_problem(ramets.expected_rows()[6], "ramets,7,5.83095,%s,1,%s" % (
+               shortest(ramets.class_values[6][0]), shortest(ramets.class_values[6][2]))))
+    # Fewer pairs than classes: empty classes hold 0 pairs and NA.
+    same("kinship: genets, three pairs in ten classes", None,
+         row_problem(genets.expected_rows()[3], "genets,4,NA,NA,0,NA"))
+    # Classes by bounds: d <= 2, 2 < d <= 3 (s1-s2, s1-s3; s2-s3 at sqrt 8,
+    # s3-s4, s4-s5, s5-s6); the others beyond the last bound.
+    data_file, table = analysis_table("spatial.txt", {"SPATIAL=3": "SPATIALCLASSES=2,3"})
+    same("kinship classes by bounds", [[(1, 2), (1, 3)], [(2, 3), (3, 4), (4, 5), (5, 6)]],
+         [[(p.i, p.j) for p in members] for members in kinship_of(table)[0].classes])
+    # The least-squares slope: ln d = 0, 1, 2 (d = 1, e, e^2) against F =
+    # 1, 3, 5 gives 2.
+    fake = type("Level", (), {})()
+    fake.pairs = [type("Pair", (), {"d": d, "f": f, "tolerance": 0.0})()
+                  for d, f in ((1.0, 1.0), (math.e, 3.0), (math.exp(2.0), 5.0))]
+    slope, tolerance = KinshipLevel.least_squares(fake)
+    expect("least squares by hand: %r" % slope, abs(slope - 2.0) < 1e-14 and tolerance < 1e-12)
+    fake.pairs = fake.pairs[:1] + [type("Pair", (), {"d": 1.0, "f": 2.0, "tolerance": 0.0})()]
+    same("least squares: one distance only", (None, 0.0), KinshipLevel.least_squares(fake))
+
+    # ----- whole runs -----
+    for name, text in ANALYSIS_SELF_TEST_FILES.items():
+        with open(os.path.join(scratch, name), "wb") as stream:
+            stream.write(text.encode("latin-1"))
+    files = dict(entries, **{name: False for name in ANALYSIS_SELF_TEST_FILES})
+    model = RunModel(["spatial.txt"], scratch, files, replay=False)
+    same("spatial.txt: files", ["fulltable_spatial.txt.csv", "kinship_spatial.txt.csv",
+                                "samples_spatial.txt.csv", "simresults_spatial.txt.csv",
+                                "spatial_spatial.txt.csv", "summary_spatial.txt.csv"],
+         sorted(model.result_files()))
+    model = RunModel(["linkage.txt"], scratch, dict(files, **{
+        "loci_linkage.csv": False, "kinship_linkage.csv": False, "linkage_linkage.csv": False,
+        "distances_linkage.csv": False, "spatial_linkage.csv": True}), replay=False)
+    same("linkage.txt: files of an earlier run go, in the set's order", [
+        "Reading file linkage.txt",
+        "Warning: overwriting output file 'linkage_linkage.csv'.",
+        "Warning: removing output file 'distances_linkage.csv' of an earlier run.",
+        "Warning: removing output file 'loci_linkage.csv' of an earlier run.",
+        "Warning: removing output file 'kinship_linkage.csv' of an earlier run.",
+        "Results are written to 'simresults_linkage.csv'."], model.stdout)
+
+    # The files' checks catch what is wrong.
+    data_file, table = analysis_table("spatial.txt")
+    table._analyses = {"spatial": SpatialAnalysis(table, positioned(draws))}
+    spatial_text = "\n".join(table._analyses["spatial"].expected_file()) + "\n"
+    ramets, genets = kinship_of(table)
+
+    def kinship_text(level):
+        lines = []
+        for number, (members, values) in enumerate(zip(level.classes, level.class_values), 1):
+            largest = max((p.q for p in members), default=None)
+            lines.append("%s,%d,%s,%s,%d,%s" % (
+                level.level, number, na_or_shortest(largest and math.sqrt(largest)),
+                na_or_shortest(values[0]), len(members), na_or_shortest(values[2])))
+        return lines
+    kinship_good = "\n".join([KINSHIP_HEADER] + kinship_text(ramets) + kinship_text(genets)) + \
+        "\n"
+    summary_good = "".join("%s,%s,%s\n" % (name, level.level, na_or_shortest(value)) for level in
+                           (ramets, genets) for name, value in (
+                               ("sp", level.sp), ("kinship_slope", level.slope),
+                               ("kinship_first_class", level.f1)))
+
+    def judged(texts, summary=None):
+        comparison = Comparison("analyses")
+        check_analysis_files(comparison, table, texts, summary)
+        if summary is not None:
+            comparison.lines("summary rows", kinship_summary_rows(table), summary, {})
+        return comparison.problems
+    same("spatial.txt: good files", [], judged({"spatial_": spatial_text,
+                                                "kinship_": kinship_good}, summary_good))
+    slope_text = shortest(ramets.slope)
+    for what, texts, summary in (
+            ("a subrange of a unit with one located sample",
+             {"spatial_": spatial_text.replace("mlg,1,3,2,2", "mlg,1,3,3,2")}, None),
+            ("mll rows without lineages",
+             {"spatial_": spatial_text + "mll,1,3,2,2\n"}, None),
+            ("kinship classes in another order",
+             {"kinship_": kinship_good.replace("ramets,1,", "ramets,0,")}, None),
+            ("genets before ramets",
+             {"kinship_": KINSHIP_HEADER + "\n" + "\n".join(kinship_text(genets) +
+                                                          kinship_text(ramets)) + "\n"}, None),
+            ("a slope off by 1e-9",
+             {}, summary_good.replace(slope_text, shortest(ramets.slope + 1e-9))),
+            ("sp not from the printed slope and F1",
+             {"kinship_": kinship_good},
+             summary_good.replace("sp,ramets,%s" % shortest(ramets.sp), "sp,ramets,%s" % (
+                 shortest(math.nextafter(ramets.sp, 1.0))))),
+            ("F1 not the kinship of class 1",
+             {"kinship_": kinship_good.replace(shortest(ramets.f1), shortest(
+                 math.nextafter(ramets.f1, 1.0)))}, summary_good)):
+        if not judged(texts, summary):
+            failures.append("analyses: not caught: " + what)
+    return failures
+
+
+def row_problem(pattern, text):
+    """What a Comparison says of one line 'text' against 'pattern' (None
+    when it agrees)."""
+    comparison = Comparison("row")
+    comparison.lines("row", [pattern], text + "\n", {})
+    return comparison.problems[0] if comparison.problems else None
 
 
 def main():
