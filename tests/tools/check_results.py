@@ -167,6 +167,37 @@ What is recomputed, and how:
   (haploid: the parent by x & 1); an unrelated copy walks the locus's
   frequencies with u = (x >> 11) 2^-53 and has no allele when the walk
   passes the last one.  Without any MLG both reference columns are 0.
+* the analyses that header keys switch on (each off without its key; its
+  value, when not accepted, gets one message and the key is taken as absent;
+  the keys are read after MLLDISTANCE, in the order LINKAGE, LOCICURVE,
+  MLLMETHOD, RAREFY, COORDINATES, SPATIAL, SPATIALCLASSES):
+  - LINKAGE=<P> (digits): linkage_<run>.csv, rows 'all' (samples typed at
+    every copy) and 'clone_corrected' (the first of them of each MLG): I_A
+    and rbarD from exact integer sums over pairs of the copies apart, then in
+    double in a fixed order; P shuffles of each locus from splitmix64 "psex
+    ld ", p = (1 + count of S2 >= observed) / (P + 1);
+  - LOCICURVE=<R> (digits, >= 1): loci_<run>.csv, the MLGs on every k-subset
+    of loci, or on R subsets drawn from "psex cur", with R's type-7
+    quartiles;
+  - MLLMETHOD=AVERAGE|FARTHEST: lineages merged pair by pair while the mean
+    (exact fraction) or largest MLG distance is at most k (k >= 1), ties to
+    the smallest pair of lineage numbers;
+  - RAREFY=<n> (digits, >= 1): summary rows emlg and emlg_se of units mlg
+    and mll, exact fractions against which the program's long double
+    products may differ within a stated bound (exact at n = 1 and n = N, NA
+    for n > N);
+  - COORDINATES=<x>,<y>: the two columns after the alleles, decimal cells
+    (no usable coordinates: a warning per sample for the first five, then a
+    count); spatial_<run>.csv (subranges), kinship_<run>.csv (Loiselle
+    kinship by distance class, ramets and genets) and the summary rows
+    subrange_max, subrange_mean, aggregation_Ac, aggregation_p (units mlg and
+    mll) and sp, kinship_slope, kinship_first_class (units ramets and
+    genets); SPATIAL=<P> shuffles the located samples' units from splitmix64
+    "psex spa"; SPATIALCLASSES=<d1>,... sets upper bounds of the classes.
+  Each file comes after the distances file in the order linkage, loci,
+  spatial, kinship, and one of an earlier run that this run does not write
+  goes as the distances file does.  What is exact and what is compared
+  within a tolerance is said where the analyses are derived;
 
 Numbers in the simulation results and full table files are formatted as
 C's %g with 6 significant digits; undefined statistics (R with N <= 1, Pd
@@ -189,6 +220,8 @@ Usage:
       EXAMPLES_DIR/<name>.txt, run by its file name alone.
   check_results.py DATAFILE SIMRESULTS FULLTABLE [SAMPLES [SUMMARY
                    [DISTANCES]]] [--argument ARG] [--no-replay]
+                   [--linkage FILE] [--loci FILE] [--spatial FILE]
+                   [--kinship FILE]
       check the result files that a run on DATAFILE wrote; ARG is the data
       file argument as it was given to the program (default: DATAFILE).
   check_results.py --self-test [FOLDER]
@@ -2236,6 +2269,7 @@ AGGLOMERATIVE_LIMIT = 2000     # MLGs clustered by AVERAGE or FARTHEST
 LINKAGE_WORK_LIMIT = 60_000_000
 CURVE_WORK_LIMIT = 50_000_000
 SPATIAL_LOCATED_LIMIT = 1500   # located samples (pairs in proportion to the square)
+SPATIAL_PERMUTATION_LIMIT = 20_000_000  # permutations x located samples
 RAREFY_SAMPLES_LIMIT = 20000
 
 
@@ -2964,6 +2998,9 @@ class SpatialAnalysis:
         n = len(self.located)
         if n > SPATIAL_LOCATED_LIMIT:
             raise Unsupported("%d located samples are too many to derive spatially" % n)
+        if table.analysis.spatial * n > SPATIAL_PERMUTATION_LIMIT:
+            raise Unsupported("SPATIAL=%d on %d located samples is too much to replay"
+                              % (table.analysis.spatial, n))
         self.points = [table.coordinates[i] for i in self.located]
         self.neighbours = []
         for a in range(n):
@@ -5121,6 +5158,10 @@ def main():
     parser.add_argument("--no-replay", action="store_true",
                         help="do not replay the simulation (the data file was not the first "
                              "of its run)")
+    for prefix in ANALYSIS_PREFIXES:
+        parser.add_argument("--" + prefix[:-1], metavar="FILE",
+                            help="with DATAFILE ...: the %s to check" %
+                            ANALYSIS_FILE_NAMES[prefix])
     parser.add_argument("--skip-missing", action="store_true",
                         help="exit 77 (skipped) when a data file does not exist")
     parser.add_argument("--self-test", action="store_true",
@@ -5183,10 +5224,16 @@ def main():
             for k, path in enumerate(options.paths[1:]):
                 with open(path, "rb") as stream:
                     texts[k] = stream.read().decode("latin-1")
+            analysis_texts = {}
+            for prefix in ANALYSIS_PREFIXES:
+                path = getattr(options, prefix[:-1])
+                if path is not None:
+                    with open(path, "rb") as stream:
+                        analysis_texts[prefix] = stream.read().decode("latin-1")
             comparison = Comparison(sim_path)
             check_result_files(comparison, options.argument or data_path, table, data_file,
                                texts[0], texts[1], texts[2], replayed, summary_text=texts[3],
-                               distances_text=texts[4])
+                               distances_text=texts[4], analysis_texts=analysis_texts)
             problems += comparison.problems
             checked += 1
     except Unsupported as reason:
