@@ -3050,7 +3050,7 @@ class KinshipSet:
         ploidy = table.ploidy
         self.ploidy = ploidy
         self.members = members
-        self.loci = []  # (n_l, B_l, alleles, {sample: u vector})
+        self.loci = []  # (n_l, B_l, allele counts C_a, {sample: u vector})
         for j in range(len(table.locus_names)):
             typed = [i for i in members
                      if not missing_at(table.sample_alleles[i], ploidy, j, table.missing)]
@@ -3065,18 +3065,20 @@ class KinshipSet:
             for i in typed:
                 own = collections.Counter(table.sample_alleles[i][ploidy * j:ploidy * (j + 1)])
                 vectors[i] = [own.get(a, 0) * copies - counts[a] * ploidy for a in alleles]
-            self.loci.append((copies, b, len(alleles), vectors))
+            self.loci.append((copies, b, [counts[a] for a in alleles], vectors))
 
     def kinship(self, i, j):
         """(F_ij as an exact fraction or None, the magnitude of its terms
-        (sum of |(x_i - p)(x_j - p)| and p (1 - p) / (n - 1) over the
-        denominator, plus |F|), the number of allele terms)."""
+        over the denominator, plus |F|, and the number of allele terms).
+        The magnitude sums |(x_i - p)(x_j - p)|, p (1 - p) / (n - 1) and p
+        (|x_i - p| + |x_j - p|): the last bounds what the rounding of p does
+        to a product whose factors nearly cancel."""
         ploidy2 = self.ploidy * self.ploidy
         numerators = {}
         denominators = {}
         size = 0.0
         terms = 0
-        for copies, b, alleles, vectors in self.loci:
+        for copies, b, counts, vectors in self.loci:
             first, second = vectors.get(i), vectors.get(j)
             if first is None or second is None:
                 continue
@@ -3088,7 +3090,9 @@ class KinshipSet:
                 b * ploidy2
             denominators[common] = denominators.get(common, 0) + b * ploidy2 * (copies - 1)
             size += (sum(abs(v) for v in products) * (copies - 1) + b * ploidy2) / common
-            terms += alleles
+            size += sum(c * (abs(x) + abs(y)) for c, x, y in zip(counts, first, second)) / (
+                self.ploidy * copies * copies)
+            terms += len(counts)
         if not any(denominators.values()):
             return None, 0.0, terms
         if len(numerators) == 1:
