@@ -273,6 +273,7 @@ import io
 import itertools
 import math
 import os
+import random
 import re
 import shlex
 import shutil
@@ -4838,7 +4839,6 @@ def self_test_analyses(scratch, entries):
     same("permutations: the clone-corrected stream starts after all of 'all'", [0, 24], asked)
     # The sum of squares of a shuffle by loci pairs against the plain sum
     # over pairs, on random tables (haploid and diploid, many alleles).
-    import random
     source = random.Random(23)
     for trial in range(30):
         ploidy = 1 + trial % 2
@@ -5027,6 +5027,24 @@ def self_test_analyses(scratch, entries):
     same("kinship of s1 and s2 by hand", Fraction(25, 33), ramets.kinship(1, 2)[0])
     same("kinship of s1 and s3 among the genets", Fraction(7, 60),
          KinshipSet(table, [1, 3, 5]).kinship(1, 3)[0])
+    # The integer form against the formula written out in fractions, on
+    # random tables with missing copies (code 0), haploid and diploid.
+    source = random.Random(24)
+    for trial in range(20):
+        ploidy, loci, n = 1 + trial % 2, 1 + trial % 3, 3 + trial % 5
+        rows = "".join("r%d,%s,%d,%d\n" % (r, ",".join(
+            str(source.choice([0, 1, 2, 2, 3])) for _ in range(ploidy * loci)), r, 0)
+            for r in range(n))
+        text = ("PLOIDY=%d\nLOCUSCOUNT=%d\nMISSING=0\nSIMULATIONS=1\nCOORDINATES=X,Y\n\n"
+                "S,%s,X,Y\n" % (ploidy, loci, ",".join("c%d" % k for k in range(ploidy * loci)))
+                + rows)
+        table = Table(DataFile(text.encode("latin-1")))
+        members = list(range(n))
+        kin = KinshipSet(table, members)
+        for i in range(n):
+            for j in range(i + 1, n):
+                expect("kinship by its formula, trial %d, pair %d %d" % (trial, i, j),
+                       kin.kinship(i, j)[0] == loiselle_by_formula(table, members, i, j))
     data_file, table = analysis_table("spatial.txt")
     ramets, genets = kinship_of(table)
     same("kinship: the genets", [1, 3, 5], [genets.pairs[0].i, genets.pairs[0].j,
@@ -5137,6 +5155,29 @@ def self_test_analyses(scratch, entries):
         if not judged(texts, summary):
             failures.append("analyses: not caught: " + what)
     return failures
+
+
+def loiselle_by_formula(table, members, i, j):
+    """F_ij written out as the formula reads, in fractions: over the loci
+    where i and j are typed and the set has at least two typed copies,
+    sum_a [(x_ia - p_a)(x_ja - p_a) + p_a (1 - p_a)/(n_l - 1)] over sum_a
+    p_a (1 - p_a); None when that denominator is 0."""
+    ploidy = table.ploidy
+    numerator = denominator = Fraction(0)
+    for l in range(len(table.locus_names)):
+        def copies(k):
+            return table.sample_alleles[k][ploidy * l:ploidy * (l + 1)]
+        typed = [k for k in members if table.missing not in copies(k)]
+        pool = [a for k in typed for a in copies(k)]
+        if i not in typed or j not in typed or len(pool) < 2:
+            continue
+        for a in sorted(set(pool)):
+            p = Fraction(pool.count(a), len(pool))
+            x_i = Fraction(copies(i).count(a), ploidy)
+            x_j = Fraction(copies(j).count(a), ploidy)
+            numerator += (x_i - p) * (x_j - p) + p * (1 - p) / (len(pool) - 1)
+            denominator += p * (1 - p)
+    return numerator / denominator if denominator else None
 
 
 def row_problem(pattern, text):
