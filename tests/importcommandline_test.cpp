@@ -97,6 +97,7 @@ TEST(ImportCommandLine, ReadsEveryOptionIntoTheImportOptions) {
 
     // The other spellings of a separator; one column per --ignore-column,
     // so that the input may follow it.
+    EXPECT_EQ('\t', parseImportCommandLine({"--separator", "TAB", "a"}).options.separator);
     EXPECT_EQ(',', parseImportCommandLine({"--separator", ",", "a"}).options.separator);
     EXPECT_EQ(';', parseImportCommandLine({"--separator=;", "a"}).options.separator);
     const ImportCommandLine ignored = parseImportCommandLine({"--ignore-column", "Y", "lab.csv"});

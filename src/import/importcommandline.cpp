@@ -85,9 +85,13 @@ ImportCommandLine parseImportCommandLine(const std::vector<std::string>& argumen
     app.add_option("--format", format, formatHelp())
         ->transform(CLI::IsMember(formats, CLI::ignore_case))
         ->option_text(formatList);
-    const std::map<std::string, char> separators = {
-        {"comma", ','}, {",", ','}, {"semicolon", ';'}, {";", ';'}, {"tab", '\t'}};
-    app.add_option("--separator", options.separator,
+    // The separator is taken as text and made a character after parsing:
+    // CLI11 would turn the TAB of "tab" into its code, 9, and then into
+    // the character '9'.
+    const std::map<std::string, std::string> separators = {
+        {"comma", ","}, {",", ","}, {"semicolon", ";"}, {";", ";"}, {"tab", "\t"}};
+    std::string separator;
+    app.add_option("--separator", separator,
                    "Cell separator of a table (default: found from the content)")
         ->transform(CLI::CheckedTransformer(separators, CLI::ignore_case))
         ->option_text("comma|semicolon|tab");
@@ -162,6 +166,9 @@ ImportCommandLine parseImportCommandLine(const std::vector<std::string>& argumen
         line.action = ImportCommandLine::Action::e_usageError;
         line.text = problem.str();
         return line;
+    }
+    if (!separator.empty()) {
+        options.separator = separator.front();
     }
     if (format != k_automatic) {
         options.format = findImportFormat(format);
