@@ -141,8 +141,8 @@ ImportCommandLine parseImportCommandLine(const std::vector<std::string>& argumen
     std::string prefix;
     CLI::Option* splitOption = app.add_option(
         "--split-populations", prefix,
-        "Write one data file per population, named PREFIX<population>.txt, each with its "
-        "population's name as TITLE");
+        "Write one data file per population, named PREFIX<population>.txt, each with "
+        "TITLE=PREFIX<population> (the prefix without its folder)");
     splitOption->excludes("--output")->excludes(titleOption);
     splitOption->option_text("PREFIX");
 
