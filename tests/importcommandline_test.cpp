@@ -169,6 +169,14 @@ TEST(ImportCommandLine, AnswersHelpAndVersion) {
 }
 
 TEST(ImportCommandLine, ReportsAWrongCommandLineInTheWordsOfTheParser) {
+    // A word of --format that names no format gets the words it takes:
+    // auto, then every format in the order of recognition.
+    std::string formats = "{auto";
+    for (const psex::ImportFormat& format : psex::importFormats()) {
+        formats.push_back(',');
+        formats += format.name;
+    }
+    formats.push_back('}');
     const std::vector<std::pair<Words, std::string>> wrong = {
         {{}, "INPUT is required"},
         {{"--title", "t"}, "INPUT is required"},
@@ -178,7 +186,7 @@ TEST(ImportCommandLine, ReportsAWrongCommandLineInTheWordsOfTheParser) {
          "--output excludes --split-populations"},
         {{"--title", "t", "--split-populations", "p", "lab.csv"},
          "--title excludes --split-populations"},
-        {{"--format", "xyz", "lab.csv"}, "--format: xyz not in {auto,genepop,genalex,table}"},
+        {{"--format", "xyz", "lab.csv"}, "--format: xyz not in " + formats},
         {{"--separator", "x", "lab.csv"},
          "--separator: Check x value in {,->,,;->;,comma->,,semicolon->;,tab->\t} OR "
          "{,,;,,,;,\t} FAILED"},
