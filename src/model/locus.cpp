@@ -8,14 +8,15 @@
 
 namespace psex {
 
-void Locus::addAllele(std::int32_t allele) {
-    auto entry = d_frequencies.find(allele);
-    if (entry == d_frequencies.end()) {
-        d_frequencies.emplace(allele, 1.0);
-    } else {
-        entry->second += 1.0;
+void Locus::addCopies(std::int32_t allele, std::uint32_t copies) {
+    // Counts are whole numbers far below 2^53: adding them at once gives
+    // exactly the sum of adding one copy at a time.  An allele never
+    // counted has no entry.
+    if (copies == 0) {
+        return;
     }
-    ++d_sampleCount;
+    d_frequencies[allele] += static_cast<double>(copies);
+    d_sampleCount += copies;
 }
 
 void Locus::computeFrequencies(std::uint32_t sampleSize, int ploidy) {

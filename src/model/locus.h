@@ -30,9 +30,13 @@ class Locus {
     void setName(const std::string& name) { d_name = name; }
     // Set the locus name to the specified 'name'.
 
-    void addAllele(std::int32_t allele);
+    void addAllele(std::int32_t allele) { addCopies(allele, 1); }
     // Count one copy of the specified 'allele'.  Call it only before the
     // locus is normalized.
+
+    void addCopies(std::int32_t allele, std::uint32_t copies);
+    // Count the specified number of 'copies' of the specified 'allele'.
+    // Call it only before the locus is normalized.
 
     void computeFrequencies(std::uint32_t sampleSize, int ploidy);
     // Turn every count into its share of all copies counted.  The behaviour

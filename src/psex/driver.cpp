@@ -78,10 +78,11 @@ void writeFullTableFile(std::ostream& out, const std::string& path, const MLGTab
 void warnIfTooFewRepeats(const MLGTable& table, MessageSink& messages) {
     constexpr std::uint64_t k_enough = 1000;
     const std::uint64_t m = table.psexValues().size();
-    if (table.clonalMLGCount() > 0 && m == 0) {
+    const bool repeats = !table.repeatedPsexValues().empty();
+    if (repeats && m == 0) {
         messages.error("warning: no simulated repeats; the significance of repeated genotypes is "
                        "undefined: raise SIMULATIONS.");
-    } else if (table.clonalMLGCount() > 0 && m < k_enough) {
+    } else if (repeats && m < k_enough) {
         const std::string count = std::to_string(m);
         messages.error("warning: only " + count + " simulated repeats; levels finer than 1/" +
                        count +

@@ -3,8 +3,8 @@
 
 #include "analysis/lineages.h"
 #include "model/diversity.h"
-#include "model/familywise.h"
 #include "model/mlgtable.h"
+#include "model/significance.h"
 
 #include <algorithm>
 #include <charconv>
@@ -104,13 +104,10 @@ void writeClonalRichness(const MLGTable& table, std::ostream& out) {
 }
 
 void writeThresholds(const MLGTable& table, std::ostream& out) {
-    static const struct {
-        const char* label;
-        double level;
-    } k_levels[] = {{"PValue(0.01)", 0.01}, {"PValue(0.05)", 0.05}, {"PValue(0.10)", 0.1}};
-    for (const auto& level : k_levels) {
-        out << level.label << ',' << table.significanceThreshold(level.level)
-            << ",significance level," << table.realizedSignificanceLevel(level.level) << std::endl;
+    for (const ReportedLevel& level : k_reportedLevels) {
+        out << "PValue(" << level.text << "),"
+            << significanceThreshold(table.psexValues(), level.level) << ",significance level,"
+            << realizedSignificanceLevel(table.psexValues(), level.level) << std::endl;
     }
     out << std::endl;
 }
@@ -144,8 +141,8 @@ void writeMLGSummary(const MLGTable& table, std::ostream& out) {
             // Without a single chance repeat there is nothing to judge by.
             out << ',' << mlg.psex() << ',' << k_dashCell << ',' << k_dashCell << ',';
         } else {
-            out << ',' << mlg.psex() << ',' << table.psexSignificance(mlg.psex()) << ','
-                << table.significanceCode(mlg.psex()) << ',';
+            out << ',' << mlg.psex() << ',' << psexSignificance(table.psexValues(), mlg.psex())
+                << ',' << significanceCode(table.psexValues(), mlg.psex()) << ',';
         }
         writeNumber(out, mlg.pgen());
         writeAlleles(mlg, out);
@@ -260,7 +257,7 @@ void writeSamples(const MLGTable& table, const std::vector<std::uint32_t>& linea
             out << shortestNumber(mlg.psex()) << ',' << k_notAvailable << ',' << k_notAvailable;
         } else {
             out << shortestNumber(mlg.psex()) << ',' << shortestNumber(mlg.pvalue()) << ','
-                << table.significanceCode(mlg.psex());
+                << significanceCode(table.psexValues(), mlg.psex());
         }
         out << ',' << lineageOfMlg[mlgOf[s] - 1] << ',';
         if (repeated) {
@@ -320,19 +317,17 @@ void writeSummary(const MLGTable& table, const Lineages& lineages, std::ostream&
     out << "statistic,unit,value\n";
     writeFigures(out, table.mlgSizes(), "mlg");
     writeSummaryRow(out, "simulated_repeats", "mlg", std::to_string(table.psexValues().size()));
-    static const struct {
-        const char* suffix;
-        double level;
-    } k_levels[] = {{"0.01", 0.01}, {"0.05", 0.05}, {"0.10", 0.1}};
     // Without a single chance repeat no threshold exists.
-    const bool judged = !table.psexValues().empty();
-    for (const auto& level : k_levels) {
-        writeSummaryRow(out, std::string("threshold_") + level.suffix, "mlg",
-                        judged ? shortestNumber(table.significanceThreshold(level.level))
-                               : k_notAvailable);
-        writeSummaryRow(out, std::string("realized_level_") + level.suffix, "mlg",
-                        judged ? shortestNumber(table.realizedSignificanceLevel(level.level))
-                               : k_notAvailable);
+    const PsexList& simulated = table.psexValues();
+    for (const ReportedLevel& level : k_reportedLevels) {
+        writeSummaryRow(out, std::string("threshold_") + level.text, "mlg",
+                        simulated.empty()
+                            ? k_notAvailable
+                            : shortestNumber(significanceThreshold(simulated, level.level)));
+        writeSummaryRow(out, std::string("realized_level_") + level.text, "mlg",
+                        simulated.empty()
+                            ? k_notAvailable
+                            : shortestNumber(realizedSignificanceLevel(simulated, level.level)));
     }
     writeSummaryRow(out, "genets_0.05", "mlg", std::to_string(genetsAtFamilywise5(table)));
     writeFigures(out, lineageSizes(table, lineages), "mll");
