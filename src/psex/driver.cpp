@@ -11,6 +11,7 @@
 #include "model/tablebuilder.h"
 #include "psex/commandline.h"
 #include "reports/reports.h"
+#include "reports/summary.h"
 #include "simulation/fastsimulation.h"
 #include "simulation/simulation.h"
 

@@ -19,21 +19,6 @@ const char k_dashCell[] = "\"-\"";
 
 namespace {
 
-// Makes a stream format in the classic locale while it lives: a global
-// locale with a decimal comma or digit grouping would write "R,0,00166806"
-// or "N,1.200" into a comma-separated file.
-class ClassicLocale {
-    std::ostream& d_out;
-    std::locale d_previous;
-
-  public:
-    explicit ClassicLocale(std::ostream& out)
-        : d_out(out), d_previous(out.imbue(std::locale::classic())) {}
-    ClassicLocale(const ClassicLocale&) = delete;
-    ClassicLocale& operator=(const ClassicLocale&) = delete;
-    ~ClassicLocale() { d_out.imbue(d_previous); }
-};
-
 const char k_notAvailable[] = "NA";
 
 // Write the specified 'value', or the dash cell when it is undefined (R of a
@@ -267,70 +252,6 @@ void writeSamples(const MLGTable& table, const std::vector<std::uint32_t>& linea
             out << k_notAvailable << ',' << k_notAvailable << '\n';
         }
     }
-    out.flush();
-}
-
-namespace {
-
-void writeSummaryRow(std::ostream& out, const std::string& name, const char* unit,
-                     const std::string& value) {
-    out << name << ',' << unit << ',' << value << '\n';
-}
-
-void writeFigures(std::ostream& out, const std::vector<std::uint32_t>& sizes, const char* unit) {
-    std::vector<Figure> figures = clonalRichnessFigures(sizes);
-    const std::vector<Figure> indices = diversityFigures(sizes);
-    figures.insert(figures.end(), indices.begin(), indices.end());
-    for (const Figure& figure : figures) {
-        writeSummaryRow(out, figure.name, unit,
-                        figure.isCount ? std::to_string(static_cast<std::uint64_t>(figure.value))
-                                       : shortestNumber(figure.value));
-    }
-}
-
-// The number of genets when only the repeats shown to be clonal at the
-// family-wise 5 % level count as one: every MLG, and each further sample
-// of a repeated MLG whose family-wise level is 'ns'.
-std::uint64_t genetsAtFamilywise5(const MLGTable& table) {
-    std::uint64_t genets = table.mlgs().size();
-    for (const MLGTuple& mlg : table.mlgs()) {
-        if (mlg.sampleCount() > 1 && familywiseLevel(mlg.familywisePvalue()) == "ns") {
-            genets += mlg.sampleCount() - 1;
-        }
-    }
-    return genets;
-}
-
-// The sizes of the lineages: the samples of their MLGs.
-std::vector<std::uint32_t> lineageSizes(const MLGTable& table, const Lineages& lineages) {
-    std::vector<std::uint32_t> sizes(lineages.count, 0);
-    for (std::size_t m = 0; m < table.mlgs().size(); ++m) {
-        sizes[lineages.lineageOfMlg[m] - 1] += table.mlgs()[m].sampleCount();
-    }
-    return sizes;
-}
-
-} // namespace
-
-void writeSummary(const MLGTable& table, const Lineages& lineages, std::ostream& out) {
-    const ClassicLocale classic(out);
-    out << "statistic,unit,value\n";
-    writeFigures(out, table.mlgSizes(), "mlg");
-    writeSummaryRow(out, "simulated_repeats", "mlg", std::to_string(table.psexValues().size()));
-    // Without a single chance repeat no threshold exists.
-    const PsexList& simulated = table.psexValues();
-    for (const ReportedLevel& level : k_reportedLevels) {
-        writeSummaryRow(out, std::string("threshold_") + level.text, "mlg",
-                        simulated.empty()
-                            ? k_notAvailable
-                            : shortestNumber(significanceThreshold(simulated, level.level)));
-        writeSummaryRow(out, std::string("realized_level_") + level.text, "mlg",
-                        simulated.empty()
-                            ? k_notAvailable
-                            : shortestNumber(realizedSignificanceLevel(simulated, level.level)));
-    }
-    writeSummaryRow(out, "genets_0.05", "mlg", std::to_string(genetsAtFamilywise5(table)));
-    writeFigures(out, lineageSizes(table, lineages), "mll");
     out.flush();
 }
 
