@@ -291,6 +291,28 @@ TEST(Reports, GivesEverySampleItsFamilywiseLevel) {
     EXPECT_NE(std::string::npos, samples(table).find(",2,0.06,ns\n"));
 }
 
+TEST(Reports, FramesTheOriginalReportsWithTheDataFileAndTheHeaderEcho) {
+    const MLGTable table = workedExample();
+    std::ostringstream results;
+    psex::writeSimulationResultsFile("data/meadow, 1.txt", table,
+                                     {{"LOCUSNAMES", "L1,\"odd"}, {"PLOIDY", "2"}, {"TITLE", ""}},
+                                     results);
+    // The path is one cell, quoted for its comma; a value with commas
+    // spreads over several cells, and a piece with a double quote is quoted.
+    const std::string body = simulationResults(table);
+    EXPECT_EQ("Datafile,\"data/meadow, 1.txt\"\n\n" + body +
+                  "\n\nSpecified parameters:\n"
+                  "LOCUSNAMES,L1,\"\"\"odd\"\n"
+                  "PLOIDY,2\n"
+                  "TITLE,\n"
+                  "\n",
+              results.str());
+
+    std::ostringstream full;
+    psex::writeFullTableFile("meadow.txt", table, full);
+    EXPECT_EQ("Datafile,meadow.txt\n\n" + fullTable(table) + "\n\n", full.str());
+}
+
 TEST(Reports, QuotesSampleNamesThatWouldBreakTheFullTableAsCsv) {
     // A name from a spreadsheet's quoted export ('"x') opened a quoted
     // field that swallowed the rows after it.  Such a name is written as a

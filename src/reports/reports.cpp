@@ -97,6 +97,24 @@ void writeThresholds(const MLGTable& table, std::ostream& out) {
     out << std::endl;
 }
 
+// Return the specified header parameter 'value' as the cells of the echo:
+// a value with commas (LOCUSNAMES) spreads over several cells, as it always
+// has; a piece that holds a double quote, a CR or a LF is quoted, so that
+// it cannot open a field that swallows the lines after it.
+std::string parameterCells(const std::string& value) {
+    std::string cells;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = value.find(',', start);
+        cells += csvField(value.substr(start, comma - start));
+        if (comma == std::string::npos) {
+            return cells;
+        }
+        cells += ',';
+        start = comma + 1;
+    }
+}
+
 void writePsexValues(const MLGTable& table, std::ostream& out) {
     out << std::endl << std::endl;
     out << "PSex Values:" << std::endl;
@@ -158,6 +176,19 @@ void writeAlleleFrequencies(const MLGTable& table, std::ostream& out) {
     }
 }
 
+void writeSimulationResultsFile(const std::string& dataFile, const MLGTable& table,
+                                const Parameters& parameters, std::ostream& out) {
+    const ClassicLocale classic(out);
+    out << "Datafile," << csvField(dataFile) << std::endl << std::endl;
+    writeSimulationResults(table, out);
+    out << std::endl << std::endl;
+    out << "Specified parameters:" << std::endl;
+    for (const auto& parameter : parameters) {
+        out << csvField(parameter.first) << ',' << parameterCells(parameter.second) << std::endl;
+    }
+    out << std::endl;
+}
+
 void writeSimulationResults(const MLGTable& table, std::ostream& out) {
     const ClassicLocale classic(out);
     writeMLGSummary(table, out);
@@ -168,6 +199,13 @@ void writeSimulationResults(const MLGTable& table, std::ostream& out) {
     out << std::endl;
     writeAlleleFrequencies(table, out);
     writePsexValues(table, out);
+}
+
+void writeFullTableFile(const std::string& dataFile, const MLGTable& table, std::ostream& out) {
+    const ClassicLocale classic(out);
+    out << "Datafile," << csvField(dataFile) << std::endl << std::endl;
+    writeFullTable(table, out);
+    out << std::endl << std::endl;
 }
 
 void writeFullTable(const MLGTable& table, std::ostream& out) {

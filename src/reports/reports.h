@@ -19,6 +19,8 @@
 // spreadsheets.  Every writer formats in the classic locale, whatever the
 // global one: a decimal comma or digit grouping would break the files.
 
+#include "model/settings.h"
+
 #include <cstdint>
 #include <locale>
 #include <ostream>
@@ -52,6 +54,17 @@ class ClassicLocale {
     ClassicLocale& operator=(const ClassicLocale&) = delete;
     ~ClassicLocale() { d_out.imbue(d_previous); }
 };
+
+void writeSimulationResultsFile(const std::string& dataFile, const MLGTable& table,
+                                const Parameters& parameters, std::ostream& out);
+// Write the whole simulation results file of the data file at the specified
+// 'dataFile' path (as given): the line "Datafile," with the path and an
+// empty line, the body ('writeSimulationResults') of the specified finished
+// 'table', then two empty lines, "Specified parameters:" and the echo of
+// the specified header 'parameters' (the values used, command-line
+// settings included): one line per key in key order, a value with commas
+// (LOCUSNAMES) spread over several cells, and an empty line to end the
+// file.
 
 void writeSimulationResults(const MLGTable& table, std::ostream& out);
 // Write the body of the simulation results file: the MLG table with the
@@ -95,6 +108,12 @@ std::string csvField(const std::string& text);
 // Return the specified 'text' as a CSV field: unchanged unless it holds a
 // double quote, a comma, a CR or a LF, in which case it is enclosed in
 // double quotes with every double quote doubled.
+
+void writeFullTableFile(const std::string& dataFile, const MLGTable& table, std::ostream& out);
+// Write the whole full table file of the data file at the specified
+// 'dataFile' path (as given): the line "Datafile," with the path and an
+// empty line, the body ('writeFullTable') of the specified finished
+// 'table', and two empty lines.
 
 void writeFullTable(const MLGTable& table, std::ostream& out);
 // Write the body of the full table file: one line per sample, grouped by MLG
