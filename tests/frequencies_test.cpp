@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,7 +18,7 @@ using psex::MLGTable;
 using psex::MLGTuple;
 using psex::TableSettings;
 using psex::test::CollectedMessages;
-using Frequencies = std::map<std::int32_t, double>;
+using Frequencies = psex::AlleleFrequencies;
 
 struct Sample {
     std::string name;
@@ -132,11 +131,10 @@ TEST(EstimateFrequencies, EstimatesEachLocusFromGenotypesDistinctAtTheOthers) {
     // Locus B, over the genotypes distinct at A: the clone (not d1), e1 and
     // f1 (not g1): copies 1,2 1,1 1,2.  Allele 3 of g1 was not counted: it
     // weighs one copy of 2G = 10, and all are divided by 4/6 + 2/6 + 1/10.
-    const Frequencies& b = loci[1].frequencies();
-    ASSERT_EQ(3u, b.size());
-    EXPECT_NEAR(4.0 / 6 / 1.1, b.at(1), 1e-15);
-    EXPECT_NEAR(2.0 / 6 / 1.1, b.at(2), 1e-15);
-    EXPECT_NEAR(0.1 / 1.1, b.at(3), 1e-15);
+    ASSERT_EQ(3u, loci[1].alleleCount());
+    EXPECT_NEAR(4.0 / 6 / 1.1, loci[1].frequency(1), 1e-15);
+    EXPECT_NEAR(2.0 / 6 / 1.1, loci[1].frequency(2), 1e-15);
+    EXPECT_NEAR(0.1 / 1.1, loci[1].frequency(3), 1e-15);
     EXPECT_TRUE(psex::frequenciesSumToOne(loci));
 
     // With FREQUENCY=MLG the near-copy d1 counts allele 2 twice more at B:

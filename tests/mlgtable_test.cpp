@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <map>
 #include <random>
 
 namespace {
@@ -18,7 +17,7 @@ using psex::MLGTuple;
 using psex::test::CollectedMessages;
 using Alleles = std::vector<std::int32_t>;
 using Names = std::vector<std::string>;
-using Frequencies = std::map<std::int32_t, double>;
+using Frequencies = psex::AlleleFrequencies;
 
 std::string numbered(const char* prefix, int number) {
     std::string name(prefix);

@@ -8,7 +8,6 @@
 
 #include <cmath>
 #include <limits>
-#include <map>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -21,7 +20,7 @@ using psex::MLGTuple;
 using psex::test::CollectedMessages;
 using Alleles = std::vector<std::int32_t>;
 using Names = std::vector<std::string>;
-using Frequencies = std::map<std::int32_t, double>;
+using Frequencies = psex::AlleleFrequencies;
 
 Alleles allelesOf(const MLGTable& table) {
     Alleles all;

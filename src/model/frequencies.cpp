@@ -19,15 +19,31 @@ void estimateFromCounts(std::vector<Locus>& loci, const std::vector<MLGTuple>& m
                         const TableSettings& settings, bool bySample) {
     std::uint32_t counted = 0; // samples or genotypes
     for (const MLGTuple& mlg : mlgs) {
-        const std::uint32_t weight = bySample ? mlg.sampleCount() : 1;
-        counted += weight;
-        for (std::uint32_t l = 0; l < loci.size(); ++l) {
+        counted += bySample ? mlg.sampleCount() : 1;
+    }
+    // Locus by locus, the typed copies with their weights in ascending
+    // order of allele, so that each allele's count is one entry added at
+    // the end of the locus's list, sized to its alleles.
+    std::vector<std::pair<std::int32_t, std::uint32_t>> copies;
+    for (std::uint32_t l = 0; l < loci.size(); ++l) {
+        copies.clear();
+        for (const MLGTuple& mlg : mlgs) {
+            const std::uint32_t weight = bySample ? mlg.sampleCount() : 1;
             for (std::int32_t k = 0; k < settings.ploidy; ++k) {
                 const std::int32_t allele = mlg.allele(l, k);
-                if (!settings.isMissing(allele)) {
-                    loci[l].addCopies(allele, weight);
+                if (!settings.isMissing(allele) && weight > 0) {
+                    copies.emplace_back(allele, weight);
                 }
             }
+        }
+        std::sort(copies.begin(), copies.end());
+        std::size_t alleles = 0;
+        for (std::size_t i = 0; i < copies.size(); ++i) {
+            alleles += i == 0 || copies[i].first != copies[i - 1].first ? 1 : 0;
+        }
+        loci[l].reserve(alleles);
+        for (const auto& [allele, weight] : copies) {
+            loci[l].addCopies(allele, weight);
         }
     }
     for (Locus& locus : loci) {
@@ -96,7 +112,7 @@ void estimateRoundRobin(std::vector<Locus>& loci, const std::vector<MLGTuple>& m
         for (auto& entry : counts) {
             entry.second /= sum;
         }
-        loci[j].assignFrequencies(counts);
+        loci[j].assignFrequencies(AlleleFrequencies(counts.begin(), counts.end()));
     }
 }
 
