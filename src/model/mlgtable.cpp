@@ -18,6 +18,18 @@ namespace {
 
 constexpr double k_undefined = std::numeric_limits<double>::quiet_NaN();
 
+// Return Fis = (He - Ho) / He for the specified heterozygosities, 1 when He
+// is not above 0, and NaN when Ho is NaN (undefined).
+double fixationIndex(double expectedHeterozygosity, double observedHeterozygosity) {
+    if (std::isnan(observedHeterozygosity)) {
+        return k_undefined;
+    }
+    if (expectedHeterozygosity > 0.0) {
+        return (expectedHeterozygosity - observedHeterozygosity) / expectedHeterozygosity;
+    }
+    return 1.0;
+}
+
 } // namespace
 
 MLGTable::MLGTable(const TableSettings& settings) : d_settings(settings) {
@@ -257,16 +269,6 @@ double MLGTable::fis(std::uint32_t locusIndex) const {
     PSEX_ASSERT(locusIndex < d_loci.size());
     return fixationIndex(d_loci[locusIndex].expectedHeterozygosity(),
                          observedHeterozygosity(locusIndex));
-}
-
-double fixationIndex(double expectedHeterozygosity, double observedHeterozygosity) {
-    if (std::isnan(observedHeterozygosity)) {
-        return k_undefined;
-    }
-    if (expectedHeterozygosity > 0.0) {
-        return (expectedHeterozygosity - observedHeterozygosity) / expectedHeterozygosity;
-    }
-    return 1.0;
 }
 
 double genotypeTerm(std::int32_t ploidy, bool heterozygous, double firstFrequency,

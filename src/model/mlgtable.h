@@ -182,10 +182,6 @@ class MLGTable {
     double pgen(const MLGTuple& tuple, const std::vector<double>& fisByLocus) const;
 };
 
-double fixationIndex(double expectedHeterozygosity, double observedHeterozygosity);
-// Return Fis = (He - Ho) / He for the specified heterozygosities, 1 when He
-// is not above 0, and NaN when Ho is NaN (undefined).
-
 double genotypeTerm(std::int32_t ploidy, bool heterozygous, double firstFrequency,
                     double secondFrequency, bool fisModel, double fis);
 // Return one locus's factor of PGen: p (haploid, 'secondFrequency' unused),
