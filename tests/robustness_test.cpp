@@ -923,14 +923,16 @@ TEST(FailingDisk, ReportsAMissingFolderAndGoesOn) {
 // ---- memory ----
 
 // Return a 'prepare' function that limits the address space of the program
-// to the specified 'megabytes' and ends the program by SIGALRM after the
-// specified 'seconds' (a pending alarm survives the start of the program),
-// so that a run that grows or waits without end fails instead of hanging.
-std::function<void()> limitedTo(std::size_t megabytes, unsigned seconds = 120) {
+// to the specified 'megabytes', and its processor time to two minutes, so
+// that a run that grows or computes without end fails instead of hanging.
+// Processor time, unlike an alarm clock, does not run out sooner on a busy
+// machine; a run that waits without end is left to the test's time-out.
+std::function<void()> limitedTo(std::size_t megabytes) {
     return [=] {
         const struct rlimit limit = {megabytes << 20, megabytes << 20};
         ::setrlimit(RLIMIT_AS, &limit);
-        ::alarm(seconds);
+        const struct rlimit processorTime = {120, 130}; // SIGXCPU, then SIGKILL
+        ::setrlimit(RLIMIT_CPU, &processorTime);
     };
 }
 
