@@ -441,7 +441,7 @@ report() {
         echo "- psex-tablebench $line"
     done
     echo
-    echo "Result checksums (the two result files of each run):"
+    echo "Result checksums (simresults_ and fulltable_ of each run):"
     echo
     echo "| data set | 1 thread | all cores | same | own floor stream = Boost's |" \
         "$([ -n "$REFERENCE" ] && echo "reference | same as reference |")"
