@@ -12,6 +12,7 @@
 #include <mutex>
 #include <new>
 #include <numeric>
+#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -67,13 +68,16 @@ class Groups {
 };
 
 // The pairs (a, b > a) of the rows a that one thread takes: their distances
-// counted, and those within 'maxDistance' joined.
+// counted, and either those within 'maxDistance' joined (NEAREST) or every
+// distance kept in the pair table (AVERAGE and FARTHEST, which join later).
 struct PairWork {
     std::vector<std::uint64_t> histogram;
     Groups groups;
+    PairTable* table; // AVERAGE and FARTHEST, else null
+    bool joins;       // NEAREST (not when another method's table did not fit)
 
-    PairWork(std::size_t mlgs, std::size_t maxPossible)
-        : histogram(maxPossible + 1, 0), groups(mlgs) {}
+    PairWork(std::size_t mlgs, std::size_t maxPossible, PairTable* pairTable, bool joinsPairs)
+        : histogram(maxPossible + 1, 0), groups(mlgs), table(pairTable), joins(joinsPairs) {}
 };
 
 // The rows of pairs shared among the threads: each takes the next row not
@@ -93,13 +97,20 @@ template <class AFTER_ROW>
 void comparePairs(const PairDistances& loci, std::size_t mlgs, std::int32_t maxDistance,
                   PairRows& rows, PairWork& work, AFTER_ROW afterRow) {
     const std::size_t group = PairDistances::k_rowsPerCall;
-    const PairDistances::Report join = [&work](std::uint32_t a, std::uint32_t b, std::uint32_t) {
+    PairDistances::Report report = [&work](std::uint32_t a, std::uint32_t b, std::uint32_t) {
         work.groups.join(a, b);
     };
+    std::int64_t within = work.joins && maxDistance > 0 ? maxDistance : -1;
+    if (work.table) {
+        report = [&work](std::uint32_t a, std::uint32_t b, std::uint32_t distance) {
+            work.table->setDistance(a, b, distance);
+        };
+        within = loci.largestDistance();
+    }
     for (std::size_t a = rows.next.fetch_add(group); a + 1 < mlgs && !rows.stopped;
          a = rows.next.fetch_add(group)) {
         const std::size_t last = std::min(a + group, mlgs);
-        loci.compareRows(a, last, work.histogram, maxDistance > 0 ? maxDistance : -1, join);
+        loci.compareRows(a, last, work.histogram, within, report);
         for (std::size_t row = a; row < last && row + 1 < mlgs; ++row) {
             rows.pairsDone += mlgs - row - 1;
             afterRow();
@@ -222,9 +233,22 @@ std::uint32_t genotypeDistance(const MLGTable& table, const MLGTuple& first,
 
 Lineages formLineages(const MLGTable& table, std::int32_t maxDistance, unsigned threads,
                       const SimulationProgress& progress) {
+    return formLineages(table, maxDistance, LineageMethod::e_nearest, threads, progress);
+}
+
+Lineages formLineages(const MLGTable& table, std::int32_t maxDistance, LineageMethod method,
+                      unsigned threads, const SimulationProgress& progress) {
     const std::size_t mlgs = table.mlgs().size();
     const PairDistances loci(table);
     const std::size_t maxPossible = loci.largestDistance();
+    // AVERAGE and FARTHEST keep the distance of every pair, within a bound
+    // on memory; above it nothing is joined.
+    const bool clustered = method != LineageMethod::e_nearest && maxDistance > 0;
+    const bool fits = mlgs <= largestClusteredTable(method, loci.largestDistance(), maxDistance);
+    std::optional<PairTable> pairTable;
+    if (clustered && fits) {
+        pairTable.emplace(method, mlgs, loci.largestDistance(), maxDistance);
+    }
     const std::uint64_t allPairs = mlgs < 2 ? 0 : static_cast<std::uint64_t>(mlgs) * (mlgs - 1) / 2;
 
     if (threads == 0) {
@@ -232,7 +256,8 @@ Lineages formLineages(const MLGTable& table, std::int32_t maxDistance, unsigned 
     }
     // A thread is worth starting for some hundred rows of pairs only.
     threads = static_cast<unsigned>(std::min<std::size_t>(threads, 1 + mlgs / 256));
-    std::vector<PairWork> work(threads, PairWork(mlgs, maxPossible));
+    std::vector<PairWork> work(
+        threads, PairWork(mlgs, maxPossible, pairTable ? &*pairTable : nullptr, !clustered));
     PairRows rows;
     // An exception (an allocation that fails) must not escape a thread,
     // which would end the process: the first one stops every thread and is
@@ -292,8 +317,15 @@ Lineages formLineages(const MLGTable& table, std::int32_t maxDistance, unsigned 
             histogram[d] += work[t].histogram[d];
         }
     }
+    if (pairTable) {
+        const std::vector<std::uint32_t> first = pairTable->join();
+        for (std::uint32_t m = 0; m < mlgs; ++m) {
+            groups.join(m, first[m]);
+        }
+    }
     Lineages lineages = numbered(groups);
     lineages.observedPairs = trimmed(std::move(histogram));
+    lineages.tooManyForMethod = clustered && !fits;
     return lineages;
 }
 

@@ -29,6 +29,7 @@
 // All pairs of G genotypes are compared (G (G - 1) / 2 pairs); memory grows
 // with G, not with its square, and the pairs are shared among the cores.
 
+#include "analysis/lineageclustering.h"
 #include "base/progress.h"
 
 #include <cstdint>
@@ -45,6 +46,7 @@ struct Lineages {
     std::vector<std::uint32_t> lineageOfMlg;  // lineage number (from 1) of each MLG, table order
     std::uint32_t count = 0;                  // number of lineages
     std::vector<std::uint64_t> observedPairs; // pairs of MLGs by distance (empty when not formed)
+    bool tooManyForMethod = false; // the method's pair table would not fit: one MLG per lineage
 };
 
 struct ReferenceDistances {
@@ -69,6 +71,16 @@ Lineages formLineages(const MLGTable& table, std::int32_t maxDistance, unsigned 
 // calling thread, how many of the G (G - 1) / 2 pairs are compared, last
 // with all of them.  An exception thrown on any thread (an allocation that
 // fails) stops them all and is thrown again here.
+
+Lineages formLineages(const MLGTable& table, std::int32_t maxDistance, LineageMethod method,
+                      unsigned threads = 0, const SimulationProgress& progress = {});
+// Return the lineages of the MLGs of the specified 'table' formed by the
+// specified 'method' at the specified 'maxDistance' k (lineageclustering.h),
+// as the overload above does for NEAREST.  k = 0 joins nothing whatever the
+// method.  A table of more MLGs than 'largestClusteredTable' allows for
+// AVERAGE or FARTHEST gets one lineage per MLG (and the distances of its
+// pairs) with 'tooManyForMethod' set: the caller tells why
+// ('methodTooLargeMessage').
 
 Lineages singletonLineages(const MLGTable& table);
 // Return one lineage per MLG, numbered as the MLGs: the lineages of a run
