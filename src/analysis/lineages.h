@@ -14,8 +14,10 @@
 // or 1; loci at which either genotype has a missing copy are left out.  MLGs
 // at a distance of at most k (MLLDISTANCE) are linked, and a lineage is a
 // group of MLGs connected by links (single linkage): A and C are one lineage
-// when A-B and B-C are within k, however far A is from C.  k = 0 joins
-// nothing.  Lineages are numbered in the order of their first MLG.
+// when A-B and B-C are within k, however far A is from C.  Average and
+// farthest-neighbour linkage join them step by step instead
+// (lineageclustering.h).  k = 0 joins nothing.  Lineages are numbered in the
+// order of their first MLG.
 //
 // To choose k, the observed distances are set beside two references: pairs
 // of full siblings (two parents drawn among the observed MLGs, each
@@ -26,8 +28,9 @@
 // fixed seed): the simulation's stream, and so every PSex result, is the
 // same whether lineages are formed or not.
 //
-// All pairs of G genotypes are compared (G (G - 1) / 2 pairs); memory grows
-// with G, not with its square, and the pairs are shared among the cores.
+// All pairs of G genotypes are compared (G (G - 1) / 2 pairs, by
+// pairdistances.h, in vector lanes); for single linkage memory grows with G,
+// not with its square, and the pairs are shared among the cores.
 
 #include "analysis/lineageclustering.h"
 #include "base/progress.h"
