@@ -175,6 +175,7 @@ TEST(PairDistances, GivesThePlainDistanceOfEveryPairOnEveryPath) {
         {"300 loci", {2, 300, 140, 1, 0.02, 3}},
         {"300 haploid loci", {1, 300, 45, 1, 0.0, 0}},
         {"a SNP panel", {2, 400, 90, 1, 0.0, 0}},
+        {"6,000 loci: fewer rows at a time", {2, 6000, 70, 1, 0.01, 0}},
     };
     unsigned seed = 1;
     for (const Case& c : cases) {

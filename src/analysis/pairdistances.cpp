@@ -23,6 +23,9 @@ constexpr std::uint32_t k_lociPerChunk = 127;
 // vector width.
 constexpr std::size_t k_tile = 256;
 
+// The most memory the rows of one call keep their values at every locus in.
+constexpr std::size_t k_rowValueBytes = 4u << 20;
+
 // Codes of a locus compared in bytes: its alleles are 0 .. k_narrowAlleles - 1.
 constexpr std::uint32_t k_narrowAlleles = 250;
 
@@ -570,7 +573,14 @@ void PairDistances::compareRows(std::size_t first, std::size_t last,
     } else {
         entry = d_ploidy == 2 ? portableDiploid : portableHaploid;
     }
-    entry(*this, first, last, histogram, reportWithin, report);
+    // The rows' values at every locus are gathered for the rows compared
+    // together: with very many loci, fewer rows at a time.
+    const std::size_t perRow = std::max<std::size_t>(
+        1, d_slots * (static_cast<std::size_t>(d_ploidy) + 1) * sizeof(std::uint32_t));
+    const std::size_t together = std::clamp<std::size_t>(k_rowValueBytes / perRow, 1, last - first);
+    for (std::size_t from = first; from < last; from += together) {
+        entry(*this, from, std::min(last, from + together), histogram, reportWithin, report);
+    }
 }
 
 bool PairDistances::isSupported(VectorPath path) {
