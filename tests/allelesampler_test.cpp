@@ -1,7 +1,7 @@
 // allelesampler_test.cpp                                         -*-C++-*-
 #include "simulation/allelesampler.h"
 
-#include "simulation/simulation.h"
+#include "support/referencesimulation.h"
 
 #include "countedlocus.h"
 
@@ -33,7 +33,7 @@ void expectCodesOfDraws(const AlleleSampler& sampler, const std::vector<double>&
 
 // The outcome the frequency walk itself gives for 'u'.
 std::uint32_t walkOutcome(const AlleleSampler& sampler, const Locus& locus, double u) {
-    const auto allele = psex::drawAllele(locus, u);
+    const auto allele = psex::test::drawAllele(locus, u);
     if (!allele) {
         return sampler.alleleCount();
     }

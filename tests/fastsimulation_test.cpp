@@ -3,7 +3,7 @@
 
 #include "collectedmessages.h"
 #include "model/datareader.h"
-#include "simulation/simulation.h"
+#include "support/referencesimulation.h"
 #include "tablefromtext.h"
 
 #include <gtest/gtest.h>
@@ -20,8 +20,8 @@ namespace {
 using psex::LaggedFibonacci607;
 using psex::MLGTable;
 using psex::MLGTuple;
-using psex::ReferenceGenerator;
 using psex::test::CollectedMessages;
+using psex::test::ReferenceGenerator;
 using psex::test::tableFromText;
 
 // The table of a data file given as text, built and simulated with the
@@ -162,7 +162,7 @@ Outcome plainRun(const MLGTable& table, ReferenceGenerator generator) {
     CollectedMessages messages;
     std::vector<std::uint64_t> progress;
     std::vector<std::optional<double>> smallest;
-    std::vector<double> values = psex::simulatedPsexValues(
+    std::vector<double> values = psex::test::simulatedPsexValues(
         table, generator, messages,
         [&](std::uint64_t done, std::uint64_t total) { progress.push_back(done * 1000 + total); },
         &smallest);

@@ -14,7 +14,6 @@
 namespace {
 
 using psex::ImportedData;
-using psex::ImportFormat;
 using psex::ImportOptions;
 using psex::ImportRefusal;
 
@@ -37,7 +36,7 @@ TEST(ImportText, FindsTheFormatFromTheContent) {
     // A plain table whose first cells happen to be numbers, read as told:
     // its header row of numbers is the first sample, without a header.
     ImportOptions asTable;
-    asTable.format = ImportFormat::e_TABLE;
+    asTable.format = psex::findImportFormat("table");
     EXPECT_EQ("error: line 1: the heading row holds only numbers; is the heading missing?",
               refusalOf("1,2,2\nx,1,2\ny,3,4\n", asTable));
     const ImportedData numbered = psex::importText("1,A,A\nx,1,2\ny,3,4\n", asTable);

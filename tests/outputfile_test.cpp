@@ -1,6 +1,7 @@
 // outputfile_test.cpp                                            -*-C++-*-
 #include "base/outputfile.h"
 
+#include "base/signals.h"
 #include "scratchfolder.h"
 
 #include <gtest/gtest.h>
@@ -187,6 +188,7 @@ TEST(OutputFile, FailsWithoutATraceWhenTheFileSizeLimitIsReached) {
     const std::string name = (folder / "r.csv").string();
     writeFile(name, "older\n");
     const int status = inChild([&] {
+        psex::installSignalHandlers(); // as the programs' 'main' does
         const struct rlimit limit = {100000, 100000};
         ::setrlimit(RLIMIT_FSIZE, &limit);
         OutputFile file(name);
@@ -255,6 +257,7 @@ TEST(OutputFile, RemovesTheTemporaryFilesOfThousandsOfFilesWhenASignalEndsThePro
     // until all are written.
     ScratchFolder folder;
     const int status = inChild([&] {
+        psex::installSignalHandlers();
         std::vector<std::unique_ptr<OutputFile>> files;
         for (int i = 0; i < 3000; ++i) {
             const std::string name = (folder / "p").string() + std::to_string(i);
@@ -289,6 +292,51 @@ const std::set<int> k_defaultAtStart = [] {
     return signals;
 }();
 
+// Return the action of every signal, as 'sigaction' reports its handler.
+std::vector<void (*)(int)> signalHandlers() {
+    std::vector<void (*)(int)> handlers;
+    for (int signalNumber = 1; signalNumber < NSIG; ++signalNumber) {
+        struct sigaction current = {};
+        ::sigaction(signalNumber, nullptr, &current);
+        handlers.push_back(current.sa_handler);
+    }
+    return handlers;
+}
+
+TEST(OutputFile, InstallsNoSignalHandlerOfItsOwn) {
+    // Only the programs' 'main' installs the handlers: a process that uses
+    // result files without asking for them keeps its own signal handling,
+    // and a signal then ends it without any clean-up.
+    ScratchFolder folder;
+    const int status = inChild([&] {
+        const struct rlimit noCore = {0, 0};
+        ::setrlimit(RLIMIT_CORE, &noCore);
+        const std::vector<void (*)(int)> before = signalHandlers();
+        OutputFile committed((folder / "c.csv").string());
+        committed.stream() << "c\n";
+        OutputFile first((folder / "a.csv").string());
+        OutputFile second((folder / "b.csv").string());
+        first.stream() << "a\n";
+        std::string failed;
+        if (!committed.commit() || !first.finish() || !second.finish() ||
+            !psex::replaceTogether({&first, &second}, {}, &failed)) {
+            return 4;
+        }
+        OutputFile open((folder / "d.csv").string());
+        if (signalHandlers() != before) {
+            return 5;
+        }
+        ::raise(SIGTERM);
+        return 6;
+    });
+    ASSERT_TRUE(WIFSIGNALED(status)) << "status " << status;
+    EXPECT_EQ(SIGTERM, WTERMSIG(status));
+    const Names left = folder.names();
+    ASSERT_EQ(4u, left.size());
+    EXPECT_TRUE(isTemporaryNameOf(*left.begin(), "d\\.csv")) << *left.begin();
+    EXPECT_EQ((Names{*left.begin(), "a.csv", "b.csv", "c.csv"}), left);
+}
+
 TEST(OutputFile, RemovesItsTemporaryFileWhenASignalEndsTheProcess) {
     // Every signal whose default action ends the process: the ones a user
     // or a batch system sends (SIGQUIT from the keyboard, SIGUSR1 and
@@ -315,6 +363,7 @@ TEST(OutputFile, RemovesItsTemporaryFileWhenASignalEndsTheProcess) {
             // No core file: the status tells how the process ended.
             const struct rlimit noCore = {0, 0};
             ::setrlimit(RLIMIT_CORE, &noCore);
+            psex::installSignalHandlers();
             // Two files at once, as the program writes them.
             OutputFile first(name);
             OutputFile second((folder / "s.csv").string());

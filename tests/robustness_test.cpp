@@ -1230,23 +1230,25 @@ bool hasTemporaryFileOf(const ScratchFolder& folder, const std::string& name) {
 const std::vector<std::string> k_runSet = {"simresults_run.csv", "fulltable_run.csv",
                                            "samples_run.csv", "summary_run.csv"};
 
-// Run the program on "data.txt" in the specified 'folder' and send it the
-// specified 'signalNumber' at the moment the specified 'due' says (it is
-// asked again and again while the program runs), when the run can be caught
-// then: the program is frozen (SIGSTOP) as soon as 'due' holds, the signal
-// is sent only if 'due' still holds while the program stands still, and on
-// SIGCONT the program meets the signal before it does anything else (or, in
-// the middle of putting the result files in place, once that is done).  Set
-// 'caught' to whether the signal was sent.
+// Run psex on "data.txt" (or the specified 'binary' with the specified
+// 'arguments', whose input is "data.txt") in the specified 'folder' and
+// send it the specified 'signalNumber' at the moment the specified 'due'
+// says (it is asked again and again while the program runs), when the run
+// can be caught then: the program is frozen (SIGSTOP) as soon as 'due'
+// holds, the signal is sent only if 'due' still holds while the program
+// stands still, and on SIGCONT the program meets the signal before it does
+// anything else (or, in the middle of putting the result files in place,
+// once that is done).  Set 'caught' to whether the signal was sent.
 RunResult interruptWhen(const ScratchFolder& folder, int signalNumber,
-                        const std::function<bool()>& due, bool& caught) {
+                        const std::function<bool()>& due, bool& caught,
+                        const char* binary = PSEX_BINARY,
+                        const std::vector<std::string>& arguments = {"data.txt"}) {
     // No core file (SIGQUIT dumps one): the status tells how the run ended.
     const auto noCoreFile = [] {
         const struct rlimit noCore = {0, 0};
         ::setrlimit(RLIMIT_CORE, &noCore);
     };
-    psex::test::ProgramRun run(PSEX_BINARY, folder.path(), {"data.txt"},
-                               {{"data.txt"}, noCoreFile, {}});
+    psex::test::ProgramRun run(binary, folder.path(), arguments, {{"data.txt"}, noCoreFile, {}});
     caught = false;
     while (!run.hasEnded()) {
         if (!due()) {
@@ -1393,6 +1395,49 @@ TEST(Interruption, ReplacesTheSetWholeWhereverTheSignalComes) {
             }
         }
         EXPECT_EQ(1, interrupted) << "never caught at that moment";
+    }
+}
+
+TEST(Interruption, LeavesNoTemporaryFileOfPsexImport) {
+    // psex-import holds the data file of every population of a split, each
+    // complete under its temporary name, until all are written: a signal
+    // then ends it without a trace, the older file of a population as it
+    // was.  Tried up to five times per signal, until a run is caught.
+    std::string table = "Sample,Pop,A,A\n";
+    for (int i = 0; i < 20'000; ++i) {
+        table += 's';
+        table += std::to_string(i) + ",p" + std::to_string(i) + ",151,153\n";
+    }
+    const auto hasTemporaryFile = [](const ScratchFolder& folder) {
+        for (const std::string& entry : folder.names()) {
+            if (entry.rfind(".out-", 0) == 0) {
+                return true;
+            }
+        }
+        return false;
+    };
+    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE("signal " + std::to_string(signalNumber));
+        int interrupted = 0;
+        for (int attempt = 0; attempt < 5 && interrupted == 0; ++attempt) {
+            ScratchFolder folder;
+            writeFile(folder / "data.txt", table);
+            writeFile(folder / "out-p7.txt", "older\n");
+            bool caught = false;
+            const RunResult run = interruptWhen(
+                folder, signalNumber, [&] { return hasTemporaryFile(folder); }, caught,
+                PSEX_IMPORT_BINARY, {"data.txt", "--split-populations", "out-"});
+            if (caught) {
+                ++interrupted;
+                EXPECT_EQ(128 + signalNumber, run.status);
+                EXPECT_EQ((Names{"data.txt", "out-p7.txt"}), folder.names());
+                EXPECT_EQ("older\n", readFile(folder / "out-p7.txt"));
+            } else {
+                EXPECT_EQ(0, run.status) << run.err;
+                EXPECT_EQ(20'001u, folder.names().size());
+            }
+        }
+        EXPECT_EQ(1, interrupted) << "never caught while writing";
     }
 }
 

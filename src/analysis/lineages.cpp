@@ -4,17 +4,13 @@
 #include "analysis/pairdistances.h"
 
 #include "base/contract.h"
+#include "base/threads.h"
 #include "model/mlgtable.h"
 
 #include <algorithm>
 #include <atomic>
-#include <exception>
-#include <mutex>
-#include <new>
 #include <numeric>
 #include <optional>
-#include <system_error>
-#include <thread>
 
 namespace psex {
 
@@ -251,56 +247,26 @@ Lineages formLineages(const MLGTable& table, std::int32_t maxDistance, LineageMe
     }
     const std::uint64_t allPairs = mlgs < 2 ? 0 : static_cast<std::uint64_t>(mlgs) * (mlgs - 1) / 2;
 
-    if (threads == 0) {
-        threads = std::max(1u, std::thread::hardware_concurrency());
-    }
     // A thread is worth starting for some hundred rows of pairs only.
-    threads = static_cast<unsigned>(std::min<std::size_t>(threads, 1 + mlgs / 256));
+    threads =
+        static_cast<unsigned>(std::min<std::size_t>(threadCountOrDefault(threads), 1 + mlgs / 256));
     std::vector<PairWork> work(
         threads, PairWork(mlgs, maxPossible, pairTable ? &*pairTable : nullptr, !clustered));
     PairRows rows;
-    // An exception (an allocation that fails) must not escape a thread,
-    // which would end the process: the first one stops every thread and is
-    // thrown again here once all have ended.
-    std::mutex failureMutex;
-    std::exception_ptr failure;
-    const auto guarded = [&](auto body) {
-        try {
-            body();
-        } catch (...) {
-            rows.stopped = true;
-            const std::lock_guard<std::mutex> lock(failureMutex);
-            if (!failure) {
-                failure = std::current_exception();
+    runOnThreads(
+        threads,
+        [&](unsigned thread) {
+            if (thread == 0) {
+                comparePairs(loci, mlgs, maxDistance, rows, work[0], [&] {
+                    if (progress) {
+                        progress(rows.pairsDone.load(), allPairs);
+                    }
+                });
+            } else {
+                comparePairs(loci, mlgs, maxDistance, rows, work[thread], [] {});
             }
-        }
-    };
-    std::vector<std::thread> started;
-    started.reserve(threads);
-    for (unsigned t = 1; t < threads; ++t) {
-        try {
-            started.emplace_back([&, t] {
-                guarded([&] { comparePairs(loci, mlgs, maxDistance, rows, work[t], [] {}); });
-            });
-        } catch (const std::system_error&) {
-            break; // no thread to be had: the others take its rows
-        } catch (const std::bad_alloc&) {
-            break;
-        }
-    }
-    guarded([&] {
-        comparePairs(loci, mlgs, maxDistance, rows, work[0], [&] {
-            if (progress) {
-                progress(rows.pairsDone.load(), allPairs);
-            }
-        });
-    });
-    for (std::thread& thread : started) {
-        thread.join();
-    }
-    if (failure) {
-        std::rethrow_exception(failure);
-    }
+        },
+        [&] { rows.stopped = true; });
     if (progress && allPairs > 0) {
         progress(allPairs, allPairs);
     }

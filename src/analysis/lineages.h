@@ -69,8 +69,8 @@ Lineages formLineages(const MLGTable& table, std::int32_t maxDistance, unsigned 
 // Return the lineages of the MLGs of the specified 'table' at the specified
 // 'maxDistance' k, and the number of MLG pairs at every distance from 0 to
 // the largest one seen.  The pairs are compared on the specified number of
-// 'threads' (0: as many as the machine has cores); the result does not
-// depend on it.  The optionally specified 'progress' is told, on the
+// 'threads' (0: as many as the process may use cores, see threads.h); the
+// result does not depend on it.  The optionally specified 'progress' is told, on the
 // calling thread, how many of the G (G - 1) / 2 pairs are compared, last
 // with all of them.  An exception thrown on any thread (an allocation that
 // fails) stops them all and is thrown again here.

@@ -2,9 +2,9 @@
 #include "base/outputfile.h"
 
 #include "base/contract.h"
+#include "base/signals.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -47,28 +47,9 @@ std::atomic<const char*>& slotAt(std::size_t slot) {
     return g_namePages[slot / k_pageSize].load()->slots[slot % k_pageSize];
 }
 
-// Every signal whose default action ends the process, with or without a
-// core dump: those a user or a batch system sends (SIGINT and SIGQUIT from
-// the keyboard, SIGTERM, SIGHUP, SIGUSR1 and SIGALRM from job schedulers,
-// SIGXCPU at a CPU time limit), the faults, and the real-time signals
-// (below).  SIGKILL and SIGSTOP cannot be caught; SIGXFSZ is ignored.
-const int k_cleanedSignals[] = {
-    SIGHUP,    SIGINT,  SIGQUIT, SIGILL,  SIGTRAP, SIGABRT,   SIGBUS,  SIGFPE,  SIGUSR1, SIGSEGV,
-    SIGUSR2,   SIGPIPE, SIGALRM, SIGTERM, SIGXCPU, SIGVTALRM, SIGPROF, SIGPOLL, SIGPWR,  SIGSYS,
-#ifdef SIGSTKFLT
-    SIGSTKFLT,
-#endif
-};
-
-// The signals above and the real-time ones, whose numbers the C library
-// knows only at run time; filled once, before any temporary file exists.
-sigset_t g_cleanedSignals;
-
-extern "C" void removeTemporaryFilesAndResignal(int signalNumber) {
-    // Only async-signal-safe calls here.  The handler was installed with
-    // SA_RESETHAND, so the signal raised again takes its default action (it
-    // is delivered once the handler returns) and ends the process as it
-    // would have without the handler.
+// Remove every temporary file that exists now: the clean-up that a signal
+// ending the process runs (see signals.h).  Only async-signal-safe calls.
+void removeTemporaryFiles() {
     for (const auto& entry : g_namePages) {
         NamePage* page = entry.load();
         if (page == nullptr) {
@@ -80,43 +61,17 @@ extern "C" void removeTemporaryFilesAndResignal(int signalNumber) {
             }
         }
     }
-    ::raise(signalNumber);
 }
 
-void prepareProcessOnce() {
-    static bool prepared = false;
-    if (prepared) {
-        return;
-    }
-    prepared = true;
-    sigemptyset(&g_cleanedSignals);
-    for (const int signalNumber : k_cleanedSignals) {
-        sigaddset(&g_cleanedSignals, signalNumber);
-    }
-    for (int signalNumber = SIGRTMIN; signalNumber <= SIGRTMAX; ++signalNumber) {
-        sigaddset(&g_cleanedSignals, signalNumber);
-    }
-    for (int signalNumber = 1; signalNumber < NSIG; ++signalNumber) {
-        if (sigismember(&g_cleanedSignals, signalNumber) != 1) {
-            continue;
-        }
-        struct sigaction current = {};
-        // A signal that the caller ignores or handles keeps that meaning.
-        if (::sigaction(signalNumber, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
-            struct sigaction cleanup = {};
-            cleanup.sa_handler = removeTemporaryFilesAndResignal;
-            cleanup.sa_flags = SA_RESETHAND;
-            sigemptyset(&cleanup.sa_mask);
-            ::sigaction(signalNumber, &cleanup, nullptr);
-        }
-    }
-    struct sigaction current = {};
-    if (::sigaction(SIGXFSZ, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
-        ::signal(SIGXFSZ, SIG_IGN); // writes beyond the limit then fail with EFBIG
-    }
-}
-
+// List the specified temporary file 'name' for removal when a signal ends
+// the process, and return its slot, or -1 when it cannot be listed.
 long registerTemporaryName(const char* name) {
+    // The handlers run the removal once 'main' has installed them; a
+    // process that has not keeps its own signal handling.
+    static const bool cleanupAdded = addSignalCleanup(removeTemporaryFiles);
+    if (!cleanupAdded) {
+        return -1;
+    }
     const std::lock_guard<std::mutex> lock(g_slotMutex);
     if (g_freeSlots.empty()) {
         if (g_slotsMade == k_pageSize * k_pageCount) {
@@ -293,7 +248,6 @@ class OutputFile::Buffer : public std::streambuf {
 // ---- OutputFile ----
 
 OutputFile::OutputFile(const std::string& name) : d_name(name), d_stream(nullptr) {
-    prepareProcessOnce();
     // A name with a NUL byte, or one that ends in a folder, names no file.
     if (name.find('\0') != std::string::npos || name.empty() || name.back() == '/') {
         d_stream.setstate(std::ios::badbit);
@@ -302,17 +256,17 @@ OutputFile::OutputFile(const std::string& name) : d_name(name), d_stream(nullptr
     mode_t permissions = 0666; // less the umask, as for any new file
     const bool keepPermissions = existingPermissions(name, &permissions);
 
-    // A signal between creating the file and listing its name for the
-    // handler would leave the file behind: hold the signals back until the
-    // name is listed.
-    sigset_t previous;
-    ::sigprocmask(SIG_BLOCK, &g_cleanedSignals, &previous);
-
-    const int descriptor = createTemporaryFile(name, permissions, &d_temporaryName);
-    if (descriptor >= 0) {
-        d_slot = registerTemporaryName(d_temporaryName.c_str());
+    int descriptor;
+    {
+        // A signal between creating the file and listing its name for the
+        // handler would leave the file behind: hold the signals back until
+        // the name is listed.
+        const HeldSignals held;
+        descriptor = createTemporaryFile(name, permissions, &d_temporaryName);
+        if (descriptor >= 0) {
+            d_slot = registerTemporaryName(d_temporaryName.c_str());
+        }
     }
-    ::sigprocmask(SIG_SETMASK, &previous, nullptr);
     if (descriptor < 0) {
         d_temporaryName.clear();
         d_stream.setstate(std::ios::badbit);
@@ -424,22 +378,10 @@ void undoPlacing(const char* temporary, const char* name, Placing placing) {
     }
 }
 
-// Holds back every signal that the clean-up handler serves while it lives.
-class HeldSignals {
-    sigset_t d_previous;
-
-  public:
-    HeldSignals() { ::sigprocmask(SIG_BLOCK, &g_cleanedSignals, &d_previous); }
-    HeldSignals(const HeldSignals&) = delete;
-    HeldSignals& operator=(const HeldSignals&) = delete;
-    ~HeldSignals() { ::sigprocmask(SIG_SETMASK, &d_previous, nullptr); }
-};
-
 } // namespace
 
 bool replaceTogether(const std::vector<OutputFile*>& files,
                      const std::vector<std::string>& obsoleteNames, std::string* failedName) {
-    prepareProcessOnce();
     // Set aside before the signals are held: nothing below allocates.
     std::vector<Placing> placings(files.size(), Placing::e_created);
     std::vector<std::string> setAside(obsoleteNames.size());

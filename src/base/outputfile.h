@@ -20,16 +20,14 @@
 // interruption leaves either every older file or every new one, and undone
 // when one of them cannot be put in place.
 //
-// The first 'OutputFile' prepares the process once: every signal whose
-// default action ends the process (SIGINT, SIGTERM, SIGHUP, SIGPIPE,
-// SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, the
-// faults and the real-time signals), unless the process already ignores or
-// handles it, first removes the temporary files that exist at that moment
-// and then ends the process as the signal would have (the same status, a
-// core dump where it would dump); SIGXFSZ is ignored, so that exceeding a
-// file size limit is a write error like a full disk instead of ending the
-// process.  A process killed outright (SIGKILL, a power cut) can still leave
-// a temporary file behind, recognisable by its name.
+// Every temporary file is listed, while it exists, for removal when a
+// signal ends the process: a program whose 'main' has called
+// 'installSignalHandlers' (signals.h) leaves no temporary file behind when
+// it is interrupted, and ends as the signal would have ended it; that call
+// also makes a file size limit fail the write (SIGXFSZ ignored) instead of
+// ending the process.  Creating an 'OutputFile' installs nothing: without
+// that call the process keeps its own signal handling.  A process killed outright (SIGKILL, a power
+// cut) can still leave a temporary file behind, recognisable by its name.
 
 #include <memory>
 #include <ostream>

@@ -38,6 +38,11 @@ unsigned availableCores() {
     return online > 0 ? online : 1;
 }
 
+unsigned defaultThreadCount() {
+    const unsigned cores = availableCores();
+    return cores > k_maxThreads ? k_maxThreads : cores;
+}
+
 unsigned simulationThreads() {
     const char* text = std::getenv("PSEX_THREADS");
     if (text != nullptr) {
@@ -45,8 +50,7 @@ unsigned simulationThreads() {
             return *count;
         }
     }
-    const unsigned cores = availableCores();
-    return cores > k_maxThreads ? k_maxThreads : cores;
+    return defaultThreadCount();
 }
 
 } // namespace psex

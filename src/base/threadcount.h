@@ -2,11 +2,12 @@
 #ifndef PSEX_THREADCOUNT_H
 #define PSEX_THREADCOUNT_H
 
-// Purpose: decide on how many threads the simulations run.
+// Purpose: decide on how many threads the simulations and the comparison of
+// genotype pairs (lineages) run.
 //
-// By default the simulations use every processor core that the process may
-// run on (its CPU affinity, which 'taskset' or a batch system may narrow).
-// The environment variable PSEX_THREADS sets the number instead: 1 runs
+// By default they use every processor core that the process may run on (its
+// CPU affinity, which 'taskset' or a batch system may narrow).  The
+// environment variable PSEX_THREADS sets the number instead: 1 runs
 // everything on the main thread, 2 adds one thread, and so on.  A value that
 // is not a whole number from 1 up is ignored.  The results never depend on
 // the number: every thread draws its data sets' numbers from their own
@@ -19,7 +20,7 @@
 namespace psex {
 
 constexpr unsigned k_maxThreads = 256;
-// The most threads the simulations use, whatever is asked for.
+// The most threads a run uses, whatever is asked for.
 
 std::optional<unsigned> parseThreadCount(const std::string& text);
 // Return the thread count that the specified 'text' (the value of
@@ -30,9 +31,14 @@ std::optional<unsigned> parseThreadCount(const std::string& text);
 unsigned availableCores();
 // Return the number of processor cores the process may run on (at least 1).
 
+unsigned defaultThreadCount();
+// Return the number of threads used when none is asked for: the value of
+// 'availableCores()', at most 'k_maxThreads'.
+
 unsigned simulationThreads();
-// Return the number of threads for the simulations: PSEX_THREADS when it
-// holds a valid count, otherwise 'availableCores()'.
+// Return the number of threads for the simulations and the lineages:
+// PSEX_THREADS when it holds a valid count, otherwise
+// 'defaultThreadCount()'.
 
 } // namespace psex
 

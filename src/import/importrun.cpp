@@ -3,8 +3,6 @@
 
 #include "base/messagesink.h"
 #include "base/resultfiles.h"
-#include "import/csvtable.h"
-#include "import/genepopreader.h"
 
 #include <sys/stat.h>
 
@@ -48,22 +46,10 @@ std::string_view checkedText(std::string_view text) {
 }
 
 ImportedData readInput(std::string_view text, const ImportOptions& options) {
-    ImportFormat format = options.format;
-    if (format == ImportFormat::e_GENEPOP ||
-        (format == ImportFormat::e_AUTOMATIC && looksLikeGenepop(text))) {
-        return readGenepop(text, options.table.ploidy, options.table.alleles);
-    }
-    const char separator = options.separator != 0 ? options.separator : detectSeparator(text);
-    const CsvText table(text, separator);
-    if (format == ImportFormat::e_AUTOMATIC) {
-        format = looksLikeGenAlEx(table) ? ImportFormat::e_GENALEX : ImportFormat::e_TABLE;
-    }
-    const bool genAlEx = format == ImportFormat::e_GENALEX;
-    ImportedData data =
-        genAlEx ? readGenAlEx(table, options.table) : readPlainTable(table, options.table);
-    data.formatName = std::string(genAlEx ? "GenAlEx" : "a table") + ", " +
-                      separatorName(separator) + "-separated";
-    return data;
+    const ImportFormat& format = options.format != nullptr
+                                     ? *options.format
+                                     : recognizeImportFormat(text, options.separator);
+    return format.read(text, options.separator, options.table);
 }
 
 std::string defaultTitle(const std::string& input) {

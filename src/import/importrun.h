@@ -5,11 +5,11 @@
 // Purpose: turn one input file of psex-import into one psex data file (or
 // one per population), from reading the bytes to the summary.
 //
-// The input's format is found from its content unless the user names it:
-// a genepop file has a line "Pop" after its title and locus lines; a
-// GenAlEx sheet begins with a row of counts; anything else is a plain
-// table.  A UTF-8 byte-order mark is skipped; UTF-16 text and NUL bytes
-// (a workbook rather than its CSV export) are refused.
+// The input's format is found from its content unless the user names it
+// (see 'importFormats': a genepop file has a line "Pop" after its title
+// and locus lines; a GenAlEx sheet begins with a row of counts; anything
+// else is a plain table).  A UTF-8 byte-order mark is skipped; UTF-16 text
+// and NUL bytes (a workbook rather than its CSV export) are refused.
 //
 // All reading and checking is done before anything is written, so a
 // refused input leaves no file and changes none; the files are written as
@@ -22,6 +22,7 @@
 
 #include "import/datafilewriter.h"
 #include "import/importeddata.h"
+#include "import/importformats.h"
 #include "import/spreadsheetreader.h"
 
 #include <cstdint>
@@ -34,16 +35,14 @@ namespace psex {
 
 class MessageSink;
 
-enum class ImportFormat { e_AUTOMATIC, e_GENALEX, e_TABLE, e_GENEPOP };
-
 struct ImportOptions {
     // Everything the command line says.
 
-    std::string input;  // a path, or "-" for standard input
-    std::string output; // a path; empty for standard output
-    ImportFormat format = ImportFormat::e_AUTOMATIC;
-    char separator = 0; // ',', ';' or TAB; 0 to detect
-    TableOptions table; // ploidy, sample and population columns, missing codes
+    std::string input;                    // a path, or "-" for standard input
+    std::string output;                   // a path; empty for standard output
+    const ImportFormat* format = nullptr; // one of 'importFormats()'; null to recognise
+    char separator = 0;                   // ',', ';' or TAB; 0 to detect
+    TableOptions table;                   // ploidy, sample and population columns, missing codes
     std::optional<std::string> title;
     std::optional<std::string> frequency;        // SAMPLE, MLG or ROUNDROBIN
     std::optional<std::string> model;            // HWE or FIS

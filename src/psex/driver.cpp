@@ -12,7 +12,7 @@
 #include "psex/commandline.h"
 #include "reports/reports.h"
 #include "simulation/fastsimulation.h"
-#include "simulation/simulation.h"
+#include "simulation/randomgenerator.h"
 
 #include <sys/stat.h>
 

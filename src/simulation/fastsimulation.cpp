@@ -3,7 +3,7 @@
 
 #include "base/contract.h"
 #include "base/messagesink.h"
-#include "base/threadcount.h"
+#include "base/threads.h"
 #include "model/binomial.h"
 #include "model/locus.h"
 #include "model/tablebuilder.h"
@@ -280,7 +280,7 @@ PsexList simulate(const MLGTable& table, LaggedFibonacci607& generator, MessageS
     // PSex values of all are counted together at the end.
     const std::uint64_t perDataSet = table.sampleNames().size() * table.loci().size() *
                                      static_cast<std::uint64_t>(table.ploidy());
-    threads = std::clamp(threads, 1u, k_maxThreads);
+    threads = threadCountOrDefault(threads);
     // The samplers are only read while drawing: one set serves every
     // thread (a panel of many loci would otherwise hold one per thread).
     std::vector<AlleleSampler> samplers;

@@ -3,9 +3,17 @@
 #define PSEX_FASTSIMULATION_H
 
 // Purpose: the program's simulation: the same simulated PSex values as the
-// plain simulation (simulation.h), drawn from the same random numbers in the
-// same order, with the same messages, but fast enough for tens of thousands
-// of samples and thousands of simulated data sets.
+// plain simulation that the tests keep (tests/support/referencesimulation.h),
+// drawn from the same random numbers in the same order, with the same
+// messages, but fast enough for tens of thousands of samples and thousands
+// of simulated data sets.
+//
+// Each simulated data set has the real sample size, every allele copy drawn
+// independently from the real allele frequencies (one uniform number per
+// copy, sample by sample, locus by locus, walking a locus's frequencies in
+// ascending allele order), so it holds no clones; every genotype that
+// repeats in it by chance gets the PSex it would have had in the real data
+// (the real frequencies, sample size and Fis).
 //
 // Four things make it fast without changing a bit of the result:
 // - every allele draw is a table look-up that picks exactly the allele the
@@ -34,14 +42,17 @@ class MessageSink;
 PsexList simulatedPsexList(const MLGTable& table, LaggedFibonacci607& generator,
                            MessageSink& messages, const SimulationProgress& progress = {},
                            unsigned threads = 1, FamilywiseCounter* smallest = nullptr);
-// Return the values of 'simulatedPsexValues' for the specified 'table',
-// drawn from the 'generator' in the same order and with the same messages
-// to 'messages', on at most the specified 'threads' threads; the results,
-// the messages and the generator's final state do not depend on their
-// number.  The optionally specified 'progress' is told how far the
-// simulations are; the optionally specified 'smallest' counts every
-// simulated data set with the smallest PSex of its chance repeats (the
-// family-wise p-values), with the same counts on any number of threads.
+// Return, in ascending order, the PSex of every genotype that repeats in
+// each of the specified 'table''s SIMULATIONS simulated data sets, drawn
+// from the 'generator' with their messages to 'messages' (the values,
+// draws and messages of the plain simulation), on at most the specified
+// 'threads' threads (0: as many as the process may use cores, see
+// threads.h); the results, the messages and the generator's final state do
+// not depend on their number.  The optionally specified 'progress' is told
+// how far the simulations are; the optionally specified 'smallest' counts
+// every simulated data set with the smallest PSex of its chance repeats
+// (the family-wise p-values), with the same counts on any number of
+// threads.
 
 void judgeBySimulation(MLGTable& table, LaggedFibonacci607& generator, MessageSink& messages,
                        const SimulationProgress& progress = {}, unsigned threads = 1);

@@ -2,18 +2,15 @@
 #include "simulation/parallelrun.h"
 
 #include "base/messagesink.h"
+#include "base/threads.h"
 #include "simulation/fibonaccijump.h"
 
 #include <algorithm>
 #include <condition_variable>
-#include <exception>
 #include <limits>
 #include <mutex>
-#include <new>
 #include <sstream>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 namespace psex {
@@ -65,7 +62,6 @@ class Schedule {
     std::uint64_t d_nextChunk = 0; // the next chunk to be taken
     std::uint64_t d_reported = 0;  // chunks whose messages are passed on
     std::vector<Chunk> d_ring;     // chunk c at c % d_window
-    std::exception_ptr d_failure;  // the first exception of any thread
     bool d_stopped = false;        // a thread failed: no more chunks are taken
 
   public:
@@ -77,34 +73,11 @@ class Schedule {
 
     std::uint64_t chunks() const { return d_chunks; }
 
-    // Simulate chunks on the calling thread until none is left, or until a
-    // thread has failed.  The main thread ('thread' 0) also passes on
-    // finished chunks between its own and, at the end, waits for the
-    // others' and passes them on.  An exception (an allocation that fails)
-    // is kept for 'rethrowFailure' and stops every thread: one that escaped
-    // a thread would end the process.
+    // Simulate chunks on the calling thread until none is left, or until the
+    // run is stopped.  The main thread ('thread' 0) also passes on finished
+    // chunks between its own and, at the end, waits for the others' and
+    // passes them on.
     void work(unsigned thread, MessageSink& messages, const SimulationProgress& progress) {
-        try {
-            workUntilDone(thread, messages, progress);
-        } catch (...) {
-            std::lock_guard<std::mutex> lock(d_mutex);
-            if (!d_failure) {
-                d_failure = std::current_exception();
-            }
-            d_stopped = true;
-            d_changed.notify_all();
-        }
-    }
-
-    // Throw the exception of the thread that failed first, if any.
-    void rethrowFailure() const {
-        if (d_failure) {
-            std::rethrow_exception(d_failure);
-        }
-    }
-
-  private:
-    void workUntilDone(unsigned thread, MessageSink& messages, const SimulationProgress& progress) {
         const bool main = thread == 0;
         const DataSetTask task = d_makeTask(thread);
         LaggedFibonacci607 draws = d_start;
@@ -164,6 +137,17 @@ class Schedule {
         }
     }
 
+    // Stop the run: no more chunks are taken, and a main thread waiting for
+    // a chunk to finish goes on (a thread has failed).
+    void stop() {
+        {
+            std::lock_guard<std::mutex> lock(d_mutex);
+            d_stopped = true;
+        }
+        d_changed.notify_all();
+    }
+
+  private:
     std::size_t index(std::uint64_t chunk) const {
         return static_cast<std::size_t>(chunk % d_window);
     }
@@ -203,6 +187,7 @@ class Schedule {
 void runDataSets(std::uint64_t count, std::uint64_t drawsEach, LaggedFibonacci607& generator,
                  unsigned threads, const DataSetTaskFactory& makeTask, MessageSink& messages,
                  const SimulationProgress& progress) {
+    threads = threadCountOrDefault(threads);
     // Chunks of about k_drawsPerChunk draws, at least four per thread.
     const std::uint64_t perThread = (count + 4 * std::uint64_t(threads) - 1) /
                                     std::max<std::uint64_t>(4 * std::uint64_t(threads), 1);
@@ -226,22 +211,11 @@ void runDataSets(std::uint64_t count, std::uint64_t drawsEach, LaggedFibonacci60
 
     const unsigned used = static_cast<unsigned>(std::min<std::uint64_t>(threads, chunks));
     Schedule schedule(generator, count, drawsEach, chunkSize, used, makeTask);
-    std::vector<std::thread> helpers;
-    helpers.reserve(used);
-    for (unsigned t = 1; t < used; ++t) {
-        try {
-            helpers.emplace_back([&schedule, &messages, t] { schedule.work(t, messages, {}); });
-        } catch (const std::system_error&) {
-            break; // the threads that started share the work
-        } catch (const std::bad_alloc&) {
-            break; // no memory for another thread: the same
-        }
-    }
-    schedule.work(0, messages, progress);
-    for (std::thread& helper : helpers) {
-        helper.join();
-    }
-    schedule.rethrowFailure();
+    const SimulationProgress silent; // the progress is told on the calling thread only
+    runOnThreads(
+        used,
+        [&](unsigned thread) { schedule.work(thread, messages, thread == 0 ? progress : silent); },
+        [&] { schedule.stop(); });
     generator.discard(count * drawsEach);
 }
 

@@ -51,17 +51,17 @@ void runDataSets(std::uint64_t count, std::uint64_t drawsEach, LaggedFibonacci60
                  unsigned threads, const DataSetTaskFactory& makeTask, MessageSink& messages,
                  const SimulationProgress& progress = {});
 // Simulate the specified 'count' data sets of 'drawsEach' draws each from
-// 'generator' on at most 'threads' threads (the main thread counts), with
-// the tasks that 'makeTask' makes, and leave 'generator' where drawing the
-// data sets one after another would.  Their messages go to 'messages' in
-// data-set order; the optionally specified 'progress' is told after every
-// data set, on the calling thread.  One thread is used when 'threads' is
-// below 2, when there are too few draws to share, and when the generator
-// cannot jump (see 'LaggedFibonacci607::isExact'); a thread that cannot be
-// started leaves its share to the others.  An exception thrown on any
-// thread (an allocation that fails) stops every thread and is thrown again
-// on the calling thread once all have ended; the generator is then left
-// anywhere.
+// 'generator' on at most 'threads' threads (the main thread counts; 0 for
+// the default of 'runOnThreads', threads.h), with the tasks that 'makeTask'
+// makes, and leave 'generator' where drawing the data sets one after
+// another would.  Their messages go to 'messages' in data-set order; the
+// optionally specified 'progress' is told after every data set, on the
+// calling thread.  One thread is used when 'threads' is 1, when there are
+// too few draws to share, and when the generator cannot jump (see
+// 'LaggedFibonacci607::isExact'); a thread that cannot be started leaves its
+// share to the others.  An exception thrown on any thread (an allocation
+// that fails) stops every thread and is thrown again on the calling thread
+// once all have ended; the generator is then left anywhere.
 //
 // Behaviour is undefined unless every task draws exactly 'drawsEach'
 // numbers per data set.

@@ -1,8 +1,8 @@
 // import_fuzzer.cpp                                              -*-C++-*-
 //
 // A libFuzzer target over the readers of psex-import: the bytes are an
-// input file, read as psex-import finds its format and as each format in
-// turn (GenAlEx, plain table, genepop), with the default options and with
+// input file, read as psex-import finds its format and as each format of
+// its list ('importFormats') in turn, with the default options and with
 // haploid ones.  A refusal is a fine answer; a crash, a sanitizer finding,
 // a hang or a runaway allocation is a fault.  So is a data file that psex
 // does not read back as written: every conversion that succeeds is read by
@@ -54,10 +54,12 @@ void requireReadBack(const std::string& text, const psex::ImportedData& data) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
     const std::string text(reinterpret_cast<const char*>(bytes), size);
-    const psex::ImportFormat formats[] = {
-        psex::ImportFormat::e_AUTOMATIC, psex::ImportFormat::e_GENALEX, psex::ImportFormat::e_TABLE,
-        psex::ImportFormat::e_GENEPOP};
-    for (const psex::ImportFormat format : formats) {
+    // Recognised (a null format), then read as each format in turn.
+    std::vector<const psex::ImportFormat*> formats = {nullptr};
+    for (const psex::ImportFormat& format : psex::importFormats()) {
+        formats.push_back(&format);
+    }
+    for (const psex::ImportFormat* format : formats) {
         for (const std::int32_t ploidy : {2, 1}) {
             psex::ImportOptions options;
             options.format = format;

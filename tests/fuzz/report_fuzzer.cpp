@@ -19,7 +19,7 @@
 #include "model/tablebuilder.h"
 #include "reports/reports.h"
 #include "simulation/fastsimulation.h"
-#include "simulation/simulation.h"
+#include "support/referencesimulation.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -60,11 +60,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The program's fast simulation must give exactly what the plain one
     // gives, drawing the same numbers: same values, same generator state,
     // same messages, on one thread or several.
-    psex::ReferenceGenerator plainGenerator; // the same stream for every input
+    psex::test::ReferenceGenerator plainGenerator; // the same stream for every input
     std::ostringstream plainOutput, plainError;
     psex::MessageSink plainMessages(plainOutput, plainError);
     const std::vector<double> plainValues =
-        psex::simulatedPsexValues(table, plainGenerator, plainMessages);
+        psex::test::simulatedPsexValues(table, plainGenerator, plainMessages);
     psex::PsexList values;
     for (const unsigned threads : {1u, 2u, 3u}) {
         psex::LaggedFibonacci607 generator;

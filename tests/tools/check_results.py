@@ -167,6 +167,37 @@ What is recomputed, and how:
   (haploid: the parent by x & 1); an unrelated copy walks the locus's
   frequencies with u = (x >> 11) 2^-53 and has no allele when the walk
   passes the last one.  Without any MLG both reference columns are 0.
+* the analyses that header keys switch on (each off without its key; its
+  value, when not accepted, gets one message and the key is taken as absent;
+  the keys are read after MLLDISTANCE, in the order LINKAGE, LOCICURVE,
+  MLLMETHOD, RAREFY, COORDINATES, SPATIAL, SPATIALCLASSES):
+  - LINKAGE=<P> (digits): linkage_<run>.csv, rows 'all' (samples typed at
+    every copy) and 'clone_corrected' (the first of them of each MLG): I_A
+    and rbarD from exact integer sums over pairs of the copies apart, then in
+    double in a fixed order; P shuffles of each locus from splitmix64 "psex
+    ld ", p = (1 + count of S2 >= observed) / (P + 1);
+  - LOCICURVE=<R> (digits, >= 1): loci_<run>.csv, the MLGs on every k-subset
+    of loci, or on R subsets drawn from "psex cur", with R's type-7
+    quartiles;
+  - MLLMETHOD=AVERAGE|FARTHEST: lineages merged pair by pair while the mean
+    (exact fraction) or largest MLG distance is at most k (k >= 1), ties to
+    the smallest pair of lineage numbers;
+  - RAREFY=<n> (digits, >= 1): summary rows emlg and emlg_se of units mlg
+    and mll, exact fractions against which the program's long double
+    products may differ within a stated bound (exact at n = 1 and n = N, NA
+    for n > N);
+  - COORDINATES=<x>,<y>: the two columns after the alleles, decimal cells
+    (no usable coordinates: a warning per sample for the first five, then a
+    count); spatial_<run>.csv (subranges), kinship_<run>.csv (Loiselle
+    kinship by distance class, ramets and genets) and the summary rows
+    subrange_max, subrange_mean, aggregation_Ac, aggregation_p (units mlg and
+    mll) and sp, kinship_slope, kinship_first_class (units ramets and
+    genets); SPATIAL=<P> shuffles the located samples' units from splitmix64
+    "psex spa"; SPATIALCLASSES=<d1>,... sets upper bounds of the classes.
+  Each file comes after the distances file in the order linkage, loci,
+  spatial, kinship, and one of an earlier run that this run does not write
+  goes as the distances file does.  What is exact and what is compared
+  within a tolerance is said where the analyses are derived;
 
 Numbers in the simulation results and full table files are formatted as
 C's %g with 6 significant digits; undefined statistics (R with N <= 1, Pd
@@ -189,6 +220,8 @@ Usage:
       EXAMPLES_DIR/<name>.txt, run by its file name alone.
   check_results.py DATAFILE SIMRESULTS FULLTABLE [SAMPLES [SUMMARY
                    [DISTANCES]]] [--argument ARG] [--no-replay]
+                   [--linkage FILE] [--loci FILE] [--spatial FILE]
+                   [--kinship FILE]
       check the result files that a run on DATAFILE wrote; ARG is the data
       file argument as it was given to the program (default: DATAFILE).
   check_results.py --self-test [FOLDER]
@@ -233,10 +266,14 @@ disagreement is printed), 77 with --skip-missing when a data file is absent,
 """
 
 import argparse
+import collections
 import csv
+import heapq
 import io
+import itertools
 import math
 import os
+import random
 import re
 import shlex
 import shutil
@@ -841,8 +878,12 @@ def pgen(alleles, ploidy, frequencies, fis_by_locus, missing=None):
 WHOLE_NUMBER = re.compile(r"[+-]?[0-9]+")
 SHOWN_CELLS = 5
 
+# The keys of the analyses that a header switches on (see "Analyses switched
+# on by header keys" below).
+ANALYSIS_KEYS = ("LINKAGE", "LOCICURVE", "MLLMETHOD", "RAREFY", "COORDINATES", "SPATIAL",
+                 "SPATIALCLASSES")
 KNOWN_KEYS = ("PLOIDY", "LOCUSCOUNT", "LOCUSNAMES", "FREQUENCY", "MODEL", "SIMULATIONS",
-              "TITLE", "MISSING", "MLLDISTANCE")
+              "TITLE", "MISSING", "MLLDISTANCE") + ANALYSIS_KEYS
 
 
 def ascii_upper(text):
@@ -902,6 +943,7 @@ class Table:
             else:
                 self.errors.append("warning: MLLDISTANCE '%s' is not a whole number >= 0; "
                                    "no lineages are formed." % value)
+        self.analysis = interpret_analysis_keys(params, self.errors)
         self.simulations = atoi(params["SIMULATIONS"]) if "SIMULATIONS" in params else 0
         locus_count = atoi(params["LOCUSCOUNT"]) if "LOCUSCOUNT" in params else 0
         names = params["LOCUSNAMES"].split(",") if "LOCUSNAMES" in params else []
@@ -926,7 +968,10 @@ class Table:
         # does not list are dropped without a message, unless they are
         # beyond LOCUSCOUNT.
         width = locus_count * self.ploidy
-        columns_fit = data_file.column_count() == width + 1
+        # COORDINATES: two more columns right after the alleles.
+        coordinate_error = coordinate_columns_problem(data_file, width, self.analysis)
+        columns = width + 1 + (2 if self.analysis.located else 0)
+        columns_fit = data_file.column_count() == columns
         held = locus_count if columns_fit else min(locus_count,
                                                    max(1, data_file.column_count()))
         if held > 100000:
@@ -937,23 +982,27 @@ class Table:
                 self.locus_names[i] = name
             elif i >= locus_count:
                 self.errors.append("error: too many locus names given in LOCUSNAMES.")
+        if coordinate_error is not None:
+            self.errors.append(coordinate_error)
 
         self.frequencies_failed = False
         self.simulation_errors = []
         self.mlgs = {}  # allele tuple -> sample names
         self.sample_names = []
         self.sample_alleles = []  # the allele tuple of each sample, in data-file order
+        self.coordinates = []  # with COORDINATES: (x, y) of each sample, None if not located
         counts = [dict() for _ in range(held)]
         self.frequencies = [dict() for _ in range(held)]
         if not columns_fit:
             self.errors.append(
                 "error: not enough columns in table according to ploidy and locus count "
-                "(should be: %d has: %d)." % (width + 1, data_file.column_count()))
+                "(should be: %d has: %d)." % (columns, data_file.column_count()))
             self._finish_statistics()
             return
 
         missing_copies = [0] * locus_count
         not_whole = 0  # allele cells that are not whole numbers
+        unlocated = 0  # samples without usable coordinates
         # The data section's warnings come as the lines are read, so a row's
         # allele warnings follow those of the lines before it.
         taken = len(data_file.warnings)
@@ -973,6 +1022,14 @@ class Table:
                         self.errors.append(
                             "warning: line %d: allele '%s' is not a whole number; read as %d."
                             % (data_file.row_line, cell, values[i]))
+            if self.analysis.located:
+                point = sample_point(fields[width + 1], fields[width + 2])
+                if point is None:
+                    unlocated += 1
+                    if unlocated <= SHOWN_CELLS:
+                        self.errors.append("warning: line %d: sample '%s' has no usable "
+                                           "coordinates." % (data_file.row_line, fields[0]))
+                self.coordinates.append(point)
             if self.ploidy == 2:
                 # A diploid genotype is unordered: 116,114 is 114,116.
                 for j in range(locus_count):
@@ -993,6 +1050,9 @@ class Table:
         if not_whole > SHOWN_CELLS:
             self.errors.append("warning: %d more allele cells are not whole numbers."
                                % (not_whole - SHOWN_CELLS))
+        if unlocated > SHOWN_CELLS:
+            self.errors.append("warning: %d more samples have no usable coordinates."
+                               % (unlocated - SHOWN_CELLS))
         if any(missing_copies):
             self.errors.append("note: missing allele copies: " + ", ".join(
                 "%s %d" % (name, count)
@@ -1142,6 +1202,15 @@ class Table:
             return i
 
         self.observed_distances = {}
+        # MLLMETHOD=AVERAGE or FARTHEST: the pairs' distances are kept and
+        # clustered once all are seen (agglomerative_lineages).
+        pair_distances = None
+        if self.mll_distance is not None and self.mll_distance >= 1 and \
+                self.analysis.mll_method != "NEAREST":
+            if len(self.order) > AGGLOMERATIVE_LIMIT:
+                raise Unsupported("%d MLGs are too many to cluster by %s" % (
+                    len(self.order), self.analysis.mll_method))
+            pair_distances = {}
         if self.mll_distance is not None:
             if len(self.order) > 5000:
                 raise Unsupported("%d MLGs are too many to compare pairwise" % len(self.order))
@@ -1149,8 +1218,13 @@ class Table:
                 for j in range(i + 1, len(self.order)):
                     d = self.distance(first, self.order[j])
                     self.observed_distances[d] = self.observed_distances.get(d, 0) + 1
-                    if 1 <= self.mll_distance and d <= self.mll_distance:
+                    if pair_distances is not None:
+                        pair_distances[(i, j)] = d
+                    elif 1 <= self.mll_distance and d <= self.mll_distance:
                         parent[root(j)] = root(i)
+        if pair_distances is not None:
+            parent = agglomerative_lineages(len(self.order), pair_distances, self.mll_distance,
+                                            self.analysis.mll_method)
         numbers = {}
         self.lineage = {}  # alleles -> lineage number, 1.. in order of first MLG
         for i, alleles in enumerate(self.order):
@@ -2024,7 +2098,10 @@ def expected_summary(table, printed_list, replayed, samples_values=None):
             high += n - 1
     lines.append(Pattern("genets_0.05,mlg,", Cell(number_check(
         {str(v) for v in range(low, high + 1)}, "genets_0.05"))))
+    lines += unit_analysis_rows(table, "mlg")
     rows("mll", table.lineage_sizes)
+    lines += unit_analysis_rows(table, "mll")
+    lines += kinship_summary_rows(table)
     return lines
 
 
@@ -2108,9 +2185,12 @@ def level_check(judgement, printed, what):
 
 
 def check_result_files(comparison, argument, table, data_file, sim_text, full_text,
-                       samples_text, replayed, summary_text=None, distances_text=None):
+                       samples_text, replayed, summary_text=None, distances_text=None,
+                       analysis_texts=None):
     """Compare the result files with the re-derivation; a text that is None
-    (a file not written, or not to be compared) is skipped."""
+    (a file not written, or not to be compared) is skipped.  'analysis_texts'
+    maps the prefixes of the analyses' files (ANALYSIS_PREFIXES) to their
+    texts."""
     printed_list = parse_printed_list(sim_text) if sim_text is not None else None
     if printed_list is None and sim_text is None and replayed is not None:
         printed_list = [fmt(r.key) for r in replayed]
@@ -2150,6 +2230,1151 @@ def check_result_files(comparison, argument, table, data_file, sim_text, full_te
                          summary_text, {})
     if distances_text is not None:
         comparison.lines("distances file", expected_distances(table), distances_text, {})
+    check_analysis_files(comparison, table, analysis_texts or {}, summary_text)
+
+
+# --------------------------------------------------------------------------
+# Analyses switched on by header keys, each off without its key:
+#   LINKAGE=<P>          index of association and rbarD (linkage_<run>.csv)
+#   LOCICURVE=<R>        the genotype accumulation curve (loci_<run>.csv)
+#   MLLMETHOD=<m>        lineages by AVERAGE or FARTHEST linkage
+#   RAREFY=<n>           expected units in n samples (summary emlg, emlg_se)
+#   COORDINATES=<x>,<y>  clonal subrange, aggregation and kinship by distance
+#                        (spatial_<run>.csv, kinship_<run>.csv, summary
+#                        rows), with SPATIAL=<P> permutations and
+#                        SPATIALCLASSES=<d1>,... distance classes.
+#
+# What is exact and what is compared within a tolerance:
+# * exact (the one double of the prescribed evaluation order): I_A, rbarD,
+#   their p-values, the curve's quartiles and means, subranges and their
+#   mean, Psp, Psg, Ac and its p-value, the largest distance of a class;
+# * within a stated tolerance of an exact (rational, or exactly summed)
+#   value: emlg and emlg_se (the program multiplies in long double), the
+#   mean distance and mean kinship of a class, the kinship slope, sp and
+#   F1 (the order inside a kinship sum is the program's own).  Where the
+#   program must give one double twice (F1 in the summary and in the
+#   kinship file; sp from the printed slope and F1), that is exact too.
+# --------------------------------------------------------------------------
+
+ANALYSIS_PREFIXES = ("linkage_", "loci_", "spatial_", "kinship_")
+LINKAGE_HEADER = "data,samples,loci,left_out,ia,p_ia,rbarD,p_rbarD,permutations"
+LOCICURVE_HEADER = "loci,subsets,mlg_min,mlg_q25,mlg_median,mlg_q75,mlg_max,mlg_mean"
+SPATIAL_HEADER = "unit,id,n,located,subrange"
+KINSHIP_HEADER = "level,class,max_distance,mean_distance,pairs,kinship"
+MLL_METHODS = ("NEAREST", "AVERAGE", "FARTHEST")
+# The unit roundoff of a double.
+UNIT_ROUNDOFF = 2.0 ** -53
+# Beyond these sizes the checker does not derive (its Python would take too
+# long); every size below fits the program's memory bounds too.
+AGGLOMERATIVE_LIMIT = 2000     # MLGs clustered by AVERAGE or FARTHEST
+LINKAGE_WORK_LIMIT = 60_000_000
+CURVE_WORK_LIMIT = 50_000_000
+SPATIAL_LOCATED_LIMIT = 1500   # located samples (pairs in proportion to the square)
+SPATIAL_PERMUTATION_LIMIT = 20_000_000  # permutations x located samples
+RAREFY_SAMPLES_LIMIT = 20000
+
+
+def seed_of(text):
+    """A random source's seed: eight ASCII bytes read as a big-endian
+    64-bit number (as the reference pairs' "psex ref")."""
+    data = text.encode("ascii")
+    assert len(data) == 8
+    return int.from_bytes(data, "big")
+
+
+LINKAGE_SEED = seed_of("psex ld ")
+LOCICURVE_SEED = seed_of("psex cur")
+SPATIAL_SEED = seed_of("psex spa")
+GOLDEN_GAMMA = 0x9E3779B97F4A7C15
+
+
+def stream_at(seed, position):
+    """splitmix64 from 'seed' after 'position' draws: its state is then seed
+    + position x gamma (mod 2^64), so any draw is reached at once."""
+    return SplitMix64((seed + position * GOLDEN_GAMMA) % 2 ** 64)
+
+
+def random_index(x, m):
+    """An index in [0, m) from the 64-bit draw x: floor(x m / 2^64)."""
+    return (x * m) >> 64
+
+
+def shuffled_order(generator, n):
+    """Fisher-Yates from the identity order of n items: for i = n - 1 down
+    to 1, t = random_index(draw, i + 1), swap i and t (n - 1 draws)."""
+    order = list(range(n))
+    for i in range(n - 1, 0, -1):
+        t = random_index(generator(), i + 1)
+        order[i], order[t] = order[t], order[i]
+    return order
+
+
+def draws_of_shuffle(n):
+    """The draws one shuffle of n items takes (none for 0 or 1 item)."""
+    return max(n - 1, 0)
+
+
+# --------------------------------------------------------------------------
+# The keys' values.
+# --------------------------------------------------------------------------
+
+
+class AnalysisSettings:
+    """What the analysis keys of one header ask for."""
+
+    def __init__(self):
+        self.linkage = None          # LINKAGE: permutations
+        self.loci_curve = None       # LOCICURVE: subsets per number of loci
+        self.mll_method = "NEAREST"  # MLLMETHOD
+        self.rarefy = None           # RAREFY: the subsample's size
+        self.coordinates = None      # COORDINATES: the x and y column names
+        self.located = False         # coordinates are read (their columns are in place)
+        self.spatial = 0             # SPATIAL: permutations of the aggregation test
+        self.spatial_classes = None  # SPATIALCLASSES: upper bounds, else ten classes
+
+
+def header_whole_number(value, least):
+    """A whole-number key value as MLLDISTANCE is read: digits only (no
+    sign, no space), saturated at 2^31 - 1; None when it is not that or is
+    below 'least'."""
+    if re.fullmatch(r"[0-9]+", value) is None:
+        return None
+    number = min(int(value), INT32_MAX)
+    return number if number >= least else None
+
+
+# A coordinate or a class bound: a decimal number with a decimal point
+# (optional sign, digits with an optional fraction, or a fraction alone,
+# optional exponent), as std::from_chars reads one (which takes no '+': the
+# program skips it first).  No inf, nan, hexadecimal or decimal comma.
+DECIMAL = re.compile(r"[+-]?([0-9]+(\.[0-9]*)?|\.[0-9]+)([eE][+-]?[0-9]+)?")
+
+
+def decimal_of(text):
+    """The double of a decimal cell after trimming spaces, or None when it
+    is not usable: not of the DECIMAL form, or out of the double's range
+    (std::from_chars reports a value that rounds to infinity, or a non-zero
+    one that rounds to zero, as out of range; subnormal values it takes)."""
+    cell = text.strip(" ")
+    if DECIMAL.fullmatch(cell) is None:
+        return None
+    value = float(cell)
+    if math.isinf(value):
+        return None
+    mantissa = re.split(r"[eE]", cell)[0]
+    if value == 0.0 and re.search(r"[1-9]", mantissa):
+        return None
+    return value
+
+
+def sample_point(x_cell, y_cell):
+    """A sample's (x, y), or None when either cell is not usable."""
+    x, y = decimal_of(x_cell), decimal_of(y_cell)
+    return None if x is None or y is None else (x, y)
+
+
+def class_bounds(value):
+    """SPATIALCLASSES: upper bounds separated by commas, each a decimal
+    (spaces around it trimmed) above 0, strictly ascending; None when the
+    value is not that."""
+    bounds = [decimal_of(piece) for piece in value.split(",")]
+    if any(b is None or not b > 0.0 for b in bounds):
+        return None
+    if any(later <= earlier for earlier, later in zip(bounds, bounds[1:])):
+        return None
+    return bounds
+
+
+def interpret_analysis_keys(params, errors):
+    """The analysis keys, read after MLLDISTANCE and before the defaults'
+    messages, in the order LINKAGE, LOCICURVE, MLLMETHOD, RAREFY,
+    COORDINATES, SPATIAL, SPATIALCLASSES; a value that is not accepted gets
+    one message (standard error lines appended to 'errors') and the key is
+    taken as absent.  MLLMETHOD, SPATIAL and SPATIALCLASSES with an accepted
+    value but without the key they refine (MLLDISTANCE, COORDINATES) are
+    said to have no effect."""
+    settings = AnalysisSettings()
+
+    def number(key, least, consequence):
+        value = params[key]
+        result = header_whole_number(value, least)
+        if result is None:
+            errors.append("warning: %s '%s' is not a whole number >= %d; %s"
+                          % (key, value, least, consequence))
+        return result
+
+    if "LINKAGE" in params:
+        settings.linkage = number("LINKAGE", 0, "no linkage analysis is run.")
+    if "LOCICURVE" in params:
+        settings.loci_curve = number("LOCICURVE", 1, "no locus accumulation curve is made.")
+    if "MLLMETHOD" in params:
+        value = params["MLLMETHOD"]
+        if value in MLL_METHODS:
+            settings.mll_method = value
+            if "MLLDISTANCE" not in params:
+                errors.append("warning: MLLMETHOD has no effect without MLLDISTANCE.")
+        else:
+            errors.append("warning: MLLMETHOD '%s' is not NEAREST, AVERAGE or FARTHEST; "
+                          "using NEAREST." % value)
+    if "RAREFY" in params:
+        settings.rarefy = number("RAREFY", 1, "no rarefaction is done.")
+    if "COORDINATES" in params:
+        value = params["COORDINATES"]
+        names = value.split(",")
+        if len(names) == 2 and all(names):
+            settings.coordinates = (names[0], names[1])
+        else:
+            errors.append("error: COORDINATES '%s' is not two column names separated by a "
+                          "comma; no coordinates are read." % value)
+    if "SPATIAL" in params:
+        permutations = number("SPATIAL", 0, "no permutation test of aggregation is run.")
+        if permutations is not None:
+            settings.spatial = permutations
+            if "COORDINATES" not in params:
+                errors.append("warning: SPATIAL has no effect without COORDINATES.")
+    if "SPATIALCLASSES" in params:
+        value = params["SPATIALCLASSES"]
+        bounds = class_bounds(value)
+        if bounds is None:
+            errors.append("warning: SPATIALCLASSES '%s' is not a list of ascending distances "
+                          "above 0; using ten classes of equal pair counts." % value)
+        else:
+            settings.spatial_classes = bounds
+            if "COORDINATES" not in params:
+                errors.append("warning: SPATIALCLASSES has no effect without COORDINATES.")
+    return settings
+
+
+def coordinate_columns_problem(data_file, width, settings):
+    """With COORDINATES naming x and y: None when the column line has x at
+    position width + 1 and y at width + 2 (the name's position as the
+    reader keeps it: its later one when repeated), and coordinates are read
+    (settings.located); else the message, and the table is read as if the
+    key were absent."""
+    if settings.coordinates is None:
+        return None
+    x, y = settings.coordinates
+    names = data_file.column_names
+    if names.get(x) == width + 1 and names.get(y) == width + 2:
+        settings.located = True
+        return None
+    return ("error: COORDINATES names '%s' and '%s', which are not the two columns after the "
+            "alleles." % (x, y))
+
+
+def analysis_prefixes(table):
+    """The analyses' files that a run on 'table' writes, in order."""
+    prefixes = ()
+    if table.analysis.linkage is not None:
+        prefixes += ("linkage_",)
+    if table.analysis.loci_curve is not None:
+        prefixes += ("loci_",)
+    if table.analysis.located:
+        prefixes += ("spatial_", "kinship_")
+    return prefixes
+
+
+def lineages_formed(table):
+    """Whether MLLDISTANCE forms lineages (then unit mll has rows of its
+    own in the spatial file and its own permutations)."""
+    return table.mll_distance is not None
+
+
+# --------------------------------------------------------------------------
+# LINKAGE: the index of association I_A and rbarD.
+# --------------------------------------------------------------------------
+
+
+def copies_apart(first, second):
+    """The allele copies in which two genotypes of one locus differ: the
+    ploidy minus the size of the multiset intersection (as the lineages'
+    distance counts them)."""
+    rest = list(second)
+    shared = 0
+    for allele in first:
+        if allele in rest:
+            rest.remove(allele)
+            shared += 1
+    return len(first) - shared
+
+
+def genotype_features(copies):
+    """The features (a, r), 'holds at least r copies of allele a', of one
+    locus's genotype: two genotypes share as many copies as they have
+    features in common (sum over a of min(r_a, r'_a)), which makes the
+    shared copies of a pair a dot product of 0/1 vectors."""
+    seen = {}
+    features = []
+    for allele in copies:
+        seen[allele] = seen.get(allele, 0) + 1
+        features.append((allele, seen[allele]))
+    return features
+
+
+class LinkageData:
+    """The genotypes of the samples analysed, locus by locus as codes of
+    their distinct genotypes there, with the distances between codes and
+    the observed sums: S1_j, S2_j (the sum over pairs of d_j and of d_j^2)
+    and S1, S2 (of D = sum_j d_j and of D^2), exact integers."""
+
+    def __init__(self, genotypes, loci, ploidy):
+        self.n = len(genotypes)
+        self.loci = loci
+        self.ploidy = ploidy
+        self.pairs = self.n * (self.n - 1) // 2
+        self.codes = []
+        self.apart = []
+        self.features = []
+        for j in range(loci):
+            kinds = {}
+            self.codes.append([kinds.setdefault(tuple(g[ploidy * j:ploidy * (j + 1)]), len(kinds))
+                               for g in genotypes])
+            listed = list(kinds)
+            self.apart.append([[copies_apart(x, y) for y in listed] for x in listed])
+            self.features.append([genotype_features(x) for x in listed])
+        self.s1j, self.s2j, self.s1, self.s2 = self.plain_sums(self.codes)
+
+    def plain_sums(self, codes):
+        """The four sums pair by pair (the definition itself)."""
+        s1j = [0] * self.loci
+        s2j = [0] * self.loci
+        s1 = s2 = 0
+        for a in range(self.n):
+            for b in range(a + 1, self.n):
+                total = 0
+                for j in range(self.loci):
+                    d = self.apart[j][codes[j][a]][codes[j][b]]
+                    s1j[j] += d
+                    s2j[j] += d * d
+                    total += d
+                s1 += total
+                s2 += total * total
+        return s1j, s2j, s1, s2
+
+    def square_sum(self, codes):
+        """S2 of the samples carrying the genotype codes 'codes' (one list
+        per locus, a shuffle of self.codes), by loci pairs: S2 = sum_j S2_j
+        + 2 sum_{j<k} X_jk, X_jk = sum over pairs of d_j d_k.  With s = p - d
+        the shared copies (p the ploidy), sum over pairs of s_j = p P - S1_j
+        (P pairs), and sum over pairs of s_j s_k = sum over feature pairs
+        (f at j, f' at k) of C(m, 2), m the samples holding both; a shuffle
+        leaves S1_j and S2_j as they are."""
+        p = self.ploidy
+        pairs = self.pairs
+        total = sum(self.s2j)
+        for j in range(self.loci):
+            for k in range(j + 1, self.loci):
+                together = {}
+                for (g, h), count in collections.Counter(zip(codes[j], codes[k])).items():
+                    for f in self.features[j][g]:
+                        for f2 in self.features[k][h]:
+                            together[(f, f2)] = together.get((f, f2), 0) + count
+                shared = sum(m * (m - 1) // 2 for m in together.values())
+                cross = (p * p * pairs - p * (p * pairs - self.s1j[j])
+                         - p * (p * pairs - self.s1j[k]) + shared)
+                total += 2 * cross
+        return total
+
+    def shuffled_codes(self, generator):
+        """One permutation: each locus in order shuffled from the identity
+        (shuffled_order); sample s then carries at locus j the genotype of
+        sample order_j[s]."""
+        result = []
+        for j in range(self.loci):
+            order = shuffled_order(generator, self.n)
+            result.append([self.codes[j][o] for o in order])
+        return result
+
+
+def association_indices(data):
+    """I_A and rbarD of 'data' (None, None when fewer than two samples or
+    fewer than two loci vary), in the evaluation order the program uses:
+    Nj = P S2_j - S1_j^2 and N_D = P S2 - S1^2 exact integers; var_j =
+    double(Nj) / (double(P) double(P)); ia = double(N_D) / double(sum Nj)
+    - 1; rbarD = double(N_D - sum Nj) / (double(P) double(P)) / (2 sum_{j<k}
+    sqrt(var_j var_k)), the sum accumulated in double, j outer ascending, k
+    inner ascending."""
+    pairs = data.pairs
+    if data.n < 2:
+        return None, None
+    nj = [pairs * s2 - s1 * s1 for s1, s2 in zip(data.s1j, data.s2j)]
+    if sum(1 for v in nj if v > 0) < 2:
+        return None, None
+    nd = pairs * data.s2 - data.s1 * data.s1
+    total = sum(nj)
+    square = float(pairs) * float(pairs)
+    variances = [float(v) / square for v in nj]
+    roots = 0.0
+    for j in range(len(variances)):
+        for k in range(j + 1, len(variances)):
+            roots += math.sqrt(variances[j] * variances[k])
+    ia = float(nd) / float(total) - 1.0
+    rbar_d = float(nd - total) / square / (2.0 * roots)
+    return ia, rbar_d
+
+
+def linkage_count(data, permutations, generator):
+    """How many of 'permutations' shuffles (drawn from 'generator') give an
+    S2 at least the observed one: exactly the permutations whose I_A (and
+    rbarD) is at least the observed, as the shuffles leave everything else
+    of both alone."""
+    count = 0
+    for _ in range(permutations):
+        if data.square_sum(data.shuffled_codes(generator)) >= data.s2:
+            count += 1
+    return count
+
+
+def linkage_rows(table, permutations, stream=None):
+    """The rows of linkage_<run>.csv (without the header).  Samples typed
+    at every copy of every locus, in data-file order; clone-corrected: the
+    first of them of each MLG.  Permutation r of 'all' starts at draw r L
+    (n_all - 1) of the stream "psex ld ", those of 'clone_corrected' after
+    all P of 'all', at P L (n_all - 1) + r L (n_cc - 1), whether or not the
+    'all' ones were needed (no draws for fewer than two samples).  'stream'
+    gives a generator at a draw position (default: stream_at)."""
+    if stream is None:
+        def stream(position):
+            return stream_at(LINKAGE_SEED, position)
+    loci = len(table.locus_names)
+    ploidy = table.ploidy
+
+    def typed(alleles):
+        return table.missing is None or table.missing not in alleles
+    every = [a for a in table.sample_alleles if typed(a)]
+    firsts = []
+    seen = set()
+    for alleles in every:
+        if alleles not in seen:
+            seen.add(alleles)
+            firsts.append(alleles)
+    rows = []
+    start = 0
+    for label, genotypes, left_out in (
+            ("all", every, table.n_samples - len(every)),
+            ("clone_corrected", firsts, len(table.mlgs) - len(firsts))):
+        n = len(genotypes)
+        work = n * n * loci + permutations * loci * (loci + 2) * n
+        if work > LINKAGE_WORK_LIMIT:
+            raise Unsupported("LINKAGE=%d on %d samples at %d loci is too much to replay"
+                              % (permutations, n, loci))
+        data = LinkageData(genotypes, loci, ploidy)
+        ia, rbar_d = association_indices(data)
+        p_value = None
+        if ia is not None and permutations > 0:
+            count = linkage_count(data, permutations, stream(start))
+            p_value = float(1 + count) / float(permutations + 1)
+        rows.append("%s,%d,%d,%d,%s,%s,%s,%s,%d" % (
+            label, n, loci, left_out, na_or_shortest(ia), na_or_shortest(p_value),
+            na_or_shortest(rbar_d), na_or_shortest(p_value), permutations))
+        start += permutations * loci * draws_of_shuffle(n)
+    return rows
+
+
+def na_or_shortest(value):
+    return "NA" if value is None else shortest(value)
+
+
+# --------------------------------------------------------------------------
+# LOCICURVE: MLGs found on k loci.
+# --------------------------------------------------------------------------
+
+
+def drawn_subset(generator, loci, k):
+    """k distinct loci by a partial Fisher-Yates on a fresh identity array:
+    for t = 0..k-1, u = t + random_index(draw, L - t), swap t and u."""
+    index = list(range(loci))
+    for t in range(k):
+        u = t + random_index(generator(), loci - t)
+        index[t], index[u] = index[u], index[t]
+    return index[:k]
+
+
+def type7_quantile(values, p):
+    """R's default quantile of the ascending 'values' (at least one): h =
+    (m - 1) p in double; x[lo] where h is whole or x[lo] = x[hi], else
+    (1 - (h - lo)) x[lo] + (h - lo) x[hi]."""
+    h = float(len(values) - 1) * p
+    lo, hi = math.floor(h), math.ceil(h)
+    x_lo, x_hi = float(values[lo]), float(values[hi])
+    if h == lo or x_hi == x_lo:
+        return x_lo
+    return (1.0 - (h - lo)) * x_lo + (h - lo) * x_hi
+
+
+def accumulation_rows(table, wanted, generator=None):
+    """The rows of loci_<run>.csv: for k = 1..L every k-subset of loci when
+    there are at most 'wanted' of them (no draws), else 'wanted' subsets
+    drawn from "psex cur" (draws in order of k, then subset); for each, the
+    number of distinct genotypes of all samples on those loci (the stored
+    codes, missing copies included)."""
+    if generator is None:
+        generator = SplitMix64(LOCICURVE_SEED)
+    loci = len(table.locus_names)
+    ploidy = table.ploidy
+    genotypes = list(table.mlgs)
+    work = sum(min(math.comb(loci, k), wanted) * k for k in range(1, loci + 1)) * \
+        max(len(genotypes), 1)
+    if work > CURVE_WORK_LIMIT:
+        raise Unsupported("LOCICURVE=%d at %d loci is too much to replay" % (wanted, loci))
+    rows = []
+    for k in range(1, loci + 1):
+        if math.comb(loci, k) <= wanted:
+            subsets = list(itertools.combinations(range(loci), k))
+        else:
+            subsets = [drawn_subset(generator, loci, k) for _ in range(wanted)]
+        counts = sorted(len({tuple(g[ploidy * j + c] for j in subset for c in range(ploidy))
+                             for g in genotypes}) for subset in subsets)
+        m = len(counts)
+        rows.append("%d,%d,%d,%s,%s,%s,%d,%s" % (
+            k, m, counts[0], shortest(type7_quantile(counts, 0.25)),
+            shortest(type7_quantile(counts, 0.5)), shortest(type7_quantile(counts, 0.75)),
+            counts[-1], shortest(float(sum(counts)) / float(m))))
+    return rows
+
+
+# --------------------------------------------------------------------------
+# MLLMETHOD: AVERAGE and FARTHEST linkage.
+# --------------------------------------------------------------------------
+
+
+def agglomerative_lineages(count, distances, k, method):
+    """Lineages of 'count' MLGs (table order) by AVERAGE or FARTHEST
+    linkage: a lineage is numbered by the table index of its first MLG;
+    repeatedly the pair (a, b), a < b, with the smallest linkage value
+    (ties to the smallest (a, b)) is merged into a while that value is at
+    most k.  AVERAGE: the sum of the MLG-to-MLG distances over their
+    number, an exact fraction; FARTHEST: the largest.  'distances' maps (i,
+    j), i < j, to the distance.  Returns, per MLG, its lineage's number (a
+    union-find parent list whose roots are their own parents).
+
+    A heap of (value, a, b) with the versions of a and b: merging a and b
+    changes only the values of the pairs with a (b is gone), so the other
+    entries stay right."""
+    average = method == "AVERAGE"
+    link = {}
+    heap = []
+    for (a, b), d in distances.items():
+        value = (d, 1) if average else d
+        link[(a, b)] = value
+        heap.append((Fraction(d) if average else d, a, b, 0, 0))
+    heapq.heapify(heap)
+    alive = [True] * count
+    version = [0] * count
+    members = [[i] for i in range(count)]
+    while heap:
+        value, a, b, version_a, version_b = heapq.heappop(heap)
+        if not (alive[a] and alive[b] and version[a] == version_a and version[b] == version_b):
+            continue
+        if value > k:
+            break
+        alive[b] = False
+        version[a] += 1
+        members[a] += members[b]
+        members[b] = []
+        for c in range(count):
+            if c == a or not alive[c]:
+                continue
+            with_a = (min(a, c), max(a, c))
+            first, second = link.pop(with_a), link.pop((min(b, c), max(b, c)))
+            if average:
+                merged = (first[0] + second[0], first[1] + second[1])
+                key = Fraction(merged[0], merged[1])
+            else:
+                merged = key = max(first, second)
+            link[with_a] = merged
+            heapq.heappush(heap, (key, with_a[0], with_a[1], version[with_a[0]],
+                                  version[with_a[1]]))
+    lineage = list(range(count))
+    for a in range(count):
+        for i in members[a]:
+            lineage[i] = a
+    return lineage
+
+
+# --------------------------------------------------------------------------
+# RAREFY: expected units in a subsample (Heck, van Belle & Simberloff 1975).
+# --------------------------------------------------------------------------
+
+
+class Rarefaction:
+    """The expected number of units in n samples drawn without replacement
+    from units of 'sizes' (N samples): sum_i [1 - q(N_i)], q(s) = C(N - s,
+    n) / C(N, n), and its variance sum_i q_i (1 - q_i) + 2 sum_{i<j}
+    (q(N_i + N_j) - q_i q_j), both exact fractions (None when n > N).
+
+    The program forms q as a long double product of n quotients, rounds it
+    to double and sums in double (by unit or by size); the bounds below
+    allow for that: each q within eps = 2n 2^-64 + 2^-53 relative, each sum
+    of K terms within K 2^-53 of the sum of its magnitudes, and twice that.
+    At n = 1 and n = N both are exact (emlg 1 resp. the number of units, SE
+    0), as the program makes them."""
+
+    def __init__(self, sizes, n):
+        total = sum(sizes)
+        self.n = n
+        self.units = len(sizes)
+        self.exact_ends = n == 1 or n == total
+        if n > total:
+            self.emlg = self.variance = None
+            return
+        if total > RAREFY_SAMPLES_LIMIT:
+            raise Unsupported("RAREFY on %d samples is too much to derive exactly" % total)
+        whole = math.comb(total, n)
+
+        def q(s):
+            return Fraction(math.comb(total - s, n), whole)
+        groups = sorted(collections.Counter(sizes).items())
+        qs = {s: q(s) for s, _ in groups}
+        self.emlg = sum(c * (1 - qs[s]) for s, c in groups)
+        single = sum(c * qs[s] * (1 - qs[s]) for s, c in groups)
+        pair = Fraction(0)
+        pair_q = pair_product = Fraction(0)  # magnitudes
+        for x, (s, c) in enumerate(groups):
+            for t, d in groups[x:]:
+                times = c * (c - 1) // 2 if s == t else c * d
+                joint = q(s + t)
+                pair += times * (joint - qs[s] * qs[t])
+                pair_q += times * joint
+                pair_product += times * qs[s] * qs[t]
+        self.variance = single + 2 * pair
+        eps = 2 * n * 2.0 ** -64 + UNIT_ROUNDOFF
+        terms = len(groups) ** 2 + self.units + 4
+        q_sum = float(sum(c * qs[s] for s, c in groups))
+        emlg = float(self.emlg)
+        self.emlg_tolerance = 2 * (q_sum * eps + (self.units + 2) * UNIT_ROUNDOFF * emlg
+                                   + self.units * UNIT_ROUNDOFF)
+        magnitude = float(single) + 2 * (float(pair_q) + float(pair_product))
+        self.variance_tolerance = 2 * (4 * eps * q_sum
+                                       + 2 * eps * (float(pair_q) + 3 * float(pair_product))
+                                       + terms * UNIT_ROUNDOFF * magnitude
+                                       + UNIT_ROUNDOFF * abs(float(self.variance)))
+
+    def emlg_check(self, what):
+        if self.emlg is None:
+            return exact_text_check("NA", what)
+        if self.exact_ends:
+            return exact_text_check(shortest(float(self.emlg)), what)
+        return within_check(float(self.emlg), self.emlg_tolerance, what)
+
+    def se_check(self, what):
+        if self.emlg is None:
+            return exact_text_check("NA", what)
+        if self.exact_ends:
+            return exact_text_check("0", what)
+        variance = float(self.variance)
+        lo = math.sqrt(max(variance - self.variance_tolerance, 0.0)) * (1 - 4 * UNIT_ROUNDOFF)
+        hi = math.sqrt(variance + self.variance_tolerance) * (1 + 4 * UNIT_ROUNDOFF)
+        return interval_check(lo, hi, "sqrt(%r)" % variance, what)
+
+
+def exact_text_check(expected, what):
+    def check(text):
+        return None if text == expected else "%s: expected %s" % (what, expected)
+    return check
+
+
+def interval_check(lo, hi, describe, what):
+    """A number in shortest form whose double lies in [lo, hi]."""
+    def check(text):
+        try:
+            value = float(text)
+        except ValueError:
+            return "%s: %r is no number (expected %s)" % (what, text, describe)
+        if text != shortest(value):
+            return "%s: %r is not the shortest form of %s" % (what, text, shortest(value))
+        if not lo <= value <= hi:
+            return "%s: %s is not within [%r, %r] (%s)" % (what, text, lo, hi, describe)
+        return None
+    return check
+
+
+def within_check(value, tolerance, what):
+    """A number in shortest form within 'tolerance' of 'value' (NA for
+    None)."""
+    if value is None:
+        return exact_text_check("NA", what)
+    return interval_check(value - tolerance, value + tolerance,
+                          "%r within %.3g" % (value, tolerance), what)
+
+
+# --------------------------------------------------------------------------
+# COORDINATES: clonal subrange and aggregation (Arnaud-Haond et al. 2007).
+# --------------------------------------------------------------------------
+
+
+def squared_distance(first, second):
+    """q = dx dx + dy dy in double (no fused multiply-add): the program
+    compares distances by q and takes d = sqrt(q)."""
+    dx = first[0] - second[0]
+    dy = first[1] - second[1]
+    return dx * dx + dy * dy
+
+
+def neighbour_share(neighbours, labels):
+    """Psp: for each located sample its nearest neighbours (all at the
+    smallest q), c of them, s sharing its label; S_c = the sum of s over
+    samples with c neighbours; Psp = (sum over c ascending of double(S_c) /
+    double(c)) / double(n)."""
+    by_count = {}
+    for a, nearest in enumerate(neighbours):
+        same = sum(1 for b in nearest if labels[b] == labels[a])
+        by_count[len(nearest)] = by_count.get(len(nearest), 0) + same
+    total = 0.0
+    for c in sorted(by_count):
+        total += float(by_count[c]) / float(c)
+    return total / float(len(neighbours))
+
+
+class UnitSpatial:
+    """The spatial statistics of one kind of unit (MLGs or MLLs): each
+    unit's samples, located samples and subrange, their largest and mean
+    subrange, Ac and its p-value."""
+
+    def __init__(self, spatial, unit, sizes, label_of, start):
+        table = spatial.table
+        self.unit = unit
+        located_labels = [label_of(table.sample_alleles[i]) for i in spatial.located]
+        farthest = {}
+        located = collections.Counter(located_labels)
+        for a in range(len(located_labels)):
+            for b in range(a + 1, len(located_labels)):
+                if located_labels[a] == located_labels[b]:
+                    q = squared_distance(spatial.points[a], spatial.points[b])
+                    label = located_labels[a]
+                    farthest[label] = max(farthest.get(label, q), q)
+        self.rows = []
+        self.subranges = []  # in id order
+        for number, size in enumerate(sizes, start=1):
+            subrange = math.sqrt(farthest[number]) if number in farthest else None
+            if subrange is not None:
+                self.subranges.append(subrange)
+            self.rows.append("%s,%d,%d,%d,%s" % (unit, number, size, located[number],
+                                                 na_or_shortest(subrange)))
+        self.subrange_max = max(self.subranges) if self.subranges else None
+        self.subrange_mean = None
+        if self.subranges:
+            total = 0.0
+            for s in self.subranges:
+                total += s
+            self.subrange_mean = total / float(len(self.subranges))
+        n = len(located_labels)
+        self.ac = self.p_value = None
+        if n >= 2:
+            same_pairs = sum(c * (c - 1) // 2 for c in located.values())
+            psg = float(same_pairs) / float(n * (n - 1) // 2)
+            if psg != 1.0:
+                psp = neighbour_share(spatial.neighbours, located_labels)
+                self.ac = (psp - psg) / (1.0 - psg)
+                permutations = table.analysis.spatial
+                if permutations > 0:
+                    generator = spatial.stream(start)
+                    count = 0
+                    for _ in range(permutations):
+                        order = shuffled_order(generator, n)
+                        if neighbour_share(spatial.neighbours,
+                                           [located_labels[o] for o in order]) >= psp:
+                            count += 1
+                    self.p_value = float(1 + count) / float(permutations + 1)
+
+    def summary_rows(self, unit):
+        return ["subrange_max,%s,%s" % (unit, na_or_shortest(self.subrange_max)),
+                "subrange_mean,%s,%s" % (unit, na_or_shortest(self.subrange_mean)),
+                "aggregation_Ac,%s,%s" % (unit, na_or_shortest(self.ac)),
+                "aggregation_p,%s,%s" % (unit, na_or_shortest(self.p_value))]
+
+
+class SpatialAnalysis:
+    """The located samples of a table (data-file order), their nearest
+    neighbours, and the statistics of MLGs and (when MLLDISTANCE forms
+    lineages) of MLLs.  SPATIAL=<P>: unit labels shuffled among the located
+    samples P times from "psex spa" (shuffled_order, n - 1 draws each), the
+    MLG labels first, the MLL labels from draw P (n - 1) on; without
+    lineages unit mll repeats unit mlg."""
+
+    def __init__(self, table, stream=None):
+        self.table = table
+        self.stream = stream or (lambda position: stream_at(SPATIAL_SEED, position))
+        self.located = [i for i, point in enumerate(table.coordinates) if point is not None]
+        n = len(self.located)
+        if n > SPATIAL_LOCATED_LIMIT:
+            raise Unsupported("%d located samples are too many to derive spatially" % n)
+        if table.analysis.spatial * n > SPATIAL_PERMUTATION_LIMIT:
+            raise Unsupported("SPATIAL=%d on %d located samples is too much to replay"
+                              % (table.analysis.spatial, n))
+        self.points = [table.coordinates[i] for i in self.located]
+        self.neighbours = []
+        for a in range(n):
+            smallest = None
+            nearest = []
+            for b in range(n):
+                if b == a:
+                    continue
+                q = squared_distance(self.points[a], self.points[b])
+                if smallest is None or q < smallest:
+                    smallest, nearest = q, [b]
+                elif q == smallest:
+                    nearest.append(b)
+            self.neighbours.append(nearest)
+        mlg_sizes = [len(table.mlgs[a]) for a in table.order]
+        self.mlg = UnitSpatial(self, "mlg", mlg_sizes, lambda a: table.number[a], 0)
+        self.mll = self.mlg
+        if lineages_formed(table):
+            self.mll = UnitSpatial(self, "mll", table.lineage_sizes, lambda a: table.lineage[a],
+                                   table.analysis.spatial * draws_of_shuffle(n))
+
+    def expected_file(self):
+        lines = [SPATIAL_HEADER] + self.mlg.rows
+        if self.mll is not self.mlg:
+            lines += self.mll.rows
+        return lines
+
+
+# --------------------------------------------------------------------------
+# COORDINATES: kinship by distance (Loiselle et al. 1995; Sp of Vekemans &
+# Hardy 2004).
+# --------------------------------------------------------------------------
+
+
+class KinshipSet:
+    """One set of located samples (data-file order) with its own allele
+    frequencies.  A sample is typed at a locus when none of its copies
+    there is missing (as for distances, Ho and linkage); p_a and n_l count
+    the copies of the set's samples typed at l, x_ia = (copies of a in i) /
+    ploidy; a locus with n_l < 2 is left out.  With c_ia i's copies of a, C_a
+    the set's and P the ploidy, (x_ia - p_a) = u_ia / (P n_l) with the
+    integer u_ia = c_ia n_l - C_a P, and sum_a p_a (1 - p_a) = B_l / n_l^2
+    with B_l = sum_a C_a (n_l - C_a): the kinship of a pair is a ratio of
+    integers over a denominator per locus, computed exactly."""
+
+    def __init__(self, table, members):
+        ploidy = table.ploidy
+        self.ploidy = ploidy
+        self.members = members
+        self.loci = []  # (n_l, B_l, allele counts C_a, {sample: u vector})
+        for j in range(len(table.locus_names)):
+            typed = [i for i in members
+                     if not missing_at(table.sample_alleles[i], ploidy, j, table.missing)]
+            counts = collections.Counter(
+                a for i in typed for a in table.sample_alleles[i][ploidy * j:ploidy * (j + 1)])
+            copies = ploidy * len(typed)
+            if copies < 2:
+                continue
+            alleles = sorted(counts)
+            b = sum(c * (copies - c) for c in counts.values())
+            vectors = {}
+            for i in typed:
+                own = collections.Counter(table.sample_alleles[i][ploidy * j:ploidy * (j + 1)])
+                vectors[i] = [own.get(a, 0) * copies - counts[a] * ploidy for a in alleles]
+            self.loci.append((copies, b, [counts[a] for a in alleles], vectors))
+
+    def kinship(self, i, j):
+        """(F_ij as an exact fraction or None, the magnitude of its terms
+        over the denominator, plus |F|, and the number of allele terms).
+        The magnitude sums |(x_i - p)(x_j - p)|, p (1 - p) / (n - 1) and p
+        (|x_i - p| + |x_j - p|): the last bounds what the rounding of p does
+        to a product whose factors nearly cancel."""
+        ploidy2 = self.ploidy * self.ploidy
+        numerators = {}
+        denominators = {}
+        size = 0.0
+        terms = 0
+        for copies, b, counts, vectors in self.loci:
+            first, second = vectors.get(i), vectors.get(j)
+            if first is None or second is None:
+                continue
+            products = [x * y for x, y in zip(first, second)]
+            # numerator: sum u u / (P^2 n^2) + B / (n^2 (n - 1)); denominator
+            # B / n^2; both over P^2 n^2 (n - 1).
+            common = ploidy2 * copies * copies * (copies - 1)
+            numerators[common] = numerators.get(common, 0) + sum(products) * (copies - 1) + \
+                b * ploidy2
+            denominators[common] = denominators.get(common, 0) + b * ploidy2 * (copies - 1)
+            size += (sum(abs(v) for v in products) * (copies - 1) + b * ploidy2) / common
+            size += sum(c * (abs(x) + abs(y)) for c, x, y in zip(counts, first, second)) / (
+                self.ploidy * copies * copies)
+            terms += len(counts)
+        if not any(denominators.values()):
+            return None, 0.0, terms
+        if len(numerators) == 1:
+            (common, numerator), = numerators.items()
+            value = Fraction(numerator, denominators[common])
+        else:
+            value = sum(Fraction(v, c) for c, v in numerators.items()) / \
+                sum(Fraction(v, c) for c, v in denominators.items())
+        denominator = float(sum(Fraction(v, c) for c, v in denominators.items()))
+        return value, size / denominator + abs(float(value)), terms
+
+
+class KinshipPair:
+    def __init__(self, i, j, q, kinship):
+        self.i, self.j, self.q = i, j, q
+        self.d = math.sqrt(q)
+        self.exact, size, terms = kinship
+        self.f = None if self.exact is None else float(self.exact)
+        # How far the program's double of F may lie from the exact value:
+        # a sum of 2 K + 1 rounded terms over a sum of K, each rounded a few
+        # times (twice the first-order bound).
+        self.tolerance = 2 * (2 * terms + 16) * UNIT_ROUNDOFF * size
+
+
+class KinshipLevel:
+    """Kinship by distance for one set ('ramets' or 'genets'): its pairs i
+    < j (data-file order), their classes, the class rows, F1, the slope b
+    of F on ln d and Sp = -b / (1 - F1)."""
+
+    def __init__(self, table, level, members):
+        self.level = level
+        self.f1_exact = None
+        kin = KinshipSet(table, members)
+        points = table.coordinates
+        self.pairs = []
+        for a, i in enumerate(members):
+            for j in members[a + 1:]:
+                self.pairs.append(KinshipPair(i, j, squared_distance(points[i], points[j]),
+                                              kin.kinship(i, j)))
+        bounds = table.analysis.spatial_classes
+        if bounds is None:
+            # Ten classes of equal counts: by (q, i, j); the first P mod 10
+            # classes take one pair more.
+            ordered = sorted(self.pairs, key=lambda p: (p.q, p.i, p.j))
+            base, extra = divmod(len(ordered), 10)
+            self.classes = []
+            start = 0
+            for c in range(10):
+                size = base + 1 if c < extra else base
+                self.classes.append(ordered[start:start + size])
+                start += size
+        else:
+            # Class c holds d_{c-1} < d <= d_c (d_0 = -infinity); pairs beyond
+            # the last bound are in no class.
+            self.classes = [[] for _ in bounds]
+            for pair in self.pairs:
+                for c, bound in enumerate(bounds):
+                    if pair.d <= bound:
+                        self.classes[c].append(pair)
+                        break
+        self.class_values = [self.class_value(members) for members in self.classes]
+        self.f1, self.f1_tolerance = self.class_values[0][2:4] if self.class_values else \
+            (None, 0.0)
+        self.slope, self.slope_tolerance = self.least_squares()
+        self.sp = self.sp_tolerance = None
+        if self.slope is not None and self.f1 is not None and self.f1_exact != 1:
+            self.sp = -self.slope / (1.0 - self.f1)
+            self.sp_tolerance = 2 * (self.slope_tolerance + abs(self.sp) * self.f1_tolerance) / \
+                abs(1.0 - self.f1) + UNIT_ROUNDOFF * abs(self.sp)
+
+    def class_value(self, members):
+        """(mean distance, its tolerance, mean kinship, its tolerance) over
+        the class's pairs with a defined F (None where none).  The
+        references are exactly rounded sums (math.fsum) of d and of the
+        correctly rounded F; the program may sum in any order: (m + 2)
+        roundings of the mean, twice, plus the pairs' own tolerances."""
+        defined = [p for p in members if p.f is not None]
+        if members is self.classes[0]:
+            self.f1_exact = sum(p.exact for p in defined) / len(defined) if defined else None
+        if not defined:
+            return None, 0.0, None, 0.0
+        m = len(defined)
+        mean_d = math.fsum(p.d for p in defined) / m
+        d_tolerance = (2 * (m + 2) + 1) * UNIT_ROUNDOFF * mean_d
+        mean_f = math.fsum(p.f for p in defined) / m
+        size = math.fsum(abs(p.f) for p in defined) / m
+        f_tolerance = math.fsum(p.tolerance for p in defined) / m + \
+            (2 * (m + 2) + 2) * UNIT_ROUNDOFF * size
+        return mean_d, d_tolerance, mean_f, f_tolerance
+
+    def least_squares(self):
+        """The slope of F on ln d over the pairs with d > 0 and a defined F,
+        in (i, j) order: NA with fewer than two such pairs or when every ln
+        d is the same (no spread; the rounding of a computed mean must not
+        make one).  The reference is exact for the doubles ln d and F
+        (integers over a common power of two); the tolerance allows the
+        program's two passes in double (means, then sums of products) and
+        its F within the pairs' tolerances."""
+        used = [p for p in self.pairs if p.d > 0.0 and p.f is not None]
+        xs = [math.log(p.d) for p in used]
+        if len(used) < 2 or len(set(xs)) < 2:
+            return None, 0.0
+        if not all(math.isfinite(x) for x in xs):
+            raise Unsupported("a distance too large for the kinship slope")
+        ys = [p.f for p in used]
+        m = len(used)
+        scale_x = max(x.as_integer_ratio()[1] for x in xs)
+        scale_y = max(y.as_integer_ratio()[1] for y in ys)
+        big_x = [int(Fraction(x) * scale_x) for x in xs]
+        big_y = [int(Fraction(y) * scale_y) for y in ys]
+        sum_x, sum_y = sum(big_x), sum(big_y)
+        sxy = m * sum(a * b for a, b in zip(big_x, big_y)) - sum_x * sum_y
+        sxx = m * sum(a * a for a in big_x) - sum_x * sum_x
+        slope = float(Fraction(sxy * scale_x, sxx * scale_y))
+        mean_x = math.fsum(xs) / m
+        mean_y = math.fsum(ys) / m
+        spread = math.fsum((x - mean_x) ** 2 for x in xs)
+        a = math.fsum(abs(x - mean_x) * (p.tolerance + UNIT_ROUNDOFF * abs(p.f))
+                      for x, p in zip(xs, used))
+        b = math.fsum((abs(x) + abs(mean_x)) * (abs(y) + abs(mean_y)) for x, y in zip(xs, ys))
+        c = math.fsum((abs(x) + abs(mean_x)) ** 2 for x in xs)
+        rounding = 4 * (m + 4) * UNIT_ROUNDOFF
+        tolerance = 2 * (a + rounding * b + abs(slope) * rounding * c) / spread + \
+            UNIT_ROUNDOFF * abs(slope)
+        return slope, tolerance
+
+    def expected_rows(self):
+        rows = []
+        for number, (members, values) in enumerate(zip(self.classes, self.class_values),
+                                                   start=1):
+            mean_d, d_tolerance, mean_f, f_tolerance = values
+            what = "kinship %s class %d" % (self.level, number)
+            largest = max((p.q for p in members), default=None)
+            rows.append(Pattern(
+                "%s,%d,%s," % (self.level, number,
+                               na_or_shortest(None if largest is None else math.sqrt(largest))),
+                Cell(within_check(mean_d, d_tolerance, what + " mean_distance")),
+                ",%d," % len(members),
+                Cell(within_check(mean_f, f_tolerance, what + " kinship"))))
+        return rows
+
+    def summary_rows(self):
+        unit = self.level
+        return [Pattern("sp,%s," % unit, Cell(within_check(self.sp, self.sp_tolerance or 0.0,
+                                                           "sp (%s)" % unit))),
+                Pattern("kinship_slope,%s," % unit,
+                        Cell(within_check(self.slope, self.slope_tolerance,
+                                          "kinship_slope (%s)" % unit))),
+                Pattern("kinship_first_class,%s," % unit,
+                        Cell(within_check(self.f1, self.f1_tolerance,
+                                          "kinship_first_class (%s)" % unit)))]
+
+
+def kinship_levels(table):
+    """'ramets': every located sample; 'genets': the first located sample
+    of each genet (its MLL when lineages are formed, else its MLG), both in
+    data-file order."""
+    located = [i for i, point in enumerate(table.coordinates) if point is not None]
+    if len(located) > SPATIAL_LOCATED_LIMIT:
+        raise Unsupported("%d located samples are too many for kinship" % len(located))
+    genets = []
+    seen = set()
+    for i in located:
+        genet = table.lineage[table.sample_alleles[i]]
+        if genet not in seen:
+            seen.add(genet)
+            genets.append(i)
+    return [KinshipLevel(table, "ramets", located), KinshipLevel(table, "genets", genets)]
+
+
+# --------------------------------------------------------------------------
+# The analyses' rows and files, and their checks.
+# --------------------------------------------------------------------------
+
+
+def analyses_of(table):
+    """The derived analyses of 'table', computed once (the permutations are
+    the slow part)."""
+    cache = getattr(table, "_analyses", None)
+    if cache is None:
+        cache = {}
+        table._analyses = cache
+    return cache
+
+
+def cached(table, name, make):
+    cache = analyses_of(table)
+    if name not in cache:
+        cache[name] = make()
+    return cache[name]
+
+
+def spatial_of(table):
+    return cached(table, "spatial", lambda: SpatialAnalysis(table))
+
+
+def kinship_of(table):
+    return cached(table, "kinship", lambda: kinship_levels(table))
+
+
+def unit_analysis_rows(table, unit):
+    """The summary rows that follow a unit's (mlg or mll) own rows: emlg,
+    emlg_se (RAREFY), then subrange_max, subrange_mean, aggregation_Ac,
+    aggregation_p (COORDINATES)."""
+    rows = []
+    settings = table.analysis
+    if settings.rarefy is not None:
+        sizes = [len(table.mlgs[a]) for a in table.order] if unit == "mlg" else \
+            table.lineage_sizes
+        rarefied = cached(table, "rarefy " + unit, lambda: Rarefaction(sizes, settings.rarefy))
+        rows.append(Pattern("emlg,%s," % unit, Cell(rarefied.emlg_check("emlg (%s)" % unit))))
+        rows.append(Pattern("emlg_se,%s," % unit,
+                            Cell(rarefied.se_check("emlg_se (%s)" % unit))))
+    if settings.located:
+        spatial = spatial_of(table)
+        rows += (spatial.mlg if unit == "mlg" else spatial.mll).summary_rows(unit)
+    return rows
+
+
+def kinship_summary_rows(table):
+    """The rows of units ramets and genets (COORDINATES), last."""
+    if not table.analysis.located:
+        return []
+    return [row for level in kinship_of(table) for row in level.summary_rows()]
+
+
+def expected_analysis_file(table, prefix):
+    if prefix == "linkage_":
+        return [LINKAGE_HEADER] + cached(table, "linkage",
+                                         lambda: linkage_rows(table, table.analysis.linkage))
+    if prefix == "loci_":
+        return [LOCICURVE_HEADER] + cached(
+            table, "curve", lambda: accumulation_rows(table, table.analysis.loci_curve))
+    if prefix == "spatial_":
+        return spatial_of(table).expected_file()
+    if prefix == "kinship_":
+        return [KINSHIP_HEADER] + [row for level in kinship_of(table)
+                                   for row in level.expected_rows()]
+    raise ValueError(prefix)
+
+
+ANALYSIS_FILE_NAMES = {"linkage_": "linkage file", "loci_": "locus curve file",
+                       "spatial_": "spatial file", "kinship_": "kinship file"}
+
+
+def check_analysis_files(comparison, table, texts, summary_text):
+    """Compare the analyses' files, then the cells that must be one double
+    twice: kinship_first_class of the summary and the kinship of class 1,
+    and sp = -b / (1 - F1) from the printed slope b and F1."""
+    for prefix in ANALYSIS_PREFIXES:
+        if texts.get(prefix) is not None:
+            comparison.lines(ANALYSIS_FILE_NAMES[prefix], expected_analysis_file(table, prefix),
+                             texts[prefix], {})
+    if summary_text is None or not table.analysis.located:
+        return
+    summary = {}
+    for line in summary_text.split("\n"):
+        cells = line.split(",")
+        if len(cells) == 3:
+            summary[(cells[0], cells[1])] = cells[2]
+    first_class = {}
+    for line in (texts.get("kinship_") or "").split("\n"):
+        cells = line.split(",")
+        if len(cells) == 6 and cells[1] == "1":
+            first_class[cells[0]] = cells[5]
+    for level in ("ramets", "genets"):
+        f1 = summary.get(("kinship_first_class", level))
+        if level in first_class and f1 is not None and f1 != first_class[level]:
+            comparison.problem("summary file: kinship_first_class (%s) %s is not the kinship "
+                               "of class 1, %s" % (level, f1, first_class[level]))
+        slope = summary.get(("kinship_slope", level))
+        sp = summary.get(("sp", level))
+        try:
+            values = float(slope), float(f1)
+        except (TypeError, ValueError):
+            continue
+        if math.isfinite(values[0]) and math.isfinite(values[1]) and values[1] != 1.0:
+            expected = shortest(-values[0] / (1.0 - values[1]))
+            if sp != expected:
+                comparison.problem("summary file: sp (%s) %s is not -b / (1 - F1) = %s from "
+                                   "b %s and F1 %s" % (level, sp, expected, slope, f1))
 
 
 # --------------------------------------------------------------------------
@@ -2302,9 +3527,18 @@ class RunModel:
     program's random source (the self-test hands out given numbers)."""
 
     # The files of every run, in the order they are written; the distances
-    # file follows with MLLDISTANCE.
+    # file follows with MLLDISTANCE, then the files of the analyses that the
+    # header asks for (ANALYSIS_PREFIXES).
     RESULT_PREFIXES = ("simresults_", "fulltable_", "samples_", "summary_")
     DISTANCES_PREFIX = "distances_"
+
+    @staticmethod
+    def prefixes_of(table):
+        """The prefixes of the files a run on 'table' writes, in order."""
+        prefixes = RunModel.RESULT_PREFIXES
+        if table.mll_distance is not None:
+            prefixes += (RunModel.DISTANCES_PREFIX,)
+        return prefixes + analysis_prefixes(table)
 
     def __init__(self, arguments, folder, entries, replay=True, generator=None):
         self.stdout = []
@@ -2359,9 +3593,7 @@ class RunModel:
                 if warning:
                     self.stderr.append(warning)
             run_name = table.title if table.title else argument
-            prefixes = self.RESULT_PREFIXES
-            if table.mll_distance is not None:
-                prefixes += (self.DISTANCES_PREFIX,)
+            prefixes = self.prefixes_of(table)
             names = tuple(prefix + run_name + ".csv" for prefix in prefixes)
             refusal = refusal_of(names, argument, bool(table.title), entries)
             if refusal:
@@ -2386,9 +3618,9 @@ class RunModel:
         as one set and return the names written: all of them, or none.  A
         folder at a result name refuses the set; a name whose folder does not
         exist cannot be written, and every such name is reported.  Only when
-        all are written come the overwrite warnings, and the distances file
-        of an earlier run goes when this run writes none (in the working
-        folder only)."""
+        all are written come the overwrite warnings, and a distances file
+        (or a file of an analysis) of an earlier run goes when this run
+        writes none, in the order of the set (in the working folder only)."""
         failed = False
         for name in names:
             if entries.get(os.path.normpath(name), False):
@@ -2408,11 +3640,13 @@ class RunModel:
             if os.path.normpath(name) in entries:
                 self.stdout.append("Warning: overwriting output file '%s'." % name)
             entries[os.path.normpath(name)] = False
-        obsolete = self.DISTANCES_PREFIX + run_name + ".csv"
-        if (table.mll_distance is None and "/" not in run_name
-                and entries.get(obsolete) is False):
-            self.stdout.append("Warning: removing output file '%s' of an earlier run." % obsolete)
-            del entries[obsolete]
+        for prefix in (self.DISTANCES_PREFIX,) + ANALYSIS_PREFIXES:
+            obsolete = prefix + run_name + ".csv"
+            if (obsolete not in names and "/" not in run_name
+                    and entries.get(obsolete) is False):
+                self.stdout.append("Warning: removing output file '%s' of an earlier run."
+                                   % obsolete)
+                del entries[obsolete]
         self.stdout.append("Results are written to '%s'." % names[0])
         return list(names)
 
@@ -2458,10 +3692,14 @@ def check_run(label, model, stdout, stderr, status, files):
         if names in done:
             continue
         done.add(names)
-        texts = [files.get(os.path.normpath(n)) for n in names] + [None]
+        texts = {prefix: files.get(os.path.normpath(n))
+                 for prefix, n in zip(RunModel.prefixes_of(table), names)}
         sub = Comparison("%s: %s" % (label, argument))
-        check_result_files(sub, argument, table, data_file, texts[0], texts[1], texts[2],
-                           replayed, summary_text=texts[3], distances_text=texts[4])
+        check_result_files(sub, argument, table, data_file, texts["simresults_"],
+                           texts["fulltable_"], texts["samples_"], replayed,
+                           summary_text=texts["summary_"],
+                           distances_text=texts.get(RunModel.DISTANCES_PREFIX),
+                           analysis_texts={p: texts[p] for p in ANALYSIS_PREFIXES if p in texts})
         comparison.problems += sub.problems
     return comparison.problems
 
@@ -2830,6 +4068,7 @@ def self_test(folder=None):
             "error: no sample was read from 'sub/nosample.txt'."], model.stderr[-6:])
         same("no sample, not written: status", 1, model.status)
         failures += self_test_driver(scratch, entries)
+        failures += self_test_analyses(scratch, entries)
     finally:
         if folder is None:
             shutil.rmtree(scratch, ignore_errors=True)
@@ -3399,6 +4638,556 @@ def self_test_driver(scratch, entries):
     return failures
 
 
+# --------------------------------------------------------------------------
+# Self-test of the analyses switched on by header keys.
+# --------------------------------------------------------------------------
+
+ANALYSIS_SELF_TEST_FILES = {
+    # I_A and rbarD: haploid, three loci, MISSING=0.  s5 lacks locus C and
+    # is left out; s6 is a copy of s4 (left out of the clone-corrected set).
+    "linkage.txt": (
+        "PLOIDY=1\nLOCUSCOUNT=3\nLOCUSNAMES=A,B,C\nMISSING=0\nSIMULATIONS=1\nLINKAGE=0\n"
+        "TITLE=linkage\n\nS,a,b,c\n"
+        "s1,1,1,1\ns2,1,2,2\ns3,2,1,2\ns4,2,2,2\ns5,1,1,0\ns6,2,2,2\n"),
+    # The permutation test: two loci in perfect disequilibrium.
+    "ld-perm.txt": (
+        "PLOIDY=1\nLOCUSCOUNT=2\nSIMULATIONS=1\nLINKAGE=3\n\nS,a,b\n"
+        "s1,1,1\ns2,1,1\ns3,2,2\ns4,2,2\n"),
+    # The accumulation curve: haploid, three loci, five samples.
+    "curve.txt": (
+        "PLOIDY=1\nLOCUSCOUNT=3\nSIMULATIONS=1\nLOCICURVE=3\n\nS,a,b,c\n"
+        "s1,1,1,1\ns2,1,1,2\ns3,1,2,2\ns4,2,2,2\ns5,1,1,3\n"),
+    # A chain of five MLGs one copy apart in turn (distance |i - j|).
+    "methods.txt": (
+        "PLOIDY=1\nLOCUSCOUNT=4\nSIMULATIONS=1\nMLLDISTANCE=2\nMLLMETHOD=AVERAGE\n\n"
+        "S,a,b,c,d\ne1,2,2,2,2\na1,1,1,1,1\nb1,2,1,1,1\nc1,2,2,1,1\nd1,2,2,2,1\n"),
+    # Six located samples in three MLGs, and s7 (of the first MLG) without
+    # usable coordinates; diploid, two loci.
+    "spatial.txt": (
+        "PLOIDY=2\nLOCUSCOUNT=2\nLOCUSNAMES=A,B\nSIMULATIONS=1\nCOORDINATES=X,Y\nSPATIAL=3\n"
+        "\nS,a1,a2,b1,b2,X,Y\n"
+        "s7,1,1,1,2,NA,4\ns1,1,1,1,2,0,0\ns2,1,1,2,1,0,2.0\ns3,1,2,1,1,2,0\n"
+        "s4,2,1,1,1,5,0\ns5,2,2,1,3,5,3\ns6,2,2,3,1,8e0, +3\n"),
+}
+
+
+def analysis_table(name, replace=None):
+    text = ANALYSIS_SELF_TEST_FILES[name]
+    for old, new in (replace or {}).items():
+        text = text.replace(old, new)
+    data_file = DataFile(text.encode("latin-1"))
+    return data_file, Table(data_file)
+
+
+def draw_for(t, m):
+    """The smallest 64-bit draw that random_index maps to t in [0, m)."""
+    return -(-t * 2 ** 64 // m)
+
+
+def positioned(draws, asked=None):
+    """A stream function over given numbers: position p starts at
+    draws[p]; the positions asked for are recorded in 'asked'."""
+    def stream(position):
+        if asked is not None:
+            asked.append(position)
+        return ListedDraws(draws[position:])
+    return stream
+
+
+def self_test_analyses(scratch, entries):
+    failures = Failures()
+    same = failures.same
+    expect = failures.expect
+
+    # ----- the keys and their messages -----
+    errors = []
+    settings = interpret_analysis_keys({
+        "LINKAGE": "+9", "LOCICURVE": "0", "MLLMETHOD": "average", "RAREFY": "2.5",
+        "COORDINATES": "X", "SPATIAL": "-1", "SPATIALCLASSES": "5,5"}, errors)
+    same("analysis keys: values not accepted", [
+        "warning: LINKAGE '+9' is not a whole number >= 0; no linkage analysis is run.",
+        "warning: LOCICURVE '0' is not a whole number >= 1; no locus accumulation curve is "
+        "made.",
+        "warning: MLLMETHOD 'average' is not NEAREST, AVERAGE or FARTHEST; using NEAREST.",
+        "warning: RAREFY '2.5' is not a whole number >= 1; no rarefaction is done.",
+        "error: COORDINATES 'X' is not two column names separated by a comma; no coordinates "
+        "are read.",
+        "warning: SPATIAL '-1' is not a whole number >= 0; no permutation test of aggregation "
+        "is run.",
+        "warning: SPATIALCLASSES '5,5' is not a list of ascending distances above 0; using ten "
+        "classes of equal pair counts."], errors)
+    same("analysis keys: all taken as absent", (None, None, "NEAREST", None, None, 0, None),
+         (settings.linkage, settings.loci_curve, settings.mll_method, settings.rarefy,
+          settings.coordinates, settings.spatial, settings.spatial_classes))
+    errors = []
+    settings = interpret_analysis_keys({
+        "LINKAGE": "0", "LOCICURVE": "99999999999", "MLLMETHOD": "FARTHEST", "RAREFY": "007",
+        "SPATIAL": "0", "SPATIALCLASSES": " 1.5,2e1 ,30"}, errors)
+    same("analysis keys: refining keys without theirs", [
+        "warning: MLLMETHOD has no effect without MLLDISTANCE.",
+        "warning: SPATIAL has no effect without COORDINATES.",
+        "warning: SPATIALCLASSES has no effect without COORDINATES."], errors)
+    same("analysis keys: accepted values", (0, INT32_MAX, "FARTHEST", 7, [1.5, 20.0, 30.0]),
+         (settings.linkage, settings.loci_curve, settings.mll_method, settings.rarefy,
+          settings.spatial_classes))
+    for value in (",X", "X,", "X,Y,Z", ""):
+        errors = []
+        interpret_analysis_keys({"COORDINATES": value}, errors)
+        expect("COORDINATES %r refused" % value, len(errors) == 1)
+    same("new keys are known; a key in lower case is guessed", [
+        "warning: unknown header key 'linkage' ignored; did you mean 'LINKAGE'?"],
+        unknown_key_warnings(dict({key: "1" for key in ANALYSIS_KEYS}, linkage="1")))
+
+    # Coordinate cells: a decimal number with a point, spaces trimmed.
+    for cell, value in (("1.5", 1.5), (" -2 ", -2.0), ("+3e2", 300.0), (".5", 0.5),
+                        ("5.", 5.0), ("+.5e+1", 5.0), ("0", 0.0), ("0e-400", 0.0),
+                        ("2e-310", 2e-310), ("NA", None), ("", None), ("inf", None),
+                        ("nan", None), ("1e999", None), ("1e-400", None), ("0x10", None),
+                        ("1 5", None), ("1.5e", None), ("-", None), ("1,5", None),
+                        ("\t1", None)):
+        same("coordinate cell %r" % cell, value, decimal_of(cell))
+    same("class bounds", [None, None, None, [0.5]],
+         [class_bounds(v) for v in ("0,1", "2,1", "1,,2", "0.5")])
+
+    # The columns: COORDINATES names the two columns right after the
+    # alleles; otherwise the table is read as if the key were absent (the
+    # column count then fails as it would have).
+    data_file, table = analysis_table("spatial.txt", {"X,Y\nSPATIAL": "X,Z\nSPATIAL"})
+    same("coordinates not in place: messages", [
+        "error: COORDINATES names 'X' and 'Z', which are not the two columns after the "
+        "alleles.",
+        "error: not enough columns in table according to ploidy and locus count (should be: "
+        "5 has: 7)."], table.errors)
+    same("coordinates not in place: no spatial files", (), analysis_prefixes(table))
+    data_file, table = analysis_table("spatial.txt", {",X,Y\n": ",X,Y,Z\n", ",0,0\n": ",0,0,\n"})
+    same("one column too many", [
+        "error: not enough columns in table according to ploidy and locus count (should be: "
+        "7 has: 8)."], table.errors)
+
+    # ----- LINKAGE -----
+    # Hand working (linkage.txt).  Locus distances of the pairs, haploid:
+    #            12 13 14 16 23 24 26 34 36 46
+    #   d_A       0  1  1  1  1  1  1  0  0  0
+    #   d_B       1  0  1  1  1  0  0  1  1  0
+    #   d_C       1  1  1  1  0  0  0  0  0  0
+    #   D         2  2  3  3  2  1  1  1  1  0
+    # 'all' (s1 s2 s3 s4 s6; s5 is untyped at C): P = 10 pairs, S1_j = S2_j
+    # = 6, 6, 4; S1 = 16, S2 = 34.  Nj = 10 S2_j - S1_j^2 = 24 each, N_D =
+    # 340 - 256 = 84: I_A = 84/72 - 1 = 1/6; var_j = 0.24 each, rbarD =
+    # (84 - 72)/100 / (2 (3 x 0.24)) = 1/12.
+    # 'clone_corrected' (s1 s2 s3 s4; the MLG of s5 left out): the pairs
+    # without s6, P = 6: S1_j = S2_j = 4, 4, 3; S1 = 11, S2 = 4+4+9+4+1+1 =
+    # 23.  Nj = 8, 8, 9 (var 2/9, 2/9, 1/4), N_D = 138 - 121 = 17: I_A =
+    # 17/25 - 1 = -8/25; rbarD = (17 - 25)/36 / (2 (2/9 + 2 sqrt(1/18))) =
+    # -1/(2 + 3 sqrt 2).
+    data_file, table = analysis_table("linkage.txt")
+    every = LinkageData([a for a in table.sample_alleles if 0 not in a], 3, 1)
+    same("linkage, all: sums by hand", ([6, 6, 4], [6, 6, 4], 16, 34),
+         (every.s1j, every.s2j, every.s1, every.s2))
+    ia, rbar_d = association_indices(every)
+    same("linkage, all: I_A evaluated as prescribed", float(84) / float(72) - 1.0, ia)
+    expect("linkage, all: I_A is 1/6 (%r)" % ia, abs(ia - 1 / 6) < 1e-15)
+    expect("linkage, all: rbarD is 1/12 (%r)" % rbar_d, abs(rbar_d - 1 / 12) < 1e-15)
+    root = math.sqrt(0.24 * 0.24)
+    same("linkage, all: rbarD evaluated as prescribed",
+         float(84 - 72) / (10.0 * 10.0) / (2.0 * (root + root + root)), rbar_d)
+    same("linkage: the file", [
+        "all,5,3,1,%s,NA,%s,NA,0" % (shortest(ia), shortest(rbar_d)),
+        "clone_corrected,4,3,1,%s,NA,%s,NA,0" % (
+            shortest(17.0 / 25.0 - 1.0), shortest(float(-8) / 36.0 / (2.0 * (
+                math.sqrt(2 / 9 * (2 / 9)) + math.sqrt(2 / 9 * (9 / 36))
+                + math.sqrt(2 / 9 * (9 / 36))))))],
+        linkage_rows(table, 0))
+    expect("linkage, clone-corrected: rbarD is -1/(2 + 3 sqrt 2)", abs(
+        float(linkage_rows(table, 0)[1].split(",")[6]) + 1 / (2 + 3 * math.sqrt(2))) < 1e-15)
+    same("linkage: I_A printed in full", "-0.31999999999999995",
+         linkage_rows(table, 0)[1].split(",")[4])
+    # One locus varying, or one sample: NA.
+    same("linkage: one locus varies", (None, None), association_indices(
+        LinkageData([(1, 1), (2, 1), (1, 1)], 2, 1)))
+    same("linkage: one sample", (None, None), association_indices(LinkageData([(1, 1)], 2, 1)))
+
+    # The permutation test (ld-perm.txt): A = B = 1,1,2,2, so d_A = d_B and
+    # S2 = 4 x 4 = 16 (I_A = 32/16 - 1 = 1, rbarD = 1).  A shuffle in which
+    # B splits the samples as A does keeps 16; any other split gives 12.
+    # Draws, per permutation locus A then B, i = 3, 2, 1:
+    #   1: A t = 3 2 1 (no change); B t = 1 2 1: order 0 3 2 1, B = 1 2 2 1: 12
+    #   2: A t = 0 2 0: order 1 3 2 0, A = 1 2 2 1; B as in 1: 16 (a tie counts)
+    #   3: nothing moves: 16
+    # Two of three reach the observed: p = (1 + 2)/(3 + 1) = 0.75.  The
+    # clone-corrected set has two samples (one pair, no variance): NA, its
+    # permutations would start at draw 3 x 2 x 3 = 18.
+    ts = [3, 2, 1, 1, 2, 1] + [0, 2, 0, 1, 2, 1] + [3, 2, 1, 3, 2, 1]
+    draws = [draw_for(t, i + 1) for t, i in zip(ts, [3, 2, 1] * 6)]
+    data_file, table = analysis_table("ld-perm.txt")
+    data = LinkageData(table.sample_alleles, 2, 1)
+    same("permutations: observed S2, I_A, rbarD", (16, (1.0, 1.0)),
+         (data.s2, association_indices(data)))
+    generator = ListedDraws(draws)
+    same("permutations: S2 of each", [12, 16, 16],
+         [data.square_sum(data.shuffled_codes(generator)) for _ in range(3)])
+    asked = []
+    same("permutations: the file", ["all,4,2,0,1,0.75,1,0.75,3",
+                                    "clone_corrected,2,2,0,NA,NA,NA,NA,3"],
+         linkage_rows(table, 3, positioned(draws, asked)))
+    same("permutations: stream positions", [0], asked)
+    # With a varying clone-corrected set (linkage.txt, P = 2: 'all' takes 2
+    # x 3 x 4 draws), its permutations start at draw 24.
+    data_file, table = analysis_table("linkage.txt")
+    asked = []
+    linkage_rows(table, 2, positioned([0] * 50, asked))
+    same("permutations: the clone-corrected stream starts after all of 'all'", [0, 24], asked)
+    # The sum of squares of a shuffle by loci pairs against the plain sum
+    # over pairs, on random tables (haploid and diploid, many alleles).
+    source = random.Random(23)
+    for trial in range(30):
+        ploidy = 1 + trial % 2
+        loci = 2 + trial % 4
+        n = 2 + source.randrange(12)
+        genotypes = [tuple(source.randrange(1, 2 + trial % 6) for _ in range(ploidy * loci))
+                     for _ in range(n)]
+        data = LinkageData(genotypes, loci, ploidy)
+        codes = data.shuffled_codes(SplitMix64(trial))
+        expect("permutations: S2 by loci pairs, trial %d" % trial,
+               data.square_sum(codes) == data.plain_sums(codes)[3])
+        expect("permutations: a shuffle keeps S1_j and S2_j, trial %d" % trial,
+               data.plain_sums(codes)[:2] == (data.s1j, data.s2j))
+    same("linkage seed", b"psex ld ", LINKAGE_SEED.to_bytes(8, "big"))
+    generator = SplitMix64(LINKAGE_SEED)
+    same("a stream at position 3 is the fourth draw",
+         [generator() for _ in range(4)][3], stream_at(LINKAGE_SEED, 3)())
+
+    # ----- LOCICURVE -----
+    # curve.txt, every subset (R = 3): k = 1: A {1,2} 2, B {1,2} 2, C {1,2,3}
+    # 3: sorted 2 2 3, q25 at h = 0.5 between equal values 2, median 2, q75
+    # at h = 1.5: 0.5 x 2 + 0.5 x 3 = 2.5, mean 7/3.  k = 2: AB 3, AC 4, BC
+    # 4: q25 at h = 0.5 3.5, median 4, q75 4, mean 11/3.  k = 3: five MLGs.
+    data_file, table = analysis_table("curve.txt")
+    same("curve: every subset", ["1,3,2,2,2,2.5,3,2.3333333333333335",
+                                 "2,3,3,3.5,4,4,4,3.6666666666666665",
+                                 "3,1,5,5,5,5,5,5"],
+         accumulation_rows(table, 3, ListedDraws([])))
+    # R = 2: drawn subsets for k = 1 and 2 (three each), all for k = 3.
+    # k = 1: u = 2 (C: 3), u = 0 (A: 2): sorted 2 3, q25 at h = 0.25: 0.75 x
+    # 2 + 0.25 x 3 = 2.25, median 2.5, q75 2.75, mean 2.5.  k = 2: t = 0
+    # u = 1 (0 1 2 -> 1 0 2), t = 1 u = 1 + 1 (-> 1 2 0): BC 4; then u = 0,
+    # u = 1 + 0: AB 3; sorted 3 4: 3.25, 3.5, 3.75, mean 3.5.  Six draws.
+    draws = ListedDraws([draw_for(2, 3), draw_for(0, 3), draw_for(1, 3), draw_for(1, 2),
+                         draw_for(0, 3), draw_for(0, 2), 12345])
+    same("curve: drawn subsets", ["1,2,2,2.25,2.5,2.75,3,2.5", "2,2,3,3.25,3.5,3.75,4,3.5",
+                                  "3,1,5,5,5,5,5,5"], accumulation_rows(table, 2, draws))
+    same("curve: six draws taken", [12345], draws.values)
+    same("type 7 quartiles of 1..4", [1.75, 2.5, 3.25],
+         [type7_quantile([1, 2, 3, 4], p) for p in (0.25, 0.5, 0.75)])
+    same("curve seed", b"psex cur", LOCICURVE_SEED.to_bytes(8, "big"))
+
+    # ----- MLLMETHOD -----
+    # methods.txt: MLGs A 1111 < B 2111 < C 2211 < D 2221 < E 2222, d(i, j)
+    # = |i - j|.  k = 2.  NEAREST: one lineage.  FARTHEST: AB (1; ties with
+    # BC, CD, DE go to the smallest pair); then AB-C 2, AB-D 3, AB-E 4, CD
+    # 1, CE 2, DE 1: CD; then CD-E max(2, 1) = 2 <= 2: CDE; AB-CDE 4: stop.
+    # AVERAGE: AB; AB-C 3/2, AB-D 5/2, AB-E 7/2, CD 1, DE 1: CD (the tie to
+    # (C, D), not (D, E)); CD-E 3/2 < AB-CD 8/4: CDE; AB-CDE 15/6 > 2: stop.
+    # (Merging DE first would have ended in ABC, DE.)  Samples e1 a1 b1 c1
+    # d1: lineages 2 1 1 2 2 for both.  k = 3: AVERAGE goes on to merge
+    # AB-CDE (15/6 <= 3): one lineage; FARTHEST stops at 4.
+    for method, k, lineages in (("NEAREST", "2", [1] * 5), ("AVERAGE", "2", [2, 1, 1, 2, 2]),
+                                ("FARTHEST", "2", [2, 1, 1, 2, 2]),
+                                ("AVERAGE", "3", [1] * 5), ("FARTHEST", "3", [2, 1, 1, 2, 2]),
+                                ("AVERAGE", "0", [5, 1, 2, 3, 4])):
+        data_file, table = analysis_table("methods.txt", {
+            "AVERAGE": method, "MLLDISTANCE=2": "MLLDISTANCE=" + k})
+        same("%s, k = %s: lineages" % (method, k), lineages,
+             [table.lineage[a] for a in table.sample_alleles])
+        same("%s, k = %s: the distance histogram" % (method, k), {1: 4, 2: 3, 3: 2, 4: 1},
+             table.observed_distances)
+    # A tie between a mean and a distance, broken by the pair: after 0-1
+    # (1), 01-2 has the mean (1 + 3)/2 = 2 and 2-3 the distance 2: (0, 2)
+    # goes first; then 012-3 (5 + 5 + 2)/3 = 4 > 2.  (Taking 2-3 first
+    # would end in 01, 23: their mean 14/4 is above 2.)
+    same("average: a tie broken by the pair", [0, 0, 0, 3],
+         agglomerative_lineages(4, {(0, 1): 1, (0, 2): 1, (1, 2): 3, (0, 3): 5, (1, 3): 5,
+                                    (2, 3): 2}, 2, "AVERAGE"))
+    # Distance 0 between distinct MLGs (a missing copy) joins nothing at
+    # k = 0, whatever the method.
+    other = Table(DataFile(SELF_TEST_FILES["missing.txt"].replace(
+        "MISSING=-9", "MISSING=-9\nMLLDISTANCE=0\nMLLMETHOD=FARTHEST").encode("latin-1")))
+    same("FARTHEST, k = 0: no lineage joined", [1, 2, 3, 4],
+         [other.lineage[a] for a in other.order])
+
+    # ----- RAREFY -----
+    # Sizes 3, 1, 2 (N = 6), n = 2: C(6, 2) = 15; q(3) = C(3,2)/15 = 1/5,
+    # q(1) = 10/15, q(2) = 6/15; emlg = 4/5 + 1/3 + 3/5 = 26/15 (2 minus the
+    # chance 4/15 that both draws hit one unit).  Var: sum q(1 - q) = 4/25 +
+    # 2/9 + 6/25 = 28/45; pairs: q(4) - q3 q1 = 1/15 - 2/15, q(5) - q3 q2 =
+    # 0 - 2/25, q(3) - q1 q2 = 3/15 - 4/15: -16/75; Var = 28/45 - 32/75 =
+    # 44/225 (= 4/15 x 11/15), SE = 2 sqrt(11) / 15.
+    rarefied = Rarefaction([3, 1, 2], 2)
+    same("rarefaction by hand", (Fraction(26, 15), Fraction(44, 225)),
+         (rarefied.emlg, rarefied.variance))
+    emlg_ok, se_ok = rarefied.emlg_check("emlg"), rarefied.se_check("emlg_se")
+    same("rarefaction: the doubles accepted", [None, None],
+         [emlg_ok(shortest(26 / 15)), se_ok(shortest(2 * math.sqrt(11) / 15))])
+    expect("rarefaction: emlg off by 1e-12 caught", emlg_ok(shortest(26 / 15 + 1e-12)))
+    expect("rarefaction: SE off by 1e-10 caught",
+           se_ok(shortest(2 * math.sqrt(11) / 15 * (1 + 1e-10))))
+    expect("rarefaction: not the shortest form caught", emlg_ok(repr(26 / 15) + "0"))
+    for n, emlg, se in ((1, "1", "0"), (6, "3", "0"), (7, "NA", "NA")):
+        ends = Rarefaction([3, 1, 2], n)
+        same("rarefaction, n = %d" % n, [None, None],
+             [ends.emlg_check("emlg")(emlg), ends.se_check("emlg_se")(se)])
+        if n < 7:
+            expect("rarefaction, n = %d: exactly" % n,
+                   ends.emlg_check("emlg")(shortest(float(emlg) + 4e-16)) and
+                   ends.se_check("emlg_se")("1e-300"))
+    # In the summary, after genets_0.05 and after pareto_beta.  samples.txt
+    # (sizes 2, 1, 1), n = 2: emlg = 2 - q, q = C(2,2)/C(4,2) = 1/6: 11/6,
+    # SE sqrt(1/6 x 5/6) = sqrt(5)/6; the lineages are the MLGs.
+    table = Table(DataFile(SELF_TEST_FILES["samples.txt"].replace(
+        "SIMULATIONS=2", "SIMULATIONS=2\nRAREFY=2").encode("latin-1")))
+    lines = expected_summary(table, ["0.5"], None)
+    labels = [line.split(",")[0] if isinstance(line, str) else line.parts[0].split(",")[0]
+              for line in lines]
+    same("rarefaction rows in the summary", ["genets_0.05", "emlg", "emlg_se", "G"],
+         labels[labels.index("genets_0.05"):labels.index("genets_0.05") + 4])
+    same("rarefaction rows last of unit mll", ["pareto_beta", "emlg", "emlg_se"], labels[-3:])
+    cells = [line.parts[1].check for line in lines if isinstance(line, Pattern)
+             and line.parts[0].startswith("emlg")]
+    same("rarefaction of samples.txt", [None] * 4,
+         [cells[0](shortest(11 / 6)), cells[1](shortest(math.sqrt(5) / 6)),
+          cells[2](shortest(11 / 6)), cells[3](shortest(math.sqrt(5) / 6))])
+
+    # ----- COORDINATES -----
+    # spatial.txt: s1 (0,0), s2 (0,2) of MLG 1 (1,1|1,2; s7 too, without
+    # coordinates); s3 (2,0), s4 (5,0) of MLG 2 (1,2|1,1); s5 (5,3), s6 (8,3)
+    # of MLG 3 (2,2|1,3).  Squared distances q:
+    #   s1-s2 4  s1-s3 4  s1-s4 25  s1-s5 34  s1-s6 73
+    #   s2-s3 8  s2-s4 29 s2-s5 26  s2-s6 65
+    #   s3-s4 9  s3-s5 18 s3-s6 45
+    #   s4-s5 9  s4-s6 18
+    #   s5-s6 9
+    # Subranges: MLG 1 2 (s7 not located), MLG 2 3, MLG 3 3: largest 3, mean
+    # 8/3.  Nearest neighbours: s1 {s2, s3} (a tie: one of its MLG), s2
+    # {s1}, s3 {s1}, s4 {s3, s5}, s5 {s4, s6}, s6 {s5}; shares s: 1, 1, 0, 1,
+    # 1, 1.  S_1 = 1 + 0 + 1 = 2, S_2 = 3: Psp = (2/1 + 3/2)/6 = 7/12.  Psg =
+    # 3 pairs in one MLG of 15 = 1/5.  Ac = (7/12 - 1/5)/(4/5) = 23/48.
+    data_file, table = analysis_table("spatial.txt")
+    same("spatial: the unlocated sample", [
+        "warning: line 9: sample 's7' has no usable coordinates."], table.errors)
+    same("spatial: coordinates", [None, (0.0, 0.0), (0.0, 2.0), (2.0, 0.0), (5.0, 0.0),
+                                  (5.0, 3.0), (8.0, 3.0)], table.coordinates)
+    # SPATIAL=3, each permutation 5 draws (i = 5..1):
+    #   1: t = i throughout: the observed labels (counted);
+    #   2: i = 5 t = 0: s1 and s6 swap labels: MLG 3 1 2 2 3 1; shares 0 0 0
+    #      1 0 0: S_1 = 0, S_2 = 1, Psp = (1/2)/6 = 1/12 < 7/12;
+    #   3: i = 1 t = 0: s1 and s2 swap their equal labels (counted).
+    # p = (1 + 2)/(3 + 1).
+    ts = [5, 4, 3, 2, 1] + [0, 4, 3, 2, 1] + [5, 4, 3, 2, 0]
+    draws = [draw_for(t, i + 1) for t, i in zip(ts, [5, 4, 3, 2, 1] * 3)]
+    spatial = SpatialAnalysis(table, positioned(draws))
+    same("spatial: nearest neighbours", [[1, 2], [0], [0], [2, 4], [3, 5], [4]],
+         spatial.neighbours)
+    same("spatial: the file", ["unit,id,n,located,subrange", "mlg,1,3,2,2", "mlg,2,2,2,3",
+                               "mlg,3,2,2,3"], spatial.expected_file())
+    ac = (3.5 / 6.0 - 3.0 / 15.0) / (1.0 - 3.0 / 15.0)
+    expect("spatial: Ac is 23/48", abs(ac - 23 / 48) < 1e-15)
+    spatial = SpatialAnalysis(table, positioned(draws))
+    same("spatial: summary rows", [
+        "subrange_max,mlg,3", "subrange_mean,mlg,%s" % shortest((2.0 + 3.0 + 3.0) / 3.0),
+        "aggregation_Ac,mlg,%s" % shortest(ac), "aggregation_p,mlg,0.75"],
+        spatial.mlg.summary_rows("mlg"))
+    same("spatial: unit mll without lineages repeats unit mlg", True, spatial.mll is spatial.mlg)
+    same("spatial: Psp of the second shuffle", 0.5 / 6.0, neighbour_share(
+        spatial.neighbours, [3, 1, 2, 2, 3, 1]))
+    same("spatial seed", b"psex spa", SPATIAL_SEED.to_bytes(8, "big"))
+    # With lineages (MLLDISTANCE=4 joins the three MLGs): unit mll has
+    # rows of its own; one lineage of all: Psg = 1, Ac NA; its permutations
+    # would start at draw 3 x 5 = 15.
+    data_file, table = analysis_table("spatial.txt", {"SPATIAL=3": "SPATIAL=3\nMLLDISTANCE=4"})
+    asked = []
+    spatial = SpatialAnalysis(table, positioned(draws + [0] * 20, asked))
+    same("spatial with lineages: rows", ["mll,1,7,6,8.54400374531753"],
+         spatial.expected_file()[4:])
+    same("spatial with lineages: Ac and p", ["aggregation_Ac,mll,NA", "aggregation_p,mll,NA"],
+         spatial.mll.summary_rows("mll")[2:])
+    same("spatial with lineages: mll permutations not needed", [0], asked)
+
+    # Kinship (Loiselle).  Ramets s1..s6: A copies 1 x 6, 2 x 6 (p = 1/2,
+    # n = 12, sum p(1-p) = 1/2); B 1 x 8, 2 x 2, 3 x 2 (p = 2/3, 1/6, 1/6;
+    # sum p(1-p) = 2/9 + 5/36 + 5/36 = 1/2).  F(s1, s3): s1 A 1,1 B 1,2; s3 A
+    # 1,2 B 1,1.  A: (1 - 1/2)(1/2 - 1/2) + (0 - 1/2)(1/2 - 1/2) = 0, plus
+    # (1/2)/11.  B: (1/2 - 2/3)(1 - 2/3) = -1/18, (1/2 - 1/6)(0 - 1/6) =
+    # -1/18, (0 - 1/6)(0 - 1/6) = 1/36: -1/12, plus (1/2)/11.  F = (1/22 -
+    # 1/12 + 1/22) / (1/2 + 1/2) = 1/132.  F(s1, s2) (one genotype): A 1/4 +
+    # 1/4, B 1/36 + 1/9 + 1/36, plus 2/22: 25/33.
+    # Genets s1, s3, s5 (s7 is not located): the same frequencies from n =
+    # 6: F(s1, s3) = (0 + 1/10) + (-1/12 + 1/10) = 7/60.
+    ramets = KinshipSet(table, [1, 2, 3, 4, 5, 6])
+    same("kinship of s1 and s3 by hand", Fraction(1, 132), ramets.kinship(1, 3)[0])
+    same("kinship of s1 and s2 by hand", Fraction(25, 33), ramets.kinship(1, 2)[0])
+    same("kinship of s1 and s3 among the genets", Fraction(7, 60),
+         KinshipSet(table, [1, 3, 5]).kinship(1, 3)[0])
+    # The integer form against the formula written out in fractions, on
+    # random tables with missing copies (code 0), haploid and diploid.
+    source = random.Random(24)
+    for trial in range(20):
+        ploidy, loci, n = 1 + trial % 2, 1 + trial % 3, 3 + trial % 5
+        rows = "".join("r%d,%s,%d,%d\n" % (r, ",".join(
+            str(source.choice([0, 1, 2, 2, 3])) for _ in range(ploidy * loci)), r, 0)
+            for r in range(n))
+        text = ("PLOIDY=%d\nLOCUSCOUNT=%d\nMISSING=0\nSIMULATIONS=1\nCOORDINATES=X,Y\n\n"
+                "S,%s,X,Y\n" % (ploidy, loci, ",".join("c%d" % k for k in range(ploidy * loci)))
+                + rows)
+        table = Table(DataFile(text.encode("latin-1")))
+        members = list(range(n))
+        kin = KinshipSet(table, members)
+        for i in range(n):
+            for j in range(i + 1, n):
+                expect("kinship by its formula, trial %d, pair %d %d" % (trial, i, j),
+                       kin.kinship(i, j)[0] == loiselle_by_formula(table, members, i, j))
+    data_file, table = analysis_table("spatial.txt")
+    ramets, genets = kinship_of(table)
+    same("kinship: the genets", [1, 3, 5], [genets.pairs[0].i, genets.pairs[0].j,
+                                            genets.pairs[2].j])
+    # Ten classes of 15 pairs sorted by (q, i, j): 2 2 2 2 2 1 1 1 1 1;
+    # class 1 = s1-s2, s1-s3 (q 4, largest distance 2), class 2 = s2-s3,
+    # s3-s4, class 3 = s4-s5, s5-s6 (ties at q 9 by file order).
+    same("kinship classes", [[(1, 2), (1, 3)], [(2, 3), (3, 4)], [(4, 5), (5, 6)],
+                             [(3, 5), (4, 6)], [(1, 4), (2, 5)], [(2, 4)], [(1, 5)], [(3, 6)],
+                             [(2, 6)], [(1, 6)]],
+         [[(p.i, p.j) for p in members] for members in ramets.classes])
+    row = ramets.expected_rows()[0]
+    good = "ramets,1,2,2,2,%s" % shortest(101 / 264)
+    same("kinship: class 1, F1 = (25/33 + 1/132)/2 = 101/264", None, row_problem(row, good))
+    expect("kinship: class 1 off by 1e-9 caught",
+           row_problem(row, "ramets,1,2,2,2,%s" % shortest(101 / 264 + 1e-9)))
+    expect("kinship: the largest distance as 6 digits caught",
+           row_problem(ramets.expected_rows()[6], "ramets,7,5.83095,%s,1,%s" % (
+               shortest(ramets.class_values[6][0]), shortest(ramets.class_values[6][2]))))
+    # Fewer pairs than classes: empty classes hold 0 pairs and NA.
+    same("kinship: genets, three pairs in ten classes", None,
+         row_problem(genets.expected_rows()[3], "genets,4,NA,NA,0,NA"))
+    # Classes by bounds: d <= 2, 2 < d <= 3 (s1-s2, s1-s3; s2-s3 at sqrt 8,
+    # s3-s4, s4-s5, s5-s6); the others beyond the last bound.
+    data_file, table = analysis_table("spatial.txt", {"SPATIAL=3": "SPATIALCLASSES=2,3"})
+    same("kinship classes by bounds", [[(1, 2), (1, 3)], [(2, 3), (3, 4), (4, 5), (5, 6)]],
+         [[(p.i, p.j) for p in members] for members in kinship_of(table)[0].classes])
+    # The least-squares slope: ln d = 0, 1, 2 (d = 1, e, e^2) against F =
+    # 1, 3, 5 gives 2.
+    fake = type("Level", (), {})()
+    fake.pairs = [type("Pair", (), {"d": d, "f": f, "tolerance": 0.0})()
+                  for d, f in ((1.0, 1.0), (math.e, 3.0), (math.exp(2.0), 5.0))]
+    slope, tolerance = KinshipLevel.least_squares(fake)
+    expect("least squares by hand: %r" % slope, abs(slope - 2.0) < 1e-14 and tolerance < 1e-12)
+    fake.pairs = fake.pairs[:1] + [type("Pair", (), {"d": 1.0, "f": 2.0, "tolerance": 0.0})()]
+    same("least squares: one distance only", (None, 0.0), KinshipLevel.least_squares(fake))
+
+    # ----- whole runs -----
+    for name, text in ANALYSIS_SELF_TEST_FILES.items():
+        with open(os.path.join(scratch, name), "wb") as stream:
+            stream.write(text.encode("latin-1"))
+    files = dict(entries, **{name: False for name in ANALYSIS_SELF_TEST_FILES})
+    model = RunModel(["spatial.txt"], scratch, files, replay=False)
+    same("spatial.txt: files", ["fulltable_spatial.txt.csv", "kinship_spatial.txt.csv",
+                                "samples_spatial.txt.csv", "simresults_spatial.txt.csv",
+                                "spatial_spatial.txt.csv", "summary_spatial.txt.csv"],
+         sorted(model.result_files()))
+    model = RunModel(["linkage.txt"], scratch, dict(files, **{
+        "loci_linkage.csv": False, "kinship_linkage.csv": False, "linkage_linkage.csv": False,
+        "distances_linkage.csv": False, "spatial_linkage.csv": True}), replay=False)
+    same("linkage.txt: files of an earlier run go, in the set's order", [
+        "Reading file linkage.txt",
+        "Warning: overwriting output file 'linkage_linkage.csv'.",
+        "Warning: removing output file 'distances_linkage.csv' of an earlier run.",
+        "Warning: removing output file 'loci_linkage.csv' of an earlier run.",
+        "Warning: removing output file 'kinship_linkage.csv' of an earlier run.",
+        "Results are written to 'simresults_linkage.csv'."], model.stdout)
+
+    # The files' checks catch what is wrong.
+    data_file, table = analysis_table("spatial.txt")
+    table._analyses = {"spatial": SpatialAnalysis(table, positioned(draws))}
+    spatial_text = "\n".join(table._analyses["spatial"].expected_file()) + "\n"
+    ramets, genets = kinship_of(table)
+
+    def kinship_text(level):
+        lines = []
+        for number, (members, values) in enumerate(zip(level.classes, level.class_values), 1):
+            largest = max((p.q for p in members), default=None)
+            lines.append("%s,%d,%s,%s,%d,%s" % (
+                level.level, number, na_or_shortest(largest and math.sqrt(largest)),
+                na_or_shortest(values[0]), len(members), na_or_shortest(values[2])))
+        return lines
+    kinship_good = "\n".join([KINSHIP_HEADER] + kinship_text(ramets) + kinship_text(genets)) + \
+        "\n"
+    summary_good = "".join("%s,%s,%s\n" % (name, level.level, na_or_shortest(value)) for level in
+                           (ramets, genets) for name, value in (
+                               ("sp", level.sp), ("kinship_slope", level.slope),
+                               ("kinship_first_class", level.f1)))
+
+    def judged(texts, summary=None):
+        comparison = Comparison("analyses")
+        check_analysis_files(comparison, table, texts, summary)
+        if summary is not None:
+            comparison.lines("summary rows", kinship_summary_rows(table), summary, {})
+        return comparison.problems
+    same("spatial.txt: good files", [], judged({"spatial_": spatial_text,
+                                                "kinship_": kinship_good}, summary_good))
+    slope_text = shortest(ramets.slope)
+    for what, texts, summary in (
+            ("a subrange of a unit with one located sample",
+             {"spatial_": spatial_text.replace("mlg,1,3,2,2", "mlg,1,3,3,2")}, None),
+            ("mll rows without lineages",
+             {"spatial_": spatial_text + "mll,1,3,2,2\n"}, None),
+            ("kinship classes in another order",
+             {"kinship_": kinship_good.replace("ramets,1,", "ramets,0,")}, None),
+            ("genets before ramets",
+             {"kinship_": KINSHIP_HEADER + "\n" + "\n".join(kinship_text(genets) +
+                                                          kinship_text(ramets)) + "\n"}, None),
+            ("a slope off by 1e-9",
+             {}, summary_good.replace(slope_text, shortest(ramets.slope + 1e-9))),
+            ("sp not from the printed slope and F1",
+             {"kinship_": kinship_good},
+             summary_good.replace("sp,ramets,%s" % shortest(ramets.sp), "sp,ramets,%s" % (
+                 shortest(math.nextafter(ramets.sp, 1.0))))),
+            ("F1 not the kinship of class 1",
+             {"kinship_": kinship_good.replace(shortest(ramets.f1), shortest(
+                 math.nextafter(ramets.f1, 1.0)))}, summary_good)):
+        if not judged(texts, summary):
+            failures.append("analyses: not caught: " + what)
+    return failures
+
+
+def loiselle_by_formula(table, members, i, j):
+    """F_ij written out as the formula reads, in fractions: over the loci
+    where i and j are typed and the set has at least two typed copies,
+    sum_a [(x_ia - p_a)(x_ja - p_a) + p_a (1 - p_a)/(n_l - 1)] over sum_a
+    p_a (1 - p_a); None when that denominator is 0."""
+    ploidy = table.ploidy
+    numerator = denominator = Fraction(0)
+    for l in range(len(table.locus_names)):
+        def copies(k):
+            return table.sample_alleles[k][ploidy * l:ploidy * (l + 1)]
+        typed = [k for k in members if table.missing not in copies(k)]
+        pool = [a for k in typed for a in copies(k)]
+        if i not in typed or j not in typed or len(pool) < 2:
+            continue
+        for a in sorted(set(pool)):
+            p = Fraction(pool.count(a), len(pool))
+            x_i = Fraction(copies(i).count(a), ploidy)
+            x_j = Fraction(copies(j).count(a), ploidy)
+            numerator += (x_i - p) * (x_j - p) + p * (1 - p) / (len(pool) - 1)
+            denominator += p * (1 - p)
+    return numerator / denominator if denominator else None
+
+
+def row_problem(pattern, text):
+    """What a Comparison says of one line 'text' against 'pattern' (None
+    when it agrees)."""
+    comparison = Comparison("row")
+    comparison.lines("row", [pattern], text + "\n", {})
+    return comparison.problems[0] if comparison.problems else None
+
+
 def main():
     parser = argparse.ArgumentParser(
         description=__doc__.split("\n\n")[0],
@@ -3414,6 +5203,10 @@ def main():
     parser.add_argument("--no-replay", action="store_true",
                         help="do not replay the simulation (the data file was not the first "
                              "of its run)")
+    for prefix in ANALYSIS_PREFIXES:
+        parser.add_argument("--" + prefix[:-1], metavar="FILE",
+                            help="with DATAFILE ...: the %s to check" %
+                            ANALYSIS_FILE_NAMES[prefix])
     parser.add_argument("--skip-missing", action="store_true",
                         help="exit 77 (skipped) when a data file does not exist")
     parser.add_argument("--self-test", action="store_true",
@@ -3476,10 +5269,16 @@ def main():
             for k, path in enumerate(options.paths[1:]):
                 with open(path, "rb") as stream:
                     texts[k] = stream.read().decode("latin-1")
+            analysis_texts = {}
+            for prefix in ANALYSIS_PREFIXES:
+                path = getattr(options, prefix[:-1])
+                if path is not None:
+                    with open(path, "rb") as stream:
+                        analysis_texts[prefix] = stream.read().decode("latin-1")
             comparison = Comparison(sim_path)
             check_result_files(comparison, options.argument or data_path, table, data_file,
                                texts[0], texts[1], texts[2], replayed, summary_text=texts[3],
-                               distances_text=texts[4])
+                               distances_text=texts[4], analysis_texts=analysis_texts)
             problems += comparison.problems
             checked += 1
     except Unsupported as reason:

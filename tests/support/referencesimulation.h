@@ -1,9 +1,10 @@
-// simulation.h                                                   -*-C++-*-
-#ifndef PSEX_SIMULATION_H
-#define PSEX_SIMULATION_H
+// referencesimulation.h                                          -*-C++-*-
+#ifndef PSEX_TEST_REFERENCESIMULATION_H
+#define PSEX_TEST_REFERENCESIMULATION_H
 
-// Purpose: the random source of a run and the plain simulation, the
-// reference that the program's fast simulation must match to the bit.
+// Purpose: the plain simulation, the reference that the program's fast
+// simulation must match to the bit.  Test support: the tests and the fuzz
+// target link it, the program does not.
 //
 // Whether an observed PSex is small enough to call the repeats clones is
 // judged against chance: data sets of the real size are drawn from the real
@@ -13,20 +14,16 @@
 // the most direct way: each simulated data set is a genotype table of its
 // own, each repeated genotype gets a one-genotype table whose PSex is
 // computed like any other.  It is slow, and it is kept that way on purpose:
-// tests and the fuzz target compare the fast simulation (fastsimulation.h)
-// with it, value for value and draw for draw.
+// tests and the fuzz target compare the fast simulation
+// (simulation/fastsimulation.h) with it, value for value and draw for draw.
 //
-// One process-wide lagged Fibonacci generator, default-seeded at start-up
-// and never reseeded, is the only source of random numbers.  The stream runs
-// on from one data file to the next, so a run reproduces exactly when the
-// same files are given in the same order.  The stream is that of Boost's
-// 'lagged_fibonacci607'; the program draws it from its own faster generator
-// (laggedfibonacci.h), while the plain simulation here draws from Boost's
-// generator itself, so that comparing the two also checks the generator.
+// It draws from Boost's 'lagged_fibonacci607' itself, while the program
+// draws the same stream from its own faster generator
+// (simulation/laggedfibonacci.h, simulation/randomgenerator.h), so that
+// comparing the two also checks the generator.
 
 #include "base/progress.h"
 #include "model/mlgtable.h"
-#include "simulation/laggedfibonacci.h"
 
 #include <boost/random/lagged_fibonacci.hpp>
 
@@ -39,11 +36,10 @@ namespace psex {
 class Locus;
 class MessageSink;
 
+namespace test {
+
 using ReferenceGenerator = boost::random::lagged_fibonacci607;
 // The generator of the plain simulation: Boost's own.
-
-LaggedFibonacci607& randomGenerator();
-// Return the process-wide generator.
 
 std::optional<std::int32_t> drawAllele(const Locus& locus, double u);
 // Return the allele that the uniform draw 'u' selects from the frequencies
@@ -73,6 +69,7 @@ std::vector<double> simulatedPsexValues(const MLGTable& table, ReferenceGenerato
 // When 'smallest' is given, it receives one entry per data set, in order:
 // the smallest PSex of its repeats, or nothing when none repeated.
 
+} // namespace test
 } // namespace psex
 
 #endif

@@ -1,5 +1,5 @@
-// simulation.cpp                                                 -*-C++-*-
-#include "simulation/simulation.h"
+// referencesimulation.cpp                                        -*-C++-*-
+#include "support/referencesimulation.h"
 
 #include "model/locus.h"
 
@@ -7,11 +7,7 @@
 #include <string>
 
 namespace psex {
-
-LaggedFibonacci607& randomGenerator() {
-    static LaggedFibonacci607 generator; // default seed, never reseeded
-    return generator;
-}
+namespace test {
 
 std::optional<std::int32_t> drawAllele(const Locus& locus, double u) {
     for (const auto& entry : locus.frequencies()) {
@@ -88,4 +84,5 @@ std::vector<double> simulatedPsexValues(const MLGTable& table, ReferenceGenerato
     return values;
 }
 
+} // namespace test
 } // namespace psex

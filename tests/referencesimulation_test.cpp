@@ -1,5 +1,5 @@
-// simulation_test.cpp                                            -*-C++-*-
-#include "simulation/simulation.h"
+// referencesimulation_test.cpp                                   -*-C++-*-
+#include "support/referencesimulation.h"
 
 #include "collectedmessages.h"
 #include "countedlocus.h"
@@ -17,12 +17,12 @@ namespace {
 using psex::Locus;
 using psex::MLGTable;
 using psex::MLGTuple;
-using psex::ReferenceGenerator;
 using psex::test::CollectedMessages;
 using psex::test::locusWithCounts;
+using psex::test::ReferenceGenerator;
 using psex::test::tableFromText;
 
-TEST(Simulation, DrawsFromTheDefaultSeededLaggedFibonacciStream) {
+TEST(ReferenceSimulation, DrawsFromTheDefaultSeededLaggedFibonacciStream) {
     // Pinned: a change of the generator or its seeding changes every
     // published simulation result.
     ReferenceGenerator generator;
@@ -35,31 +35,31 @@ TEST(Simulation, DrawsFromTheDefaultSeededLaggedFibonacciStream) {
     EXPECT_EQ(0.78842785601826648, generator());
 }
 
-TEST(Simulation, ChoosesAllelesBySequentialSubtraction) {
+TEST(ReferenceSimulation, ChoosesAllelesBySequentialSubtraction) {
     const Locus locus = locusWithCounts({{1, 3}, {2, 7}}); // 0.3 and 0.7
-    EXPECT_EQ(1, psex::drawAllele(locus, 0.0));
-    EXPECT_EQ(1, psex::drawAllele(locus, 0.29));
-    EXPECT_EQ(2, psex::drawAllele(locus, 0.3)); // 0.3 > 0.3 fails, then 0.7 > 0
-    EXPECT_EQ(2, psex::drawAllele(locus, 0.99));
+    EXPECT_EQ(1, psex::test::drawAllele(locus, 0.0));
+    EXPECT_EQ(1, psex::test::drawAllele(locus, 0.29));
+    EXPECT_EQ(2, psex::test::drawAllele(locus, 0.3)); // 0.3 > 0.3 fails, then 0.7 > 0
+    EXPECT_EQ(2, psex::test::drawAllele(locus, 0.99));
     // Rounding in the subtraction can leave u at 0.7 after the first step
     // (1 - 2^-53 - 0.3 rounds up), so the walk passes the last allele.
-    EXPECT_FALSE(psex::drawAllele(locus, 0.9999999999999999).has_value());
+    EXPECT_FALSE(psex::test::drawAllele(locus, 0.9999999999999999).has_value());
 
     const Locus thirds = locusWithCounts({{-4, 1}, {0, 1}, {9, 1}});
-    EXPECT_EQ(-4, psex::drawAllele(thirds, std::nextafter(1.0 / 3.0, 0.0)));
-    EXPECT_EQ(0, psex::drawAllele(thirds, 1.0 / 3.0));
-    EXPECT_EQ(9, psex::drawAllele(thirds, 0.9999999999999999));
+    EXPECT_EQ(-4, psex::test::drawAllele(thirds, std::nextafter(1.0 / 3.0, 0.0)));
+    EXPECT_EQ(0, psex::test::drawAllele(thirds, 1.0 / 3.0));
+    EXPECT_EQ(9, psex::test::drawAllele(thirds, 0.9999999999999999));
 
-    EXPECT_FALSE(psex::drawAllele(Locus(), 0.5).has_value());
+    EXPECT_FALSE(psex::test::drawAllele(Locus(), 0.5).has_value());
 }
 
-TEST(Simulation, DrawsOneNumberPerAlleleCopyAndStoresAllelesAscending) {
+TEST(ReferenceSimulation, DrawsOneNumberPerAlleleCopyAndStoresAllelesAscending) {
     MLGTable real(2, 2, true, false, 10);
     real.locus(0) = locusWithCounts({{7, 1}, {3, 1}});
     real.locus(1) = locusWithCounts({{5, 1}});
     ReferenceGenerator generator;
     ReferenceGenerator expectedState = generator;
-    const MLGTable sample = psex::simulateSample(200, real, generator);
+    const MLGTable sample = psex::test::simulateSample(200, real, generator);
     expectedState.discard(200 * 2 * 2);
     EXPECT_TRUE(expectedState == generator);
 
@@ -72,16 +72,16 @@ TEST(Simulation, DrawsOneNumberPerAlleleCopyAndStoresAllelesAscending) {
     EXPECT_EQ((std::vector<std::int32_t>{7, 7, 5, 5}), sample.mlgs()[2].alleles());
 }
 
-TEST(Simulation, StoresTheMissingCodeOrZeroForCopiesWithoutAnAllele) {
+TEST(ReferenceSimulation, StoresTheMissingCodeOrZeroForCopiesWithoutAnAllele) {
     MLGTable real(2, 1, true, false, 10);
     real.setFrequencies(MLGTable(2, 1, true, false, 1).loci()); // nothing to choose
     ReferenceGenerator generator;
-    const MLGTable sample = psex::simulateSample(3, real, generator);
+    const MLGTable sample = psex::test::simulateSample(3, real, generator);
     ASSERT_EQ(1u, sample.mlgs().size());
     EXPECT_EQ((std::vector<std::int32_t>{0, 0}), sample.mlgs()[0].alleles());
 
     real.setMissingCode(-1);
-    const MLGTable coded = psex::simulateSample(3, real, generator);
+    const MLGTable coded = psex::test::simulateSample(3, real, generator);
     ASSERT_EQ(1u, coded.mlgs().size());
     EXPECT_EQ((std::vector<std::int32_t>{-1, -1}), coded.mlgs()[0].alleles());
     EXPECT_EQ(-1, coded.missingCode());
@@ -102,7 +102,7 @@ const char k_inbredLocus[] = "PLOIDY=2\nMODEL=FIS\nLOCUSCOUNT=1\nSIMULATIONS=200
                              "s1,1,1\ns2,1,1\ns3,1,1\ns4,1,2\ns5,1,2\ns6,1,2\ns7,1,2\n"
                              "s8,2,2\ns9,2,2\ns10,2,2\n";
 
-TEST(Simulation, JudgesChanceRepeatsWithTheRealDatasFis) {
+TEST(ReferenceSimulation, JudgesChanceRepeatsWithTheRealDatasFis) {
     // Every chance repeat is judged as if it had been observed in the real
     // data: the real frequencies, N and the real Fis, not the Fis of a table
     // that holds the repeat alone (1 - 1/He = -1 for a heterozygote, which
@@ -117,7 +117,7 @@ TEST(Simulation, JudgesChanceRepeatsWithTheRealDatasFis) {
 
     ReferenceGenerator generator;
     CollectedMessages messages;
-    const std::vector<double> values = psex::simulatedPsexValues(real, generator, messages);
+    const std::vector<double> values = psex::test::simulatedPsexValues(real, generator, messages);
     ASSERT_GT(values.size(), 400u); // each data set repeats two or three genotypes
     std::size_t heterozygous = 0;
     for (const double value : values) {
@@ -139,7 +139,7 @@ TEST(Simulation, JudgesChanceRepeatsWithTheRealDatasFis) {
     EXPECT_EQ(0u, std::count(values.begin(), values.end(), 1.0)); // no repeat is sure
 }
 
-TEST(Simulation, CollectsThePsexOfEveryRepeatOfEveryDataSetAscending) {
+TEST(ReferenceSimulation, CollectsThePsexOfEveryRepeatOfEveryDataSetAscending) {
     // Two samples of one haploid locus with alleles 1 and 2 at 0.5 each:
     // a data set repeats a genotype exactly when both draws pick the same
     // allele, and that repeat's PSex is PGen^2 = 0.25.
@@ -149,7 +149,7 @@ TEST(Simulation, CollectsThePsexOfEveryRepeatOfEveryDataSetAscending) {
     ReferenceGenerator replay = generator;
     CollectedMessages messages;
     std::vector<std::uint64_t> reported;
-    const std::vector<double> values = psex::simulatedPsexValues(
+    const std::vector<double> values = psex::test::simulatedPsexValues(
         real, generator, messages,
         [&](std::uint64_t done, std::uint64_t total) { reported.push_back(done * 100 + total); });
     std::size_t repeats = 0;
