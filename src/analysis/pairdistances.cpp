@@ -187,51 +187,57 @@ struct PairKernel {
     }
 
     // Subtract from the specified 'shared' the copies that the row with
-    // the specified 'values' shares with each MLG of the specified codes
-    // 'column' at one locus, and load their first copies into 'b0Codes'.
-    // With copies in ascending order the row shares
+    // the specified 'values' shares with each MLG of the specified block of
+    // codes 'column' at one locus (64 MLGs, WIDTH at a time), and load their
+    // first copies into 'b0Codes'.  With copies in ascending order the row
+    // shares
     //     [b0 = a0] + [b1 = a1], or where both are 0, [b1 = a0 or b0 = a1];
     // as lanes of -1 for true, the smaller of the two (signed) terms.
     template <std::size_t WIDTH, bool DIPLOID>
     [[gnu::always_inline]] static inline void
     subtractShared(const std::uint8_t* column, const std::uint32_t* values,
-                   typename Lanes<WIDTH>::Vector& shared, typename Lanes<WIDTH>::Vector& b0Codes) {
+                   typename Lanes<WIDTH>::Vector (&shared)[k_block / WIDTH],
+                   typename Lanes<WIDTH>::Vector (&b0Codes)[k_block / WIDTH]) {
         using Vector = typename Lanes<WIDTH>::Vector;
         using Signed = typename Lanes<WIDTH>::Signed;
         using Words = typename Lanes<WIDTH>::Words;
-        std::memcpy(&b0Codes, column, WIDTH);
         const Vector a0 = (Vector)(Words{} + values[0]);
-        if constexpr (DIPLOID) {
-            Vector b1Codes;
-            std::memcpy(&b1Codes, column + k_block, WIDTH);
-            const Vector a1 = (Vector)(Words{} + values[1]);
-            const Signed inPlace = (Signed)(b0Codes == a0) + (Signed)(b1Codes == a1);
-            const Signed crossed = (Signed)((b1Codes == a0) | (b0Codes == a1));
-            shared += (Vector)(inPlace < crossed ? inPlace : crossed);
-        } else {
-            shared += (Vector)(b0Codes == a0);
+        const Vector a1 = (Vector)(Words{} + values[DIPLOID ? 1 : 0]);
+        for (std::size_t v = 0; v < k_block / WIDTH; ++v) {
+            std::memcpy(&b0Codes[v], column + v * WIDTH, WIDTH);
+            if constexpr (DIPLOID) {
+                Vector b1Codes;
+                std::memcpy(&b1Codes, column + k_block + v * WIDTH, WIDTH);
+                const Signed inPlace = (Signed)(b0Codes[v] == a0) + (Signed)(b1Codes == a1);
+                const Signed crossed = (Signed)((b1Codes == a0) | (b0Codes[v] == a1));
+                shared[v] += (Vector)(inPlace < crossed ? inPlace : crossed);
+            } else {
+                shared[v] += (Vector)(b0Codes[v] == a0);
+            }
         }
     }
 
-    // Set the specified 'sum' to the distances of row 'r' to the MLGs b0,
-    // b0 + 1, ... over the loci of the specified 'chunk', in byte lanes.
+    // Set the specified 'sum' to the distances of row 'r' to the 64 MLGs
+    // from the specified 'b0' (a multiple of 64) over the loci of the
+    // specified 'chunk', in byte lanes.
     template <std::size_t WIDTH, bool DIPLOID>
     [[gnu::always_inline]] static inline void
     chunkDistances(const Call& call, std::size_t r, std::size_t b0,
                    const PairDistances::Chunk& chunk, std::size_t chunkIndex,
-                   typename Lanes<WIDTH>::Vector& sum) {
+                   typename Lanes<WIDTH>::Vector (&sum)[k_block / WIDTH]) {
         using Vector = typename Lanes<WIDTH>::Vector;
         using Words = typename Lanes<WIDTH>::Words;
+        constexpr std::size_t vectors = k_block / WIDTH;
         constexpr std::size_t ploidy = DIPLOID ? 2 : 1;
         const PairDistances& pairs = call.pairs;
-        Vector shared = {}; // minus the copies shared, and twice the untyped partners
+        Vector shared[vectors] = {}; // minus the copies shared, and twice the untyped partners
 
         if (chunk.d_firstWide < chunk.d_endWide) {
             // Loci of many alleles, one pair at a time; their distances
             // are added, not subtracted.
-            alignas(64) std::uint8_t distances[WIDTH] = {};
+            alignas(64) std::uint8_t distances[k_block] = {};
             const std::size_t a = call.first + r;
-            const std::size_t lanes = std::min(WIDTH, pairs.d_mlgs - b0);
+            const std::size_t lanes = std::min(k_block, pairs.d_mlgs - b0);
             for (std::uint32_t w = chunk.d_firstWide; w < chunk.d_endWide; ++w) {
                 const std::uint32_t* numbers = &pairs.d_wide[w * pairs.d_mlgs * ploidy];
                 const std::uint32_t* x = numbers + a * ploidy;
@@ -246,51 +252,58 @@ struct PairKernel {
                     }
                 }
             }
-            std::memcpy(&shared, distances, WIDTH);
+            std::memcpy(shared, distances, k_block);
         }
 
         const std::uint8_t* columns =
-            &pairs.d_codes[(b0 / k_block) * pairs.d_slots * ploidy * k_block + b0 % k_block];
+            &pairs.d_codes[b0 / k_block * pairs.d_slots * ploidy * k_block];
         const std::uint32_t* row = &call.rowValues[r * pairs.d_slots * (ploidy + 1)];
         // Loci typed in every MLG, then those with untyped partners to
         // take out of the row's count.
+        Vector b0Codes[vectors];
         for (std::uint32_t s = chunk.d_firstSlot; s < chunk.d_firstPartial; ++s) {
-            Vector b0Codes;
             subtractShared<WIDTH, DIPLOID>(columns + s * ploidy * k_block, row + s * (ploidy + 1),
                                            shared, b0Codes);
         }
         for (std::uint32_t s = chunk.d_firstPartial; s < chunk.d_endSlot; ++s) {
-            Vector b0Codes;
             const std::uint32_t* values = row + s * (ploidy + 1);
             subtractShared<WIDTH, DIPLOID>(columns + s * ploidy * k_block, values, shared, b0Codes);
-            const Vector untyped = (Vector)(b0Codes == (Vector)(Words{} + values[ploidy]));
-            shared += DIPLOID ? untyped + untyped : untyped;
+            const Vector untypedCode = (Vector)(Words{} + values[ploidy]);
+            for (std::size_t v = 0; v < vectors; ++v) {
+                const Vector untyped = (Vector)(b0Codes[v] == untypedCode);
+                shared[v] += DIPLOID ? untyped + untyped : untyped;
+            }
         }
-        const std::uint32_t base = call.rowBase[r * pairs.d_chunks.size() + chunkIndex];
-        sum = shared + static_cast<std::uint8_t>(base);
+        const auto base =
+            static_cast<std::uint8_t>(call.rowBase[r * pairs.d_chunks.size() + chunkIndex]);
+        for (std::size_t v = 0; v < vectors; ++v) {
+            sum[v] = shared[v] + base;
+        }
     }
 
-    // Count and report the pairs of row 'r' with the MLGs b0, b0 + 1, ...
+    // Count and report the pairs of row 'r' with the 64 MLGs from 'b0'
     // whose distances the specified byte lanes 'sum' hold.
     template <std::size_t WIDTH>
     [[gnu::always_inline]] static inline void
     countBytes(const Call& call, std::size_t r, std::size_t b0,
-               const typename Lanes<WIDTH>::Vector& sum,
+               const typename Lanes<WIDTH>::Vector (&sum)[k_block / WIDTH],
                std::array<std::array<std::uint64_t, 256>, 4>& counts) {
         using Vector = typename Lanes<WIDTH>::Vector;
         const std::size_t a = call.first + r;
         const std::size_t from = a + 1 > b0 ? a + 1 - b0 : 0;
-        const std::size_t to = std::min(WIDTH, call.pairs.d_mlgs - b0);
+        const std::size_t to = std::min(k_block, call.pairs.d_mlgs - b0);
         if (from >= to) {
             return;
         }
-        alignas(64) std::uint8_t d[WIDTH];
-        std::memcpy(d, &sum, WIDTH);
+        alignas(64) std::uint8_t d[k_block];
+        std::memcpy(d, sum, k_block);
         if (call.reportWithin >= 0) {
-            const bool all = call.reportWithin >= call.pairs.d_largest;
-            if (all ||
-                anyLane<WIDTH>(
-                    (Vector)(sum <= (Vector{} + static_cast<std::uint8_t>(call.reportWithin))))) {
+            bool any = call.reportWithin >= call.pairs.d_largest;
+            const Vector within = Vector{} + static_cast<std::uint8_t>(call.reportWithin);
+            for (std::size_t v = 0; v < k_block / WIDTH && !any; ++v) {
+                any = anyLane<WIDTH>((Vector)(sum[v] <= within));
+            }
+            if (any) {
                 for (std::size_t i = from; i < to; ++i) {
                     if (d[i] <= call.reportWithin) {
                         call.report(static_cast<std::uint32_t>(a),
@@ -314,12 +327,11 @@ struct PairKernel {
     }
 
     // The same for distances summed over several chunks in 32-bit lanes.
-    template <std::size_t WIDTH>
     static void countSums(const Call& call, std::size_t r, std::size_t b0,
                           const std::uint32_t* sums, std::vector<std::uint64_t>& histogram) {
         const std::size_t a = call.first + r;
         const std::size_t from = a + 1 > b0 ? a + 1 - b0 : 0;
-        const std::size_t to = std::min(WIDTH, call.pairs.d_mlgs - b0);
+        const std::size_t to = std::min(k_block, call.pairs.d_mlgs - b0);
         for (std::size_t i = from; i < to; ++i) {
             const std::uint32_t d = sums[i];
             PSEX_ASSERT(d <= call.pairs.d_largest);
@@ -339,15 +351,17 @@ struct PairKernel {
         Call call{pairs, first, last, {}, {}, reportWithin, report};
         prepareRows(call);
         const std::size_t chunks = pairs.d_chunks.size();
-        const std::size_t start = (first + 1) / WIDTH * WIDTH;
-        // Rows from b0 + WIDTH - 1 on have no partner among the lanes from b0.
-        const auto rowsBefore = [&](std::size_t end) { return std::min(last, end - 1) - first; };
+        const std::size_t start = (first + 1) / k_block * k_block;
+        // Rows from b0 + 63 on have no partner among the 64 MLGs from b0.
+        const auto rowsBefore = [&](std::size_t b0) {
+            return std::min(last, b0 + k_block - 1) - first;
+        };
         std::array<std::array<std::uint64_t, 256>, 4> counts{};
 
         if (chunks == 1) {
-            for (std::size_t b0 = start; b0 < pairs.d_mlgs; b0 += WIDTH) {
-                for (std::size_t r = 0; r < rowsBefore(b0 + WIDTH); ++r) {
-                    Vector sum;
+            for (std::size_t b0 = start; b0 < pairs.d_mlgs; b0 += k_block) {
+                for (std::size_t r = 0; r < rowsBefore(b0); ++r) {
+                    Vector sum[k_block / WIDTH];
                     chunkDistances<WIDTH, DIPLOID>(call, r, b0, pairs.d_chunks[0], 0, sum);
                     countBytes<WIDTH>(call, r, b0, sum, counts);
                 }
@@ -360,22 +374,22 @@ struct PairKernel {
                 const std::size_t tileEnd = std::min(t0 + k_tile, pairs.d_mlgs);
                 std::fill(sums.begin(), sums.end(), 0u);
                 for (std::size_t c = 0; c < chunks; ++c) {
-                    for (std::size_t b0 = t0; b0 < tileEnd; b0 += WIDTH) {
-                        for (std::size_t r = 0; r < rowsBefore(b0 + WIDTH); ++r) {
-                            Vector sum;
+                    for (std::size_t b0 = t0; b0 < tileEnd; b0 += k_block) {
+                        for (std::size_t r = 0; r < rowsBefore(b0); ++r) {
+                            Vector sum[k_block / WIDTH];
                             chunkDistances<WIDTH, DIPLOID>(call, r, b0, pairs.d_chunks[c], c, sum);
-                            alignas(64) std::uint8_t d[WIDTH];
-                            std::memcpy(d, &sum, WIDTH);
+                            alignas(64) std::uint8_t d[k_block];
+                            std::memcpy(d, sum, k_block);
                             std::uint32_t* rowSums = &sums[r * k_tile + (b0 - t0)];
-                            for (std::size_t i = 0; i < WIDTH; ++i) {
+                            for (std::size_t i = 0; i < k_block; ++i) {
                                 rowSums[i] += d[i];
                             }
                         }
                     }
                 }
-                for (std::size_t b0 = t0; b0 < tileEnd; b0 += WIDTH) {
-                    for (std::size_t r = 0; r < rowsBefore(b0 + WIDTH); ++r) {
-                        countSums<WIDTH>(call, r, b0, &sums[r * k_tile + (b0 - t0)], histogram);
+                for (std::size_t b0 = t0; b0 < tileEnd; b0 += k_block) {
+                    for (std::size_t r = 0; r < rowsBefore(b0); ++r) {
+                        countSums(call, r, b0, &sums[r * k_tile + (b0 - t0)], histogram);
                     }
                 }
             }
