@@ -3,7 +3,8 @@
 #define PSEX_PAIRDISTANCES_H
 
 // Purpose: the distance of every pair of a table's MLGs, at about a
-// nanosecond a pair, so that lineages can be formed among 100,000 genotypes.
+// nanosecond a pair at 20 loci, so that lineages can be formed among
+// 100,000 genotypes.
 //
 // The distance of two MLGs is the one lineages use (see lineages.h): the
 // number of allele copies in which they differ, over the loci typed in
@@ -13,8 +14,9 @@
 // The alleles of each locus are numbered 0, 1, ... and each MLG's copies
 // stored in ascending order, one byte each, column by column: for 64 MLGs
 // at a time, their first copies at the first locus, then their second
-// copies, then the next locus.  One genotype a is compared with 16 or 32
-// genotypes b at once, one vector lane each: at a diploid locus a and b
+// copies, then the next locus.  One genotype a is compared with the 64
+// genotypes b of a block, 16 or 32 at once, one vector lane each (its own
+// numbers loaded once for the whole block): at a diploid locus a and b
 // share
 //
 //     [b0 = a0] + [b1 = a1] + [neither of these, but b1 = a0 or b0 = a1]
