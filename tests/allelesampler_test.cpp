@@ -166,7 +166,9 @@ TEST(AlleleSampler, ChoosesWhatTheFrequencyWalkChoosesAmongThousandsOfAlleles) {
 
 TEST(AlleleSampler, CodesEqualStoredAllelesAlike) {
     // Alleles -2, 0 and 5; index 3 stands for a copy without an allele.
-    const AlleleSampler sampler(locusWithCounts({{-2, 1}, {0, 1}, {5, 1}}));
+    // (A sampler reads the alleles from its locus, which outlives it.)
+    const Locus threeAlleles = locusWithCounts({{-2, 1}, {0, 1}, {5, 1}});
+    const AlleleSampler sampler(threeAlleles);
     EXPECT_EQ(sampler.diploidCode(0, 2), sampler.diploidCode(2, 0)); // stored -2/5
     EXPECT_NE(sampler.diploidCode(0, 2), sampler.diploidCode(2, 2));
     // -2 and nothing is stored -2/0, the same as -2 and 0.
@@ -183,7 +185,8 @@ TEST(AlleleSampler, CodesEqualStoredAllelesAlike) {
     EXPECT_EQ(1.0 / 3.0, sampler.frequencyAt(sampler.secondIndex(fiveAndNothing)));
 
     // Without an allele 0 the value 0 has frequency 0.
-    const AlleleSampler noZero(locusWithCounts({{4, 1}, {6, 1}}));
+    const Locus twoAlleles = locusWithCounts({{4, 1}, {6, 1}});
+    const AlleleSampler noZero(twoAlleles);
     const std::uint64_t fourAndNothing = noZero.diploidCode(0, 2);
     EXPECT_EQ(0, noZero.valueAt(noZero.secondIndex(fourAndNothing)));
     EXPECT_EQ(0.0, noZero.frequencyAt(noZero.secondIndex(fourAndNothing)));
@@ -191,7 +194,8 @@ TEST(AlleleSampler, CodesEqualStoredAllelesAlike) {
 
     // With a missing-data code a copy without an allele stores the code,
     // which is never an allele: 0 is then an allele like 4 and 6.
-    const AlleleSampler coded(locusWithCounts({{0, 1}, {4, 1}, {6, 1}}), -9);
+    const Locus withZero = locusWithCounts({{0, 1}, {4, 1}, {6, 1}});
+    const AlleleSampler coded(withZero, -9);
     const std::uint64_t zeroAndNothing = coded.diploidCode(3, 0);
     EXPECT_EQ(0, coded.valueAt(coded.firstIndex(zeroAndNothing, 2)));
     EXPECT_EQ(-9, coded.valueAt(coded.secondIndex(zeroAndNothing)));
@@ -199,6 +203,41 @@ TEST(AlleleSampler, CodesEqualStoredAllelesAlike) {
     EXPECT_NE(zeroAndNothing, coded.diploidCode(0, 0));
     EXPECT_EQ(coded.diploidCode(3, 3), coded.diploidCode(3, 3));
     EXPECT_EQ(-9, coded.valueAt(coded.haploidCode(3)));
+}
+
+TEST(AlleleSampler, CopiesAndMovesDrawAsTheOriginal) {
+    // A sampler of few alleles keeps its thresholds in itself; one of many
+    // alleles keeps a bucket table, which a copy must not share and a move
+    // must carry along.
+    const Locus few = locusWithCounts({{1, 3}, {2, 7}});
+    std::vector<std::pair<std::int32_t, int>> counts;
+    for (int a = 0; a < 100; ++a) {
+        counts.emplace_back(a, 1 + a % 7);
+    }
+    const Locus many = locusWithCounts(counts);
+    std::vector<double> draws;
+    std::mt19937 random(7);
+    for (int d = 0; d < 2000; ++d) {
+        draws.push_back(std::uniform_real_distribution<double>(0.0, 1.0)(random));
+    }
+    for (const Locus* locus : {&few, &many}) {
+        std::vector<AlleleSampler> samplers;
+        samplers.emplace_back(*locus);
+        const AlleleSampler copy = samplers.front();
+        for (int grow = 0; grow < 40; ++grow) {
+            samplers.emplace_back(*locus); // moves the first as the list grows
+        }
+        AlleleSampler assigned(few);
+        assigned = copy;
+        for (const double u : draws) {
+            const std::uint32_t expected = walkOutcome(copy, *locus, u);
+            ASSERT_EQ(expected, copy.outcome(u)) << u;
+            ASSERT_EQ(expected, samplers.front().outcome(u)) << u;
+            ASSERT_EQ(expected, assigned.outcome(u)) << u;
+        }
+        EXPECT_EQ(copy.highBounds(), assigned.highBounds());
+        EXPECT_EQ(locus == &many, copy.usesTable());
+    }
 }
 
 } // namespace

@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-
 namespace {
 
 using psex::FamilywiseCounter;
@@ -25,8 +23,6 @@ TEST(FamilywiseCounter, CountsDataSetsWhoseSmallestValueIsAtMostEachObservedOne)
     EXPECT_EQ(2u, counter.countAtMost(0.1));
     EXPECT_EQ(3u, counter.countAtMost(0.3));
     EXPECT_EQ(3u, counter.countAtMost(0.5));
-    EXPECT_EQ(3.0 / 7.0, psex::familywisePValue(counter.countAtMost(0.1), counter.dataSets()));
-    EXPECT_EQ(4.0 / 7.0, psex::familywisePValue(counter.countAtMost(0.5), counter.dataSets()));
 }
 
 TEST(FamilywiseCounter, AddsCountersOfSeveralThreadsToTheSameCounts) {
@@ -61,24 +57,6 @@ TEST(FamilywiseCounter, CountsDataSetsWithoutARepeatOnlyInK) {
     counter.addDataSetsWithoutRepeat(999);
     EXPECT_EQ(999u, counter.dataSets());
     EXPECT_EQ(0u, counter.countAtMost(0.01));
-    // No data set of 999 came this close: p = 1/1000, the finest level.
-    EXPECT_EQ("***", psex::familywiseLevel(psex::familywisePValue(0, counter.dataSets())));
-}
-
-TEST(FamilywiseLevel, CodesThePValueAtTheUsualLevelsInclusively) {
-    EXPECT_EQ("***", psex::familywiseLevel(0.0));
-    EXPECT_EQ("***", psex::familywiseLevel(0.001));
-    EXPECT_EQ("**", psex::familywiseLevel(std::nextafter(0.001, 1.0)));
-    EXPECT_EQ("**", psex::familywiseLevel(0.01));
-    EXPECT_EQ("*", psex::familywiseLevel(std::nextafter(0.01, 1.0)));
-    EXPECT_EQ("*", psex::familywiseLevel(0.05));
-    EXPECT_EQ("ns", psex::familywiseLevel(std::nextafter(0.05, 1.0)));
-    EXPECT_EQ("ns", psex::familywiseLevel(1.0));
-    // (c + 1) / (K + 1) at the boundaries: 1/1000 and 5/100.
-    EXPECT_EQ("***", psex::familywiseLevel(psex::familywisePValue(0, 999)));
-    EXPECT_EQ("**", psex::familywiseLevel(psex::familywisePValue(1, 999)));
-    EXPECT_EQ("*", psex::familywiseLevel(psex::familywisePValue(4, 99)));
-    EXPECT_EQ("ns", psex::familywiseLevel(psex::familywisePValue(5, 99)));
 }
 
 TEST(FamilywiseCounterDeathTest, AnswersOnlyForObservedValues) {

@@ -3,6 +3,7 @@
 
 #include "collectedmessages.h"
 #include "model/datareader.h"
+#include "model/significance.h"
 #include "support/referencesimulation.h"
 #include "tablefromtext.h"
 
@@ -333,6 +334,6 @@ TEST(BuildAndSimulate, CallsAnUnremarkableGenotypeOfAnInbredLocusNotSignificant)
                                      generator);
     const MLGTuple& heterozygote = table.mlgs()[1];
     ASSERT_EQ(4u, heterozygote.sampleCount());
-    EXPECT_EQ("ns", table.significanceCode(heterozygote.psex()));
+    EXPECT_EQ("ns", psex::significanceCode(table.psexValues(), heterozygote.psex()));
     EXPECT_GT(heterozygote.pvalue(), 0.3);
 }

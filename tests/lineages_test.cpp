@@ -271,7 +271,11 @@ TEST(ReferenceDistances, DrawsSiblingsAndUnrelatedPairsReproducibly) {
     };
     EXPECT_LT(mean(reference.siblingPairs), mean(reference.unrelatedPairs));
     EXPECT_LE(reference.unrelatedPairs.size(), 7u); // at most 6 copies differ
-    EXPECT_TRUE(psex::referenceDistances(MLGTable(2, 3, true, false, 1), 5).siblingPairs.empty());
+    EXPECT_TRUE(
+        psex::referenceDistances(
+            psex::test::tableFromText("PLOIDY=2\nLOCUSCOUNT=3\nSIMULATIONS=1\n\nS,a,b,c,d,e,f\n"),
+            5)
+            .siblingPairs.empty());
 }
 
 } // namespace

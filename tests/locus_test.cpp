@@ -4,12 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <map>
 
 namespace {
 
 using psex::Locus;
-using Frequencies = std::map<std::int32_t, double>;
+using Frequencies = psex::AlleleFrequencies;
 
 Locus countedLocus(std::initializer_list<std::int32_t> alleles) {
     Locus locus;
@@ -47,6 +46,27 @@ TEST(Locus, SortsAllelesAsSignedIntegers) {
     EXPECT_EQ(7, entry->first);
 }
 
+TEST(Locus, CountsCopiesInAnyOrderIntoOneEntryPerAllele) {
+    // The same copies counted one at a time in file order and as counts in
+    // ascending order give the same list, to the bit after normalizing.
+    Locus oneByOne = countedLocus({9, -4, 9, 0, 9, -4});
+    Locus byCounts;
+    byCounts.reserve(3);
+    byCounts.addCopies(-4, 2);
+    byCounts.addCopies(0, 1);
+    byCounts.addCopies(9, 0); // nothing counted: no entry yet
+    byCounts.addCopies(9, 3);
+    EXPECT_EQ((Frequencies{{-4, 2.0}, {0, 1.0}, {9, 3.0}}), oneByOne.frequencies());
+    EXPECT_EQ(oneByOne.frequencies(), byCounts.frequencies());
+    EXPECT_EQ(6u, byCounts.sampleCount());
+    oneByOne.computeFrequencies(3, 2);
+    byCounts.computeFrequencies(3, 2);
+    EXPECT_EQ(oneByOne.frequencies(), byCounts.frequencies());
+    EXPECT_EQ(0.5, byCounts.frequency(9));
+    EXPECT_EQ(0.0, byCounts.frequency(1));
+    EXPECT_EQ(0.0, byCounts.frequency(10)); // beyond the last allele
+}
+
 TEST(Locus, WithoutAllelesHasNoExpectedHeterozygosity) {
     Locus locus;
     EXPECT_EQ(0u, locus.alleleCount());
@@ -72,6 +92,7 @@ TEST(Locus, CopiesFrequenciesButKeepsNameAndCount) {
 TEST(LocusDeathTest, RequiresEveryCopyCountedBeforeNormalizing) {
     Locus locus = countedLocus({1, 2, 3});
     EXPECT_DEATH(locus.computeFrequencies(2, 2), "d_sampleCount == sampleSize \\* ploidy");
+    EXPECT_DEATH(locus.assignFrequencies({{2, 0.5}, {1, 0.5}}), "a.first >= b.first");
 }
 
 } // namespace

@@ -54,7 +54,9 @@ TEST(ReferenceSimulation, ChoosesAllelesBySequentialSubtraction) {
 }
 
 TEST(ReferenceSimulation, DrawsOneNumberPerAlleleCopyAndStoresAllelesAscending) {
-    MLGTable real(2, 2, true, false, 10);
+    psex::TableSettings twoLoci;
+    twoLoci.locusCount = 2;
+    MLGTable real(twoLoci);
     real.locus(0) = locusWithCounts({{7, 1}, {3, 1}});
     real.locus(1) = locusWithCounts({{5, 1}});
     ReferenceGenerator generator;
@@ -73,20 +75,23 @@ TEST(ReferenceSimulation, DrawsOneNumberPerAlleleCopyAndStoresAllelesAscending) 
 }
 
 TEST(ReferenceSimulation, StoresTheMissingCodeOrZeroForCopiesWithoutAnAllele) {
-    MLGTable real(2, 1, true, false, 10);
-    real.setFrequencies(MLGTable(2, 1, true, false, 1).loci()); // nothing to choose
+    MLGTable real(psex::TableSettings{});
+    real.setFrequencies(MLGTable(psex::TableSettings{}).loci()); // nothing to choose
     ReferenceGenerator generator;
     const MLGTable sample = psex::test::simulateSample(3, real, generator);
     ASSERT_EQ(1u, sample.mlgs().size());
     EXPECT_EQ((std::vector<std::int32_t>{0, 0}), sample.mlgs()[0].alleles());
 
-    real.setMissingCode(-1);
-    const MLGTable coded = psex::test::simulateSample(3, real, generator);
+    psex::TableSettings withCode;
+    withCode.missingCode = -1;
+    MLGTable realWithCode(withCode);
+    realWithCode.setFrequencies(real.loci());
+    const MLGTable coded = psex::test::simulateSample(3, realWithCode, generator);
     ASSERT_EQ(1u, coded.mlgs().size());
     EXPECT_EQ((std::vector<std::int32_t>{-1, -1}), coded.mlgs()[0].alleles());
     EXPECT_EQ(-1, coded.missingCode());
     // An untyped genotype is no evidence of anything: PGen 1, PSex 1.
-    MLGTable single = coded.emptyCopy();
+    MLGTable single(coded.settings());
     single.addSample(coded.mlgs()[0]);
     single.setFrequencies(real.loci());
     CollectedMessages messages;

@@ -923,14 +923,16 @@ TEST(FailingDisk, ReportsAMissingFolderAndGoesOn) {
 // ---- memory ----
 
 // Return a 'prepare' function that limits the address space of the program
-// to the specified 'megabytes' and ends the program by SIGALRM after the
-// specified 'seconds' (a pending alarm survives the start of the program),
-// so that a run that grows or waits without end fails instead of hanging.
-std::function<void()> limitedTo(std::size_t megabytes, unsigned seconds = 120) {
+// to the specified 'megabytes', and its processor time to two minutes, so
+// that a run that grows or computes without end fails instead of hanging.
+// Processor time, unlike an alarm clock, does not run out sooner on a busy
+// machine; a run that waits without end is left to the test's time-out.
+std::function<void()> limitedTo(std::size_t megabytes) {
     return [=] {
         const struct rlimit limit = {megabytes << 20, megabytes << 20};
         ::setrlimit(RLIMIT_AS, &limit);
-        ::alarm(seconds);
+        const struct rlimit processorTime = {120, 130}; // SIGXCPU, then SIGKILL
+        ::setrlimit(RLIMIT_CPU, &processorTime);
     };
 }
 
@@ -1174,114 +1176,123 @@ TEST(ResultNames, RefusesATitleThatLeadsOutOfTheWorkingFolder) {
     EXPECT_EQ(0, inside.status);
 }
 
-TEST(ResultNames, ReplacesTheResultsOfConcurrentRunsAsWholeSets) {
-    // Two runs with the same TITLE started together in one folder: each set
-    // of result files must come from one data file, whichever run ends
-    // last.  Without a lock, the renames of the two runs interleave now and
-    // then, leaving the simulation results of one file beside the full
-    // table of the other.
-    ScratchFolder folder;
-    auto data = [](char prefix) {
-        std::string text = "PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=1\nTITLE=same\n\nS,a\n";
-        for (int i = 0; i < 3000; ++i) {
-            text += prefix + std::to_string(i) + ',' + std::to_string(1 + i % 5) + '\n';
-        }
-        return text;
-    };
-    writeFile(folder / "a.txt", data('a'));
-    writeFile(folder / "b.txt", data('b'));
-    const Names inputs{"a.txt", "b.txt"};
-    int mixed = 0;
-    for (int round = 0; round < 40; ++round) {
-        psex::test::ProgramRun first(PSEX_BINARY, folder.path(), {"a.txt"}, {inputs, {}, {}});
-        psex::test::ProgramRun second(PSEX_BINARY, folder.path(), {"b.txt"}, {inputs, {}, {}});
-        ASSERT_EQ(0, first.wait().status);
-        const RunResult last = second.wait();
-        ASSERT_EQ(0, last.status);
-        // The first line of each file that has one names the data file; the
-        // samples file's first sample tells it by its name.
-        const std::string source = last.files.at("simresults_same.csv").substr(9, 5);
-        ASSERT_TRUE(source == "a.txt" || source == "b.txt") << source;
-        const bool fullTableAgrees =
-            last.files.at("fulltable_same.csv").rfind("Datafile," + source + '\n', 0) == 0;
-        const bool samplesAgree =
-            last.files.count("samples_same.csv") == 0 ||
-            last.files.at("samples_same.csv").find('\n' + source.substr(0, 1) + "0,") !=
-                std::string::npos;
-        mixed += fullTableAgrees && samplesAgree ? 0 : 1;
-    }
-    EXPECT_EQ(0, mixed) << "of 40 rounds";
-}
-
 // ---- interruption ----
+//
+// A signal must reach the program at one exact moment of its work, whatever
+// the speed and the load of the machine: the stand-in of signalat.cpp
+// (loaded with LD_PRELOAD) raises it at a chosen call of a chosen function
+// on a chosen file, and writes down where it came and whether the program
+// went on after it.  No test watches the folder while the program runs.
 
-// Return whether the specified 'folder' holds a temporary file of the result
-// file of the specified 'name'.
-bool hasTemporaryFileOf(const ScratchFolder& folder, const std::string& name) {
-    for (const std::string& entry : folder.names()) {
-        if (entry.rfind('.' + name + ".tmp", 0) == 0) {
-            return true;
+// A moment in the work of writing a set of result files.
+struct Moment {
+    const char* what; // for the trace
+    const char* call; // the function at whose call the signal comes
+    const char* path; // a part of the name of the file the call concerns
+    int count;        // at the how-manieth such call
+    bool after;       // once the call has returned, rather than just before
+    bool renaming;    // the set is being put in place: the signal is held
+                      // back until the whole new set is there
+};
+
+// How the signal reaches the program.
+enum class Sender {
+    e_itself,  // the program raises it at the moment
+    e_outside, // the program stops at the moment (SIGSTOP, which nothing
+               // holds back), the test sends the signal (kill) and lets it
+               // go on (SIGCONT)
+};
+
+struct Interrupted {
+    RunResult run;
+    std::string log; // what the stand-in wrote down
+};
+
+// Return a 'prepare' function that loads the stand-in into the program
+// and has it raise the specified 'raised' signal at the specified 'moment',
+// writing down where into the file of the specified 'log' name.
+std::function<void()> signalAt(const Moment& moment, int raised, const std::string& log) {
+    return [moment, raised = std::to_string(raised), count = std::to_string(moment.count), log] {
+        // No core file (SIGQUIT dumps one): the status tells how the run ended.
+        const struct rlimit noCore = {0, 0};
+        ::setrlimit(RLIMIT_CORE, &noCore);
+        ::setenv("LD_PRELOAD", PSEX_SIGNAL_AT, 1);
+        ::setenv("PSEX_TEST_SIGNAL", raised.c_str(), 1);
+        ::setenv("PSEX_TEST_SIGNAL_CALL", moment.call, 1);
+        ::setenv("PSEX_TEST_SIGNAL_PATH", moment.path, 1);
+        ::setenv("PSEX_TEST_SIGNAL_COUNT", count.c_str(), 1);
+        ::setenv("PSEX_TEST_SIGNAL_AFTER", moment.after ? "1" : "0", 1);
+        ::setenv("PSEX_TEST_SIGNAL_LOG", log.c_str(), 1);
+    };
+}
+
+// Run the specified 'binary' with the specified 'arguments' in the specified
+// 'folder' (where the specified 'inputs' are not reported) and let the
+// specified 'signalNumber' reach it at the specified 'moment' as the
+// specified 'sender' says.
+Interrupted interruptAt(const fs::path& folder, const Moment& moment, int signalNumber,
+                        Sender sender, const char* binary,
+                        const std::vector<std::string>& arguments, const Names& inputs) {
+    const ScratchFolder logFolder;
+    const std::string log = (logFolder / "moment").string();
+    const int raised = sender == Sender::e_itself ? signalNumber : SIGSTOP;
+    const psex::test::RunOptions options{inputs, signalAt(moment, raised, log), {}};
+    psex::test::ProgramRun run(binary, folder, arguments, options);
+    if (sender == Sender::e_outside) {
+        // Wait until the program stands still at the moment (or has ended
+        // without reaching it, which the log then shows).
+        siginfo_t info = {};
+        ::waitid(P_PID, run.pid(), &info, WSTOPPED | WEXITED | WNOWAIT);
+        if (info.si_code == CLD_STOPPED) {
+            ::kill(run.pid(), signalNumber);
+            ::kill(run.pid(), SIGCONT);
         }
     }
-    return false;
+    RunResult result = run.wait();
+    return {std::move(result), readFile(log)};
 }
+
+// Check that the signal of the specified 'interrupted' run came at the
+// specified 'moment' (the stand-in raised the specified 'raised' signal
+// there), and that it ended the program right there, or, while the set was
+// put in place, that the program went on until the set was in place.
+void expectSignalledAt(const Interrupted& interrupted, const Moment& moment, int raised) {
+    const std::string& log = interrupted.log;
+    const std::string head = "signal " + std::to_string(raised) + " at " + moment.call + ' ' +
+                             std::to_string(moment.count) + " of '";
+    ASSERT_EQ(0u, log.rfind(head, 0)) << "the signal never came at that moment: '" << log << "'";
+    const std::size_t end = log.find("'\n", head.size());
+    ASSERT_NE(std::string::npos, end) << log;
+    EXPECT_NE(std::string::npos, log.substr(head.size(), end - head.size()).find(moment.path))
+        << log;
+    if (moment.renaming) {
+        EXPECT_EQ("went on\n", log.substr(end + 2)) << "the signal was not held back";
+    } else {
+        EXPECT_EQ("", log.substr(end + 2)) << "the program went on after the signal";
+    }
+}
+
+// The signals whose default action ends the program that the tests send:
+// SIGINT (Ctrl-C), SIGTERM, SIGHUP, SIGQUIT (Ctrl-backslash), and SIGUSR1
+// and SIGALRM (job schedulers and timeouts).
+const int k_endingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGALRM};
 
 // The result files of TITLE=run.
 const std::vector<std::string> k_runSet = {"simresults_run.csv", "fulltable_run.csv",
                                            "samples_run.csv", "summary_run.csv"};
 
-// Run psex on "data.txt" (or the specified 'binary' with the specified
-// 'arguments', whose input is "data.txt") in the specified 'folder' and
-// send it the specified 'signalNumber' at the moment the specified 'due'
-// says (it is asked again and again while the program runs), when the run
-// can be caught then: the program is frozen (SIGSTOP) as soon as 'due'
-// holds, the signal is sent only if 'due' still holds while the program
-// stands still, and on SIGCONT the program meets the signal before it does
-// anything else (or, in the middle of putting the result files in place,
-// once that is done).  Set 'caught' to whether the signal was sent.
-RunResult interruptWhen(const ScratchFolder& folder, int signalNumber,
-                        const std::function<bool()>& due, bool& caught,
-                        const char* binary = PSEX_BINARY,
-                        const std::vector<std::string>& arguments = {"data.txt"}) {
-    // No core file (SIGQUIT dumps one): the status tells how the run ended.
-    const auto noCoreFile = [] {
-        const struct rlimit noCore = {0, 0};
-        ::setrlimit(RLIMIT_CORE, &noCore);
-    };
-    psex::test::ProgramRun run(binary, folder.path(), arguments, {{"data.txt"}, noCoreFile, {}});
-    caught = false;
-    while (!run.hasEnded()) {
-        if (!due()) {
-            continue;
-        }
-        ::kill(run.pid(), SIGSTOP);
-        siginfo_t info = {};
-        ::waitid(P_PID, run.pid(), &info, WSTOPPED | WEXITED | WNOWAIT);
-        if (info.si_code == CLD_STOPPED) {
-            caught = due();
-            if (caught) {
-                ::kill(run.pid(), signalNumber);
-            }
-            ::kill(run.pid(), SIGCONT);
-        }
-        break;
-    }
-    return run.wait();
-}
-
-// A data file of 100,000 samples, whose full table and samples table take
-// long enough to write that a run can be caught writing them.
+// A data file of 5,000 samples, whose full table (some 160 kB) is written
+// in several pieces.
 std::string interruptedDataFile() {
     std::string data = "PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=1\nTITLE=run\n\nSample,a\n";
-    for (int i = 0; i < 100'000; ++i) {
+    for (int i = 0; i < 5'000; ++i) {
         data += "sample" + std::to_string(i) + ',' + std::to_string(1 + i % 4) + '\n';
     }
     return data;
 }
 
-// Return the files of the result set of TITLE=run in the specified 'folder',
-// each with its content, and every other file but the data file (a
-// temporary one) under its own name.
+// Return every file in the specified 'folder' but the data file (a
+// temporary one among them), each with its content.
 std::map<std::string, std::string> filesLeftIn(const ScratchFolder& folder) {
     std::map<std::string, std::string> left;
     for (const std::string& name : folder.names()) {
@@ -1292,153 +1303,194 @@ std::map<std::string, std::string> filesLeftIn(const ScratchFolder& folder) {
     return left;
 }
 
-TEST(Interruption, LeavesEitherTheOlderOrTheCompleteSetAndNoTemporaryFile) {
-    // Each signal must reach the program while it writes the temporary file
-    // of the full table; then the run ends by that signal, the older set of
-    // result files stays whole and no temporary file is left.  A run that
-    // cannot be caught so (it wrote too fast) must leave the complete new
-    // set, and is tried again, up to five times per signal.
+// The moments of psex writing the result set of TITLE=run: in order, the
+// four files are written under temporary names (each written out, synced
+// and closed), then with the signals held back each is renamed into place
+// (exchanged with the older file), and the older files, now under the
+// temporary names, are removed.
+const Moment k_psexMoments[] = {
+    {"writing the first file", "write", ".simresults_run.csv.tmp", 1, false, false},
+    {"part of the full table written", "write", ".fulltable_run.csv.tmp", 2, false, false},
+    {"every file written, none in place", "close", ".summary_run.csv.tmp", 1, true, false},
+    {"putting the first file in place", "renameat2", ".simresults_run.csv.tmp", 1, false, true},
+    {"the first file in place, the others not", "renameat2", ".fulltable_run.csv.tmp", 1, false,
+     true},
+    {"every file in place, the older ones not yet removed", "unlink", ".simresults_run.csv.tmp", 1,
+     false, true},
+};
+
+// Check psex interrupted at every moment by every signal sent as the
+// specified 'sender' says: it ends by the signal, and leaves the whole
+// older set (a signal before the renames) or the whole new one (during
+// them), and no temporary file.
+void expectWholeSetsWhenInterruptedBy(Sender sender) {
     const std::string data = interruptedDataFile();
     ScratchFolder reference;
     writeFile(reference / "data.txt", data);
     const RunResult complete = runPsex(reference.path(), {"data.txt"}, {"data.txt"});
     ASSERT_EQ(0, complete.status);
+    ASSERT_EQ(k_runSet.size(), complete.files.size());
+    ASSERT_LT(1 << 16, complete.files.at("fulltable_run.csv").size()); // several pieces
     std::map<std::string, std::string> older;
     for (const std::string& name : k_runSet) {
         older[name] = "older " + name + "\n";
     }
-
-    // SIGQUIT (the keyboard's Ctrl-backslash), SIGUSR1 and SIGALRM (job schedulers
-    // and timeouts) end the program as SIGINT does.
-    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGALRM}) {
-        SCOPED_TRACE("signal " + std::to_string(signalNumber));
-        int interrupted = 0;
-        for (int attempt = 0; attempt < 5 && interrupted == 0; ++attempt) {
+    for (const Moment& moment : k_psexMoments) {
+        for (const int signalNumber : k_endingSignals) {
+            SCOPED_TRACE(std::string(moment.what) + ", signal " + std::to_string(signalNumber));
             ScratchFolder folder;
             writeFile(folder / "data.txt", data);
             for (const auto& [name, content] : older) {
                 writeFile(folder / name, content);
             }
-            bool caught = false;
-            const RunResult run = interruptWhen(
-                folder, signalNumber,
-                [&] { return hasTemporaryFileOf(folder, "fulltable_run.csv"); }, caught);
+            const Interrupted interrupted = interruptAt(folder.path(), moment, signalNumber, sender,
+                                                        PSEX_BINARY, {"data.txt"}, {"data.txt"});
+            expectSignalledAt(interrupted, moment,
+                              sender == Sender::e_itself ? signalNumber : SIGSTOP);
+            EXPECT_EQ(128 + signalNumber, interrupted.run.status) << interrupted.run.err;
             const auto left = filesLeftIn(folder);
-            if (caught) {
-                ++interrupted;
-                EXPECT_EQ(128 + signalNumber, run.status);
-                EXPECT_TRUE(left == older) << "the older set was changed";
+            if (moment.renaming) {
+                EXPECT_TRUE(left == complete.files) << "not the complete new set";
             } else {
-                EXPECT_EQ(0, run.status);
-                EXPECT_TRUE(left == complete.files) << "the new set is not complete";
+                EXPECT_TRUE(left == older) << "not the older set";
             }
         }
-        EXPECT_EQ(1, interrupted) << "never caught while writing the full table";
     }
 }
 
-TEST(Interruption, ReplacesTheSetWholeWhereverTheSignalComes) {
-    // While the first file is written, once the last one is written (the
-    // others wait complete under their temporary names), and once the first
-    // file has been put in place: a signal before the renames leaves the
-    // older set, one during them the complete new set (the renames finish
-    // with the signal held back), and never a temporary file.  Each moment
-    // is tried up to five times, until a run is caught at it.
-    const std::string data = interruptedDataFile();
-    ScratchFolder reference;
-    writeFile(reference / "data.txt", data);
-    const RunResult complete = runPsex(reference.path(), {"data.txt"}, {"data.txt"});
-    ASSERT_EQ(0, complete.status);
-    std::map<std::string, std::string> older;
-    for (const std::string& name : k_runSet) {
-        older[name] = "older " + name + "\n";
-    }
-    const struct {
-        const char* moment;
-        bool renaming; // caught while the set is put in place
-        std::function<bool(const ScratchFolder&)> due;
-    } k_moments[] = {
-        {"writing the first file", false,
-         [](const ScratchFolder& folder) {
-             return hasTemporaryFileOf(folder, "simresults_run.csv");
-         }},
-        {"writing the last file", false,
-         [](const ScratchFolder& folder) { return hasTemporaryFileOf(folder, "summary_run.csv"); }},
-        {"putting the set in place", true,
-         [](const ScratchFolder& folder) {
-             return readFile(folder / "simresults_run.csv") != "older simresults_run.csv\n";
-         }},
-    };
-    for (const auto& moment : k_moments) {
-        SCOPED_TRACE(moment.moment);
-        int interrupted = 0;
-        for (int attempt = 0; attempt < 5 && interrupted == 0; ++attempt) {
-            ScratchFolder folder;
-            writeFile(folder / "data.txt", data);
-            for (const auto& [name, content] : older) {
-                writeFile(folder / name, content);
-            }
-            bool caught = false;
-            const RunResult run = interruptWhen(
-                folder, SIGTERM, [&] { return moment.due(folder); }, caught);
-            const auto left = filesLeftIn(folder);
-            const bool isOlder = left == older;
-            const bool isNew = left == complete.files;
-            EXPECT_TRUE(isOlder || isNew) << "a mixed set or a temporary file is left";
-            if (caught) {
-                ++interrupted;
-                EXPECT_EQ(128 + SIGTERM, run.status);
-                EXPECT_EQ(moment.renaming, isNew);
-            } else {
-                EXPECT_EQ(0, run.status);
-                EXPECT_TRUE(isNew);
-            }
-        }
-        EXPECT_EQ(1, interrupted) << "never caught at that moment";
-    }
+TEST(Interruption, LeavesTheOlderOrTheWholeNewSetWhereverTheSignalComes) {
+    // While the first file is written, part-way through the full table, once
+    // every file is written: the older set stays, and no temporary file.
+    // Once the set is being put in place, at the first rename, half-way and
+    // after the last: the renames finish with the signal held back, and the
+    // whole new set is there when it ends the program.
+    expectWholeSetsWhenInterruptedBy(Sender::e_itself);
 }
 
-TEST(Interruption, LeavesNoTemporaryFileOfPsexImport) {
+TEST(Interruption, TakesASignalFromOutsideAsItsOwn) {
+    // The same moments with the signal sent by another process (kill) while
+    // the program stands still there.
+    expectWholeSetsWhenInterruptedBy(Sender::e_outside);
+}
+
+TEST(Interruption, LeavesTheOlderOrTheWholeNewSplitOfPsexImport) {
     // psex-import holds the data file of every population of a split, each
-    // complete under its temporary name, until all are written: a signal
-    // then ends it without a trace, the older file of a population as it
-    // was.  Tried up to five times per signal, until a run is caught.
+    // complete under its temporary name, until all are written, and puts
+    // them in place together: a signal before that ends it without a trace,
+    // the older file of a population as it was; a signal while they are put
+    // in place comes once every one is.
     std::string table = "Sample,Pop,A,A\n";
-    for (int i = 0; i < 20'000; ++i) {
+    for (int i = 0; i < 50; ++i) {
         table += 's';
-        table += std::to_string(i) + ",p" + std::to_string(i) + ",151,153\n";
+        table += std::to_string(i) + ",p" + std::to_string(i % 5) + ",151," +
+                 std::to_string(153 + i % 3) + '\n';
     }
-    const auto hasTemporaryFile = [](const ScratchFolder& folder) {
-        for (const std::string& entry : folder.names()) {
-            if (entry.rfind(".out-", 0) == 0) {
-                return true;
-            }
-        }
-        return false;
+    const std::vector<std::string> arguments = {"data.txt", "--split-populations", "out-"};
+    ScratchFolder reference;
+    writeFile(reference / "data.txt", table);
+    const RunResult complete = psex::test::runProgram(PSEX_IMPORT_BINARY, reference.path(),
+                                                      arguments, {{"data.txt"}, {}, {}});
+    ASSERT_EQ(0, complete.status) << complete.err;
+    ASSERT_EQ((Names{"out-p0.txt", "out-p1.txt", "out-p2.txt", "out-p3.txt", "out-p4.txt"}),
+              fileNamesOf(complete));
+    const Moment k_importMoments[] = {
+        {"writing the first file", "write", ".out-p0.txt.tmp", 1, false, false},
+        {"every file written, none in place", "close", ".out-p4.txt.tmp", 1, true, false},
+        {"two files in place, the older one of the third not yet replaced", "renameat2",
+         ".out-p2.txt.tmp", 1, false, true},
     };
-    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
-        SCOPED_TRACE("signal " + std::to_string(signalNumber));
-        int interrupted = 0;
-        for (int attempt = 0; attempt < 5 && interrupted == 0; ++attempt) {
-            ScratchFolder folder;
-            writeFile(folder / "data.txt", table);
-            writeFile(folder / "out-p7.txt", "older\n");
-            bool caught = false;
-            const RunResult run = interruptWhen(
-                folder, signalNumber, [&] { return hasTemporaryFile(folder); }, caught,
-                PSEX_IMPORT_BINARY, {"data.txt", "--split-populations", "out-"});
-            if (caught) {
-                ++interrupted;
-                EXPECT_EQ(128 + signalNumber, run.status);
-                EXPECT_EQ((Names{"data.txt", "out-p7.txt"}), folder.names());
-                EXPECT_EQ("older\n", readFile(folder / "out-p7.txt"));
-            } else {
-                EXPECT_EQ(0, run.status) << run.err;
-                EXPECT_EQ(20'001u, folder.names().size());
+    for (const Sender sender : {Sender::e_itself, Sender::e_outside}) {
+        for (const Moment& moment : k_importMoments) {
+            for (const int signalNumber : k_endingSignals) {
+                SCOPED_TRACE(std::string(moment.what) + ", signal " + std::to_string(signalNumber) +
+                             (sender == Sender::e_itself ? ", raised" : ", sent"));
+                ScratchFolder folder;
+                writeFile(folder / "data.txt", table);
+                writeFile(folder / "out-p2.txt", "older\n");
+                const Interrupted interrupted =
+                    interruptAt(folder.path(), moment, signalNumber, sender, PSEX_IMPORT_BINARY,
+                                arguments, {"data.txt"});
+                expectSignalledAt(interrupted, moment,
+                                  sender == Sender::e_itself ? signalNumber : SIGSTOP);
+                EXPECT_EQ(128 + signalNumber, interrupted.run.status) << interrupted.run.err;
+                if (moment.renaming) {
+                    EXPECT_TRUE(filesLeftIn(folder) == complete.files) << "not the whole split";
+                } else {
+                    EXPECT_EQ((Names{"data.txt", "out-p2.txt"}), folder.names());
+                    EXPECT_EQ("older\n", readFile(folder / "out-p2.txt"));
+                }
             }
         }
-        EXPECT_EQ(1, interrupted) << "never caught while writing";
     }
+}
+
+// Return whether the process of the specified 'pid' waits for a lock taken
+// with 'flock' (the kernel lists it in /proc/locks, after "->").
+bool waitsForALock(pid_t pid) {
+    std::istringstream locks(readFile("/proc/locks"));
+    std::string line;
+    while (std::getline(locks, line)) {
+        std::istringstream fields(line);
+        std::string number, arrow, kind, mode, access, holder;
+        fields >> number >> arrow >> kind >> mode >> access >> holder;
+        if (arrow == "->" && kind == "FLOCK" && holder == std::to_string(pid)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+TEST(ResultNames, ReplacesTheResultsOfConcurrentRunsAsWholeSets) {
+    // Two runs with the same TITLE in one folder.  The first stands still
+    // in the middle of putting its set in place (its simulation results are
+    // in place, its full table is not); the second, started then, must wait
+    // for it (the lock on the folder) and replace the whole set after it.
+    // Without the lock the second would write its whole set meanwhile, and
+    // the first would then put the rest of its own over it: the simulation
+    // results of one data file beside the full table of the other.
+    auto data = [](char prefix) {
+        std::string text = "PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=1\nTITLE=same\n\nS,a\n";
+        for (int i = 0; i < 3000; ++i) {
+            text += prefix + std::to_string(i) + ',' + std::to_string(1 + i % 5) + '\n';
+        }
+        return text;
+    };
+    ScratchFolder alone;
+    writeFile(alone / "b.txt", data('b'));
+    const RunResult second = runPsex(alone.path(), {"b.txt"}, {"b.txt"});
+    ASSERT_EQ(0, second.status);
+
+    ScratchFolder folder;
+    writeFile(folder / "a.txt", data('a'));
+    writeFile(folder / "b.txt", data('b'));
+    const Names inputs{"a.txt", "b.txt"};
+    // The first run stops just before it renames its full table.
+    const Moment renaming = {
+        "renaming the full table", "renameat2", ".fulltable_same.csv.tmp", 1, false, true};
+    const ScratchFolder logFolder;
+    const std::string log = (logFolder / "moment").string();
+    const psex::test::RunOptions stopping{inputs, signalAt(renaming, SIGSTOP, log), {}};
+    psex::test::ProgramRun first(PSEX_BINARY, folder.path(), {"a.txt"}, stopping);
+    siginfo_t info = {};
+    ::waitid(P_PID, first.pid(), &info, WSTOPPED | WEXITED | WNOWAIT);
+    ASSERT_EQ(CLD_STOPPED, info.si_code) << "the first run never reached its renames";
+    ASSERT_EQ(0u, readFile(folder / "simresults_same.csv").find("Datafile,a.txt\n"));
+
+    psex::test::ProgramRun later(PSEX_BINARY, folder.path(), {"b.txt"}, {inputs, {}, {}});
+    // The second run cannot end while the first holds the lock: it either
+    // comes to wait for it, or (without a lock) runs to its end.
+    bool waited = false;
+    while (!waited && !later.hasEnded()) {
+        waited = waitsForALock(later.pid());
+        ::sched_yield();
+    }
+    EXPECT_TRUE(waited) << "the second run did not wait for the first one's set to be in place";
+    ::kill(first.pid(), SIGCONT);
+    EXPECT_EQ(0, first.wait().status);
+    const RunResult last = later.wait();
+    EXPECT_EQ(0, last.status);
+    EXPECT_TRUE(last.files == second.files) << "not the whole set of the second run";
+    expectSignalledAt({last, readFile(log)}, renaming, SIGSTOP);
 }
 
 } // namespace

@@ -8,7 +8,6 @@
 
 #include <cmath>
 #include <limits>
-#include <map>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -21,7 +20,7 @@ using psex::MLGTuple;
 using psex::test::CollectedMessages;
 using Alleles = std::vector<std::int32_t>;
 using Names = std::vector<std::string>;
-using Frequencies = std::map<std::int32_t, double>;
+using Frequencies = psex::AlleleFrequencies;
 
 Alleles allelesOf(const MLGTable& table) {
     Alleles all;
@@ -52,7 +51,7 @@ TEST(BuildTable, AssumesDefaultsForMissingKeysInOrder) {
               "error: SIMULATIONS is unspecified, assuming 1000.\n",
               built.err);
     EXPECT_EQ(2, built.table.ploidy());
-    EXPECT_TRUE(built.table.frequencyFromSamples());
+    EXPECT_EQ(psex::FrequencyEstimate::e_sample, built.table.settings().frequency);
     EXPECT_FALSE(built.table.fisModel());
     EXPECT_EQ(1000, built.table.simulations());
     EXPECT_EQ("A", built.table.loci()[0].name());
@@ -76,77 +75,6 @@ TEST(BuildTable, ReportsValuesItDoesNotAcceptInTheirOrder) {
               built.err);
     EXPECT_EQ("t", built.table.title());
     EXPECT_EQ("L1", built.table.loci()[0].name());
-}
-
-TEST(BuildTable, AcceptsExactlyTheDocumentedValues) {
-    struct Case {
-        const char* header;
-        std::int32_t ploidy;
-        bool frequencyFromSamples;
-        bool fisModel;
-        const char* err;
-    } cases[] = {
-        {"PLOIDY=DIPLOID\nFREQUENCY=SAMPLE\nMODEL=HWE\n", 2, true, false, ""},
-        {"PLOIDY=2\nFREQUENCY=MLG\nMODEL=FIS\n", 2, false, true, ""},
-        {"PLOIDY=HAPLOID\n", 1, true, false, ""},
-        {"PLOIDY=1\n", 1, true, false, ""},
-        {"PLOIDY=diploid\n", 2, true, false,
-         "error: only HAPLOID and DIPLOID are supported for now (not 'diploid').\n"
-         "error: PLOIDY is unspecified, assuming DIPLOID.\n"},
-        {"PLOIDY= 2\n", 2, true, false,
-         "error: only HAPLOID and DIPLOID are supported for now (not ' 2').\n"
-         "error: PLOIDY is unspecified, assuming DIPLOID.\n"},
-    };
-    for (const Case& c : cases) {
-        const Built built = build(std::string(c.header) + "LOCUSCOUNT=1\nSIMULATIONS=5\n\nS,a\n");
-        EXPECT_EQ(c.ploidy, built.table.ploidy()) << c.header;
-        EXPECT_EQ(c.frequencyFromSamples, built.table.frequencyFromSamples()) << c.header;
-        EXPECT_EQ(c.fisModel, built.table.fisModel()) << c.header;
-        // The column message follows for diploid headers (two columns).
-        EXPECT_EQ(0u, built.err.find(c.err)) << c.header;
-    }
-}
-
-TEST(BuildTable, ReadsCountsAsAtoiDoesAndDefaultsCountsBelowOne) {
-    struct Case {
-        const char* value;
-        std::int32_t simulations;
-        bool message;
-    } cases[] = {
-        {"50runs", 50, false}, {"  7", 7, false},
-        {"+12", 12, false},    {"0", 1000, true},
-        {"many", 1000, true},  {"-5", 1000, true},
-        {"", 1000, true},      {"99999999999", 2147483647, false},
-    };
-    for (const Case& c : cases) {
-        const Built built =
-            build(std::string("PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=") + c.value + "\n\nS,a\nx,1\n");
-        EXPECT_EQ(c.simulations, built.table.simulations()) << c.value;
-        EXPECT_EQ(c.message ? "error: SIMULATIONS is unspecified, assuming 1000.\n" : "", built.err)
-            << c.value;
-    }
-    const Built negativeLoci = build("PLOIDY=1\nSIMULATIONS=1\nLOCUSCOUNT=-3\n\nS,a\nx,1\n");
-    EXPECT_EQ("error: LOCUSCOUNT is unspecified, assuming 1.\n", negativeLoci.err);
-    EXPECT_EQ(1u, negativeLoci.table.locusCount());
-}
-
-TEST(BuildTable, ConvertsIntegersLikeAtoiButSaturates) {
-    using psex::decimalValue;
-    EXPECT_EQ(12, decimalValue("12"));
-    EXPECT_EQ(12, decimalValue(" \t\n\v\f\r12"));
-    EXPECT_EQ(12, decimalValue("12a"));
-    EXPECT_EQ(-3, decimalValue("-3"));
-    EXPECT_EQ(5, decimalValue("+5"));
-    EXPECT_EQ(0, decimalValue(""));
-    EXPECT_EQ(0, decimalValue("?"));
-    EXPECT_EQ(0, decimalValue("NA"));
-    EXPECT_EQ(0, decimalValue("- 3"));
-    EXPECT_EQ(0, decimalValue("1e3") - 1); // stops at the 'e'
-    EXPECT_EQ(2147483647, decimalValue("2147483647"));
-    EXPECT_EQ(2147483647, decimalValue("2147483648"));
-    EXPECT_EQ(2147483647, decimalValue("99999999999999999999999999"));
-    EXPECT_EQ(std::numeric_limits<std::int32_t>::min(), decimalValue("-2147483648"));
-    EXPECT_EQ(std::numeric_limits<std::int32_t>::min(), decimalValue("-99999999999999999999"));
 }
 
 TEST(BuildTable, ChecksTheColumnCount) {
@@ -353,25 +281,6 @@ TEST(BuildTable, TakesSampleRowsFromAnySource) {
 
 namespace {
 
-TEST(BuildTable, ReportsUnknownKeysFirstInKeyOrder) {
-    const Built built = build("Model=FIS\nPLOIDY=3\nploidy \t=1\nLOCUSCOUNT=1\nSIMULATIONS=2\n"
-                              "NOTE=meadow 4\n=\nFREQUENCY = MLG\nMISSING=0\nMLLDISTANCE=1\n\n"
-                              "S,a,b\nx,1,2\n");
-    // Byte-wise key order, as "Specified parameters" lists them; a key that
-    // only differs by case or white space at its ends gets a suggestion.
-    EXPECT_EQ("warning: unknown header key '' ignored.\n"
-              "warning: unknown header key 'FREQUENCY ' ignored; did you mean 'FREQUENCY'?\n"
-              "warning: unknown header key 'Model' ignored; did you mean 'MODEL'?\n"
-              "warning: unknown header key 'NOTE' ignored.\n"
-              "warning: unknown header key 'ploidy \t' ignored; did you mean 'PLOIDY'?\n"
-              "error: only HAPLOID and DIPLOID are supported for now (not '3').\n"
-              "error: PLOIDY is unspecified, assuming DIPLOID.\n",
-              built.err);
-    EXPECT_FALSE(built.table.fisModel()); // what the file says is not what it got
-    EXPECT_TRUE(psex::isKnownKey("MISSING"));
-    EXPECT_FALSE(psex::isKnownKey("missing"));
-}
-
 TEST(BuildTable, StoresEveryDiploidPairInAscendingOrder) {
     const Built built = build("PLOIDY=2\nLOCUSCOUNT=2\nSIMULATIONS=1\n\nS,a,b,c,d\n"
                               "x,116,114,7,7\ny,114,116,7,7\nz,-2,-5,9,3\n");
@@ -386,21 +295,10 @@ TEST(BuildTable, StoresEveryDiploidPairInAscendingOrder) {
     EXPECT_EQ((Alleles{9, 3}), allelesOf(haploid.table));
 }
 
-TEST(BuildTable, ReadsTheMissingCodeAndCountsMissingCopiesPerLocus) {
-    struct Case {
-        const char* value;
-        std::int32_t code;
-    } cases[] = {{"0", 0}, {"-9", -9}, {"NA", 0}, {"", 0}, {" 999x", 999}};
-    for (const Case& c : cases) {
-        const Built built = build(std::string("PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=1\nMISSING=") +
-                                  c.value + "\n\nS,a\nx,5\n");
-        ASSERT_TRUE(built.table.missingCode().has_value()) << c.value;
-        EXPECT_EQ(c.code, *built.table.missingCode()) << c.value;
-        EXPECT_EQ("", built.err) << c.value; // nothing missing: no note
-    }
-    EXPECT_FALSE(build("PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=1\n\nS,a\nx,0\n")
-                     .table.missingCode()
-                     .has_value());
+TEST(BuildTable, CountsMissingCopiesPerLocus) {
+    const Built none = build("PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=1\nMISSING=0\n\nS,a\nx,5\n");
+    EXPECT_EQ(std::optional<std::int32_t>(0), none.table.missingCode());
+    EXPECT_EQ("", none.err); // nothing missing: no note
 
     // Every sample counts, not only the first of each genotype; loci
     // without a missing copy are left out.
@@ -418,87 +316,12 @@ TEST(BuildTable, ReadsTheMissingCodeAndCountsMissingCopiesPerLocus) {
 
 namespace {
 
-// A meadow where one clone dominates (c1-c5) and d1 differs from it only at
-// locus B, as a scoring error would make it.
-const char k_bigClone[] = "PLOIDY=2\nLOCUSCOUNT=2\nLOCUSNAMES=A,B\nSIMULATIONS=1\n"
-                          "FREQUENCY=ROUNDROBIN\n\nS,a1,a2,b1,b2\n"
-                          "c1,1,1,1,2\nc2,1,1,1,2\nc3,1,1,1,2\nc4,1,1,1,2\nc5,1,1,1,2\n"
-                          "d1,1,1,2,2\ne1,2,3,1,1\nf1,1,2,1,2\ng1,1,2,1,3\n";
-
-TEST(BuildTable, EstimatesFrequenciesRoundRobin) {
-    const Built built = build(k_bigClone);
-    EXPECT_EQ("", built.err);
-    EXPECT_TRUE(built.table.roundRobin());
-    EXPECT_FALSE(built.table.frequencyFromSamples());
-    // Locus A, over the genotypes distinct at B: the clone (for itself and
-    // f1, which shares its B), d1, e1 and g1: copies 1,1 1,1 2,3 1,2.
-    EXPECT_EQ((Frequencies{{1, 5.0 / 8}, {2, 2.0 / 8}, {3, 1.0 / 8}}),
-              built.table.loci()[0].frequencies());
-    // Locus B, over the genotypes distinct at A: the clone (not d1), e1 and
-    // f1 (not g1): copies 1,2 1,1 1,2.  Allele 3 of g1 was not counted: it
-    // weighs one copy of 2G = 10, and all are divided by 4/6 + 2/6 + 1/10.
-    const auto& b = built.table.loci()[1].frequencies();
-    ASSERT_EQ(3u, b.size());
-    EXPECT_NEAR(4.0 / 6 / 1.1, b.at(1), 1e-15);
-    EXPECT_NEAR(2.0 / 6 / 1.1, b.at(2), 1e-15);
-    EXPECT_NEAR(0.1 / 1.1, b.at(3), 1e-15);
-    // Ho counts distinct genotypes, as with FREQUENCY=MLG.
-    EXPECT_EQ(0.6, built.table.observedHeterozygosity(0));
-    EXPECT_EQ(0.6, built.table.observedHeterozygosity(1));
-
-    // With FREQUENCY=MLG the near-copy d1 counts allele 2 twice more at B:
-    // 1 five times, 2 four times, 3 once.
-    std::string byMlg = k_bigClone;
-    byMlg.replace(byMlg.find("ROUNDROBIN"), 10, "MLG");
-    EXPECT_EQ((Frequencies{{1, 5.0 / 10}, {2, 4.0 / 10}, {3, 1.0 / 10}}),
-              build(byMlg).table.loci()[1].frequencies());
-}
-
 TEST(BuildTable, FallsBackFromRoundRobinToMLGWithOneLocus) {
     const Built one = build("PLOIDY=2\nLOCUSCOUNT=1\nSIMULATIONS=1\nFREQUENCY=ROUNDROBIN\n\n"
                             "S,a,b\nx,1,2\ny,1,2\nz,2,2\n");
     EXPECT_EQ("warning: FREQUENCY=ROUNDROBIN needs two or more loci; using MLG.\n", one.err);
-    EXPECT_FALSE(one.table.roundRobin());
-    EXPECT_FALSE(one.table.frequencyFromSamples());
+    EXPECT_EQ(psex::FrequencyEstimate::e_mlg, one.table.settings().frequency);
     EXPECT_EQ((Frequencies{{1, 1.0 / 4}, {2, 3.0 / 4}}), one.table.loci()[0].frequencies());
-}
-
-TEST(BuildTable, CountsOnlyTypedCopiesRoundRobin) {
-    // With MISSING the counted genotype's missing copy is left out, and an
-    // allele only in uncounted genotypes still gets its one copy.
-    const Built built = build("PLOIDY=1\nLOCUSCOUNT=2\nSIMULATIONS=1\nFREQUENCY=ROUNDROBIN\n"
-                              "MISSING=0\n\nS,a,b\nx,0,5\ny,3,5\nz,4,6\n");
-    // Locus 1 grouped by locus 2: {x, y} (5) counts x, missing; {z} counts
-    // 4.  Allele 3 weighs 1/G = 1/3: 4 -> 1, 3 -> 1/3, divided by 4/3.
-    EXPECT_EQ((Frequencies{{3, 0.25}, {4, 0.75}}), built.table.loci()[0].frequencies());
-    EXPECT_EQ("note: missing allele copies:  1\n", built.err);
-}
-
-TEST(BuildTable, ReadsTheLineageDistance) {
-    EXPECT_EQ(std::optional<std::int32_t>(2),
-              build("PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=1\nMLLDISTANCE=2\n\nS,a\nx,1\n")
-                  .table.lineageDistance());
-    EXPECT_FALSE(
-        build("PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=1\n\nS,a\nx,1\n").table.lineageDistance());
-    EXPECT_EQ(std::optional<std::int32_t>(0),
-              build("PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=1\nMLLDISTANCE=00\n\nS,a\nx,1\n")
-                  .table.lineageDistance());
-    EXPECT_EQ(std::optional<std::int32_t>(2147483647),
-              build("PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=1\nMLLDISTANCE=99999999999\n\nS,a\nx,1\n")
-                  .table.lineageDistance());
-}
-
-TEST(BuildTable, FormsNoLineagesForADistanceThatIsNoWholeNumber) {
-    // Read as atoi reads, "-5" and "abc" joined nothing and "1.5" joined at
-    // 1, without a word.
-    for (const std::string value : {"-5", "abc", "", "1.5", "+2", " 2", "2 ", "2x"}) {
-        const Built built =
-            build("PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=1\nMLLDISTANCE=" + value + "\n\nS,a\nx,1\n");
-        EXPECT_FALSE(built.table.lineageDistance()) << value;
-        EXPECT_EQ("warning: MLLDISTANCE '" + value +
-                      "' is not a whole number >= 0; no lineages are formed.\n",
-                  built.err);
-    }
 }
 
 } // namespace

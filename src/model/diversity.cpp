@@ -58,8 +58,8 @@ double bounded(double value) {
     return std::clamp(value, 0.0, 1.0);
 }
 
-} // namespace
-
+// Return R = (G - 1) / (N - 1) for the specified number of 'units' G and
+// 'samples' N, or NaN (undefined) when N <= 1.
 double clonalRichness(std::uint64_t units, std::uint64_t samples) {
     if (samples <= 1) {
         return k_undefined;
@@ -67,12 +67,15 @@ double clonalRichness(std::uint64_t units, std::uint64_t samples) {
     return static_cast<double>(units - 1) / static_cast<double>(samples - 1);
 }
 
+// Return Pd = G / N, or NaN when N = 0.
 double unitsPerSample(std::uint64_t units, std::uint64_t samples) {
     if (samples == 0) {
         return k_undefined;
     }
     return static_cast<double>(units) / static_cast<double>(samples);
 }
+
+} // namespace
 
 std::vector<Figure> clonalRichnessFigures(const std::vector<std::uint32_t>& unitSizes) {
     const std::uint64_t units = unitSizes.size();

@@ -45,13 +45,6 @@ struct Figure {
     bool isCount = false; // a whole number, written as an integer
 };
 
-double clonalRichness(std::uint64_t units, std::uint64_t samples);
-// Return R = (G - 1) / (N - 1) for the specified number of 'units' G and
-// 'samples' N, or NaN (undefined) when N <= 1.
-
-double unitsPerSample(std::uint64_t units, std::uint64_t samples);
-// Return Pd = G / N, or NaN when N = 0.
-
 std::vector<Figure> clonalRichnessFigures(const std::vector<std::uint32_t>& unitSizes);
 // Return, for units of the specified sizes (samples per distinct genotype),
 // the figures of the clonal richness block: G, N, R, Pd, the number of units

@@ -45,21 +45,4 @@ std::uint64_t FamilywiseCounter::countAtMost(double psex) const {
     return count;
 }
 
-double familywisePValue(std::uint64_t atMost, std::uint64_t dataSets) {
-    return static_cast<double>(atMost + 1) / static_cast<double>(dataSets + 1);
-}
-
-std::string familywiseLevel(double pValue) {
-    if (pValue <= 0.001) {
-        return "***";
-    }
-    if (pValue <= 0.01) {
-        return "**";
-    }
-    if (pValue <= 0.05) {
-        return "*";
-    }
-    return "ns";
-}
-
 } // namespace psex

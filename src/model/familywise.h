@@ -16,7 +16,7 @@
 // repeats (a data set without a repeat gives none).  For an observed
 // repeated genotype with PSex x, c is the number of data sets whose
 // smallest value is at most x, and the family-wise p-value is
-// (c + 1) / (K + 1).
+// (c + 1) / (K + 1) ('familywisePValue', with its level, in significance.h).
 //
 // The K smallest values are not kept: the observed PSex values are known
 // before the simulations start, so each data set's smallest value only adds
@@ -26,7 +26,6 @@
 
 #include <cstdint>
 #include <optional>
-#include <string>
 #include <vector>
 
 namespace psex {
@@ -71,14 +70,6 @@ class FamilywiseCounter {
     // the specified 'psex'.  The behaviour is undefined unless 'psex' is
     // one of the observed values.
 };
-
-double familywisePValue(std::uint64_t atMost, std::uint64_t dataSets);
-// Return (c + 1) / (K + 1) for c the specified 'atMost' data sets and K
-// 'dataSets'.
-
-std::string familywiseLevel(double pValue);
-// Return "***" for a 'pValue' of at most 0.001, "**" of at most 0.01, "*"
-// of at most 0.05, else "ns".
 
 } // namespace psex
 

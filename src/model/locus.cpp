@@ -3,19 +3,43 @@
 
 #include "base/contract.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
 namespace psex {
 
-void Locus::addAllele(std::int32_t allele) {
-    auto entry = d_frequencies.find(allele);
-    if (entry == d_frequencies.end()) {
-        d_frequencies.emplace(allele, 1.0);
-    } else {
-        entry->second += 1.0;
+namespace {
+
+// Return the first entry of the specified 'list' whose allele is not below
+// the specified 'allele'.
+template <class LIST>
+auto lowerBound(LIST& list, std::int32_t allele) {
+    return std::lower_bound(
+        list.begin(), list.end(), allele,
+        [](const auto& entry, std::int32_t value) { return entry.first < value; });
+}
+
+} // namespace
+
+void Locus::addCopies(std::int32_t allele, std::uint32_t copies) {
+    // Counts are whole numbers far below 2^53: adding them at once gives
+    // exactly the sum of adding one copy at a time.  An allele never
+    // counted has no entry.
+    if (copies == 0) {
+        return;
     }
-    ++d_sampleCount;
+    d_sampleCount += copies;
+    if (d_frequencies.empty() || d_frequencies.back().first < allele) {
+        d_frequencies.emplace_back(allele, static_cast<double>(copies));
+        return;
+    }
+    const auto entry = lowerBound(d_frequencies, allele);
+    if (entry->first == allele) {
+        entry->second += static_cast<double>(copies);
+    } else {
+        d_frequencies.emplace(entry, allele, static_cast<double>(copies));
+    }
 }
 
 void Locus::computeFrequencies(std::uint32_t sampleSize, int ploidy) {
@@ -31,8 +55,12 @@ void Locus::computeTypedFrequencies() {
     d_normalized = true;
 }
 
-void Locus::assignFrequencies(const std::map<std::int32_t, double>& frequencies) {
-    d_frequencies = frequencies;
+void Locus::assignFrequencies(AlleleFrequencies frequencies) {
+    PSEX_ASSERT(std::adjacent_find(frequencies.begin(), frequencies.end(),
+                                   [](const auto& a, const auto& b) {
+                                       return a.first >= b.first;
+                                   }) == frequencies.end());
+    d_frequencies = std::move(frequencies);
     d_normalized = true;
 }
 
@@ -41,8 +69,8 @@ void Locus::copyFrequencies(const Locus& other) {
 }
 
 double Locus::frequency(std::int32_t allele) const {
-    auto entry = d_frequencies.find(allele);
-    return entry == d_frequencies.end() ? 0.0 : entry->second;
+    const auto entry = lowerBound(d_frequencies, allele);
+    return entry != d_frequencies.end() && entry->first == allele ? entry->second : 0.0;
 }
 
 std::uint32_t Locus::alleleCount() const {

@@ -6,33 +6,53 @@
 // relative frequencies.
 //
 // Allele frequencies are never given in a data file: they are estimated from
-// the samples.  A locus counts allele copies while the table is filled and is
-// then normalized once, turning each count into a relative frequency; from
-// then on it is only read (probabilities, simulation, statistics, reports).
+// the samples.  A locus counts allele copies and is then normalized once,
+// turning each count into a relative frequency; from then on it is only read
+// (probabilities, simulation, statistics, reports).
+//
+// The alleles are one flat list in ascending order, not a tree: a study of
+// hundreds of thousands of loci of a few alleles each holds one short list
+// per locus, a few dozen bytes, where a tree node per allele took more than
+// the whole list.
 
 #include <cstdint>
-#include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace psex {
+
+using AlleleFrequencies = std::vector<std::pair<std::int32_t, double>>;
+// The alleles of a locus, each once, in ascending (signed) order of allele
+// value, with their counts or frequencies.
 
 class Locus {
     // A value type: copy it freely.
 
     // DATA
     std::string d_name;
-    std::map<std::int32_t, double> d_frequencies; // count, then frequency
-    std::uint32_t d_sampleCount = 0;              // allele copies counted
-    bool d_normalized = false;                    // counts turned into frequencies
+    AlleleFrequencies d_frequencies; // count, then frequency
+    std::uint32_t d_sampleCount = 0; // allele copies counted
+    bool d_normalized = false;       // counts turned into frequencies
 
   public:
     // MANIPULATORS
     void setName(const std::string& name) { d_name = name; }
     // Set the locus name to the specified 'name'.
 
-    void addAllele(std::int32_t allele);
+    void addAllele(std::int32_t allele) { addCopies(allele, 1); }
     // Count one copy of the specified 'allele'.  Call it only before the
     // locus is normalized.
+
+    void addCopies(std::int32_t allele, std::uint32_t copies);
+    // Count the specified number of 'copies' of the specified 'allele'.
+    // Call it only before the locus is normalized.  Counting alleles in
+    // ascending order appends each new one at the end of the list; any
+    // other order inserts it at its place.
+
+    void reserve(std::size_t alleles) { d_frequencies.reserve(alleles); }
+    // Make room for the specified number of 'alleles', so that counting
+    // them takes no more memory than they need.
 
     void computeFrequencies(std::uint32_t sampleSize, int ploidy);
     // Turn every count into its share of all copies counted.  The behaviour
@@ -43,10 +63,11 @@ class Locus {
     // number: with missing data every locus has its own number of typed
     // copies.
 
-    void assignFrequencies(const std::map<std::int32_t, double>& frequencies);
+    void assignFrequencies(AlleleFrequencies frequencies);
     // Make the specified 'frequencies' this locus's frequencies, computed
     // elsewhere (round-robin estimates), and mark this locus normalized;
-    // name and copy count stay.
+    // name and copy count stay.  The behaviour is undefined unless the
+    // alleles are distinct and in ascending order.
 
     void copyFrequencies(const Locus& other);
     // Make the frequencies an exact copy of those of the specified 'other'
@@ -54,7 +75,7 @@ class Locus {
 
     // ACCESSORS
     const std::string& name() const { return d_name; }
-    const std::map<std::int32_t, double>& frequencies() const { return d_frequencies; }
+    const AlleleFrequencies& frequencies() const { return d_frequencies; }
     // Return the allele entries in ascending (signed) order of allele value.
 
     std::uint32_t sampleCount() const { return d_sampleCount; }

@@ -6,63 +6,12 @@
 #include "model/datareader.h"
 
 #include <algorithm>
-#include <limits>
 #include <optional>
 #include <string_view>
 
 namespace psex {
 
 namespace {
-
-bool isAtoiSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-// The keys of a data file's header that mean something.  MLLDISTANCE is
-// read by the lineage analysis.
-const char* const k_knownKeys[] = {"FREQUENCY", "LOCUSCOUNT",  "LOCUSNAMES",
-                                   "MISSING",   "MLLDISTANCE", "MODEL",
-                                   "PLOIDY",    "SIMULATIONS", "TITLE"};
-
-// Return the specified 'key' without spaces, TABs and CRs at its ends and
-// with its letters in upper case: what a person meant by 'Model ' or
-// 'ploidy'.
-std::string normalizedKey(const std::string& key) {
-    const std::size_t first = key.find_first_not_of(" \t\r");
-    if (first == std::string::npos) {
-        return std::string();
-    }
-    const std::size_t last = key.find_last_not_of(" \t\r");
-    std::string normalized = key.substr(first, last - first + 1);
-    for (char& c : normalized) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-    }
-    return normalized;
-}
-
-void reportUnknownKeys(const Parameters& parameters, MessageSink& messages) {
-    for (const auto& parameter : parameters) {
-        const std::string& key = parameter.first;
-        if (isKnownKey(key)) {
-            continue;
-        }
-        const std::string meant = normalizedKey(key);
-        if (isKnownKey(meant)) {
-            messages.error("warning: unknown header key '" + key + "' ignored; did you mean '" +
-                           meant + "'?");
-        } else {
-            messages.error("warning: unknown header key '" + key + "' ignored.");
-        }
-    }
-}
-
-// Return the value of the specified 'key' in 'parameters', or null.
-const std::string* valueOf(const Parameters& parameters, const char* key) {
-    const auto entry = parameters.find(key);
-    return entry == parameters.end() ? nullptr : &entry->second;
-}
 
 // Call the specified 'take' with the index and the text of every piece of
 // the specified LOCUSNAMES 'value' in order: the text between commas, empty
@@ -165,102 +114,6 @@ void reportMissingCopies(const MLGTable& table, const std::vector<std::uint64_t>
 
 } // namespace
 
-bool isKnownKey(const std::string& key) {
-    for (const char* known : k_knownKeys) {
-        if (key == known) {
-            return true;
-        }
-    }
-    return false;
-}
-
-TableSettings interpretHeader(const Parameters& parameters, MessageSink& messages) {
-    reportUnknownKeys(parameters, messages);
-    TableSettings settings;
-    std::int32_t ploidy = 0; // 0: not given or not accepted
-    std::int32_t locusCount = 0;
-    std::int32_t simulations = 0;
-    if (const std::string* value = valueOf(parameters, "PLOIDY")) {
-        if (*value == "DIPLOID" || *value == "2") {
-            ploidy = 2;
-        } else if (*value == "HAPLOID" || *value == "1") {
-            ploidy = 1;
-        } else {
-            messages.error("error: only HAPLOID and DIPLOID are supported for now (not '" + *value +
-                           "').");
-        }
-    }
-    if (const std::string* value = valueOf(parameters, "FREQUENCY")) {
-        if (*value == "MLG") {
-            settings.frequencyFromSamples = false;
-        } else if (*value == "ROUNDROBIN") {
-            settings.frequencyFromSamples = false;
-            settings.roundRobin = true;
-        } else if (*value != "SAMPLE") {
-            messages.error("error: FREQUENCY is unspecified, assuming SAMPLE.");
-        }
-    }
-    if (const std::string* value = valueOf(parameters, "MODEL")) {
-        if (*value == "FIS") {
-            settings.fisModel = true;
-        } else if (*value != "HWE") {
-            messages.error("error: MODEL is unspecified, assuming HWE.");
-        }
-    }
-    if (const std::string* value = valueOf(parameters, "SIMULATIONS")) {
-        simulations = decimalValue(*value);
-    }
-    if (const std::string* value = valueOf(parameters, "LOCUSCOUNT")) {
-        locusCount = decimalValue(*value);
-    }
-    if (const std::string* value = valueOf(parameters, "LOCUSNAMES")) {
-        settings.hasLocusNames = true;
-        settings.locusNames = *value;
-    }
-    if (const std::string* value = valueOf(parameters, "TITLE")) {
-        settings.title = *value;
-    }
-    if (const std::string* value = valueOf(parameters, "MISSING")) {
-        settings.missingCode = decimalValue(*value);
-    }
-    if (const std::string* value = valueOf(parameters, "MLLDISTANCE")) {
-        // A distance is a count of allele copies: "-5", "1.5" or "abc" read
-        // as atoi reads them would silently join nothing or round down.
-        if (!value->empty() && std::all_of(value->begin(), value->end(),
-                                           [](char c) { return c >= '0' && c <= '9'; })) {
-            settings.lineageDistance = decimalValue(*value);
-        } else {
-            messages.error("warning: MLLDISTANCE '" + *value +
-                           "' is not a whole number >= 0; no lineages are formed.");
-        }
-    }
-
-    if (ploidy == 0) {
-        messages.error("error: PLOIDY is unspecified, assuming DIPLOID.");
-        ploidy = 2;
-    }
-    // A count below one cannot size a table nor repeat a simulation: it is
-    // taken as not given.
-    if (locusCount < 1) {
-        messages.error("error: LOCUSCOUNT is unspecified, assuming 1.");
-        locusCount = 1;
-    }
-    if (simulations < 1) {
-        messages.error("error: SIMULATIONS is unspecified, assuming 1000.");
-        simulations = 1000;
-    }
-    // Round robin estimates a locus from the genotypes at the other loci;
-    // with one locus there are none.
-    if (settings.roundRobin && locusCount < 2) {
-        messages.error("warning: FREQUENCY=ROUNDROBIN needs two or more loci; using MLG.");
-        settings.roundRobin = false;
-    }
-    settings.ploidy = ploidy;
-    settings.locusCount = locusCount;
-    settings.simulations = simulations;
-    return settings;
-}
-
 SampleRows sampleRowsOf(DataReader& reader) {
     SampleRows rows;
     rows.columnCount = reader.columnCount();
@@ -271,28 +124,8 @@ SampleRows sampleRowsOf(DataReader& reader) {
     return rows;
 }
 
-std::int32_t decimalValue(const std::string& text) {
-    constexpr std::int64_t k_limit = std::int64_t(std::numeric_limits<std::int32_t>::max()) + 1;
-    std::size_t i = 0;
-    while (i < text.size() && isAtoiSpace(text[i])) {
-        ++i;
-    }
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    std::int64_t magnitude = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        magnitude = std::min(magnitude * 10 + (text[i] - '0'), k_limit);
-    }
-    const std::int64_t value = negative ? -magnitude : magnitude;
-    return static_cast<std::int32_t>(std::clamp<std::int64_t>(
-        value, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
-}
-
 MLGTable buildTable(const Parameters& parameters, const SampleRows& rows, MessageSink& messages) {
-    const TableSettings settings = interpretHeader(parameters, messages);
+    TableSettings settings = interpretHeader(parameters, messages);
     const std::uint32_t locusCount = static_cast<std::uint32_t>(settings.locusCount);
     const std::uint64_t expectedColumns =
         static_cast<std::uint64_t>(locusCount) * static_cast<std::uint64_t>(settings.ploidy) + 1;
@@ -309,16 +142,12 @@ MLGTable buildTable(const Parameters& parameters, const SampleRows& rows, Messag
         lociHeld = std::min(locusCount, std::max(std::uint32_t{1}, rows.columnCount));
     }
 
-    MLGTable table(settings.ploidy, lociHeld, settings.frequencyFromSamples, settings.fisModel,
-                   settings.simulations);
-    table.setTitle(settings.title);
-    table.setMissingCode(settings.missingCode);
-    table.setRoundRobin(settings.roundRobin);
-    table.setLineageDistance(settings.lineageDistance);
-    if (settings.hasLocusNames) {
+    settings.locusCount = static_cast<std::int32_t>(lociHeld);
+    MLGTable table(settings);
+    if (settings.locusNames) {
         // Names for loci that the header counts but the table does not hold
         // are dropped without a word: they are not too many.
-        forEachLocusName(settings.locusNames, [&](std::size_t i, std::string_view name) {
+        forEachLocusName(*settings.locusNames, [&](std::size_t i, std::string_view name) {
             if (i < lociHeld) {
                 table.locus(static_cast<std::uint32_t>(i)).setName(std::string(name));
             } else if (i >= locusCount) {
@@ -353,7 +182,7 @@ MLGTable buildTable(const Parameters& parameters, const SampleRows& rows, Messag
                                cell, alleles.back());
             }
             missingCopies[i / static_cast<std::size_t>(settings.ploidy)] +=
-                table.isMissing(alleles.back()) ? 1 : 0;
+                settings.isMissing(alleles.back()) ? 1 : 0;
         }
         orderAllelePairs(alleles.data() + start, settings.ploidy, locusCount);
     }

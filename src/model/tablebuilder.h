@@ -2,15 +2,12 @@
 #ifndef PSEX_TABLEBUILDER_H
 #define PSEX_TABLEBUILDER_H
 
-// Purpose: give a data file's header its meaning and turn its sample rows
-// into the genotype table of the run.
+// Purpose: turn a data file's header and sample rows into the genotype
+// table of the run.
 //
-// This is the one place where the header keys are interpreted: PLOIDY,
-// FREQUENCY, MODEL, SIMULATIONS, LOCUSCOUNT, LOCUSNAMES, TITLE, MISSING and
-// MLLDISTANCE,
-// each with its default and its message when it is missing or not accepted,
-// and where a key that means nothing is reported (a mistyped key must not
-// pass for a setting that was used).  The reader only stores them as text.
+// The header is interpreted in settings.h; here the loci are named from
+// LOCUSNAMES, the columns are checked against the loci and the ploidy, and
+// every sample row becomes a sample of the table.
 //
 // Allele values are integers, read like C's 'atoi'.  A cell that is not a
 // whole number (an optional sign and digits, spaces around them allowed) is
@@ -28,11 +25,10 @@
 // ploidy, the table comes back without samples.
 
 #include "model/mlgtable.h"
+#include "model/settings.h"
 
 #include <cstdint>
 #include <functional>
-#include <map>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,34 +36,6 @@ namespace psex {
 
 class DataReader;
 class MessageSink;
-
-using Parameters = std::map<std::string, std::string>;
-// Header parameters: key text to value text, in byte-wise key order.
-
-struct TableSettings {
-    // What the header asks for, after defaults.
-
-    std::int32_t ploidy = 2;                     // 1 (haploid) or 2 (diploid)
-    std::int32_t locusCount = 1;                 // at least 1
-    std::int32_t simulations = 1000;             // at least 1
-    bool frequencyFromSamples = true;            // FREQUENCY=SAMPLE (else MLG or ROUNDROBIN)
-    bool roundRobin = false;                     // FREQUENCY=ROUNDROBIN
-    bool fisModel = false;                       // MODEL=FIS (else HWE)
-    bool hasLocusNames = false;                  // LOCUSNAMES given
-    std::string locusNames;                      // its value, as written
-    std::string title;                           // TITLE, or empty
-    std::optional<std::int32_t> missingCode;     // MISSING, if given
-    std::optional<std::int32_t> lineageDistance; // MLLDISTANCE, if given as digits
-};
-
-TableSettings interpretHeader(const Parameters& parameters, MessageSink& messages);
-// Return the settings that the specified header 'parameters' ask for,
-// writing a message to 'messages' for every key that the system does not
-// know (first), then for every key that is missing and has no silent
-// default, or whose value is not accepted.
-
-bool isKnownKey(const std::string& key);
-// Return whether the specified header 'key' means something to the system.
 
 struct SampleRows {
     // A source of sample rows.
@@ -100,11 +68,6 @@ MLGTable buildTable(const Parameters& parameters, const SampleRows& rows, Messag
 MLGTable buildTable(DataReader& reader, MessageSink& messages);
 // Return the genotype table of the data file behind the specified 'reader'
 // (its header and its data lines), as the form above.
-
-std::int32_t decimalValue(const std::string& text);
-// Return the integer at the start of the specified 'text' as 'atoi' reads it
-// (leading white space, an optional sign, the digits up to the first other
-// character; 0 without digits), saturated at the 32-bit limits.
 
 } // namespace psex
 

@@ -11,6 +11,7 @@
 #include "model/tablebuilder.h"
 #include "psex/commandline.h"
 #include "reports/reports.h"
+#include "reports/summary.h"
 #include "simulation/fastsimulation.h"
 #include "simulation/randomgenerator.h"
 
@@ -35,42 +36,6 @@ bool isReadable(const std::ifstream& input, const std::string& path) {
     return input && !(::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode));
 }
 
-// Return the specified header parameter 'value' as the cells of the echo:
-// a value with commas (LOCUSNAMES) spreads over several cells, as it always
-// has; a piece that holds a double quote, a CR or a LF is quoted, so that
-// it cannot open a field that swallows the lines after it.
-std::string parameterCells(const std::string& value) {
-    std::string cells;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t comma = value.find(',', start);
-        cells += csvField(value.substr(start, comma - start));
-        if (comma == std::string::npos) {
-            return cells;
-        }
-        cells += ',';
-        start = comma + 1;
-    }
-}
-
-void writeSimulationResultsFile(std::ostream& out, const std::string& path, const MLGTable& table,
-                                const Parameters& parameters) {
-    out << "Datafile," << csvField(path) << std::endl << std::endl;
-    writeSimulationResults(table, out);
-    out << std::endl << std::endl;
-    out << "Specified parameters:" << std::endl;
-    for (const auto& parameter : parameters) {
-        out << csvField(parameter.first) << ',' << parameterCells(parameter.second) << std::endl;
-    }
-    out << std::endl;
-}
-
-void writeFullTableFile(std::ostream& out, const std::string& path, const MLGTable& table) {
-    out << "Datafile," << csvField(path) << std::endl << std::endl;
-    writeFullTable(table, out);
-    out << std::endl << std::endl;
-}
-
 // Warn when the simulated list of the specified 'table' is too short to
 // resolve the levels its clonal MLGs are judged at: with M values no level
 // finer than 1/M exists, and the '***' code asks for 0.001.  Without any
@@ -78,10 +43,11 @@ void writeFullTableFile(std::ostream& out, const std::string& path, const MLGTab
 void warnIfTooFewRepeats(const MLGTable& table, MessageSink& messages) {
     constexpr std::uint64_t k_enough = 1000;
     const std::uint64_t m = table.psexValues().size();
-    if (table.clonalMLGCount() > 0 && m == 0) {
+    const bool repeats = !table.repeatedPsexValues().empty();
+    if (repeats && m == 0) {
         messages.error("warning: no simulated repeats; the significance of repeated genotypes is "
                        "undefined: raise SIMULATIONS.");
-    } else if (table.clonalMLGCount() > 0 && m < k_enough) {
+    } else if (repeats && m < k_enough) {
         const std::string count = std::to_string(m);
         messages.error("warning: only " + count + " simulated repeats; levels finer than 1/" +
                        count +
@@ -105,9 +71,9 @@ std::vector<ResultFile> resultFilesOf(const std::string& path, const MLGTable& t
     const std::string runName = table.title().empty() ? path : table.title();
     std::vector<ResultFile> files = {
         {"simresults_" + runName + ".csv",
-         [&](std::ostream& out) { writeSimulationResultsFile(out, path, table, parameters); }},
+         [&](std::ostream& out) { writeSimulationResultsFile(path, table, parameters, out); }},
         {"fulltable_" + runName + ".csv",
-         [&](std::ostream& out) { writeFullTableFile(out, path, table); }},
+         [&](std::ostream& out) { writeFullTableFile(path, table, out); }},
         {"samples_" + runName + ".csv",
          [&](std::ostream& out) { writeSamples(table, lineages.lineageOfMlg, out); }},
         {"summary_" + runName + ".csv",

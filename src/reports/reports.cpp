@@ -3,8 +3,8 @@
 
 #include "analysis/lineages.h"
 #include "model/diversity.h"
-#include "model/familywise.h"
 #include "model/mlgtable.h"
+#include "model/significance.h"
 
 #include <algorithm>
 #include <charconv>
@@ -18,21 +18,6 @@ namespace psex {
 const char k_dashCell[] = "\"-\"";
 
 namespace {
-
-// Makes a stream format in the classic locale while it lives: a global
-// locale with a decimal comma or digit grouping would write "R,0,00166806"
-// or "N,1.200" into a comma-separated file.
-class ClassicLocale {
-    std::ostream& d_out;
-    std::locale d_previous;
-
-  public:
-    explicit ClassicLocale(std::ostream& out)
-        : d_out(out), d_previous(out.imbue(std::locale::classic())) {}
-    ClassicLocale(const ClassicLocale&) = delete;
-    ClassicLocale& operator=(const ClassicLocale&) = delete;
-    ~ClassicLocale() { d_out.imbue(d_previous); }
-};
 
 const char k_notAvailable[] = "NA";
 
@@ -104,15 +89,30 @@ void writeClonalRichness(const MLGTable& table, std::ostream& out) {
 }
 
 void writeThresholds(const MLGTable& table, std::ostream& out) {
-    static const struct {
-        const char* label;
-        double level;
-    } k_levels[] = {{"PValue(0.01)", 0.01}, {"PValue(0.05)", 0.05}, {"PValue(0.10)", 0.1}};
-    for (const auto& level : k_levels) {
-        out << level.label << ',' << table.significanceThreshold(level.level)
-            << ",significance level," << table.realizedSignificanceLevel(level.level) << std::endl;
+    for (const ReportedLevel& level : k_reportedLevels) {
+        out << "PValue(" << level.text << "),"
+            << significanceThreshold(table.psexValues(), level.level) << ",significance level,"
+            << realizedSignificanceLevel(table.psexValues(), level.level) << std::endl;
     }
     out << std::endl;
+}
+
+// Return the specified header parameter 'value' as the cells of the echo:
+// a value with commas (LOCUSNAMES) spreads over several cells, as it always
+// has; a piece that holds a double quote, a CR or a LF is quoted, so that
+// it cannot open a field that swallows the lines after it.
+std::string parameterCells(const std::string& value) {
+    std::string cells;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = value.find(',', start);
+        cells += csvField(value.substr(start, comma - start));
+        if (comma == std::string::npos) {
+            return cells;
+        }
+        cells += ',';
+        start = comma + 1;
+    }
 }
 
 void writePsexValues(const MLGTable& table, std::ostream& out) {
@@ -144,8 +144,8 @@ void writeMLGSummary(const MLGTable& table, std::ostream& out) {
             // Without a single chance repeat there is nothing to judge by.
             out << ',' << mlg.psex() << ',' << k_dashCell << ',' << k_dashCell << ',';
         } else {
-            out << ',' << mlg.psex() << ',' << table.psexSignificance(mlg.psex()) << ','
-                << table.significanceCode(mlg.psex()) << ',';
+            out << ',' << mlg.psex() << ',' << psexSignificance(table.psexValues(), mlg.psex())
+                << ',' << significanceCode(table.psexValues(), mlg.psex()) << ',';
         }
         writeNumber(out, mlg.pgen());
         writeAlleles(mlg, out);
@@ -176,6 +176,19 @@ void writeAlleleFrequencies(const MLGTable& table, std::ostream& out) {
     }
 }
 
+void writeSimulationResultsFile(const std::string& dataFile, const MLGTable& table,
+                                const Parameters& parameters, std::ostream& out) {
+    const ClassicLocale classic(out);
+    out << "Datafile," << csvField(dataFile) << std::endl << std::endl;
+    writeSimulationResults(table, out);
+    out << std::endl << std::endl;
+    out << "Specified parameters:" << std::endl;
+    for (const auto& parameter : parameters) {
+        out << csvField(parameter.first) << ',' << parameterCells(parameter.second) << std::endl;
+    }
+    out << std::endl;
+}
+
 void writeSimulationResults(const MLGTable& table, std::ostream& out) {
     const ClassicLocale classic(out);
     writeMLGSummary(table, out);
@@ -186,6 +199,13 @@ void writeSimulationResults(const MLGTable& table, std::ostream& out) {
     out << std::endl;
     writeAlleleFrequencies(table, out);
     writePsexValues(table, out);
+}
+
+void writeFullTableFile(const std::string& dataFile, const MLGTable& table, std::ostream& out) {
+    const ClassicLocale classic(out);
+    out << "Datafile," << csvField(dataFile) << std::endl << std::endl;
+    writeFullTable(table, out);
+    out << std::endl << std::endl;
 }
 
 void writeFullTable(const MLGTable& table, std::ostream& out) {
@@ -260,7 +280,7 @@ void writeSamples(const MLGTable& table, const std::vector<std::uint32_t>& linea
             out << shortestNumber(mlg.psex()) << ',' << k_notAvailable << ',' << k_notAvailable;
         } else {
             out << shortestNumber(mlg.psex()) << ',' << shortestNumber(mlg.pvalue()) << ','
-                << table.significanceCode(mlg.psex());
+                << significanceCode(table.psexValues(), mlg.psex());
         }
         out << ',' << lineageOfMlg[mlgOf[s] - 1] << ',';
         if (repeated) {
@@ -270,72 +290,6 @@ void writeSamples(const MLGTable& table, const std::vector<std::uint32_t>& linea
             out << k_notAvailable << ',' << k_notAvailable << '\n';
         }
     }
-    out.flush();
-}
-
-namespace {
-
-void writeSummaryRow(std::ostream& out, const std::string& name, const char* unit,
-                     const std::string& value) {
-    out << name << ',' << unit << ',' << value << '\n';
-}
-
-void writeFigures(std::ostream& out, const std::vector<std::uint32_t>& sizes, const char* unit) {
-    std::vector<Figure> figures = clonalRichnessFigures(sizes);
-    const std::vector<Figure> indices = diversityFigures(sizes);
-    figures.insert(figures.end(), indices.begin(), indices.end());
-    for (const Figure& figure : figures) {
-        writeSummaryRow(out, figure.name, unit,
-                        figure.isCount ? std::to_string(static_cast<std::uint64_t>(figure.value))
-                                       : shortestNumber(figure.value));
-    }
-}
-
-// The number of genets when only the repeats shown to be clonal at the
-// family-wise 5 % level count as one: every MLG, and each further sample
-// of a repeated MLG whose family-wise level is 'ns'.
-std::uint64_t genetsAtFamilywise5(const MLGTable& table) {
-    std::uint64_t genets = table.mlgs().size();
-    for (const MLGTuple& mlg : table.mlgs()) {
-        if (mlg.sampleCount() > 1 && familywiseLevel(mlg.familywisePvalue()) == "ns") {
-            genets += mlg.sampleCount() - 1;
-        }
-    }
-    return genets;
-}
-
-// The sizes of the lineages: the samples of their MLGs.
-std::vector<std::uint32_t> lineageSizes(const MLGTable& table, const Lineages& lineages) {
-    std::vector<std::uint32_t> sizes(lineages.count, 0);
-    for (std::size_t m = 0; m < table.mlgs().size(); ++m) {
-        sizes[lineages.lineageOfMlg[m] - 1] += table.mlgs()[m].sampleCount();
-    }
-    return sizes;
-}
-
-} // namespace
-
-void writeSummary(const MLGTable& table, const Lineages& lineages, std::ostream& out) {
-    const ClassicLocale classic(out);
-    out << "statistic,unit,value\n";
-    writeFigures(out, table.mlgSizes(), "mlg");
-    writeSummaryRow(out, "simulated_repeats", "mlg", std::to_string(table.psexValues().size()));
-    static const struct {
-        const char* suffix;
-        double level;
-    } k_levels[] = {{"0.01", 0.01}, {"0.05", 0.05}, {"0.10", 0.1}};
-    // Without a single chance repeat no threshold exists.
-    const bool judged = !table.psexValues().empty();
-    for (const auto& level : k_levels) {
-        writeSummaryRow(out, std::string("threshold_") + level.suffix, "mlg",
-                        judged ? shortestNumber(table.significanceThreshold(level.level))
-                               : k_notAvailable);
-        writeSummaryRow(out, std::string("realized_level_") + level.suffix, "mlg",
-                        judged ? shortestNumber(table.realizedSignificanceLevel(level.level))
-                               : k_notAvailable);
-    }
-    writeSummaryRow(out, "genets_0.05", "mlg", std::to_string(genetsAtFamilywise5(table)));
-    writeFigures(out, lineageSizes(table, lineages), "mll");
     out.flush();
 }
 

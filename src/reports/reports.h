@@ -2,7 +2,7 @@
 #ifndef PSEX_REPORTS_H
 #define PSEX_REPORTS_H
 
-// Purpose: write the result files of a run.
+// Purpose: write the result files of a run (the summary's in summary.h).
 //
 // The simulation results file and the full table are the original reports:
 // comma-separated text in blocks, cells joined by a single comma, text
@@ -19,8 +19,11 @@
 // spreadsheets.  Every writer formats in the classic locale, whatever the
 // global one: a decimal comma or digit grouping would break the files.
 
+#include "model/settings.h"
+
 #include <cstdint>
-#include <iosfwd>
+#include <locale>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -33,6 +36,35 @@ struct ReferenceDistances;
 extern const char k_dashCell[];
 // The cell that stands where there is no value: a double quote, a hyphen and
 // a double quote.
+
+class ClassicLocale {
+    // Makes a stream format in the classic locale while it lives: a global
+    // locale with a decimal comma or digit grouping would write
+    // "R,0,00166806" or "N,1.200" into a comma-separated file.
+
+    // DATA
+    std::ostream& d_out;
+    std::locale d_previous;
+
+  public:
+    // CREATORS
+    explicit ClassicLocale(std::ostream& out)
+        : d_out(out), d_previous(out.imbue(std::locale::classic())) {}
+    ClassicLocale(const ClassicLocale&) = delete;
+    ClassicLocale& operator=(const ClassicLocale&) = delete;
+    ~ClassicLocale() { d_out.imbue(d_previous); }
+};
+
+void writeSimulationResultsFile(const std::string& dataFile, const MLGTable& table,
+                                const Parameters& parameters, std::ostream& out);
+// Write the whole simulation results file of the data file at the specified
+// 'dataFile' path (as given): the line "Datafile," with the path and an
+// empty line, the body ('writeSimulationResults') of the specified finished
+// 'table', then two empty lines, "Specified parameters:" and the echo of
+// the specified header 'parameters' (the values used, command-line
+// settings included): one line per key in key order, a value with commas
+// (LOCUSNAMES) spread over several cells, and an empty line to end the
+// file.
 
 void writeSimulationResults(const MLGTable& table, std::ostream& out);
 // Write the body of the simulation results file: the MLG table with the
@@ -62,15 +94,6 @@ void writeSamples(const MLGTable& table, const std::vector<std::uint32_t>& linea
 // shortest form that reads back to the same double; a name that holds a double quote, a comma or a
 // line end is quoted as CSV quotes it.  R's read.csv and pandas read it as it is.
 
-void writeSummary(const MLGTable& table, const Lineages& lineages, std::ostream& out);
-// Write the tidy summary: a header row "statistic,unit,value" and one row
-// per statistic, first for the MLGs (unit "mlg": the clonal richness and
-// diversity figures, the number of simulated repeats, the three
-// significance thresholds with their realized levels ("NA" without a
-// simulated repeat), and the genets at the family-wise 5 % level), then the
-// richness and diversity figures for the specified 'lineages' (unit
-// "mll").
-
 void writeDistances(const Lineages& lineages, const ReferenceDistances& reference,
                     std::ostream& out);
 // Write the tidy distance histogram: a header row
@@ -85,6 +108,12 @@ std::string csvField(const std::string& text);
 // Return the specified 'text' as a CSV field: unchanged unless it holds a
 // double quote, a comma, a CR or a LF, in which case it is enclosed in
 // double quotes with every double quote doubled.
+
+void writeFullTableFile(const std::string& dataFile, const MLGTable& table, std::ostream& out);
+// Write the whole full table file of the data file at the specified
+// 'dataFile' path (as given): the line "Datafile," with the path and an
+// empty line, the body ('writeFullTable') of the specified finished
+// 'table', and two empty lines.
 
 void writeFullTable(const MLGTable& table, std::ostream& out);
 // Write the body of the full table file: one line per sample, grouped by MLG

@@ -6,6 +6,9 @@
 
 namespace psex {
 
+// A panel of hundreds of thousands of loci holds one sampler per locus.
+static_assert(sizeof(AlleleSampler) == 64, "a sampler is one cache line");
+
 namespace {
 
 // Return whether the walk from 'u' passes the first 'count' entries, with
@@ -51,74 +54,119 @@ double roundedTo(long double value, bool down) {
 
 } // namespace
 
-AlleleSampler::AlleleSampler(const Locus& locus, std::int32_t noAllele) : d_noAllele(noAllele) {
-    for (const auto& [allele, frequency] : locus.frequencies()) {
-        d_alleles.push_back(allele);
-        d_frequencies.push_back(frequency);
-    }
-    d_count = static_cast<std::uint32_t>(d_alleles.size());
+AlleleSampler::AlleleSampler(const Locus& locus, std::int32_t noAllele)
+    : d_count(static_cast<std::uint32_t>(locus.frequencies().size())),
+      d_alleles(locus.frequencies().data()), d_noAllele(noAllele) {
     const std::uint32_t count = d_count;
-    const bool ordinary = std::all_of(d_frequencies.begin(), d_frequencies.end(),
+    std::vector<double> frequencies;
+    frequencies.reserve(count);
+    for (const auto& [allele, frequency] : locus.frequencies()) {
+        frequencies.push_back(frequency);
+    }
+    const bool ordinary = std::all_of(frequencies.begin(), frequencies.end(),
                                       [](double f) { return f >= 0.0 && f <= 1.0; });
+    std::vector<double> low;
+    std::vector<double> high;
     if (count <= k_exactUpTo || !ordinary) {
         for (std::size_t m = 0; m < count; ++m) {
-            d_low.push_back(threshold(d_frequencies, m + 1));
+            low.push_back(threshold(frequencies, m + 1));
         }
-        d_high = d_low;
+        high = low;
     } else {
         // The walk's m subtractions are each off by at most 2^-54; the
         // running sum in long double (64-bit mantissa) is off by at most
         // (m + 1) 2^-64 times its size.  The margin covers both four times.
         long double sum = 0.0L;
         for (std::size_t m = 0; m < count; ++m) {
-            sum += d_frequencies[m];
+            sum += frequencies[m];
             const long double margin =
                 static_cast<long double>(m + 2) * std::ldexp(1.0L, -52) * std::max(1.0L, sum);
-            d_low.push_back(std::max(0.0, roundedTo(sum - margin, true)));
-            d_high.push_back(std::min(1.0, roundedTo(sum + margin, false)));
+            low.push_back(std::max(0.0, roundedTo(sum - margin, true)));
+            high.push_back(std::min(1.0, roundedTo(sum + margin, false)));
         }
     }
-    for (std::size_t m = 0; m < k_fewAlleles; ++m) {
-        d_few[m] = m < count ? d_high[m] : 2.0;
-    }
-    if (count > k_fewAlleles) {
+    if (count <= k_fewAlleles) {
+        for (std::size_t m = 0; m < k_fewAlleles; ++m) {
+            d_few[m] = m < count ? high[m] : 2.0;
+        }
+    } else {
+        d_table = std::make_unique<Table>();
+        Table& table = *d_table;
         std::size_t buckets = k_minBuckets;
         while (buckets < 4 * static_cast<std::size_t>(count) && buckets < k_maxBuckets) {
             buckets *= 2;
         }
-        d_buckets = static_cast<double>(buckets);
+        const double bucketCount = static_cast<double>(buckets);
         // Entry b counts the thresholds surely passed at the bucket's start
         // b / buckets; entry 'buckets' those passed by every draw below 1.
-        d_bucketStart.resize(buckets + 1);
+        table.bucketStart.resize(buckets + 1);
         std::uint32_t passed = 0;
         for (std::size_t b = 0; b <= buckets; ++b) {
-            const double start = static_cast<double>(b) / d_buckets;
-            while (passed < count && start >= d_high[passed]) {
+            const double start = static_cast<double>(b) / bucketCount;
+            while (passed < count && start >= high[passed]) {
                 ++passed;
             }
-            d_bucketStart[b] = passed;
+            table.bucketStart[b] = passed;
         }
         // A bucket is plain when at most one bracket meets it, and that one
         // is a single point: the threshold itself.  Any other is crowded.
-        d_split.resize(buckets);
-        d_start.resize(buckets);
+        table.split.resize(buckets);
+        table.start.resize(buckets);
         for (std::size_t b = 0; b < buckets; ++b) {
-            const std::uint32_t start = d_bucketStart[b];
-            const double end = static_cast<double>(b + 1) / d_buckets;
+            const std::uint32_t start = table.bucketStart[b];
+            const double end = static_cast<double>(b + 1) / bucketCount;
             std::uint32_t meeting = start;
-            while (meeting < count && d_low[meeting] < end) {
+            while (meeting < count && low[meeting] < end) {
                 ++meeting;
             }
             const bool plain =
-                meeting == start || (meeting == start + 1 && d_low[start] == d_high[start]);
-            d_split[b] = plain && meeting != start ? d_high[start] : 2.0;
-            d_start[b] = plain ? start : k_crowded;
+                meeting == start || (meeting == start + 1 && low[start] == high[start]);
+            table.split[b] = plain && meeting != start ? high[start] : 2.0;
+            table.start[b] = plain ? start : k_crowded;
         }
+        table.low = std::move(low);
+        table.high = std::move(high);
+        pointAtTable();
     }
-    const auto same = std::lower_bound(d_alleles.begin(), d_alleles.end(), noAllele);
-    d_noAlleleIndex = same != d_alleles.end() && *same == noAllele
-                          ? static_cast<std::uint32_t>(same - d_alleles.begin())
+    const auto same =
+        std::lower_bound(locus.frequencies().begin(), locus.frequencies().end(), noAllele,
+                         [](const auto& entry, std::int32_t value) { return entry.first < value; });
+    d_noAlleleIndex = same != locus.frequencies().end() && same->first == noAllele
+                          ? static_cast<std::uint32_t>(same - locus.frequencies().begin())
                           : count;
+}
+
+AlleleSampler::AlleleSampler(const AlleleSampler& other)
+    : d_count(other.d_count), d_noAlleleIndex(other.d_noAlleleIndex), d_alleles(other.d_alleles),
+      d_noAllele(other.d_noAllele) {
+    if (other.d_table) {
+        d_table = std::make_unique<Table>(*other.d_table);
+        pointAtTable();
+    } else {
+        std::copy(std::begin(other.d_few), std::end(other.d_few), std::begin(d_few));
+    }
+}
+
+AlleleSampler& AlleleSampler::operator=(const AlleleSampler& other) {
+    if (this != &other) {
+        AlleleSampler copy(other);
+        *this = std::move(copy);
+    }
+    return *this;
+}
+
+void AlleleSampler::pointAtTable() {
+    d_lookup.split = d_table->split.data();
+    d_lookup.start = d_table->start.data();
+    d_lookup.buckets = static_cast<double>(d_table->split.size());
+}
+
+std::vector<double> AlleleSampler::lowBounds() const {
+    return d_table ? d_table->low : highBounds();
+}
+
+std::vector<double> AlleleSampler::highBounds() const {
+    return d_table ? d_table->high : std::vector<double>(d_few, d_few + d_count);
 }
 
 std::uint64_t AlleleSampler::haploidCodeOfRareDraw(double u) const {
@@ -131,12 +179,12 @@ std::uint64_t AlleleSampler::diploidCodeOfRareDraws(double u, double v) const {
 
 std::uint32_t AlleleSampler::walk(double u) const {
     std::uint32_t k = 0;
-    for (const double frequency : d_frequencies) {
+    for (; k < d_count; ++k) {
+        const double frequency = d_alleles[k].second;
         if (frequency > u) {
             return k;
         }
         u -= frequency;
-        ++k;
     }
     return k;
 }

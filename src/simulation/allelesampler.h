@@ -31,20 +31,28 @@
 // comparison, without a branch that the processor could mispredict.  In the
 // other buckets the few thresholds are scanned, or bisected when a bucket
 // holds many (a few very rare alleles after a common one).
+//
+// A locus of up to four alleles (SNPs, and every locus of a study of few
+// samples) needs no table: its thresholds are compared one by one.  Such a
+// sampler is one cache line and nothing else, so that a panel of hundreds
+// of thousands of loci holds one line per locus; it reads the alleles and
+// their frequencies from the locus itself.
 
 #include "model/locus.h"
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace psex {
 
 class alignas(64) AlleleSampler {
-    // A value type built from one locus's frequencies.  What a draw reads
-    // comes first and fills one cache line: a SNP panel draws from
-    // thousands of samplers in turn.
+    // A value type built from one locus's frequencies, which it reads from
+    // the locus: the locus must outlive it.  Exactly one cache line, which
+    // holds what a draw reads: a SNP panel draws from thousands of samplers
+    // in turn.
 
     static constexpr std::size_t k_fewAlleles = 4;   // counted without a look-up table
     static constexpr std::size_t k_exactUpTo = 64;   // alleles whose thresholds are found exactly
@@ -54,36 +62,59 @@ class alignas(64) AlleleSampler {
 
     static constexpr std::uint32_t k_crowded = std::uint32_t(1) << 31;
 
+    struct Table {
+        // The bucket table and the thresholds of a locus of more than four
+        // alleles.
+
+        std::vector<double> split;              // by bucket: its one threshold, or 2 (none)
+        std::vector<std::uint32_t> start;       // thresholds passed by its start, or k_crowded
+                                                // (other thresholds or a bracket in it)
+        std::vector<double> low;                // threshold m is at least low[m]
+        std::vector<double> high;               // and at most high[m] (equal: known exactly)
+        std::vector<std::uint32_t> bucketStart; // thresholds at or below each bucket's start
+    };
+
+    struct BucketLookup {
+        // What a draw reads of the table: its lists, and their length.
+
+        const double* split;
+        const std::uint32_t* start;
+        double buckets; // number of buckets
+    };
+
     // DATA
-    double d_few[k_fewAlleles];               // up to 4 thresholds, then 2 (never passed)
-    std::vector<double> d_split;              // by bucket: its one threshold, or 2 (none)
-    std::vector<std::uint32_t> d_start;       // thresholds passed by its start, or k_crowded
-                                              // (other thresholds or a bracket in it)
-    double d_buckets = 0.0;                   // number of buckets
-    std::uint32_t d_count = 0;                // number of alleles
-    std::uint32_t d_noAlleleIndex;            // index that stands for the no-allele value
-    std::int32_t d_noAllele;                  // stored for a copy without an allele
-    std::vector<std::int32_t> d_alleles;      // ascending
-    std::vector<double> d_frequencies;        // in the same order
-    std::vector<double> d_low;                // threshold m is at least d_low[m]
-    std::vector<double> d_high;               // and at most d_high[m] (equal: known exactly)
-    std::vector<std::uint32_t> d_bucketStart; // thresholds at or below each bucket's start
+    union {
+        double d_few[k_fewAlleles]; // up to 4 alleles: their thresholds, then 2 (never passed)
+        BucketLookup d_lookup;      // more alleles: 'd_table's buckets
+    };
+    std::uint32_t d_count = 0;                        // number of alleles
+    std::uint32_t d_noAlleleIndex = 0;                // index of the no-allele value
+    const std::pair<std::int32_t, double>* d_alleles; // the locus's, ascending
+    std::unique_ptr<Table> d_table;                   // more than four alleles only
+    std::int32_t d_noAllele;                          // stored for a copy without one
 
   public:
     // CREATORS
     explicit AlleleSampler(const Locus& locus, std::int32_t noAllele = 0);
     // Create a sampler for the frequencies of the specified 'locus', whose
     // simulated samples store the specified 'noAllele' value for a copy
-    // that gets no allele (the missing-data code, or 0 without one).
+    // that gets no allele (the missing-data code, or 0 without one).  The
+    // behaviour is undefined unless 'locus' outlives the sampler unchanged.
+
+    AlleleSampler(const AlleleSampler& other);
+    AlleleSampler(AlleleSampler&& other) noexcept = default;
+    AlleleSampler& operator=(const AlleleSampler& other);
+    AlleleSampler& operator=(AlleleSampler&& other) noexcept = default;
+    ~AlleleSampler() = default;
 
     // ACCESSORS
     std::uint32_t alleleCount() const { return d_count; }
 
-    const std::vector<double>& lowBounds() const { return d_low; }
+    std::vector<double> lowBounds() const;
     // Return, for every m, a double at or below the smallest draw that
     // passes alleles 0 to m.
 
-    const std::vector<double>& highBounds() const { return d_high; }
+    std::vector<double> highBounds() const;
     // Return, for every m, a double at or above the smallest draw that
     // passes alleles 0 to m; equal to the low bound where that draw is
     // known exactly (always for up to 64 alleles).
@@ -124,7 +155,7 @@ class alignas(64) AlleleSampler {
                    (u >= d_few[2] ? 1u : 0u) + (u >= d_few[3] ? 1u : 0u);
         }
         const std::size_t bucket = static_cast<std::size_t>(bucketOf(u));
-        return d_start[bucket] + (u >= d_split[bucket] ? 1 : 0);
+        return d_lookup.start[bucket] + (u >= d_lookup.split[bucket] ? 1 : 0);
     }
 
     template <Lookup LOOKUP = e_either>
@@ -164,19 +195,20 @@ class alignas(64) AlleleSampler {
         // Return 'outcome(u)' for a draw whose bucket holds several
         // thresholds or a bracket.
         const std::size_t bucket = static_cast<std::size_t>(bucketOf(u));
-        std::uint32_t k = d_bucketStart[bucket];
-        const std::uint32_t end = d_bucketStart[bucket + 1];
+        const std::vector<double>& high = d_table->high;
+        std::uint32_t k = d_table->bucketStart[bucket];
+        const std::uint32_t end = d_table->bucketStart[bucket + 1];
         if (end - k <= k_scanLimit) {
-            while (k < end && u >= d_high[k]) {
+            while (k < end && u >= high[k]) {
                 ++k;
             }
         } else {
             k = static_cast<std::uint32_t>(
-                std::upper_bound(d_high.begin() + k, d_high.begin() + end, u) - d_high.begin());
+                std::upper_bound(high.begin() + k, high.begin() + end, u) - high.begin());
         }
         // u passes the first k thresholds surely; it fails at threshold k
         // surely unless it lies in that threshold's bracket.
-        if (k < d_count && u >= d_low[k]) {
+        if (k < d_count && u >= d_table->low[k]) {
             return walk(u);
         }
         return k;
@@ -221,22 +253,26 @@ class alignas(64) AlleleSampler {
     double frequencyAt(std::uint32_t index) const {
         // Return the frequency of the stored value of 'index' (0 for a
         // value that is no allele of the locus).
-        return index < alleleCount() ? d_frequencies[index] : 0.0;
+        return index < alleleCount() ? d_alleles[index].second : 0.0;
     }
 
     std::int32_t valueAt(std::uint32_t index) const {
         // Return the stored allele value of 'index'.
-        return index < alleleCount() ? d_alleles[index] : d_noAllele;
+        return index < alleleCount() ? d_alleles[index].first : d_noAllele;
     }
 
     std::int64_t bucketOf(double u) const {
         // Return the bucket of the draw 'u' in [0, 1); a signed conversion
         // needs no check of its range.
-        return static_cast<std::int64_t>(u * d_buckets);
+        return static_cast<std::int64_t>(u * d_lookup.buckets);
     }
 
     std::uint32_t walk(double u) const;
     // Return the outcome of the draw 'u' found by walking the frequencies.
+
+  private:
+    void pointAtTable();
+    // Make the draws read the buckets of 'd_table'.
 };
 
 } // namespace psex

@@ -18,6 +18,7 @@
 #include "model/mlgtable.h"
 #include "model/tablebuilder.h"
 #include "reports/reports.h"
+#include "reports/summary.h"
 #include "simulation/fastsimulation.h"
 #include "support/referencesimulation.h"
 

@@ -21,7 +21,7 @@ std::optional<std::int32_t> drawAllele(const Locus& locus, double u) {
 
 MLGTable simulateSample(std::uint32_t sampleCount, const MLGTable& table,
                         ReferenceGenerator& generator) {
-    MLGTable sample = table.emptyCopy();
+    MLGTable sample(table.settings());
     const std::vector<Locus>& loci = table.loci();
     // A copy for which no allele is chosen holds the missing-data code, or
     // 0 in a table without one.
@@ -63,7 +63,7 @@ std::vector<double> simulatedPsexValues(const MLGTable& table, ReferenceGenerato
             if (mlg.sampleCount() <= 1) {
                 continue;
             }
-            MLGTable single = table.emptyCopy();
+            MLGTable single(table.settings());
             single.addSample(mlg);
             single.judgeAgainst(table.loci(), realFis);
             single.computeProbabilities(sampleCount, messages);

@@ -1,0 +1,211 @@
+// settings.cpp                                                   -*-C++-*-
+#include "model/settings.h"
+
+#include "base/messagesink.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace psex {
+
+namespace {
+
+// Settings whose value is 0 have not been given (or not accepted): the
+// defaults are taken once every key has been read, so that their messages
+// come after those of the keys.
+constexpr std::int32_t k_unset = 0;
+
+void readPloidy(const std::string& value, TableSettings& settings, MessageSink& messages) {
+    if (value == "DIPLOID" || value == "2") {
+        settings.ploidy = 2;
+    } else if (value == "HAPLOID" || value == "1") {
+        settings.ploidy = 1;
+    } else {
+        messages.error("error: only HAPLOID and DIPLOID are supported for now (not '" + value +
+                       "').");
+    }
+}
+
+void readFrequency(const std::string& value, TableSettings& settings, MessageSink& messages) {
+    if (value == "SAMPLE") {
+        settings.frequency = FrequencyEstimate::e_sample;
+    } else if (value == "MLG") {
+        settings.frequency = FrequencyEstimate::e_mlg;
+    } else if (value == "ROUNDROBIN") {
+        settings.frequency = FrequencyEstimate::e_roundRobin;
+    } else {
+        messages.error("error: FREQUENCY is unspecified, assuming SAMPLE.");
+    }
+}
+
+void readModel(const std::string& value, TableSettings& settings, MessageSink& messages) {
+    if (value == "FIS") {
+        settings.fisModel = true;
+    } else if (value != "HWE") {
+        messages.error("error: MODEL is unspecified, assuming HWE.");
+    }
+}
+
+void readSimulations(const std::string& value, TableSettings& settings, MessageSink&) {
+    settings.simulations = decimalValue(value);
+}
+
+void readLocusCount(const std::string& value, TableSettings& settings, MessageSink&) {
+    settings.locusCount = decimalValue(value);
+}
+
+void readLocusNames(const std::string& value, TableSettings& settings, MessageSink&) {
+    settings.locusNames = value;
+}
+
+void readTitle(const std::string& value, TableSettings& settings, MessageSink&) {
+    settings.title = value;
+}
+
+void readMissing(const std::string& value, TableSettings& settings, MessageSink&) {
+    settings.missingCode = decimalValue(value);
+}
+
+void readLineageDistance(const std::string& value, TableSettings& settings, MessageSink& messages) {
+    // A distance is a count of allele copies: "-5", "1.5" or "abc" read as
+    // atoi reads them would silently join nothing or round down.
+    if (!value.empty() &&
+        std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        settings.lineageDistance = decimalValue(value);
+    } else {
+        messages.error("warning: MLLDISTANCE '" + value +
+                       "' is not a whole number >= 0; no lineages are formed.");
+    }
+}
+
+struct HeaderKey {
+    const char* name;
+    void (*read)(const std::string& value, TableSettings& settings, MessageSink& messages);
+    // Set the settings of the key from its 'value', with a message for a
+    // value that is not accepted.
+};
+
+// Every key that means something, in the order the keys are read.
+// MLLDISTANCE is used by the lineage analysis.
+const HeaderKey k_keys[] = {
+    {"PLOIDY", readPloidy},
+    {"FREQUENCY", readFrequency},
+    {"MODEL", readModel},
+    {"SIMULATIONS", readSimulations},
+    {"LOCUSCOUNT", readLocusCount},
+    {"LOCUSNAMES", readLocusNames},
+    {"TITLE", readTitle},
+    {"MISSING", readMissing},
+    {"MLLDISTANCE", readLineageDistance},
+};
+
+bool isAtoiSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// Return the specified 'key' without spaces, TABs and CRs at its ends and
+// with its letters in upper case: what a person meant by 'Model ' or
+// 'ploidy'.
+std::string normalizedKey(const std::string& key) {
+    const std::size_t first = key.find_first_not_of(" \t\r");
+    if (first == std::string::npos) {
+        return std::string();
+    }
+    const std::size_t last = key.find_last_not_of(" \t\r");
+    std::string normalized = key.substr(first, last - first + 1);
+    for (char& c : normalized) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+    }
+    return normalized;
+}
+
+void reportUnknownKeys(const Parameters& parameters, MessageSink& messages) {
+    for (const auto& parameter : parameters) {
+        const std::string& key = parameter.first;
+        if (isKnownKey(key)) {
+            continue;
+        }
+        const std::string meant = normalizedKey(key);
+        if (isKnownKey(meant)) {
+            messages.error("warning: unknown header key '" + key + "' ignored; did you mean '" +
+                           meant + "'?");
+        } else {
+            messages.error("warning: unknown header key '" + key + "' ignored.");
+        }
+    }
+}
+
+} // namespace
+
+TableSettings interpretHeader(const Parameters& parameters, MessageSink& messages) {
+    reportUnknownKeys(parameters, messages);
+    TableSettings settings;
+    settings.ploidy = k_unset;
+    settings.locusCount = k_unset;
+    settings.simulations = k_unset;
+    for (const HeaderKey& key : k_keys) {
+        const auto entry = parameters.find(key.name);
+        if (entry != parameters.end()) {
+            key.read(entry->second, settings, messages);
+        }
+    }
+
+    if (settings.ploidy == k_unset) {
+        messages.error("error: PLOIDY is unspecified, assuming DIPLOID.");
+        settings.ploidy = 2;
+    }
+    // A count below one cannot size a table nor repeat a simulation: it is
+    // taken as not given.
+    if (settings.locusCount < 1) {
+        messages.error("error: LOCUSCOUNT is unspecified, assuming 1.");
+        settings.locusCount = 1;
+    }
+    if (settings.simulations < 1) {
+        messages.error("error: SIMULATIONS is unspecified, assuming 1000.");
+        settings.simulations = 1000;
+    }
+    // Round robin estimates a locus from the genotypes at the other loci;
+    // with one locus there are none.
+    if (settings.frequency == FrequencyEstimate::e_roundRobin && settings.locusCount < 2) {
+        messages.error("warning: FREQUENCY=ROUNDROBIN needs two or more loci; using MLG.");
+        settings.frequency = FrequencyEstimate::e_mlg;
+    }
+    return settings;
+}
+
+bool isKnownKey(const std::string& key) {
+    return std::any_of(std::begin(k_keys), std::end(k_keys),
+                       [&](const HeaderKey& known) { return key == known.name; });
+}
+
+std::vector<std::string> knownKeys() {
+    std::vector<std::string> keys;
+    for (const HeaderKey& key : k_keys) {
+        keys.push_back(key.name);
+    }
+    return keys;
+}
+
+std::int32_t decimalValue(const std::string& text) {
+    constexpr std::int64_t k_limit = std::int64_t(std::numeric_limits<std::int32_t>::max()) + 1;
+    std::size_t i = 0;
+    while (i < text.size() && isAtoiSpace(text[i])) {
+        ++i;
+    }
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    std::int64_t magnitude = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        magnitude = std::min(magnitude * 10 + (text[i] - '0'), k_limit);
+    }
+    const std::int64_t value = negative ? -magnitude : magnitude;
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(
+        value, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+}
+
+} // namespace psex

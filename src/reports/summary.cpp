@@ -1,0 +1,115 @@
+// summary.cpp                                                    -*-C++-*-
+#include "reports/summary.h"
+
+#include "analysis/lineages.h"
+#include "model/diversity.h"
+#include "model/mlgtable.h"
+#include "model/significance.h"
+#include "reports/reports.h"
+
+#include <ostream>
+
+namespace psex {
+
+namespace {
+
+const char k_notAvailable[] = "NA";
+
+// Return the figures of the clonal richness block and the diversity indices
+// of units of the specified sizes, in this order.
+std::vector<Figure> figuresOf(const std::vector<std::uint32_t>& unitSizes) {
+    std::vector<Figure> figures = clonalRichnessFigures(unitSizes);
+    const std::vector<Figure> indices = diversityFigures(unitSizes);
+    figures.insert(figures.end(), indices.begin(), indices.end());
+    return figures;
+}
+
+std::string cellOf(const Figure& figure) {
+    return figure.isCount ? std::to_string(static_cast<std::uint64_t>(figure.value))
+                          : shortestNumber(figure.value);
+}
+
+// The number of genets when only the repeats shown to be clonal at the
+// family-wise 5 % level count as one: every MLG, and each further sample
+// of a repeated MLG whose family-wise level is 'ns'.
+std::uint64_t genetsAtFamilywise5(const MLGTable& table) {
+    std::uint64_t genets = table.mlgs().size();
+    for (const MLGTuple& mlg : table.mlgs()) {
+        if (mlg.sampleCount() > 1 && familywiseLevel(mlg.familywisePvalue()) == "ns") {
+            genets += mlg.sampleCount() - 1;
+        }
+    }
+    return genets;
+}
+
+std::vector<SummaryStatistic> makeSummaryStatistics() {
+    std::vector<SummaryStatistic> statistics;
+    // The figures of diversity.h, for genotypes and lineages alike; their
+    // names do not depend on the sizes.
+    const std::vector<Figure> figures = figuresOf({});
+    for (std::size_t i = 0; i < figures.size(); ++i) {
+        statistics.push_back({figures[i].name, true,
+                              [i](const SummaryUnit& unit) { return cellOf(unit.figures[i]); }});
+    }
+    statistics.push_back({"simulated_repeats", false, [](const SummaryUnit& unit) {
+                              return std::to_string(unit.table.psexValues().size());
+                          }});
+    // Without a single chance repeat no threshold exists.
+    for (const ReportedLevel& level : k_reportedLevels) {
+        const double alpha = level.level;
+        statistics.push_back(
+            {std::string("threshold_") + level.text, false, [alpha](const SummaryUnit& unit) {
+                 const PsexList& simulated = unit.table.psexValues();
+                 return simulated.empty() ? std::string(k_notAvailable)
+                                          : shortestNumber(significanceThreshold(simulated, alpha));
+             }});
+        statistics.push_back(
+            {std::string("realized_level_") + level.text, false, [alpha](const SummaryUnit& unit) {
+                 const PsexList& simulated = unit.table.psexValues();
+                 return simulated.empty()
+                            ? std::string(k_notAvailable)
+                            : shortestNumber(realizedSignificanceLevel(simulated, alpha));
+             }});
+    }
+    statistics.push_back({"genets_0.05", false, [](const SummaryUnit& unit) {
+                              return std::to_string(genetsAtFamilywise5(unit.table));
+                          }});
+    return statistics;
+}
+
+// The sizes of the lineages: the samples of their MLGs.
+std::vector<std::uint32_t> lineageSizes(const MLGTable& table, const Lineages& lineages) {
+    std::vector<std::uint32_t> sizes(lineages.count, 0);
+    for (std::size_t m = 0; m < table.mlgs().size(); ++m) {
+        sizes[lineages.lineageOfMlg[m] - 1] += table.mlgs()[m].sampleCount();
+    }
+    return sizes;
+}
+
+void writeRows(const MLGTable& table, const std::vector<std::uint32_t>& unitSizes,
+               const char* unitName, bool lineageRows, std::ostream& out) {
+    const std::vector<Figure> figures = figuresOf(unitSizes);
+    const SummaryUnit unit{table, figures};
+    for (const SummaryStatistic& statistic : summaryStatistics()) {
+        if (!lineageRows || statistic.forLineages) {
+            out << statistic.name << ',' << unitName << ',' << statistic.value(unit) << '\n';
+        }
+    }
+}
+
+} // namespace
+
+const std::vector<SummaryStatistic>& summaryStatistics() {
+    static const std::vector<SummaryStatistic> statistics = makeSummaryStatistics();
+    return statistics;
+}
+
+void writeSummary(const MLGTable& table, const Lineages& lineages, std::ostream& out) {
+    const ClassicLocale classic(out);
+    out << "statistic,unit,value\n";
+    writeRows(table, table.mlgSizes(), "mlg", false, out);
+    writeRows(table, lineageSizes(table, lineages), "mll", true, out);
+    out.flush();
+}
+
+} // namespace psex

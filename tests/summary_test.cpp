@@ -1,0 +1,213 @@
+// summary_test.cpp                                               -*-C++-*-
+#include "reports/summary.h"
+
+#include "analysis/lineages.h"
+#include "model/mlgtable.h"
+#include "reports/reports.h"
+#include "tablefromtext.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using psex::MLGTable;
+using psex::test::tableFromText;
+
+std::string summary(const MLGTable& table) {
+    std::ostringstream out;
+    psex::writeSummary(table, psex::singletonLineages(table), out);
+    return out.str();
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> result;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        result.push_back(line);
+    }
+    return result;
+}
+
+// A statistic's name and whether it is given for lineages as for MLGs.
+using Listed = std::pair<std::string, bool>;
+
+std::vector<Listed> listed() {
+    std::vector<Listed> result;
+    for (const psex::SummaryStatistic& statistic : psex::summaryStatistics()) {
+        result.emplace_back(statistic.name, statistic.forLineages);
+    }
+    return result;
+}
+
+// The worked example (genotypes 1/1, 1/2 twice, 2/3), with a simulated list
+// of three values set by hand: 0.1, the PSex of 1/2 itself, and 0.9, from
+// four data sets whose smallest values are 0.1, the PSex of 1/2, 0.9 and
+// none.
+MLGTable workedExample() {
+    MLGTable table = tableFromText("PLOIDY=2\nLOCUSCOUNT=1\nLOCUSNAMES=L1\nSIMULATIONS=4\n\n"
+                                   "Sample,a,b\ns1,1,2\ns2,1,2\ns3,1,1\ns4,2,3\n");
+    const double psex = table.mlgs()[1].psex();
+    table.setPsexValues({0.1, psex, 0.9});
+    table.assignPValues();
+    psex::FamilywiseCounter smallest(table.repeatedPsexValues());
+    for (const std::optional<double> value :
+         {std::optional<double>(0.1), std::optional<double>(psex), std::optional<double>(0.9),
+          std::optional<double>()}) {
+        smallest.addDataSet(value);
+    }
+    table.assignFamilywisePValues(smallest);
+    return table;
+}
+
+TEST(Summary, WritesOneRowPerStatisticOfTheListForEachUnit) {
+    const std::vector<std::string> rows = lines(summary(workedExample()));
+    ASSERT_FALSE(rows.empty());
+    EXPECT_EQ("statistic,unit,value", rows[0]);
+    std::vector<std::string> expectedNames;
+    for (const auto& [name, forLineages] : listed()) {
+        expectedNames.push_back(name + ",mlg,");
+    }
+    for (const auto& [name, forLineages] : listed()) {
+        if (forLineages) {
+            expectedNames.push_back(name + ",mll,");
+        }
+    }
+    ASSERT_EQ(expectedNames.size() + 1, rows.size());
+    for (std::size_t r = 0; r < expectedNames.size(); ++r) {
+        EXPECT_EQ(0u, rows[r + 1].find(expectedNames[r])) << rows[r + 1];
+    }
+}
+
+TEST(Summary, GivesTheWorkedExampleFiguresAndWhatTheSimulationsSay) {
+    const std::string tidy = summary(workedExample());
+    // Sizes 1, 2, 1: G 3, N 4, R 2/3, Pd 3/4, two single and one clonal
+    // MLG, Simpson 1 - 2/12.  Three simulated values: every level's index
+    // floor(level * 2) is 0, the threshold 0.1, and every realized level 0
+    // (level * 3 + 0.5 < 1).  The repeat's family-wise p-value is 3/5 (the
+    // data sets at 0.1 and at its own PSex): 'ns', so its second sample is
+    // a genet of its own, 3 + 1.
+    for (const char* row :
+         {"\nG,mlg,3\n", "\nN,mlg,4\n", "\nR,mlg,0.6666666666666666\n", "\nPd,mlg,0.75\n",
+          "\nsingle,mlg,2\n", "\nclonal,mlg,1\n", "\nsimpson,mlg,0.8333333333333334\n",
+          "\nsimulated_repeats,mlg,3\n", "\nthreshold_0.01,mlg,0.1\n",
+          "\nrealized_level_0.01,mlg,0\n", "\nthreshold_0.05,mlg,0.1\n",
+          "\nrealized_level_0.05,mlg,0\n", "\nthreshold_0.10,mlg,0.1\n",
+          "\nrealized_level_0.10,mlg,0\n", "\ngenets_0.05,mlg,4\n", "\nG,mll,3\n", "\nN,mll,4\n"}) {
+        EXPECT_NE(std::string::npos, tidy.find(row)) << row;
+    }
+}
+
+// The table of the data file 'text' with an empty simulated list: three
+// data sets without any chance repeat.
+MLGTable withoutSimulatedValues(const std::string& text) {
+    MLGTable table = tableFromText(text);
+    table.setPsexValues(std::vector<double>{});
+    table.assignPValues();
+    psex::FamilywiseCounter smallest(table.repeatedPsexValues());
+    smallest.addDataSetsWithoutRepeat(3);
+    table.assignFamilywisePValues(smallest);
+    return table;
+}
+
+TEST(Summary, GivesNoThresholdWithoutSimulatedRepeats) {
+    const MLGTable table = withoutSimulatedValues("PLOIDY=1\nLOCUSCOUNT=1\nLOCUSNAMES=A\n"
+                                                  "SIMULATIONS=3\n\nS,a\nx,1\ny,1\nz,2\nw,2\n");
+    const std::string tidy = summary(table);
+    for (const char* row : {"\nsimulated_repeats,mlg,0\n", "\nthreshold_0.01,mlg,NA\n",
+                            "\nrealized_level_0.01,mlg,NA\n", "\nthreshold_0.05,mlg,NA\n",
+                            "\nrealized_level_0.05,mlg,NA\n", "\nthreshold_0.10,mlg,NA\n",
+                            "\nrealized_level_0.10,mlg,NA\n"}) {
+        EXPECT_NE(std::string::npos, tidy.find(row)) << row;
+    }
+}
+
+TEST(Summary, CountsTheGenetsAtTheFamilywiseFivePerCentLevel) {
+    // Sizes 3, 2, 1, 2, 1, 1, 1 (N = 11, G = 7).  Of 99 data sets, five
+    // have a smallest value m at most the PSex of MLG2 and of MLG4 but above
+    // that of MLG1: MLG1 gets p = 1/100 ('**'), MLG2 and MLG4 6/100 ('ns'),
+    // so their second samples count as genets of their own: 7 + 1 + 1.
+    MLGTable table = tableFromText("PLOIDY=1\nLOCUSCOUNT=2\nSIMULATIONS=99\n\nS,a,b\n"
+                                   "a1,1,1\na2,1,1\na3,1,1\nb1,1,2\nb2,1,2\nc,2,1\n"
+                                   "d1,2,2\nd2,2,2\ne,3,3\nf,3,4\ng,4,3\n");
+    ASSERT_EQ(7u, table.mlgs().size());
+    const double m = std::min(table.mlgs()[1].psex(), table.mlgs()[3].psex());
+    ASSERT_LT(table.mlgs()[0].psex(), m);
+    table.setPsexValues(std::vector<double>{m});
+    table.assignPValues();
+    psex::FamilywiseCounter smallest(table.repeatedPsexValues());
+    for (int k = 0; k < 5; ++k) {
+        smallest.addDataSet(m);
+    }
+    smallest.addDataSetsWithoutRepeat(94);
+    table.assignFamilywisePValues(smallest);
+    EXPECT_EQ(0.01, table.mlgs()[0].familywisePvalue());
+    EXPECT_EQ(0.06, table.mlgs()[1].familywisePvalue());
+    EXPECT_EQ(0.06, table.mlgs()[3].familywisePvalue());
+    const std::string tidy = summary(table);
+    EXPECT_NE(std::string::npos,
+              tidy.find("\nrealized_level_0.10,mlg,0\ngenets_0.05,mlg,9\nG,mll,7\n"))
+        << tidy;
+}
+
+TEST(Summary, GivesTheFiguresOfTheLineagesUnderUnitMll) {
+    // Genotypes 1 1 (twice) and 1 2, one allele copy apart, form one
+    // lineage of three samples; 3 3, two copies from either, stays alone:
+    // sizes 3 and 1, G 2, N 4, R 1/3.
+    const MLGTable table = tableFromText(
+        "PLOIDY=1\nLOCUSCOUNT=2\nSIMULATIONS=1\n\nS,a,b\nx,1,1\ny,1,1\nz,1,2\nw,3,3\n");
+    const psex::Lineages lineages = psex::formLineages(table, 1, 1);
+    ASSERT_EQ(2u, lineages.count);
+    std::ostringstream out;
+    psex::writeSummary(table, lineages, out);
+    const std::string tidy = out.str();
+    for (const char* row :
+         {"\nG,mlg,3\n", "\nG,mll,2\n", "\nN,mll,4\n", "\nR,mll,0.3333333333333333\n",
+          "\nsingle,mll,1\n", "\nclonal,mll,1\n"}) {
+        EXPECT_NE(std::string::npos, tidy.find(row)) << row;
+    }
+}
+
+// ---- the README ----
+
+// Return the rows of the table of summary statistics in the README: for
+// each row that starts with a name in backquotes, the name and whether its
+// units name 'mll'.
+std::vector<Listed> readmeRows() {
+    std::ifstream in(PSEX_SOURCE_DIR "/README.md");
+    EXPECT_TRUE(in);
+    std::ostringstream text;
+    text << in.rdbuf();
+    const std::string readme = text.str();
+    const std::size_t start = readme.find("\n### `summary_<run>.csv`\n");
+    EXPECT_NE(std::string::npos, start);
+    const std::size_t end = readme.find("\n#", start + 1);
+    std::vector<Listed> rows;
+    std::istringstream section(readme.substr(start, end - start));
+    for (std::string line; std::getline(section, line);) {
+        if (line.rfind("| `", 0) != 0) {
+            continue;
+        }
+        const std::size_t nameEnd = line.find('`', 3);
+        const std::size_t unitsEnd = line.find('|', nameEnd);
+        const std::string units = line.substr(nameEnd, line.find('|', unitsEnd + 1) - nameEnd);
+        rows.emplace_back(line.substr(3, nameEnd - 3), units.find("`mll`") != std::string::npos);
+    }
+    return rows;
+}
+
+TEST(Summary, HasEveryStatisticInItsReadmeTable) {
+    // A statistic added to the list without its line in the README (or a
+    // line left for a statistic that went) fails here: the table names
+    // every statistic, in the order of the rows, with its units.
+    EXPECT_EQ(listed(), readmeRows());
+}
+
+} // namespace
