@@ -509,7 +509,7 @@ report() {
         echo "- psex-pairbench $line"
     done
     echo
-    echo "Result checksums (the two result files of each run; with lineages four):"
+    echo "Result checksums (simresults_ and fulltable_ of each run; with lineages also samples_ and distances_):"
     echo
     echo "| data set | 1 thread | all cores | same | own floor stream = Boost's |" \
         "$([ -n "$REFERENCE" ] && echo "reference | same as reference |")"
