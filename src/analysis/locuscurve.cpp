@@ -1,0 +1,154 @@
+// locuscurve.cpp                                                 -*-C++-*-
+#include "analysis/locuscurve.h"
+
+#include "analysis/lineages.h"
+#include "base/contract.h"
+#include "model/mlgtable.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+
+namespace psex {
+
+namespace {
+
+// Return whether there are at most 'limit' subsets of 'size' of 'count'
+// items, without overflow: C(count - size + i, i) grows with i, so the
+// first partial value above 'limit' settles it.
+bool fewSubsets(std::uint64_t count, std::uint64_t size, std::uint64_t limit) {
+    std::uint64_t value = 1;
+    for (std::uint64_t i = 1; i <= size; ++i) {
+        value = value * (count - size + i) / i;
+        if (value > limit) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Return the value at the specified 0-based 'rank' of the values whose
+// histogram is 'counts'.
+double orderStatistic(const std::vector<std::uint64_t>& counts, std::uint64_t rank) {
+    std::uint64_t seen = 0;
+    for (std::size_t v = 0; v < counts.size(); ++v) {
+        seen += counts[v];
+        if (rank < seen) {
+            return double(v);
+        }
+    }
+    PSEX_ASSERT(false);
+    return 0;
+}
+
+} // namespace
+
+void visitCurveSubsets(std::uint32_t loci, std::uint32_t size, std::uint32_t wanted,
+                       std::uint64_t& state,
+                       const std::function<void(const std::vector<std::uint32_t>&)>& visit) {
+    PSEX_ASSERT(size >= 1 && size <= loci && wanted >= 1);
+    if (fewSubsets(loci, size, wanted)) {
+        std::vector<std::uint32_t> subset(size);
+        std::iota(subset.begin(), subset.end(), 0u);
+        while (true) {
+            visit(subset);
+            std::uint32_t i = size;
+            while (i > 0 && subset[i - 1] == loci - size + i - 1) {
+                --i;
+            }
+            if (i == 0) {
+                break;
+            }
+            ++subset[i - 1];
+            for (std::uint32_t t = i; t < size; ++t) {
+                subset[t] = subset[t - 1] + 1;
+            }
+        }
+        return;
+    }
+    __extension__ typedef unsigned __int128 Wide;
+    std::vector<std::uint32_t> index(loci);
+    std::vector<std::uint32_t> subset(size);
+    for (std::uint32_t r = 0; r < wanted; ++r) {
+        std::iota(index.begin(), index.end(), 0u);
+        for (std::uint32_t t = 0; t < size; ++t) {
+            const std::uint64_t draw = splitmix64(state);
+            const auto u = t + static_cast<std::uint32_t>((Wide(draw) * (loci - t)) >> 64);
+            std::swap(index[t], index[u]);
+        }
+        std::copy(index.begin(), index.begin() + size, subset.begin());
+        visit(subset);
+    }
+}
+
+std::uint64_t genotypesOn(const MLGTable& table, const std::vector<std::uint32_t>& loci) {
+    const std::size_t ploidy = static_cast<std::size_t>(table.ploidy());
+    std::vector<std::int32_t> rows;
+    const std::size_t width = loci.size() * ploidy;
+    rows.reserve(table.mlgs().size() * width);
+    for (const MLGTuple& mlg : table.mlgs()) {
+        for (const std::uint32_t j : loci) {
+            for (std::size_t c = 0; c < ploidy; ++c) {
+                rows.push_back(mlg.alleles()[j * ploidy + c]);
+            }
+        }
+    }
+    std::vector<std::uint32_t> order(table.mlgs().size());
+    std::iota(order.begin(), order.end(), 0u);
+    const auto row = [&](std::uint32_t m) { return rows.begin() + std::ptrdiff_t(m * width); };
+    std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+        return std::lexicographical_compare(row(a), row(a) + std::ptrdiff_t(width), row(b),
+                                            row(b) + std::ptrdiff_t(width));
+    });
+    std::uint64_t distinct = 0;
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        if (i == 0 ||
+            !std::equal(row(order[i]), row(order[i]) + std::ptrdiff_t(width), row(order[i - 1]))) {
+            ++distinct;
+        }
+    }
+    return distinct;
+}
+
+double typeSevenQuantile(const std::vector<std::uint64_t>& counts, std::uint64_t total, double p) {
+    PSEX_ASSERT(total >= 1);
+    const double h = double(total - 1) * p;
+    const double lo = std::floor(h);
+    const double hi = std::ceil(h);
+    const double low = orderStatistic(counts, static_cast<std::uint64_t>(lo));
+    const double high = orderStatistic(counts, static_cast<std::uint64_t>(hi));
+    if (h == lo || high == low) {
+        return low;
+    }
+    return (1.0 - (h - lo)) * low + (h - lo) * high;
+}
+
+std::vector<CurvePoint> locusCurve(const MLGTable& table, std::uint32_t wanted) {
+    std::vector<CurvePoint> curve;
+    std::uint64_t state = k_curveSeed;
+    const std::uint32_t loci = table.locusCount();
+    for (std::uint32_t k = 1; k <= loci; ++k) {
+        // A histogram of the counts (at most the number of MLGs), so that
+        // many subsets take no more memory than few.
+        std::vector<std::uint64_t> histogram(table.mlgs().size() + 1, 0);
+        CurvePoint point;
+        point.loci = k;
+        std::uint64_t sum = 0;
+        visitCurveSubsets(loci, k, wanted, state, [&](const std::vector<std::uint32_t>& subset) {
+            const std::uint64_t count = genotypesOn(table, subset);
+            ++histogram[count];
+            sum += count;
+            ++point.subsets;
+        });
+        point.least = static_cast<std::uint64_t>(orderStatistic(histogram, 0));
+        point.most = static_cast<std::uint64_t>(orderStatistic(histogram, point.subsets - 1));
+        point.lowerQuartile = typeSevenQuantile(histogram, point.subsets, 0.25);
+        point.median = typeSevenQuantile(histogram, point.subsets, 0.5);
+        point.upperQuartile = typeSevenQuantile(histogram, point.subsets, 0.75);
+        point.mean = double(sum) / double(point.subsets);
+        curve.push_back(point);
+    }
+    return curve;
+}
+
+} // namespace psex
