@@ -155,8 +155,18 @@ Outcome analyseOpenedDataFile(std::istream& input, const std::string& path, Mess
     if (table.lineageDistance()) {
         ProgressIndicator pairsProgress(messages.errorStream(), standardErrorIsTerminal(),
                                         ProgressIndicator::steadyClock(), "Forming lineages");
-        lineages = formLineages(table, *table.lineageDistance(), threads, pairsProgress.callback());
+        const LineageMethod method = table.settings().lineageMethod;
+        lineages = formLineages(table, *table.lineageDistance(), method, threads,
+                                pairsProgress.callback());
         pairsProgress.finish();
+        if (lineages.tooManyForMethod) {
+            // The pair table of AVERAGE and FARTHEST grows with the square
+            // of G: the run goes on with one lineage per MLG.
+            const auto largestDistance =
+                static_cast<std::uint32_t>(table.ploidy()) * table.locusCount();
+            messages.error(methodTooLargeMessage(
+                method, largestClusteredTable(method, largestDistance, *table.lineageDistance())));
+        }
         reference = referenceDistances(
             table, static_cast<std::uint64_t>(std::max(table.simulations(), 0)) * 10);
     }
