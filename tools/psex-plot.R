@@ -39,6 +39,14 @@
 # distance (in allele copies) beside the shares of simulated full-sibling and
 # unrelated pairs, with the chosen MLLDISTANCE marked.
 #
+# When psex ran with LOCICURVE, the genotype accumulation curve
+# loci_<run>.csv lies beside the results file (one beside a run without
+# LOCICURVE is passed over with a note, as a stale distances file is).  It
+# goes to a third picture, <out>-loci.png: for each number of loci k, a box
+# from the lower to the upper quartile of the MLGs found on the subsets of k
+# loci, with the median, whiskers to the least and the most, and the mean as
+# a point; a dashed line marks G, the MLGs on all loci.
+#
 # Without an output name the picture goes beside the input, with ".png" in
 # place of ".csv".  A short summary is printed on standard output, notes
 # included.  A file that cannot be read as a psex result ends the program with
@@ -57,7 +65,9 @@ a PNG picture: every genotype seen more than once at its observed PSex,
 the PSex values of the chance repeats in the simulated data sets, and the
 thresholds PValue(0.01), PValue(0.05) and PValue(0.10).  When the run had
 MLLDISTANCE, the histogram of its distances file (distances_<run>.csv,
-beside the results file) goes to a second picture, <out>-distances.png.
+beside the results file) goes to a second picture, <out>-distances.png;
+when it had LOCICURVE, its genotype accumulation curve (loci_<run>.csv)
+to <out>-loci.png.
 Without out.png the picture goes beside the input, with .png for .csv.
 A short summary, notes included, is printed on standard output.
 
@@ -117,7 +127,8 @@ input <- fileArguments[1]
 output <- if (length(fileArguments) == 2) fileArguments[2] else sub("(\\.csv)?$", ".png", input)
 distancesOutput <- sub("(\\.png)?$", "-distances.png", output)
 if (!file.exists(input) || dir.exists(input)) fail("cannot read '", input, "'")
-for (folder in unique(dirname(c(output, distancesOutput)))) {
+curveOutput <- sub("(\\.png)?$", "-loci.png", output)
+for (folder in unique(dirname(c(output, distancesOutput, curveOutput)))) {
   if (!dir.exists(folder) || file.access(folder, 2) != 0)
     fail("cannot write a picture into the folder '", folder, "'")
 }
@@ -229,6 +240,36 @@ significant <- clonal[strong(clonal$level) | strong(clonal$familywise), ]
 significant <- significant[order(significant$psex, significant$number), ]
 labelled <- head(significant, maxLabels)
 
+# ---- reading the locus accumulation curve, when there is one ----------------
+
+# The curve of the file 'path' (loci_<run>.csv) as a data frame, or NULL
+# when there is none or it is left from an earlier run (the run, 'current'
+# or not, had no LOCICURVE: a note says so).  A file that is not a psex
+# curve ends the program before any picture is drawn.
+readLocusCurve <- function(path, current) {
+  if (is.na(path) || !file.exists(path)) return(NULL)
+  if (!current) {
+    staleNotes <<- c(staleNotes, sprintf(
+      "Note: %s passed over: the run had no LOCICURVE (left from an earlier run?)", path))
+    return(NULL)
+  }
+  columns <- c("loci", "subsets", "mlg_min", "mlg_q25", "mlg_median", "mlg_q75", "mlg_max",
+               "mlg_mean")
+  rows <- sub("\r$", "", readLines(path, warn = FALSE))
+  rows <- rows[nzchar(rows)]
+  if (!length(rows) || rows[1] != paste(columns, collapse = ","))
+    fail("'", path, "' is not a psex locus curve file")
+  values <- lapply(strsplit(rows[-1], ",", fixed = TRUE),
+                   function(x) suppressWarnings(as.numeric(x)))
+  if (any(vapply(values, function(x) length(x) != 8 || anyNA(x) || any(x < 0) ||
+                   x[1] < 1 || x[2] < 1 || !(x[3] <= x[4] && x[4] <= x[5] && x[5] <= x[6] &&
+                                             x[6] <= x[7]), TRUE)))
+    fail("unreadable line in '", path, "'")
+  as.data.frame(matrix(as.numeric(unlist(values)), ncol = 8, byrow = TRUE,
+                       dimnames = list(NULL, columns)))
+}
+staleNotes <- character(0)
+
 # ---- reading the distances file, when there is one --------------------------
 
 # psex writes distances_<run>.csv beside simresults_<run>.csv when the data
@@ -252,6 +293,8 @@ if (!is.na(distancesInput) && file.exists(distancesInput) && !staleDistances) {
   distances <- as.data.frame(matrix(as.numeric(unlist(values)), ncol = 4, byrow = TRUE,
                                     dimnames = list(NULL, distanceColumns)))
 }
+curveInput <- besideInput("loci_")
+curve <- readLocusCurve(curveInput, "LOCICURVE" %in% names(parameters))
 lineageDistance <- if ("MLLDISTANCE" %in% names(parameters)) {
   suppressWarnings(as.numeric(parameters[["MLLDISTANCE"]]))
 } else {
@@ -352,6 +395,10 @@ for (note in notes) cat("Note: ", note, "\n", sep = "")
 if (staleDistances)
   cat(sprintf("Note: %s passed over: the run had no MLLDISTANCE (left from an earlier run?)\n",
               distancesInput))
+for (note in staleNotes) cat(note, "\n", sep = "")
+if (!is.null(curve))
+  cat(sprintf("Locus curve from %s: k = 1 to %d loci, G = %d\n", curveInput, nrow(curve),
+              nrow(mlgs)))
 if (!is.null(distances))
   cat(sprintf("Distances from %s: %s, %s, %s\n", distancesInput,
               plural(sum(distances$observed_pairs), "observed pair", "observed pairs"),
@@ -777,6 +824,49 @@ drawPicture(output, 1100, 860, function() {
         outer = TRUE, side = 3, line = 0.5, cex = 0.9)
 })
 
+# ---- the locus accumulation curve picture -----------------------------------
+
+# Draws the curve 'curve' (a data frame of loci_<run>.csv) with a line at
+# the 'genotypes' G that all loci find.
+drawLocusCurve <- function(curve, genotypes) {
+  k <- curve$loci
+  boxFill <- "#9CC3E6"
+  boxBorder <- "#1F4E9E"
+  par(mar = c(4.5, 5, 4.8, 1.5))
+  xlim <- c(min(k, 1) - 0.7, max(k, 1) + 0.7)
+  ylim <- c(0, max(c(curve$mlg_max, genotypes, 1)) * 1.1)
+  plot.new()
+  plot.window(xlim, ylim, xaxs = "i", yaxs = "i")
+  box(col = "grey40")
+  axis(1, at = k, cex.axis = 0.9)
+  axis(2, las = 1, cex.axis = 0.9)
+  title(xlab = "Number of loci", ylab = "MLGs found")
+  abline(h = genotypes, col = "#D7301F", lty = 2, lwd = 1.6)
+  mtext(sprintf("G = %d", genotypes), side = 4, line = 0.2, at = genotypes, las = 1,
+        col = "#D7301F", cex = 0.8, adj = 1, padj = -0.5)
+  if (length(k)) {
+    half <- 0.3
+    segments(k, curve$mlg_min, k, curve$mlg_q25, col = boxBorder)
+    segments(k, curve$mlg_q75, k, curve$mlg_max, col = boxBorder)
+    segments(k - half / 2, curve$mlg_min, k + half / 2, curve$mlg_min, col = boxBorder)
+    segments(k - half / 2, curve$mlg_max, k + half / 2, curve$mlg_max, col = boxBorder)
+    rect(k - half, curve$mlg_q25, k + half, curve$mlg_q75, col = boxFill, border = boxBorder)
+    segments(k - half, curve$mlg_median, k + half, curve$mlg_median, col = boxBorder, lwd = 2.2)
+    points(k, curve$mlg_mean, pch = 23, bg = "white", col = boxBorder, cex = 0.9)
+  }
+  legend("bottomright", legend = c("quartiles and median of the subsets", "least and most",
+                                   "mean", "G (all loci)"),
+         pch = c(22, NA, 23, NA), pt.bg = c(boxFill, NA, "white", NA), pt.cex = c(2, 1, 1, 1),
+         lty = c(NA, 1, NA, 2), col = c(boxBorder, boxBorder, boxBorder, "#D7301F"),
+         cex = 0.85, bg = "white", box.col = "grey60")
+  title(paste0("Genotype accumulation curve: ", runName), line = 3, cex.main = 1.15)
+  mtext("MLGs found on subsets of k loci; the loci suffice where the boxes reach G",
+        side = 3, line = 1.5, cex = 0.9)
+  if (!length(k))
+    legend("center", "No locus in the table.", bg = "#FFF4D6", box.col = "#8C5300",
+           text.col = "#5A3500")
+}
+
 # ---- the distances picture --------------------------------------------------
 
 # Shares of the pairs at each distance; 0 for a kind without pairs.
@@ -848,4 +938,5 @@ drawDistances <- function() {
 }
 
 if (!is.null(distances)) drawPicture(distancesOutput, 990, 620, drawDistances)
+if (!is.null(curve)) drawPicture(curveOutput, 990, 620, function() drawLocusCurve(curve, nrow(mlgs)))
 for (file in written) cat("Wrote ", file, "\n", sep = "")
