@@ -7,7 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <random>
+#include <set>
+#include <string>
 #include <vector>
 
 namespace {
@@ -58,6 +62,42 @@ TEST(LocusCurve, CountsEverySubsetOfATableWhereAllCanBeListed) {
     EXPECT_EQ(0u, psex::genotypesOn(
                       psex::test::tableFromText("PLOIDY=1\nLOCUSCOUNT=2\nSIMULATIONS=1\n\nS,x,y\n"),
                       {1}));
+}
+
+TEST(LocusCurve, CountsTheGenotypesOfRandomTablesAsASetOfTheirAllelesDoes) {
+    // Few alleles (many MLGs share a genotype on a subset), and many (the
+    // groups times the codes of the next locus beyond the dense table).
+    std::mt19937 random(11);
+    for (const int alleles : {3, 5000}) {
+        std::string text = "PLOIDY=2\nLOCUSCOUNT=3\nSIMULATIONS=1\nMISSING=0\n\n"
+                           "S,a1,a2,b1,b2,c1,c2\n";
+        std::vector<std::vector<int>> rows;
+        for (int s = 0; s < 3000; ++s) {
+            std::vector<int> row;
+            text += 's' + std::to_string(s);
+            for (int c = 0; c < 6; ++c) {
+                row.push_back(int(random() % unsigned(alleles))); // 0: a missing copy
+                text += ',' + std::to_string(row.back());
+            }
+            rows.push_back(row);
+            text += '\n';
+        }
+        const psex::MLGTable table = psex::test::tableFromText(text);
+        for (const std::vector<std::uint32_t>& loci :
+             {std::vector<std::uint32_t>{0}, {2, 0}, {0, 1, 2}, {1, 2}}) {
+            std::set<std::vector<int>> distinct;
+            for (const std::vector<int>& row : rows) {
+                std::vector<int> projected;
+                for (const std::uint32_t j : loci) {
+                    // Diploid pairs are stored in ascending order.
+                    projected.push_back(std::min(row[2 * j], row[2 * j + 1]));
+                    projected.push_back(std::max(row[2 * j], row[2 * j + 1]));
+                }
+                distinct.insert(projected);
+            }
+            EXPECT_EQ(distinct.size(), psex::genotypesOn(table, loci)) << alleles;
+        }
+    }
 }
 
 TEST(LocusCurve, ListsFewSubsetsInOrderAndDrawsManyFromItsStream) {

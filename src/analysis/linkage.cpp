@@ -190,7 +190,17 @@ LinkageSamples::LinkageSamples(std::int32_t ploidy, std::uint32_t loci,
             order[s] = s;
         }
     }
-    d_observed.squareSum = squareSumByFeatures(identity);
+    d_observed.squareSum =
+        pairsAreCheaper() ? squareSumByPairs(identity) : squareSumByFeatures(identity);
+}
+
+bool LinkageSamples::pairsAreCheaper() const {
+    // Pair by pair costs P L per table, the features 2 p^2 n per pair of
+    // loci (counted and cleared).
+    const double pairCost = double(d_observed.pairs) * d_loci;
+    const double featureCost =
+        2.0 * d_ploidy * d_ploidy * d_samples * (double(d_loci) * (d_loci + 1) / 2);
+    return pairCost < featureCost;
 }
 
 LinkageInteger
@@ -274,18 +284,54 @@ LinkageSamples::squareSumByFeatures(const std::vector<std::vector<std::uint32_t>
 LinkageInteger
 LinkageSamples::squareSumByPairs(const std::vector<std::vector<std::uint32_t>>& orders) const {
     const std::uint32_t p = d_ploidy;
-    LinkageInteger total = 0;
-    for (std::uint32_t a = 0; a < d_samples; ++a) {
-        for (std::uint32_t b = a + 1; b < d_samples; ++b) {
-            std::uint64_t distance = 0;
-            for (std::uint32_t j = 0; j < d_loci; ++j) {
-                const std::uint32_t first = d_codes[j][orders[j][a]];
-                const std::uint32_t second = d_codes[j][orders[j][b]];
-                distance += copiesApart(&d_alleles[j][std::size_t(first) * p],
-                                        &d_alleles[j][std::size_t(second) * p], p);
+    // Per locus, the copies apart of every two codes, when the table is
+    // small (few distinct genotypes, as at a SNP); else they are counted
+    // pair by pair.
+    constexpr std::size_t k_apartCells = 1u << 16;
+    std::vector<std::vector<std::uint8_t>> apart(d_loci);
+    std::vector<std::vector<std::uint32_t>> carried(d_loci);
+    for (std::uint32_t j = 0; j < d_loci; ++j) {
+        const std::size_t codes = d_alleles[j].size() / p;
+        if (codes * codes <= k_apartCells) {
+            apart[j].resize(codes * codes);
+            for (std::size_t x = 0; x < codes; ++x) {
+                for (std::size_t y = 0; y < codes; ++y) {
+                    apart[j][x * codes + y] = static_cast<std::uint8_t>(
+                        copiesApart(&d_alleles[j][x * p], &d_alleles[j][y * p], p));
+                }
             }
-            total += LinkageInteger(distance * distance);
         }
+        carried[j].resize(d_samples);
+        for (std::uint32_t s = 0; s < d_samples; ++s) {
+            carried[j][s] = d_codes[j][orders[j][s]];
+        }
+    }
+    // Sample a against every later sample at once, locus by locus.
+    LinkageInteger total = 0;
+    std::vector<std::uint32_t> distances;
+    for (std::uint32_t a = 0; a < d_samples; ++a) {
+        distances.assign(d_samples - a - 1, 0);
+        for (std::uint32_t j = 0; j < d_loci; ++j) {
+            const std::uint32_t* codes = carried[j].data() + a + 1;
+            const std::uint32_t first = carried[j][a];
+            if (!apart[j].empty()) {
+                const std::size_t width = d_alleles[j].size() / p;
+                const std::uint8_t* row = apart[j].data() + first * width;
+                for (std::size_t b = 0; b < distances.size(); ++b) {
+                    distances[b] += row[codes[b]];
+                }
+            } else {
+                for (std::size_t b = 0; b < distances.size(); ++b) {
+                    distances[b] += copiesApart(&d_alleles[j][std::size_t(first) * p],
+                                                &d_alleles[j][std::size_t(codes[b]) * p], p);
+                }
+            }
+        }
+        std::uint64_t squares = 0; // at most n (p L)^2 per row: within 64 bits
+        for (const std::uint32_t distance : distances) {
+            squares += std::uint64_t(distance) * distance;
+        }
+        total += squares;
     }
     return total;
 }
@@ -312,12 +358,7 @@ std::uint64_t LinkageSamples::countAtLeastObserved(std::uint32_t permutations,
         return 0;
     }
     const std::uint64_t draws = std::uint64_t(d_loci) * (d_samples - 1);
-    // Pair by pair costs P L per permutation, the features p^2 n per pair
-    // of loci (counted and cleared).
-    const double pairCost = double(d_observed.pairs) * d_loci;
-    const double featureCost =
-        2.0 * d_ploidy * d_ploidy * d_samples * (double(d_loci) * (d_loci + 1) / 2);
-    const bool byPairs = pairCost < featureCost;
+    const bool byPairs = pairsAreCheaper();
     std::atomic<std::uint64_t> next{0};
     std::atomic<std::uint64_t> count{0};
     std::atomic<bool> stop{false};

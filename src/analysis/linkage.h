@@ -95,6 +95,11 @@ class LinkageSamples {
     std::vector<std::uint32_t> d_featureCounts;         // per locus
     AssociationSums d_observed;
 
+    // PRIVATE ACCESSORS
+    bool pairsAreCheaper() const;
+    // Return whether S2 is had with fewer steps pair by pair than from the
+    // feature counts.
+
   public:
     // CREATORS
     LinkageSamples(std::int32_t ploidy, std::uint32_t loci,

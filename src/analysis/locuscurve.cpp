@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <numeric>
 
 namespace psex {
@@ -81,33 +82,83 @@ void visitCurveSubsets(std::uint32_t loci, std::uint32_t size, std::uint32_t wan
     }
 }
 
-std::uint64_t genotypesOn(const MLGTable& table, const std::vector<std::uint32_t>& loci) {
+namespace {
+
+// The MLGs of a table locus by locus as codes of their genotypes there.
+struct LocusCodes {
+    std::vector<std::vector<std::uint32_t>> codes; // per locus, per MLG
+    std::vector<std::uint32_t> counts;             // per locus: the distinct codes
+};
+
+LocusCodes locusCodesOf(const MLGTable& table) {
     const std::size_t ploidy = static_cast<std::size_t>(table.ploidy());
-    std::vector<std::int32_t> rows;
-    const std::size_t width = loci.size() * ploidy;
-    rows.reserve(table.mlgs().size() * width);
-    for (const MLGTuple& mlg : table.mlgs()) {
-        for (const std::uint32_t j : loci) {
-            for (std::size_t c = 0; c < ploidy; ++c) {
-                rows.push_back(mlg.alleles()[j * ploidy + c]);
+    LocusCodes result;
+    for (std::uint32_t j = 0; j < table.locusCount(); ++j) {
+        std::map<std::vector<std::int32_t>, std::uint32_t> seen;
+        std::vector<std::uint32_t> codes;
+        codes.reserve(table.mlgs().size());
+        for (const MLGTuple& mlg : table.mlgs()) {
+            const auto copies = mlg.alleles().begin() + std::ptrdiff_t(j * ploidy);
+            const std::vector<std::int32_t> genotype(copies, copies + std::ptrdiff_t(ploidy));
+            codes.push_back(
+                seen.emplace(genotype, static_cast<std::uint32_t>(seen.size())).first->second);
+        }
+        result.codes.push_back(std::move(codes));
+        result.counts.push_back(static_cast<std::uint32_t>(seen.size()));
+    }
+    return result;
+}
+
+// Return the number of distinct genotypes among the MLGs coded by 'codes'
+// on the specified 'loci': the MLGs are split into groups locus by locus,
+// each group by its code at the next locus, a group numbered by the first
+// MLG that founds it, so that a locus costs one pass over the MLGs.
+std::uint64_t groupsOn(const LocusCodes& codes, const std::vector<std::uint32_t>& loci,
+                       std::size_t mlgs, std::vector<std::uint32_t>& labels,
+                       std::vector<std::uint32_t>& table) {
+    if (mlgs == 0) {
+        return 0;
+    }
+    constexpr std::uint32_t k_none = 0xFFFFFFFF;
+    constexpr std::uint64_t k_tableCells = 1u << 22;
+    labels.assign(mlgs, 0);
+    std::uint64_t groups = 1;
+    std::map<std::uint64_t, std::uint32_t> founded; // when the table would be too large
+    for (const std::uint32_t j : loci) {
+        const std::uint64_t width = codes.counts[j];
+        const std::vector<std::uint32_t>& code = codes.codes[j];
+        std::uint32_t next = 0;
+        if (groups * width <= k_tableCells) {
+            if (table.size() < groups * width) {
+                table.resize(groups * width, k_none);
+            }
+            for (std::size_t m = 0; m < mlgs; ++m) {
+                std::uint32_t& label = table[labels[m] * width + code[m]];
+                if (label == k_none) {
+                    label = next++;
+                }
+                labels[m] = label;
+            }
+            // Clear what was set: every cell is one some MLG now names.
+            std::fill(table.begin(), table.begin() + std::ptrdiff_t(groups * width), k_none);
+        } else {
+            founded.clear();
+            for (std::size_t m = 0; m < mlgs; ++m) {
+                labels[m] = founded.emplace(labels[m] * width + code[m], next).first->second;
+                next = static_cast<std::uint32_t>(founded.size());
             }
         }
+        groups = next;
     }
-    std::vector<std::uint32_t> order(table.mlgs().size());
-    std::iota(order.begin(), order.end(), 0u);
-    const auto row = [&](std::uint32_t m) { return rows.begin() + std::ptrdiff_t(m * width); };
-    std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
-        return std::lexicographical_compare(row(a), row(a) + std::ptrdiff_t(width), row(b),
-                                            row(b) + std::ptrdiff_t(width));
-    });
-    std::uint64_t distinct = 0;
-    for (std::size_t i = 0; i < order.size(); ++i) {
-        if (i == 0 ||
-            !std::equal(row(order[i]), row(order[i]) + std::ptrdiff_t(width), row(order[i - 1]))) {
-            ++distinct;
-        }
-    }
-    return distinct;
+    return groups;
+}
+
+} // namespace
+
+std::uint64_t genotypesOn(const MLGTable& table, const std::vector<std::uint32_t>& loci) {
+    std::vector<std::uint32_t> labels;
+    std::vector<std::uint32_t> cells;
+    return groupsOn(locusCodesOf(table), loci, table.mlgs().size(), labels, cells);
 }
 
 double typeSevenQuantile(const std::vector<std::uint64_t>& counts, std::uint64_t total, double p) {
@@ -127,6 +178,9 @@ std::vector<CurvePoint> locusCurve(const MLGTable& table, std::uint32_t wanted) 
     std::vector<CurvePoint> curve;
     std::uint64_t state = k_curveSeed;
     const std::uint32_t loci = table.locusCount();
+    const LocusCodes codes = locusCodesOf(table);
+    std::vector<std::uint32_t> labels;
+    std::vector<std::uint32_t> cells;
     for (std::uint32_t k = 1; k <= loci; ++k) {
         // A histogram of the counts (at most the number of MLGs), so that
         // many subsets take no more memory than few.
@@ -135,7 +189,7 @@ std::vector<CurvePoint> locusCurve(const MLGTable& table, std::uint32_t wanted) 
         point.loci = k;
         std::uint64_t sum = 0;
         visitCurveSubsets(loci, k, wanted, state, [&](const std::vector<std::uint32_t>& subset) {
-            const std::uint64_t count = genotypesOn(table, subset);
+            const std::uint64_t count = groupsOn(codes, subset, table.mlgs().size(), labels, cells);
             ++histogram[count];
             sum += count;
             ++point.subsets;
