@@ -128,6 +128,38 @@ TEST(LocusCurve, ListsFewSubsetsInOrderAndDrawsManyFromItsStream) {
     EXPECT_EQ(expectedState, state);
 }
 
+TEST(LocusCurve, GivesOneMLGOnEverySubsetWithoutListingThem) {
+    // One sample at 40 loci: C(40, 1) = 40 and C(40, 2) = 780 subsets are
+    // within 1000, C(40, 3) = 9880 is not; each finds the one MLG.
+    std::string text = "PLOIDY=1\nLOCUSCOUNT=40\nSIMULATIONS=1\n\nS";
+    std::string row = "\ns1";
+    for (int j = 0; j < 40; ++j) {
+        text += ",l" + std::to_string(j);
+        row += ",7";
+    }
+    const std::vector<psex::CurvePoint> curve =
+        psex::locusCurve(psex::test::tableFromText(text + row + "\n"), 1000);
+    ASSERT_EQ(40u, curve.size());
+    EXPECT_EQ(40u, curve[0].subsets);
+    EXPECT_EQ(780u, curve[1].subsets);
+    EXPECT_EQ(1000u, curve[2].subsets);
+    EXPECT_EQ(1000u, curve[19].subsets);
+    EXPECT_EQ(1u, curve[39].subsets);
+    for (const psex::CurvePoint& point : curve) {
+        EXPECT_EQ(1u, point.least);
+        EXPECT_EQ(1u, point.most);
+        EXPECT_EQ(1.0, point.median);
+        EXPECT_EQ(1.0, point.mean);
+    }
+    // Without a sample: no MLG on any subset.
+    const std::vector<psex::CurvePoint> empty =
+        psex::locusCurve(psex::test::tableFromText(text + "\n"), 1000);
+    ASSERT_EQ(40u, empty.size());
+    EXPECT_EQ(1000u, empty[20].subsets);
+    EXPECT_EQ(0u, empty[20].most);
+    EXPECT_EQ(0.0, empty[20].mean);
+}
+
 TEST(LocusCurve, TakesQuartilesAsRsDefaultDoes) {
     // quantile(c(1, 2, 3, 4)) in R: 1, 1.75, 2.5, 3.25, 4.
     const std::vector<std::uint64_t> histogram = {0, 1, 1, 1, 1};

@@ -14,18 +14,24 @@ namespace psex {
 
 namespace {
 
-// Return whether there are at most 'limit' subsets of 'size' of 'count'
-// items, without overflow: C(count - size + i, i) grows with i, so the
-// first partial value above 'limit' settles it.
-bool fewSubsets(std::uint64_t count, std::uint64_t size, std::uint64_t limit) {
+// Return the number of subsets of 'size' of 'count' items if it is at most
+// 'limit', else a number above 'limit'.
+std::uint64_t subsetsUpTo(std::uint64_t count, std::uint64_t size, std::uint64_t limit) {
     std::uint64_t value = 1;
     for (std::uint64_t i = 1; i <= size; ++i) {
         value = value * (count - size + i) / i;
         if (value > limit) {
-            return false;
+            return value;
         }
     }
-    return true;
+    return value;
+}
+
+// Return whether there are at most 'limit' subsets of 'size' of 'count'
+// items, without overflow: C(count - size + i, i) grows with i, so the
+// first partial value above 'limit' settles it.
+bool fewSubsets(std::uint64_t count, std::uint64_t size, std::uint64_t limit) {
+    return subsetsUpTo(count, size, limit) <= limit;
 }
 
 // Return the value at the specified 0-based 'rank' of the values whose
@@ -188,6 +194,16 @@ std::vector<CurvePoint> locusCurve(const MLGTable& table, std::uint32_t wanted) 
         CurvePoint point;
         point.loci = k;
         std::uint64_t sum = 0;
+        if (table.mlgs().size() <= 1) {
+            // No subset of loci can tell fewer than two MLGs apart: each
+            // finds them all, and none need be drawn.
+            point.subsets = std::min<std::uint64_t>(subsetsUpTo(loci, k, wanted), wanted);
+            point.least = point.most = table.mlgs().size();
+            point.lowerQuartile = point.median = point.upperQuartile = point.mean =
+                double(table.mlgs().size());
+            curve.push_back(point);
+            continue;
+        }
         visitCurveSubsets(loci, k, wanted, state, [&](const std::vector<std::uint32_t>& subset) {
             const std::uint64_t count = groupsOn(codes, subset, table.mlgs().size(), labels, cells);
             ++histogram[count];
