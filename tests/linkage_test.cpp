@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <random>
@@ -217,6 +218,20 @@ TEST(Linkage, AnalysesTypedSamplesAndTheFirstOfEachMLGWithStreamsInTurn) {
 
     // No permutations: no p-values.
     EXPECT_FALSE(psex::linkageAnalysis(table, 0, 1).all.pValue);
+
+    // The progress counts the permutations of both sets, last all 100, and
+    // does not change the result.
+    std::vector<std::uint64_t> done;
+    const psex::Linkage told =
+        psex::linkageAnalysis(table, 50, 1, [&](std::uint64_t finished, std::uint64_t total) {
+            EXPECT_EQ(100u, total);
+            done.push_back(finished);
+        });
+    ASSERT_FALSE(done.empty());
+    EXPECT_EQ(100u, done.back());
+    EXPECT_TRUE(std::is_sorted(done.begin(), done.end()));
+    EXPECT_EQ(linkage.all.pValue, told.all.pValue);
+    EXPECT_EQ(linkage.cloneCorrected.pValue, told.cloneCorrected.pValue);
 }
 
 } // namespace

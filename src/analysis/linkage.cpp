@@ -352,8 +352,8 @@ std::vector<std::vector<std::uint32_t>> linkageShuffle(std::uint32_t loci, std::
 }
 
 std::uint64_t LinkageSamples::countAtLeastObserved(std::uint32_t permutations,
-                                                   std::uint64_t firstDraw,
-                                                   unsigned threads) const {
+                                                   std::uint64_t firstDraw, unsigned threads,
+                                                   const SimulationProgress& progress) const {
     if (d_samples < 2 || permutations == 0) {
         return 0;
     }
@@ -361,10 +361,11 @@ std::uint64_t LinkageSamples::countAtLeastObserved(std::uint32_t permutations,
     const bool byPairs = pairsAreCheaper();
     std::atomic<std::uint64_t> next{0};
     std::atomic<std::uint64_t> count{0};
+    std::atomic<std::uint64_t> done{0};
     std::atomic<bool> stop{false};
     runOnThreads(
         threads,
-        [&](unsigned) {
+        [&](unsigned thread) {
             std::uint64_t mine = 0;
             for (std::uint64_t r = next++; r < permutations && !stop; r = next++) {
                 const std::vector<std::vector<std::uint32_t>> orders =
@@ -372,6 +373,10 @@ std::uint64_t LinkageSamples::countAtLeastObserved(std::uint32_t permutations,
                 const LinkageInteger squareSum =
                     byPairs ? squareSumByPairs(orders) : squareSumByFeatures(orders);
                 mine += squareSum >= d_observed.squareSum ? 1 : 0;
+                const std::uint64_t finished = ++done;
+                if (thread == 0 && progress) {
+                    progress(finished, permutations);
+                }
             }
             count += mine;
         },
@@ -379,7 +384,8 @@ std::uint64_t LinkageSamples::countAtLeastObserved(std::uint32_t permutations,
     return count;
 }
 
-Linkage linkageAnalysis(const MLGTable& table, std::uint32_t permutations, unsigned threads) {
+Linkage linkageAnalysis(const MLGTable& table, std::uint32_t permutations, unsigned threads,
+                        const SimulationProgress& progress) {
     Linkage result;
     result.loci = table.locusCount();
     result.permutations = permutations;
@@ -407,27 +413,52 @@ Linkage linkageAnalysis(const MLGTable& table, std::uint32_t permutations, unsig
     std::sort(typedSamples.begin(), typedSamples.end());
     std::sort(firsts.begin(), firsts.end());
 
-    const auto analyse = [&](const std::vector<std::pair<std::uint32_t, const std::int32_t*>>& set,
-                             std::uint64_t leftOut, std::uint64_t firstDraw) {
-        std::vector<const std::int32_t*> genotypes;
-        for (const auto& sample : set) {
-            genotypes.push_back(sample.second);
+    // Both sets first, so that the permutations of both are known before
+    // either is run.
+    const auto samplesOf =
+        [&](const std::vector<std::pair<std::uint32_t, const std::int32_t*>>& set) {
+            std::vector<const std::int32_t*> genotypes;
+            for (const auto& sample : set) {
+                genotypes.push_back(sample.second);
+            }
+            return LinkageSamples(table.ploidy(), table.locusCount(), genotypes);
+        };
+    const LinkageSamples all = samplesOf(typedSamples);
+    const LinkageSamples firstOfEach = samplesOf(firsts);
+    result.all.samples = typedSamples.size();
+    result.all.leftOut = samples - typedSamples.size();
+    result.all.indices = associationIndices(all.sums());
+    result.cloneCorrected.samples = firsts.size();
+    result.cloneCorrected.leftOut = table.mlgs().size() - firsts.size();
+    result.cloneCorrected.indices = associationIndices(firstOfEach.sums());
+
+    const bool testAll = result.all.indices.ia && permutations > 0;
+    const bool testFirsts = result.cloneCorrected.indices.ia && permutations > 0;
+    const std::uint64_t total =
+        std::uint64_t(permutations) * ((testAll ? 1 : 0) + (testFirsts ? 1 : 0));
+    const auto share = [&](std::uint64_t before) -> SimulationProgress {
+        if (!progress) {
+            return {};
         }
-        const LinkageSamples data(table.ploidy(), table.locusCount(), genotypes);
-        LinkageRow row;
-        row.samples = set.size();
-        row.leftOut = leftOut;
-        row.indices = associationIndices(data.sums());
-        if (row.indices.ia && permutations > 0) {
-            const std::uint64_t count = data.countAtLeastObserved(permutations, firstDraw, threads);
-            row.pValue = double(1 + count) / double(std::uint64_t(permutations) + 1);
-        }
-        return row;
+        return [&progress, before, total](std::uint64_t done, std::uint64_t) {
+            progress(before + done, total);
+        };
     };
-    result.all = analyse(typedSamples, samples - typedSamples.size(), 0);
-    const std::uint64_t used = std::uint64_t(permutations) * table.locusCount() *
-                               (typedSamples.empty() ? 0 : typedSamples.size() - 1);
-    result.cloneCorrected = analyse(firsts, table.mlgs().size() - firsts.size(), used);
+    const double repeats = double(std::uint64_t(permutations) + 1);
+    if (testAll) {
+        const std::uint64_t count = all.countAtLeastObserved(permutations, 0, threads, share(0));
+        result.all.pValue = double(1 + count) / repeats;
+    }
+    if (testFirsts) {
+        const std::uint64_t used = std::uint64_t(permutations) * table.locusCount() *
+                                   (typedSamples.empty() ? 0 : typedSamples.size() - 1);
+        const std::uint64_t count = firstOfEach.countAtLeastObserved(
+            permutations, used, threads, share(testAll ? permutations : 0));
+        result.cloneCorrected.pValue = double(1 + count) / repeats;
+    }
+    if (progress && total > 0) {
+        progress(total, total);
+    }
     return result;
 }
 

@@ -43,6 +43,8 @@
 // state after t draws is known at once, so the permutations are shared among
 // threads with the same result for any number of them.
 
+#include "base/progress.h"
+
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -123,7 +125,8 @@ class LinkageSamples {
     // per locus) is a permutation of the samples.
 
     std::uint64_t countAtLeastObserved(std::uint32_t permutations, std::uint64_t firstDraw,
-                                       unsigned threads = 0) const;
+                                       unsigned threads = 0,
+                                       const SimulationProgress& progress = {}) const;
     // Return how many of the specified number of 'permutations' give an S2
     // at least the observed one.  Permutation r starts at draw 'firstDraw' +
     // r L (n - 1) of splitmix64 from 'k_linkageSeed'; it shuffles locus 0,
@@ -131,7 +134,8 @@ class LinkageSamples {
     // 1 down to 1: t = floor(x (i + 1) / 2^64) for the next draw x, swap
     // places i and t).  The permutations are shared among the specified
     // number of 'threads' (0: as many as the process may use cores); the
-    // count does not depend on it.
+    // count does not depend on it.  The optionally specified 'progress' is
+    // told, on the calling thread, how many of them are done.
 };
 
 std::vector<std::vector<std::uint32_t>> linkageShuffle(std::uint32_t loci, std::uint32_t samples,
@@ -159,7 +163,8 @@ struct Linkage {
     LinkageRow cloneCorrected;
 };
 
-Linkage linkageAnalysis(const MLGTable& table, std::uint32_t permutations, unsigned threads = 0);
+Linkage linkageAnalysis(const MLGTable& table, std::uint32_t permutations, unsigned threads = 0,
+                        const SimulationProgress& progress = {});
 // Return I_A, rbarD and their p-values from the specified number of
 // 'permutations' for the samples of the specified 'table' typed at every
 // copy of every locus (in data-file order), and for the first of them of
@@ -167,7 +172,9 @@ Linkage linkageAnalysis(const MLGTable& table, std::uint32_t permutations, unsig
 // first set start at draw 0, those of the second right after all of the
 // first's (at P L max(n - 1, 0), n the samples of the first set).  They run
 // on the specified number of 'threads' (0: as many as the process may use
-// cores); the result does not depend on it.
+// cores); the result does not depend on it.  The optionally specified
+// 'progress' is told, on the calling thread, how many of the permutations
+// of both sets are done, last with all of them.
 
 } // namespace psex
 

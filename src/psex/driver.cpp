@@ -173,8 +173,11 @@ Outcome analyseOpenedDataFile(std::istream& input, const std::string& path, Mess
 
     TableAnalyses analyses;
     if (const std::optional<std::int32_t> permutations = table.settings().linkagePermutations) {
-        analyses.linkage =
-            linkageAnalysis(table, static_cast<std::uint32_t>(*permutations), threads);
+        ProgressIndicator linkageProgress(messages.errorStream(), standardErrorIsTerminal(),
+                                          ProgressIndicator::steadyClock(), "Testing linkage");
+        analyses.linkage = linkageAnalysis(table, static_cast<std::uint32_t>(*permutations),
+                                           threads, linkageProgress.callback());
+        linkageProgress.finish();
     }
     if (const std::optional<std::int32_t> subsets = table.settings().curveSubsets) {
         analyses.curve = locusCurve(table, static_cast<std::uint32_t>(*subsets));
