@@ -128,6 +128,7 @@ std::uint64_t groupsOn(const LocusCodes& codes, const std::vector<std::uint32_t>
     constexpr std::uint32_t k_none = 0xFFFFFFFF;
     constexpr std::uint64_t k_tableCells = 1u << 22;
     labels.assign(mlgs, 0);
+    std::vector<std::uint64_t> touched(mlgs);
     std::uint64_t groups = 1;
     std::map<std::uint64_t, std::uint32_t> founded; // when the table would be too large
     for (const std::uint32_t j : loci) {
@@ -138,15 +139,28 @@ std::uint64_t groupsOn(const LocusCodes& codes, const std::vector<std::uint32_t>
             if (table.size() < groups * width) {
                 table.resize(groups * width, k_none);
             }
+            // The cells set are cleared afterwards: all of the table when it
+            // is small against the MLGs, else only those the MLGs name, so
+            // that a locus costs the MLGs, not the cells.
+            const bool sweep = groups * width <= 4 * mlgs;
             for (std::size_t m = 0; m < mlgs; ++m) {
-                std::uint32_t& label = table[labels[m] * width + code[m]];
+                const std::uint64_t cell = labels[m] * width + code[m];
+                std::uint32_t& label = table[cell];
                 if (label == k_none) {
                     label = next++;
                 }
                 labels[m] = label;
+                if (!sweep) {
+                    touched[m] = cell;
+                }
             }
-            // Clear what was set: every cell is one some MLG now names.
-            std::fill(table.begin(), table.begin() + std::ptrdiff_t(groups * width), k_none);
+            if (sweep) {
+                std::fill(table.begin(), table.begin() + std::ptrdiff_t(groups * width), k_none);
+            } else {
+                for (const std::uint64_t cell : touched) {
+                    table[cell] = k_none;
+                }
+            }
         } else {
             founded.clear();
             for (std::size_t m = 0; m < mlgs; ++m) {
