@@ -24,7 +24,7 @@ QUICK=0
 TIMEOUT=1800
 FLOOR_REPEATS=3
 PSEX_REPEATS=3
-CASES="large,snp,lowdiv,manyalleles,bigclone,memory,lineages,lineages100k,snplineages,manyloci,manysamples"
+CASES="large,snp,lowdiv,manyalleles,bigclone,memory,lineages,lineages100k,snplineages,manyloci,manysamples,linkage"
 
 usage() {
     cat <<'EOF'
@@ -35,8 +35,8 @@ usage: bench/run.sh [options]
                        case and check that its result files are identical
   --cases LIST         comma-separated subset of
                        large,snp,lowdiv,manyalleles,bigclone,memory,lineages,
-                       lineages100k,snplineages,manyloci,manysamples
-                       (default: all)
+                       lineages100k,snplineages,manyloci,manysamples,
+                       linkage (default: all)
   --timeout SECONDS    stop a psex run after this long and record it as not
                        finished; 0 for no limit (default 1800)
   --floor-repeats R    time each floor R times and keep the best (default 3)
@@ -75,7 +75,7 @@ done
 for c in ${CASES//,/ }; do
     case "$c" in
     large | snp | lowdiv | manyalleles | bigclone | memory | lineages | lineages100k | snplineages | \
-        manyloci | manysamples) ;;
+        manyloci | manysamples | linkage) ;;
     *) die "unknown case '$c'" ;;
     esac
 done
@@ -154,6 +154,10 @@ define snplineages 2000 5000 2 2 0 1 0 10 20
 # only N: the loci case keeps its 500,000 loci and its two samples.)
 define manyloci 2 500000 2 12 3 10 0 7 2.5
 define manysamples 1000000 5 2 12 3 10 0 8 2.5
+# The index of association: 1,000 samples of a clonal population at 20
+# loci, with LINKAGE=999 added to the header (999 permutations of each of
+# the two sets, all samples and clone-corrected).
+define linkage 1000 20 2 12 3 1 0 11 2.5
 
 SETS=()
 addSet() { [[ " ${SETS[*]-} " == *" $1 "* ]] || SETS+=("$1"); }
@@ -167,6 +171,7 @@ wants lineages100k && addSet lineages100k
 wants snplineages && addSet snplineages
 wants manyloci && addSet manyloci
 wants manysamples && addSet manysamples
+wants linkage && addSet linkage
 wants memory && { addSet large_sim100; addSet large; }
 
 for id in "${SETS[@]}"; do
@@ -183,6 +188,9 @@ for id in lineages lineages100k snplineages; do
         sed -i "s/^TITLE=$id\$/TITLE=$id\nMLLDISTANCE=2/" "$SCRATCH/data/$id.txt"
     fi
 done
+if wants linkage; then
+    sed -i "s/^TITLE=linkage\$/TITLE=linkage\nLINKAGE=999/" "$SCRATCH/data/linkage.txt"
+fi
 
 # ---- measuring ------------------------------------------------------------
 
@@ -223,6 +231,7 @@ measureFloor() {
 checksumOf() {
     local files=("$1/simresults_$2.csv" "$1/fulltable_$2.csv")
     [ ! -f "$1/distances_$2.csv" ] || files+=("$1/samples_$2.csv" "$1/distances_$2.csv")
+    [ ! -f "$1/linkage_$2.csv" ] || files+=("$1/linkage_$2.csv")
     cat "${files[@]}" | sha256sum | cut -c1-16
 }
 
@@ -419,6 +428,12 @@ report() {
     if wants snplineages; then
         row "lineages, SNP panel" snplineages 1
         row "lineages, SNP panel" snplineages all
+    fi
+    if wants linkage; then
+        row "linkage" linkage 1
+        row "linkage" linkage all
+        note "linkage, whole run (1,000 samples, 20 loci, 999 permutations)" \
+            "${WALL[linkage/all]-}" "" "< 10 s" "$(verdict "${WALL[linkage/all]-99} < 10")"
     fi
     local pair
     for pair in "${PAIR_LINES[@]}"; do

@@ -159,15 +159,17 @@ std::vector<std::string> screen(const std::string& bytes) {
 
 // The texts the indicator drew, in order: what stands between a carriage
 // return and the next one, without the blanks that erase a longer text.
-std::vector<std::string> drawnTexts(const std::string& bytes) {
+std::vector<std::string> drawnTexts(const std::string& bytes,
+                                    const std::string& label = "Simulating") {
+    const std::string start = "\r" + label + " ";
     std::vector<std::string> texts;
-    std::size_t from = bytes.find("\rSimulating ");
+    std::size_t from = bytes.find(start);
     while (from != std::string::npos) {
         const std::size_t end = bytes.find('\r', from + 1);
         std::string text = bytes.substr(from + 1, end == std::string::npos ? end : end - from - 1);
         text.erase(text.find_last_not_of(' ') + 1);
         texts.push_back(text);
-        from = bytes.find("\rSimulating ", from + 1);
+        from = bytes.find(start, from + 1);
     }
     return texts;
 }
@@ -228,6 +230,46 @@ TEST(ProgressOnTerminal, AppearsIsErasedAndChangesNoOutput) {
         EXPECT_FALSE(plain.files.at(name).empty()) << name;
         EXPECT_EQ(plain.files.at(name), readFile(withTerminal.path() / name)) << name;
     }
+}
+
+TEST(ProgressOnTerminal, ShowsThePermutationsOfTheLinkageTest) {
+    // 40 permutations of all samples and 40 of one per MLG, on one thread,
+    // a quarter of a second each: the line appears after the second and is
+    // redrawn after each later one but the last, then erased.  One
+    // simulated data set draws no line of its own.
+    ::setenv("PSEX_THREADS", "1", 1);
+    const std::string data = "LINKAGE=40\n" + dataFile(300, 1);
+
+    ScratchFolder withFiles;
+    std::ofstream(withFiles.path() / "data.txt") << data;
+    const psex::test::RunResult plain = runWithFiles(withFiles.path());
+    ScratchFolder withTerminal;
+    std::ofstream(withTerminal.path() / "data.txt") << data;
+    psex::test::RunResult terminal;
+    ASSERT_TRUE(runOnTerminal(withTerminal.path(), terminal))
+        << "no pseudo-terminal: the indicator cannot be checked on this machine";
+
+    EXPECT_EQ(0, plain.status) << plain.err;
+    EXPECT_EQ(std::string::npos, plain.err.find("Testing linkage")) << plain.err;
+    std::vector<std::string> percents;
+    for (const std::string& text : drawnTexts(terminal.err, "Testing linkage")) {
+        const std::size_t percent = text.find("%, ");
+        ASSERT_NE(std::string::npos, percent) << text;
+        EXPECT_TRUE(text.ends_with(" left")) << text;
+        percents.push_back(text.substr(16, percent - 16));
+    }
+    if (!percents.empty() && percents.front() == "1") {
+        percents.erase(percents.begin()); // drawn after the first permutation
+    }
+    std::vector<std::string> expected;
+    for (int done = 2; done < 80; ++done) {
+        expected.push_back(std::to_string(done * 100 / 80));
+    }
+    EXPECT_EQ(expected, percents) << terminal.err;
+    EXPECT_EQ(screen(plain.err), screen(terminal.err)) << terminal.err;
+    EXPECT_EQ(plain.out, terminal.out);
+    EXPECT_EQ(plain.files.at("linkage_progress.csv"),
+              readFile(withTerminal.path() / "linkage_progress.csv"));
 }
 
 } // namespace

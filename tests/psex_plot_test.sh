@@ -11,7 +11,8 @@
 # single sample, and a table without samples), and checks the summary and
 # the notes the program prints, which genotypes it labels, and which
 # pictures it writes: the distances picture exactly when the run wrote a
-# distances file (one left from an earlier run is passed over).  Bad input
+# distances file (one left from an earlier run is passed over), and the
+# locus curve picture exactly when the run wrote a curve file.  Bad input
 # must fail with a message and leave no picture.  Then the build is installed into a
 # scratch prefix, and the installed psex-plot must run by its own name, with
 # its manual page beside psex's.  Last, the command line: --help, -h and
@@ -274,6 +275,37 @@ cp distances_lineages.csv distances_worked.csv
 plot worked simresults_worked.csv
 expect_line worked.out "Note: distances_worked.csv passed over: the run had no MLLDISTANCE (left from an earlier run?)"
 expect_absent worked-distances.png
+
+# 5b. With LOCICURVE=3 (three loci, every subset listed): psex writes
+#    loci_curve.csv, and the curve goes to a picture of its own, with one
+#    box per number of loci and G = 4.
+run_psex curve 'PLOIDY=1\nLOCUSCOUNT=3\nSIMULATIONS=20\nLOCICURVE=3\nTITLE=curve\n\nS,x,y,z\nA,1,1,1\nB,1,1,2\nC,1,2,2\nD,2,3,1\nA2,1,1,1\n'
+[ -s loci_curve.csv ] || fail "psex wrote no loci_curve.csv"
+"$RSCRIPT" "$SCRIPT" simresults_curve.csv >curve.out 2>curve.err ||
+    fail "curve: exit status $? ($(cat curve.err))"
+expect_line curve.out "Locus curve from loci_curve.csv: k = 1 to 3 loci, G = 4"
+expect_line curve.out "Wrote simresults_curve-loci.png"
+expect_png simresults_curve.png
+expect_png simresults_curve-loci.png
+expect_absent simresults_curve-distances.png
+# Without LOCICURVE a curve file is left from an earlier run: passed over.
+cp loci_curve.csv loci_worked.csv
+plot worked simresults_worked.csv
+expect_line worked.out "Note: loci_worked.csv passed over: the run had no LOCICURVE (left from an earlier run?)"
+expect_absent worked-loci.png
+grep -q "^Locus curve" worked.out && fail "worked example: a curve summary without its key"
+rm loci_worked.csv
+# A curve file that psex did not write fails before any picture is drawn.
+mkdir -p crooked
+cp simresults_curve.csv crooked/simresults_curve.csv
+printf 'loci,subsets,mlg_min,mlg_q25,mlg_median,mlg_q75,mlg_max,mlg_mean\n1,3,2,3,2,2.5,3,2.3\n' \
+    >crooked/loci_curve.csv
+expect_failure crooked/out 1 "unreadable line in 'crooked/loci_curve.csv'" \
+    crooked/simresults_curve.csv crooked/out.png
+expect_absent crooked/out-loci.png
+printf 'loci,mlgs\n1,3\n' >crooked/loci_curve.csv
+expect_failure crooked/out 1 "is not a psex locus curve file" \
+    crooked/simresults_curve.csv crooked/out.png
 
 # 6. A single sample: no genotype can repeat, in the data or by chance.
 run_psex single 'PLOIDY=2\nLOCUSCOUNT=1\nSIMULATIONS=20\nTITLE=single\n\nSample,a,b\ns1,1,2\n'

@@ -532,6 +532,35 @@ TEST(HostileInput, AnalysesAMillionDataLines) {
     EXPECT_EQ("\n\n", fullTable.substr(at));
 }
 
+TEST(HostileInput, GoesOnWithoutLineagesWhereTheLineageMethodWouldNotFitItsMemory) {
+    // AVERAGE keeps 8 bytes for each pair of MLGs within 256 MB: 2^25
+    // pairs, which 8,192 MLGs fit (8192 x 8191 / 2 = 33,550,336) and 8,193
+    // do not.  8,193 distinct haploid genotypes at two loci, each one copy
+    // from the next: single linkage at k = 1 would chain them all.
+    constexpr int k_mlgs = 8193;
+    std::string data = "PLOIDY=1\nLOCUSCOUNT=2\nSIMULATIONS=1\nMLLDISTANCE=1\n"
+                       "MLLMETHOD=AVERAGE\nTITLE=wide\n\nS,a,b\n";
+    for (int i = 0; i < k_mlgs; ++i) {
+        data += 's' + std::to_string(i) + ',' + std::to_string(1 + i / 100) + ',' +
+                std::to_string(1 + i % 100) + '\n';
+    }
+    const RunResult run = runOnData(data);
+    EXPECT_EQ(0, run.status);
+    EXPECT_EQ("error: MLLMETHOD=AVERAGE needs at most 8192 genotypes; use NEAREST.\n", run.err);
+    // One lineage per MLG, and the distances of every pair all the same.
+    const std::string& summary = run.files.at("summary_wide.csv");
+    EXPECT_NE(std::string::npos, summary.find("\nG,mll,8193\n"));
+    const std::string& distances = run.files.at("distances_wide.csv");
+    std::istringstream rows(distances);
+    std::string row;
+    std::getline(rows, row);
+    std::uint64_t pairs = 0;
+    while (std::getline(rows, row)) {
+        pairs += std::stoull(row.substr(row.find(',') + 1));
+    }
+    EXPECT_EQ(std::uint64_t(k_mlgs) * (k_mlgs - 1) / 2, pairs);
+}
+
 // A million distinct genotypes in no particular order: the table and the
 // simulated data sets must grow in n log n, not n squared.
 TEST(HostileInput, AnalysesAMillionDistinctDataLinesInAnyOrder) {

@@ -227,6 +227,52 @@ TEST(InterpretHeader, ReadsTheLineageDistanceInDigitsOnly) {
     }
 }
 
+TEST(InterpretHeader, ReadsTheAnalysisKeysInTheirOrderAndRefusesOtherValues) {
+    // Accepted: whole numbers in digits from the least each key allows.
+    const Interpreted accepted = interpret(counted({{"LINKAGE", "0"},
+                                                    {"LOCICURVE", "1"},
+                                                    {"RAREFY", "99999999999"},
+                                                    {"MLLDISTANCE", "2"},
+                                                    {"MLLMETHOD", "FARTHEST"}}));
+    EXPECT_EQ("", accepted.err);
+    EXPECT_EQ(0, accepted.settings.linkagePermutations);
+    EXPECT_EQ(1, accepted.settings.curveSubsets);
+    EXPECT_EQ(std::numeric_limits<std::int32_t>::max(), accepted.settings.rarefiedSampleSize);
+    EXPECT_EQ(psex::LineageMethod::e_farthest, accepted.settings.lineageMethod);
+    EXPECT_EQ(psex::LineageMethod::e_average,
+              interpret(counted({{"MLLDISTANCE", "1"}, {"MLLMETHOD", "AVERAGE"}}))
+                  .settings.lineageMethod);
+
+    // Refused values: one warning each, after MLLDISTANCE's and in the order
+    // LINKAGE, LOCICURVE, MLLMETHOD, RAREFY, whatever the header's order;
+    // the key then counts as absent.
+    const Interpreted refused = interpret(counted({{"RAREFY", "0"},
+                                                   {"MLLMETHOD", "average"},
+                                                   {"LOCICURVE", "0"},
+                                                   {"LINKAGE", "-1"},
+                                                   {"MLLDISTANCE", "x"}}));
+    EXPECT_EQ("warning: MLLDISTANCE 'x' is not a whole number >= 0; no lineages are formed.\n"
+              "warning: LINKAGE '-1' is not a whole number >= 0; no linkage analysis is run.\n"
+              "warning: LOCICURVE '0' is not a whole number >= 1; no locus accumulation curve "
+              "is made.\n"
+              "warning: MLLMETHOD 'average' is not NEAREST, AVERAGE or FARTHEST; using "
+              "NEAREST.\n"
+              "warning: RAREFY '0' is not a whole number >= 1; no rarefaction is done.\n",
+              refused.err);
+    EXPECT_EQ(interpret(counted({})).settings, refused.settings);
+    for (const char* value : {"", " 5", "5 ", "+5", "1.5", "1e3"}) {
+        EXPECT_FALSE(interpret(counted({{"LINKAGE", value}})).settings.linkagePermutations)
+            << "'" << value << "'";
+    }
+
+    // A method without a distance changes nothing, and says so; with a
+    // refused distance the distance's warning says it already.
+    EXPECT_EQ("warning: MLLMETHOD has no effect without MLLDISTANCE.\n",
+              interpret(counted({{"MLLMETHOD", "NEAREST"}})).err);
+    EXPECT_EQ("warning: MLLDISTANCE '-2' is not a whole number >= 0; no lineages are formed.\n",
+              interpret(counted({{"MLLMETHOD", "AVERAGE"}, {"MLLDISTANCE", "-2"}})).err);
+}
+
 TEST(InterpretHeader, FallsBackFromRoundRobinToMLGWithOneLocus) {
     const Interpreted one =
         interpret({{"PLOIDY", "2"}, {"SIMULATIONS", "1"}, {"FREQUENCY", "ROUNDROBIN"}});
@@ -256,7 +302,7 @@ TEST(KnownKeys, AreEachDocumentedAndKnownToTheFuzzer) {
     const std::string manual = fileText(PSEX_SOURCE_DIR "/doc/psex.1.in");
     const std::string dictionary = fileText(PSEX_SOURCE_DIR "/tests/fuzz/datafile.dict");
     const std::vector<std::string> keys = psex::knownKeys();
-    EXPECT_EQ(9u, keys.size());
+    EXPECT_EQ(13u, keys.size());
     for (const std::string& key : keys) {
         EXPECT_NE(std::string::npos, readme.find("\n| `" + key + "` |")) << key;
         EXPECT_NE(std::string::npos, manual.find("\n.TP\n.B " + key + "\n")) << key;

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -71,13 +72,16 @@ TEST(Summary, WritesOneRowPerStatisticOfTheListForEachUnit) {
     const std::vector<std::string> rows = lines(summary(workedExample()));
     ASSERT_FALSE(rows.empty());
     EXPECT_EQ("statistic,unit,value", rows[0]);
+    // Every statistic but those of analyses that a header key switches on.
     std::vector<std::string> expectedNames;
-    for (const auto& [name, forLineages] : listed()) {
-        expectedNames.push_back(name + ",mlg,");
+    for (const psex::SummaryStatistic& statistic : psex::summaryStatistics()) {
+        if (statistic.given == nullptr) {
+            expectedNames.push_back(statistic.name + ",mlg,");
+        }
     }
-    for (const auto& [name, forLineages] : listed()) {
-        if (forLineages) {
-            expectedNames.push_back(name + ",mll,");
+    for (const psex::SummaryStatistic& statistic : psex::summaryStatistics()) {
+        if (statistic.given == nullptr && statistic.forLineages) {
+            expectedNames.push_back(statistic.name + ",mll,");
         }
     }
     ASSERT_EQ(expectedNames.size() + 1, rows.size());
@@ -201,6 +205,54 @@ std::vector<Listed> readmeRows() {
         rows.emplace_back(line.substr(3, nameEnd - 3), units.find("`mll`") != std::string::npos);
     }
     return rows;
+}
+
+TEST(Rarefaction, GivesTheExpectedUnitsOfTheFormulaOnASmallTable) {
+    // Units of 2, 1 and 1 samples (N = 4), n = 2 of C(4, 2) = 6 pairs:
+    // q(1) = C(3, 2) / 6 = 1/2, q(2) = C(2, 2) / 6 = 1/6, q(3) = 0.
+    // emlg = (1 - 1/6) + 2 (1 - 1/2) = 11/6; the six pairs hold 1, 2, 2,
+    // 2, 2, 2 units, so the variance is 21/6 - (11/6)^2 = 5/36, as the
+    // formula gives: 5/36 + 2/4 + 2 (2 (0 - 1/12) + (1/6 - 1/4)) = 5/36.
+    const psex::Rarefaction two = psex::rarefaction({2, 1, 1}, 2);
+    EXPECT_NEAR(11.0 / 6.0, two.expected, 1e-15);
+    EXPECT_NEAR(std::sqrt(5.0) / 6.0, two.standardError, 1e-15);
+    // Three of four: every triple holds all three units but the one
+    // without a single sample (q(1) = 1/4): 3 - 2/4 = 2.5.
+    EXPECT_NEAR(2.5, psex::rarefaction({1, 2, 1}, 3).expected, 1e-15);
+    // Exact at the ends: one sample is one unit; all of them are every unit.
+    EXPECT_EQ(1.0, psex::rarefaction({5, 3, 1, 1}, 1).expected);
+    EXPECT_EQ(0.0, psex::rarefaction({5, 3, 1, 1}, 1).standardError);
+    EXPECT_EQ(4.0, psex::rarefaction({5, 3, 1, 1}, 10).expected);
+    EXPECT_EQ(0.0, psex::rarefaction({5, 3, 1, 1}, 10).standardError);
+    // Large units that no subsample misses: q = 0 without a factor below 0.
+    const psex::Rarefaction big = psex::rarefaction({1000, 1000}, 1500);
+    EXPECT_EQ(2.0, big.expected);
+    EXPECT_EQ(0.0, big.standardError);
+}
+
+TEST(Rarefaction, AddsItsRowsAfterEachUnitsOwnOnlyWithTheKey) {
+    const std::string text = "PLOIDY=2\nLOCUSCOUNT=1\nSIMULATIONS=1\n\nS,a,b\n"
+                             "s1,1,2\ns2,1,2\ns3,1,1\ns4,2,3\n";
+    const std::vector<std::string> plain = lines(summary(tableFromText(text)));
+    const std::vector<std::string> rarefied = lines(summary(tableFromText("RAREFY=2\n" + text)));
+    ASSERT_EQ(plain.size() + 4, rarefied.size());
+    const auto after = [&](const std::string& prefix) {
+        return std::find_if(rarefied.begin(), rarefied.end(),
+                            [&](const std::string& row) { return row.rfind(prefix, 0) == 0; }) -
+               rarefied.begin() + 1;
+    };
+    EXPECT_EQ(after("genets_0.05,mlg,"), after("emlg,mlg,") - 1);
+    EXPECT_EQ(after("emlg,mlg,"), after("emlg_se,mlg,") - 1);
+    EXPECT_EQ(after("pareto_beta,mll,"), after("emlg,mll,") - 1);
+    EXPECT_EQ(after("emlg,mll,"), after("emlg_se,mll,") - 1);
+    EXPECT_EQ(std::ptrdiff_t(rarefied.size()), after("emlg_se,mll,"));
+    const std::string value = rarefied[std::size_t(after("emlg,mlg,") - 1)].substr(9);
+    EXPECT_NEAR(11.0 / 6.0, std::stod(value), 1e-15);
+
+    // More samples asked for than there are: undefined.
+    const std::vector<std::string> tooMany = lines(summary(tableFromText("RAREFY=5\n" + text)));
+    EXPECT_NE(tooMany.end(), std::find(tooMany.begin(), tooMany.end(), "emlg,mlg,NA"));
+    EXPECT_NE(tooMany.end(), std::find(tooMany.begin(), tooMany.end(), "emlg_se,mll,NA"));
 }
 
 TEST(Summary, HasEveryStatisticInItsReadmeTable) {

@@ -7,7 +7,9 @@
 # Runs psex on EXAMPLE (a data file with MLLDISTANCE, so that all three tidy
 # files are written) and on a small file with a sample name that holds a
 # double quote, then reads samples_, summary_ and distances_ with read.csv
-# and with csv.DictReader, without any option.
+# and with csv.DictReader, without any option; then the same for linkage_
+# and loci_ of the example beside EXAMPLE that switches on every analysis
+# (clonality.txt).
 
 set -u
 RSCRIPT=$1
@@ -18,8 +20,9 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/psex-tidy-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
 cp "$EXAMPLE" lineages.txt
+cp "$(dirname "$EXAMPLE")/clonality.txt" clonality.txt
 printf 'PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=5\nTITLE=quoted\n\nS,a\n"x,1\ny,1\nz,2\n' > quoted.txt
-"$PSEX" lineages.txt quoted.txt > /dev/null 2>&1 || { echo "FAILED: psex"; exit 1; }
+"$PSEX" lineages.txt quoted.txt clonality.txt > /dev/null 2>&1 || { echo "FAILED: psex"; exit 1; }
 
 "$RSCRIPT" -e '
 d <- read.csv("samples_lineages.csv")
@@ -32,6 +35,14 @@ x <- read.csv("distances_lineages.csv")
 stopifnot(all(sapply(x, is.numeric)), x$distance == seq_len(nrow(x)) - 1)
 q <- read.csv("samples_quoted.csv")
 stopifnot(nrow(q) == 3, q$sample[1] == "\"x", is.numeric(q$psex))
+l <- read.csv("linkage_clonality.csv")
+stopifnot(identical(l$data, c("all", "clone_corrected")), is.numeric(l$ia), is.numeric(l$p_ia),
+          is.numeric(l$rbarD), is.numeric(l$p_rbarD), all(l$permutations == 999))
+k <- read.csv("loci_clonality.csv")
+stopifnot(all(sapply(k, is.numeric)), k$loci == seq_len(nrow(k)), k$mlg_min <= k$mlg_q25,
+          k$mlg_q75 <= k$mlg_max)
+r <- read.csv("summary_clonality.csv")
+stopifnot(is.numeric(r$value), sum(r$statistic == "emlg") == 2)
 ' || { echo "FAILED: R"; exit 1; }
 
 python3 - <<'PYTHON' || { echo "FAILED: Python"; exit 1; }
@@ -45,5 +56,13 @@ quoted = list(csv.DictReader(open("samples_quoted.csv", newline="")))
 assert [row["sample"] for row in quoted] == ['"x', "y", "z"], quoted
 full = [row for row in csv.reader(open("fulltable_quoted.csv", newline="")) if row[:1] == ['"x']]
 assert len(full) == 1 and len(full[0]) == 5, full
+linkage = list(csv.DictReader(open("linkage_clonality.csv", newline="")))
+assert [row["data"] for row in linkage] == ["all", "clone_corrected"], linkage
+for row in linkage:
+    float(row["ia"]), float(row["p_ia"]), float(row["rbarD"]), float(row["p_rbarD"])
+curve = list(csv.DictReader(open("loci_clonality.csv", newline="")))
+assert [int(row["loci"]) for row in curve] == list(range(1, len(curve) + 1)), curve
+for row in curve:
+    assert float(row["mlg_min"]) <= float(row["mlg_median"]) <= float(row["mlg_max"]), row
 PYTHON
 echo "the tidy files read in R and Python"

@@ -28,20 +28,14 @@
 // lineage's linkage to a third below the smaller of its two linkages
 // before), so a table of G MLGs takes about G^2 steps, not G^3.
 
+#include "model/settings.h" // LineageMethod, which the header key MLLMETHOD names
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace psex {
-
-enum class LineageMethod {
-    // How MLGs within the distance k (MLLDISTANCE) form lineages.
-
-    e_nearest, // single linkage: MLGs linked by a chain of close pairs
-    e_average, // average linkage: by the mean distance of their MLGs
-    e_farthest // complete linkage: by the largest distance of their MLGs
-};
 
 const char* methodName(LineageMethod method);
 // Return the header's name of the specified 'method': "NEAREST", "AVERAGE"

@@ -66,15 +66,64 @@ void readMissing(const std::string& value, TableSettings& settings, MessageSink&
     settings.missingCode = decimalValue(value);
 }
 
-void readLineageDistance(const std::string& value, TableSettings& settings, MessageSink& messages) {
-    // A distance is a count of allele copies: "-5", "1.5" or "abc" read as
-    // atoi reads them would silently join nothing or round down.
+// Return the whole number that the specified 'value' writes in digits
+// alone (no sign, no space), held at the 32-bit limit, if it is at least
+// the specified 'least'; otherwise write the warning that the specified
+// 'key' is not such a number, ending in the specified 'consequence', to
+// 'messages' and return nothing.  "-5", "1.5" or "abc" read as atoi reads
+// them would silently count as 0 or round down.
+std::optional<std::int32_t> wholeNumber(const char* key, const std::string& value,
+                                        std::int32_t least, const char* consequence,
+                                        MessageSink& messages) {
     if (!value.empty() &&
-        std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-        settings.lineageDistance = decimalValue(value);
+        std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
+        decimalValue(value) >= least) {
+        return decimalValue(value);
+    }
+    messages.error("warning: " + std::string(key) + " '" + value +
+                   "' is not a whole number >= " + std::to_string(least) + "; " + consequence);
+    return std::nullopt;
+}
+
+void readLineageDistance(const std::string& value, TableSettings& settings, MessageSink& messages) {
+    // A distance is a count of allele copies.
+    settings.lineageDistance =
+        wholeNumber("MLLDISTANCE", value, 0, "no lineages are formed.", messages);
+}
+
+void readLinkage(const std::string& value, TableSettings& settings, MessageSink& messages) {
+    settings.linkagePermutations =
+        wholeNumber("LINKAGE", value, 0, "no linkage analysis is run.", messages);
+}
+
+void readLocusCurve(const std::string& value, TableSettings& settings, MessageSink& messages) {
+    settings.curveSubsets =
+        wholeNumber("LOCICURVE", value, 1, "no locus accumulation curve is made.", messages);
+}
+
+void readRarefaction(const std::string& value, TableSettings& settings, MessageSink& messages) {
+    settings.rarefiedSampleSize =
+        wholeNumber("RAREFY", value, 1, "no rarefaction is done.", messages);
+}
+
+// A key that refines another one says so when that one is not in the
+// specified 'header': a setting that changes nothing must not pass for one
+// that was used.
+void readLineageMethod(const std::string& value, const Parameters& header, TableSettings& settings,
+                       MessageSink& messages) {
+    if (value == "NEAREST") {
+        settings.lineageMethod = LineageMethod::e_nearest;
+    } else if (value == "AVERAGE") {
+        settings.lineageMethod = LineageMethod::e_average;
+    } else if (value == "FARTHEST") {
+        settings.lineageMethod = LineageMethod::e_farthest;
     } else {
-        messages.error("warning: MLLDISTANCE '" + value +
-                       "' is not a whole number >= 0; no lineages are formed.");
+        messages.error("warning: MLLMETHOD '" + value +
+                       "' is not NEAREST, AVERAGE or FARTHEST; using NEAREST.");
+        return;
+    }
+    if (header.find("MLLDISTANCE") == header.end()) {
+        messages.error("warning: MLLMETHOD has no effect without MLLDISTANCE.");
     }
 }
 
@@ -83,10 +132,15 @@ struct HeaderKey {
     void (*read)(const std::string& value, TableSettings& settings, MessageSink& messages);
     // Set the settings of the key from its 'value', with a message for a
     // value that is not accepted.
+    void (*readInHeader)(const std::string& value, const Parameters& header,
+                         TableSettings& settings, MessageSink& messages) = nullptr;
+    // The same, for a key (with no 'read') whose meaning depends on the
+    // other keys of the 'header'.
 };
 
 // Every key that means something, in the order the keys are read.
-// MLLDISTANCE is used by the lineage analysis.
+// MLLDISTANCE and MLLMETHOD are used by the lineage analysis; LINKAGE,
+// LOCICURVE and RAREFY each switch on an analysis of the finished table.
 const HeaderKey k_keys[] = {
     {"PLOIDY", readPloidy},
     {"FREQUENCY", readFrequency},
@@ -97,6 +151,10 @@ const HeaderKey k_keys[] = {
     {"TITLE", readTitle},
     {"MISSING", readMissing},
     {"MLLDISTANCE", readLineageDistance},
+    {"LINKAGE", readLinkage},
+    {"LOCICURVE", readLocusCurve},
+    {"MLLMETHOD", nullptr, readLineageMethod},
+    {"RAREFY", readRarefaction},
 };
 
 bool isAtoiSpace(char c) {
@@ -148,7 +206,11 @@ TableSettings interpretHeader(const Parameters& parameters, MessageSink& message
     for (const HeaderKey& key : k_keys) {
         const auto entry = parameters.find(key.name);
         if (entry != parameters.end()) {
-            key.read(entry->second, settings, messages);
+            if (key.read != nullptr) {
+                key.read(entry->second, settings, messages);
+            } else {
+                key.readInHeader(entry->second, parameters, settings, messages);
+            }
         }
     }
 

@@ -6,8 +6,9 @@
 // one value that the genotype table holds as a whole.
 //
 // This is the one place where the header keys are interpreted: PLOIDY,
-// FREQUENCY, MODEL, SIMULATIONS, LOCUSCOUNT, LOCUSNAMES, TITLE, MISSING and
-// MLLDISTANCE, each with its default and its message when it is missing or
+// FREQUENCY, MODEL, SIMULATIONS, LOCUSCOUNT, LOCUSNAMES, TITLE, MISSING,
+// MLLDISTANCE, MLLMETHOD and the keys that switch on an analysis (LINKAGE,
+// LOCICURVE, RAREFY), each with its default and its message when it is missing or
 // not accepted, and where a key that means nothing is reported (a mistyped
 // key must not pass for a setting that was used).  The reader only stores
 // the header as text.
@@ -40,6 +41,15 @@ enum class FrequencyEstimate {
     e_roundRobin // each locus from the genotypes distinct at the other loci (ROUNDROBIN)
 };
 
+enum class LineageMethod {
+    // How MLGs within the distance k (MLLDISTANCE) form lineages
+    // (MLLMETHOD; lineageclustering.h).
+
+    e_nearest, // single linkage: MLGs linked by a chain of close pairs
+    e_average, // average linkage: by the mean distance of their MLGs
+    e_farthest // complete linkage: by the largest distance of their MLGs
+};
+
 struct TableSettings {
     // What the header asks for, after defaults: the settings of a genotype
     // table.  A value type.
@@ -53,6 +63,10 @@ struct TableSettings {
     std::string title;                                         // TITLE, or empty
     std::optional<std::int32_t> missingCode;                   // MISSING, if given
     std::optional<std::int32_t> lineageDistance;               // MLLDISTANCE, if given as digits
+    std::optional<std::int32_t> linkagePermutations;           // LINKAGE, if given as digits
+    std::optional<std::int32_t> curveSubsets;                  // LOCICURVE, if digits >= 1
+    LineageMethod lineageMethod = LineageMethod::e_nearest;    // MLLMETHOD
+    std::optional<std::int32_t> rarefiedSampleSize;            // RAREFY, if digits >= 1
 
     bool frequencyFromSamples() const { return frequency == FrequencyEstimate::e_sample; }
     // Return whether every sample counts its alleles (FREQUENCY=SAMPLE);

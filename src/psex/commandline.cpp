@@ -103,6 +103,8 @@ std::string usageText() {
            "  samples_<run>.csv     tidy table, one row per sample, for R or pandas\n"
            "  summary_<run>.csv     tidy table of clonal diversity statistics\n"
            "  distances_<run>.csv   genotype distances (with MLLDISTANCE only)\n"
+           "  linkage_<run>.csv     index of association (with LINKAGE only)\n"
+           "  loci_<run>.csv        genotype accumulation curve (with LOCICURVE only)\n"
            "\n"
            "Options:\n"
            "  -h, --help   print this text\n"

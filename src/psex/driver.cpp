@@ -2,6 +2,8 @@
 #include "psex/driver.h"
 
 #include "analysis/lineages.h"
+#include "analysis/linkage.h"
+#include "analysis/locuscurve.h"
 #include "base/messagesink.h"
 #include "base/progress.h"
 #include "base/resultfiles.h"
@@ -19,6 +21,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <new>
 #include <optional>
 #include <ostream>
@@ -62,12 +65,20 @@ enum class Outcome {
     e_cannotOpen, // the data file cannot be opened: the run stops
 };
 
+// The results of the analyses that header keys switch on, each when asked
+// for.
+struct TableAnalyses {
+    std::optional<Linkage> linkage;               // LINKAGE
+    std::optional<std::vector<CurvePoint>> curve; // LOCICURVE
+};
+
 // Return the result files of the data file at the specified 'path', in the
 // order they are written, from its finished 'table' and the header
 // 'parameters' it was built with.
 std::vector<ResultFile> resultFilesOf(const std::string& path, const MLGTable& table,
                                       const Parameters& parameters, const Lineages& lineages,
-                                      const ReferenceDistances* reference) {
+                                      const ReferenceDistances* reference,
+                                      const TableAnalyses& analyses) {
     const std::string runName = table.title().empty() ? path : table.title();
     std::vector<ResultFile> files = {
         {"simresults_" + runName + ".csv",
@@ -91,6 +102,21 @@ std::vector<ResultFile> resultFilesOf(const std::string& path, const MLGTable& t
         // folder part may lead anywhere.)
         files.push_back({"distances_" + runName + ".csv", {}});
     }
+    // The files of the analyses that header keys switch on; an earlier
+    // run's file of an analysis not asked for goes, as the distances do.
+    const bool inWorkingFolder = runName.find('/') == std::string::npos;
+    const auto analysisFile = [&](const std::string& prefix, bool asked,
+                                  std::function<void(std::ostream&)> write) {
+        if (asked) {
+            files.push_back({prefix + runName + ".csv", std::move(write)});
+        } else if (inWorkingFolder) {
+            files.push_back({prefix + runName + ".csv", {}});
+        }
+    };
+    analysisFile("linkage_", analyses.linkage.has_value(),
+                 [&analyses](std::ostream& out) { writeLinkage(*analyses.linkage, out); });
+    analysisFile("loci_", analyses.curve.has_value(),
+                 [&analyses](std::ostream& out) { writeLocusCurve(*analyses.curve, out); });
     return files;
 }
 
@@ -129,14 +155,36 @@ Outcome analyseOpenedDataFile(std::istream& input, const std::string& path, Mess
     if (table.lineageDistance()) {
         ProgressIndicator pairsProgress(messages.errorStream(), standardErrorIsTerminal(),
                                         ProgressIndicator::steadyClock(), "Forming lineages");
-        lineages = formLineages(table, *table.lineageDistance(), threads, pairsProgress.callback());
+        const LineageMethod method = table.settings().lineageMethod;
+        lineages = formLineages(table, *table.lineageDistance(), method, threads,
+                                pairsProgress.callback());
         pairsProgress.finish();
+        if (lineages.tooManyForMethod) {
+            // The pair table of AVERAGE and FARTHEST grows with the square
+            // of G: the run goes on with one lineage per MLG.
+            const auto largestDistance =
+                static_cast<std::uint32_t>(table.ploidy()) * table.locusCount();
+            messages.error(methodTooLargeMessage(
+                method, largestClusteredTable(method, largestDistance, *table.lineageDistance())));
+        }
         reference = referenceDistances(
             table, static_cast<std::uint64_t>(std::max(table.simulations(), 0)) * 10);
     }
 
-    const std::vector<ResultFile> files =
-        resultFilesOf(path, table, parameters, lineages, reference ? &*reference : nullptr);
+    TableAnalyses analyses;
+    if (const std::optional<std::int32_t> permutations = table.settings().linkagePermutations) {
+        ProgressIndicator linkageProgress(messages.errorStream(), standardErrorIsTerminal(),
+                                          ProgressIndicator::steadyClock(), "Testing linkage");
+        analyses.linkage = linkageAnalysis(table, static_cast<std::uint32_t>(*permutations),
+                                           threads, linkageProgress.callback());
+        linkageProgress.finish();
+    }
+    if (const std::optional<std::int32_t> subsets = table.settings().curveSubsets) {
+        analyses.curve = locusCurve(table, static_cast<std::uint32_t>(*subsets));
+    }
+
+    const std::vector<ResultFile> files = resultFilesOf(
+        path, table, parameters, lineages, reference ? &*reference : nullptr, analyses);
     bool complete = false;
     if (const std::optional<std::string> refusal = refusalOf(files, path, !table.title().empty())) {
         messages.error(*refusal);

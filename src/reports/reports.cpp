@@ -2,6 +2,8 @@
 #include "reports/reports.h"
 
 #include "analysis/lineages.h"
+#include "analysis/linkage.h"
+#include "analysis/locuscurve.h"
 #include "model/diversity.h"
 #include "model/mlgtable.h"
 #include "model/significance.h"
@@ -305,6 +307,34 @@ void writeDistances(const Lineages& lineages, const ReferenceDistances& referenc
     for (std::size_t d = 0; d < rows; ++d) {
         out << d << ',' << at(lineages.observedPairs, d) << ',' << at(reference.siblingPairs, d)
             << ',' << at(reference.unrelatedPairs, d) << '\n';
+    }
+    out.flush();
+}
+
+void writeLinkage(const Linkage& linkage, std::ostream& out) {
+    const ClassicLocale classic(out);
+    const auto cell = [](const std::optional<double>& value) {
+        return value ? shortestNumber(*value) : std::string("NA");
+    };
+    out << "data,samples,loci,left_out,ia,p_ia,rbarD,p_rbarD,permutations\n";
+    for (const auto& [name, row] :
+         {std::pair<const char*, const LinkageRow&>("all", linkage.all),
+          std::pair<const char*, const LinkageRow&>("clone_corrected", linkage.cloneCorrected)}) {
+        out << name << ',' << row.samples << ',' << linkage.loci << ',' << row.leftOut << ','
+            << cell(row.indices.ia) << ',' << cell(row.pValue) << ',' << cell(row.indices.rbarD)
+            << ',' << cell(row.pValue) << ',' << linkage.permutations << '\n';
+    }
+    out.flush();
+}
+
+void writeLocusCurve(const std::vector<CurvePoint>& curve, std::ostream& out) {
+    const ClassicLocale classic(out);
+    out << "loci,subsets,mlg_min,mlg_q25,mlg_median,mlg_q75,mlg_max,mlg_mean\n";
+    for (const CurvePoint& point : curve) {
+        out << point.loci << ',' << point.subsets << ',' << point.least << ','
+            << shortestNumber(point.lowerQuartile) << ',' << shortestNumber(point.median) << ','
+            << shortestNumber(point.upperQuartile) << ',' << point.most << ','
+            << shortestNumber(point.mean) << '\n';
     }
     out.flush();
 }

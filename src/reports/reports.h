@@ -31,6 +31,8 @@ namespace psex {
 
 class MLGTable;
 struct Lineages;
+struct Linkage;
+struct CurvePoint;
 struct ReferenceDistances;
 
 extern const char k_dashCell[];
@@ -99,6 +101,17 @@ void writeDistances(const Lineages& lineages, const ReferenceDistances& referenc
 // Write the tidy distance histogram: a header row
 // "distance,observed_pairs,sibling_pairs,unrelated_pairs" and one row per
 // distance from 0 to the largest seen in any of the three columns.
+
+void writeLinkage(const Linkage& linkage, std::ostream& out);
+// Write the tidy linkage file: a header row
+// "data,samples,loci,left_out,ia,p_ia,rbarD,p_rbarD,permutations", then the
+// rows "all" and "clone_corrected" of the specified 'linkage' ("NA" where
+// a value is not defined).
+
+void writeLocusCurve(const std::vector<CurvePoint>& curve, std::ostream& out);
+// Write the tidy accumulation curve: a header row
+// "loci,subsets,mlg_min,mlg_q25,mlg_median,mlg_q75,mlg_max,mlg_mean", then
+// one row per point of the specified 'curve'.
 
 std::string shortestNumber(double value);
 // Return the shortest decimal text that reads back to the specified

@@ -7,6 +7,12 @@
 #include "model/significance.h"
 #include "reports/reports.h"
 
+#include "base/contract.h"
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <optional>
 #include <ostream>
 
 namespace psex {
@@ -74,6 +80,34 @@ std::vector<SummaryStatistic> makeSummaryStatistics() {
     statistics.push_back({"genets_0.05", false, [](const SummaryUnit& unit) {
                               return std::to_string(genetsAtFamilywise5(unit.table));
                           }});
+    // RAREFY: richness in a subsample of n, to compare sites of different
+    // sizes; undefined when n exceeds the samples.
+    const auto rarefied = [](const SummaryUnit& unit) -> std::optional<Rarefaction> {
+        const std::uint64_t n =
+            static_cast<std::uint64_t>(*unit.table.settings().rarefiedSampleSize);
+        std::uint64_t samples = 0;
+        for (const std::uint32_t size : unit.sizes) {
+            samples += size;
+        }
+        return n <= samples ? std::optional(rarefaction(unit.sizes, n)) : std::nullopt;
+    };
+    const auto rarefying = [](const MLGTable& table) {
+        return table.settings().rarefiedSampleSize.has_value();
+    };
+    statistics.push_back({"emlg", true,
+                          [rarefied](const SummaryUnit& unit) {
+                              const std::optional<Rarefaction> value = rarefied(unit);
+                              return value ? shortestNumber(value->expected)
+                                           : std::string(k_notAvailable);
+                          },
+                          rarefying});
+    statistics.push_back({"emlg_se", true,
+                          [rarefied](const SummaryUnit& unit) {
+                              const std::optional<Rarefaction> value = rarefied(unit);
+                              return value ? shortestNumber(value->standardError)
+                                           : std::string(k_notAvailable);
+                          },
+                          rarefying});
     return statistics;
 }
 
@@ -89,15 +123,87 @@ std::vector<std::uint32_t> lineageSizes(const MLGTable& table, const Lineages& l
 void writeRows(const MLGTable& table, const std::vector<std::uint32_t>& unitSizes,
                const char* unitName, bool lineageRows, std::ostream& out) {
     const std::vector<Figure> figures = figuresOf(unitSizes);
-    const SummaryUnit unit{table, figures};
+    const SummaryUnit unit{table, figures, unitSizes};
     for (const SummaryStatistic& statistic : summaryStatistics()) {
-        if (!lineageRows || statistic.forLineages) {
+        if ((!lineageRows || statistic.forLineages) &&
+            (statistic.given == nullptr || statistic.given(table))) {
             out << statistic.name << ',' << unitName << ',' << statistic.value(unit) << '\n';
         }
     }
 }
 
 } // namespace
+
+Rarefaction rarefaction(const std::vector<std::uint32_t>& sizes, std::uint64_t subsample) {
+    std::map<std::uint64_t, std::uint64_t> bySize; // size -> units of that size
+    std::uint64_t samples = 0;
+    for (const std::uint32_t size : sizes) {
+        ++bySize[size];
+        samples += size;
+    }
+    PSEX_ASSERT(subsample >= 1 && subsample <= samples);
+    const std::uint64_t n = subsample;
+    if (n == 1) {
+        return {1.0, 0.0};
+    }
+    if (n == samples) {
+        return {double(sizes.size()), 0.0};
+    }
+    // q(s) = C(N - s, n) / C(N, n): the chance that a unit of s samples is
+    // missed by the subsample, = prod_{t<n} (N - s - t) / (N - t) =
+    // prod_{i<s} (N - n - i) / (N - i), whichever has fewer factors, in long
+    // double.  Each value is made once: the arguments are the sizes and the
+    // sums of two sizes, so a few thousand at most whatever N is.
+    std::map<std::uint64_t, double> known;
+    const auto missed = [&](std::uint64_t s) {
+        if (s > samples || samples - s < n) {
+            return 0.0;
+        }
+        const auto found = known.find(s);
+        if (found != known.end()) {
+            return found->second;
+        }
+        long double product = 1.0L;
+        if (s < n) {
+            for (std::uint64_t i = 0; i < s; ++i) {
+                product *= static_cast<long double>(samples - n - i) /
+                           static_cast<long double>(samples - i);
+            }
+        } else {
+            for (std::uint64_t t = 0; t < n; ++t) {
+                product *= static_cast<long double>(samples - s - t) /
+                           static_cast<long double>(samples - t);
+            }
+        }
+        return known[s] = static_cast<double>(product);
+    };
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> groups(bySize.begin(), bySize.end());
+    std::vector<double> q;
+    for (const auto& [size, count] : groups) {
+        q.push_back(missed(size));
+    }
+    Rarefaction result;
+    double variance = 0.0;
+    for (std::size_t x = 0; x < groups.size(); ++x) {
+        const double units = double(groups[x].second);
+        result.expected += units * (1.0 - q[x]);
+        variance += units * (q[x] * (1.0 - q[x]));
+    }
+    double pairs = 0.0;
+    for (std::size_t x = 0; x < groups.size(); ++x) {
+        for (std::size_t y = x; y < groups.size(); ++y) {
+            const std::uint64_t count = groups[x].second;
+            const double times = x == y ? double(count) * double(count - 1) / 2.0
+                                        : double(count) * double(groups[y].second);
+            if (times > 0) {
+                pairs += times * (missed(groups[x].first + groups[y].first) - q[x] * q[y]);
+            }
+        }
+    }
+    variance += 2.0 * pairs;
+    result.standardError = std::sqrt(std::max(variance, 0.0));
+    return result;
+}
 
 const std::vector<SummaryStatistic>& summaryStatistics() {
     static const std::vector<SummaryStatistic> statistics = makeSummaryStatistics();

@@ -12,6 +12,8 @@
 // tests/fuzz/README.md for how to run it.
 
 #include "analysis/lineages.h"
+#include "analysis/linkage.h"
+#include "analysis/locuscurve.h"
 #include "analysis/pairdistances.h"
 #include "base/messagesink.h"
 #include "model/datareader.h"
@@ -25,6 +27,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -32,6 +35,8 @@
 namespace {
 
 constexpr std::int32_t k_maxSimulations = 3;
+// The permutations of LINKAGE and the subsets of LOCICURVE are capped alike.
+constexpr std::int32_t k_maxRepeats = 3;
 
 std::size_t lineCount(const std::string& text) {
     return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
@@ -131,5 +136,35 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(lineCount(samples.str()) == table.sampleNames().size() + 1);
     std::ostringstream summary;
     psex::writeSummary(table, lineages, summary);
+
+    // The analyses that header keys switch on: the same linkage on one
+    // thread or two, every sample either analysed or left out, and a curve
+    // whose order statistics are in order and within the MLGs.
+    if (const std::optional<std::int32_t> permutations = table.settings().linkagePermutations) {
+        const auto capped = static_cast<std::uint32_t>(std::min(*permutations, k_maxRepeats));
+        const psex::Linkage one = psex::linkageAnalysis(table, capped, 1);
+        const psex::Linkage two = psex::linkageAnalysis(table, capped, 2);
+        require(one.all.pValue == two.all.pValue &&
+                one.cloneCorrected.pValue == two.cloneCorrected.pValue);
+        require(one.all.samples + one.all.leftOut == table.sampleNames().size());
+        require(one.cloneCorrected.samples + one.cloneCorrected.leftOut == table.mlgs().size());
+        std::ostringstream linkage;
+        psex::writeLinkage(one, linkage);
+        require(lineCount(linkage.str()) == 3);
+    }
+    if (const std::optional<std::int32_t> subsets = table.settings().curveSubsets) {
+        const std::vector<psex::CurvePoint> curve =
+            psex::locusCurve(table, static_cast<std::uint32_t>(std::min(*subsets, k_maxRepeats)));
+        require(curve.size() == table.locusCount());
+        for (const psex::CurvePoint& point : curve) {
+            require(point.subsets >= 1 && point.least <= point.lowerQuartile &&
+                    point.lowerQuartile <= point.median && point.median <= point.upperQuartile &&
+                    point.upperQuartile <= point.most && point.most <= table.mlgs().size());
+        }
+        require(curve.empty() || curve.back().most == table.mlgs().size());
+        std::ostringstream loci;
+        psex::writeLocusCurve(curve, loci);
+        require(lineCount(loci.str()) == curve.size() + 1);
+    }
     return 0;
 }

@@ -2823,6 +2823,10 @@ class Rarefaction:
         whole = math.comb(total, n)
 
         def q(s):
+            # A pair of units larger together than all the samples (two
+            # halves of the table, or one unit with itself) is never missed.
+            if s > total:
+                return Fraction(0)
             return Fraction(math.comb(total - s, n), whole)
         groups = sorted(collections.Counter(sizes).items())
         qs = {s: q(s) for s, _ in groups}
