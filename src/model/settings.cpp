@@ -4,6 +4,7 @@
 #include "base/messagesink.h"
 
 #include <algorithm>
+#include <charconv>
 #include <limits>
 
 namespace psex {
@@ -78,11 +79,70 @@ void readLineageDistance(const std::string& value, TableSettings& settings, Mess
     }
 }
 
+bool isDigits(const std::string& value) {
+    return !value.empty() &&
+           std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+void readCoordinates(const std::string& value, TableSettings& settings, MessageSink& messages) {
+    // Names are taken whole, spaces included, as the column line writes
+    // them; whether they stand right after the alleles is the table's check.
+    const std::size_t comma = value.find(',');
+    if (comma != std::string::npos && comma != 0 && comma + 1 < value.size() &&
+        value.find(',', comma + 1) == std::string::npos) {
+        settings.coordinateColumns.emplace(value.substr(0, comma), value.substr(comma + 1));
+    } else {
+        messages.error("error: COORDINATES '" + value +
+                       "' is not two column names separated by a comma; no coordinates are "
+                       "read.");
+    }
+}
+
+void readSpatialPermutations(const std::string& value, TableSettings& settings,
+                             MessageSink& messages) {
+    if (isDigits(value)) {
+        settings.spatialPermutations = decimalValue(value);
+    } else {
+        messages.error("warning: SPATIAL '" + value +
+                       "' is not a whole number >= 0; no permutation test of aggregation is run.");
+    }
+}
+
+void readDistanceClasses(const std::string& value, TableSettings& settings, MessageSink& messages) {
+    std::vector<double> bounds;
+    bool accepted = true;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = value.find(',', start);
+        const std::optional<double> bound =
+            decimalNumber(std::string_view(value).substr(start, comma - start));
+        if (!bound || !(*bound > 0.0) || (!bounds.empty() && !(*bound > bounds.back()))) {
+            accepted = false;
+            break;
+        }
+        bounds.push_back(*bound);
+        if (comma == std::string::npos) {
+            break;
+        }
+        start = comma + 1;
+    }
+    if (accepted) {
+        settings.distanceClasses = std::move(bounds);
+    } else {
+        messages.error("warning: SPATIALCLASSES '" + value +
+                       "' is not a list of ascending distances above 0; using ten classes of "
+                       "equal pair counts.");
+    }
+}
+
 struct HeaderKey {
     const char* name;
     void (*read)(const std::string& value, TableSettings& settings, MessageSink& messages);
     // Set the settings of the key from its 'value', with a message for a
     // value that is not accepted.
+    const char* refines = nullptr;
+    // The key whose analysis this one adjusts: an accepted value without
+    // that key in the header does nothing, and the run says so.
 };
 
 // Every key that means something, in the order the keys are read.
@@ -97,6 +157,9 @@ const HeaderKey k_keys[] = {
     {"TITLE", readTitle},
     {"MISSING", readMissing},
     {"MLLDISTANCE", readLineageDistance},
+    {"COORDINATES", readCoordinates},
+    {"SPATIAL", readSpatialPermutations, "COORDINATES"},
+    {"SPATIALCLASSES", readDistanceClasses, "COORDINATES"},
 };
 
 bool isAtoiSpace(char c) {
@@ -148,7 +211,13 @@ TableSettings interpretHeader(const Parameters& parameters, MessageSink& message
     for (const HeaderKey& key : k_keys) {
         const auto entry = parameters.find(key.name);
         if (entry != parameters.end()) {
+            const TableSettings before = settings;
             key.read(entry->second, settings, messages);
+            if (key.refines != nullptr && !(settings == before) &&
+                parameters.find(key.refines) == parameters.end()) {
+                messages.error(std::string("warning: ") + key.name + " has no effect without " +
+                               key.refines + ".");
+            }
         }
     }
 
@@ -206,6 +275,56 @@ std::int32_t decimalValue(const std::string& text) {
     const std::int64_t value = negative ? -magnitude : magnitude;
     return static_cast<std::int32_t>(std::clamp<std::int64_t>(
         value, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+}
+
+std::optional<double> decimalNumber(std::string_view text) {
+    const std::size_t first = text.find_first_not_of(' ');
+    if (first == std::string_view::npos) {
+        return std::nullopt;
+    }
+    text = text.substr(first, text.find_last_not_of(' ') - first + 1);
+    // The form is checked here: from_chars would also take 'inf', 'nan' and
+    // a number cut short by a stray character.
+    std::size_t i = 0;
+    const auto digits = [&] {
+        const std::size_t from = i;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+            ++i;
+        }
+        return i - from;
+    };
+    if (text[i] == '+' || text[i] == '-') {
+        ++i;
+    }
+    std::size_t mantissaDigits = digits();
+    if (i < text.size() && text[i] == '.') {
+        ++i;
+        mantissaDigits += digits();
+    }
+    if (mantissaDigits == 0) {
+        return std::nullopt;
+    }
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        ++i;
+        if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+            ++i;
+        }
+        if (digits() == 0) {
+            return std::nullopt;
+        }
+    }
+    if (i != text.size()) {
+        return std::nullopt;
+    }
+    if (text.front() == '+') {
+        text.remove_prefix(1); // from_chars takes no plus sign
+    }
+    double value = 0.0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size()) {
+        return std::nullopt;
+    }
+    return value;
 }
 
 } // namespace psex

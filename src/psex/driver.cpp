@@ -2,6 +2,7 @@
 #include "psex/driver.h"
 
 #include "analysis/lineages.h"
+#include "analysis/spatial.h"
 #include "base/messagesink.h"
 #include "base/progress.h"
 #include "base/resultfiles.h"
@@ -67,7 +68,8 @@ enum class Outcome {
 // 'parameters' it was built with.
 std::vector<ResultFile> resultFilesOf(const std::string& path, const MLGTable& table,
                                       const Parameters& parameters, const Lineages& lineages,
-                                      const ReferenceDistances* reference) {
+                                      const ReferenceDistances* reference,
+                                      const SpatialAnalysis* spatial) {
     const std::string runName = table.title().empty() ? path : table.title();
     std::vector<ResultFile> files = {
         {"simresults_" + runName + ".csv",
@@ -77,7 +79,9 @@ std::vector<ResultFile> resultFilesOf(const std::string& path, const MLGTable& t
         {"samples_" + runName + ".csv",
          [&](std::ostream& out) { writeSamples(table, lineages.lineageOfMlg, out); }},
         {"summary_" + runName + ".csv",
-         [&](std::ostream& out) { writeSummary(table, lineages, out); }},
+         [&table, &lineages, spatial](std::ostream& out) {
+             writeSummary(table, lineages, out, spatial);
+         }},
     };
     if (reference != nullptr) {
         files.push_back(
@@ -90,6 +94,17 @@ std::vector<ResultFile> resultFilesOf(const std::string& path, const MLGTable& t
         // replacement.  (Only in the working folder: a run name with a
         // folder part may lead anywhere.)
         files.push_back({"distances_" + runName + ".csv", {}});
+    }
+    // Where the clones are: only for samples with coordinates; otherwise
+    // the files of an earlier run with them go, as the distances file does.
+    if (spatial != nullptr) {
+        files.push_back({"spatial_" + runName + ".csv",
+                         [spatial](std::ostream& out) { writeSpatial(*spatial, out); }});
+        files.push_back({"kinship_" + runName + ".csv",
+                         [spatial](std::ostream& out) { writeKinship(*spatial, out); }});
+    } else if (runName.find('/') == std::string::npos) {
+        files.push_back({"spatial_" + runName + ".csv", {}});
+        files.push_back({"kinship_" + runName + ".csv", {}});
     }
     return files;
 }
@@ -135,8 +150,14 @@ Outcome analyseOpenedDataFile(std::istream& input, const std::string& path, Mess
             table, static_cast<std::uint64_t>(std::max(table.simulations(), 0)) * 10);
     }
 
+    std::optional<SpatialAnalysis> spatial;
+    if (table.settings().coordinateColumns) {
+        spatial = analyseSpace(table, lineages, messages);
+    }
+
     const std::vector<ResultFile> files =
-        resultFilesOf(path, table, parameters, lineages, reference ? &*reference : nullptr);
+        resultFilesOf(path, table, parameters, lineages, reference ? &*reference : nullptr,
+                      spatial ? &*spatial : nullptr);
     bool complete = false;
     if (const std::optional<std::string> refusal = refusalOf(files, path, !table.title().empty())) {
         messages.error(*refusal);

@@ -2,6 +2,7 @@
 #include "reports/reports.h"
 
 #include "analysis/lineages.h"
+#include "analysis/spatial.h"
 #include "model/diversity.h"
 #include "model/mlgtable.h"
 #include "model/significance.h"
@@ -305,6 +306,46 @@ void writeDistances(const Lineages& lineages, const ReferenceDistances& referenc
     for (std::size_t d = 0; d < rows; ++d) {
         out << d << ',' << at(lineages.observedPairs, d) << ',' << at(reference.siblingPairs, d)
             << ',' << at(reference.unrelatedPairs, d) << '\n';
+    }
+    out.flush();
+}
+
+namespace {
+
+std::string numberOrNA(const std::optional<double>& value) {
+    return value ? shortestNumber(*value) : std::string(k_notAvailable);
+}
+
+void writeUnitPlaces(const UnitSpatial& units, const char* unit, std::ostream& out) {
+    for (std::size_t u = 0; u < units.units.size(); ++u) {
+        const UnitPlaces& places = units.units[u];
+        out << unit << ',' << u + 1 << ',' << places.samples << ',' << places.located << ','
+            << numberOrNA(places.subrange) << '\n';
+    }
+}
+
+} // namespace
+
+void writeSpatial(const SpatialAnalysis& spatial, std::ostream& out) {
+    const ClassicLocale classic(out);
+    out << "unit,id,n,located,subrange\n";
+    writeUnitPlaces(spatial.mlg, "mlg", out);
+    if (spatial.mll) {
+        writeUnitPlaces(*spatial.mll, "mll", out);
+    }
+    out.flush();
+}
+
+void writeKinship(const SpatialAnalysis& spatial, std::ostream& out) {
+    const ClassicLocale classic(out);
+    out << "level,class,max_distance,mean_distance,pairs,kinship\n";
+    for (const KinshipLevel& level : spatial.kinship) {
+        for (std::size_t c = 0; c < level.classes.size(); ++c) {
+            const KinshipClass& row = level.classes[c];
+            out << level.level << ',' << c + 1 << ',' << numberOrNA(row.maxDistance) << ','
+                << numberOrNA(row.meanDistance) << ',' << row.pairs << ','
+                << numberOrNA(row.kinship) << '\n';
+        }
     }
     out.flush();
 }

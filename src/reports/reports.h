@@ -32,6 +32,7 @@ namespace psex {
 class MLGTable;
 struct Lineages;
 struct ReferenceDistances;
+struct SpatialAnalysis;
 
 extern const char k_dashCell[];
 // The cell that stands where there is no value: a double quote, a hyphen and
@@ -99,6 +100,20 @@ void writeDistances(const Lineages& lineages, const ReferenceDistances& referenc
 // Write the tidy distance histogram: a header row
 // "distance,observed_pairs,sibling_pairs,unrelated_pairs" and one row per
 // distance from 0 to the largest seen in any of the three columns.
+
+void writeSpatial(const SpatialAnalysis& spatial, std::ostream& out);
+// Write the tidy table of where the units are: a header row
+// "unit,id,n,located,subrange" and one row per MLG (unit "mlg", id its
+// number), then one per MLL (unit "mll") when lineages were formed: its
+// samples, its located samples and its clonal subrange ("NA" with fewer
+// than two located).
+
+void writeKinship(const SpatialAnalysis& spatial, std::ostream& out);
+// Write the tidy table of kinship by distance: a header row
+// "level,class,max_distance,mean_distance,pairs,kinship" and one row per
+// distance class of the ramets, then of the genets ("NA" where a class has
+// no pair, or no pair with a defined kinship).  Without the pairs analysed
+// (too many located samples) only the header row.
 
 std::string shortestNumber(double value);
 // Return the shortest decimal text that reads back to the specified
