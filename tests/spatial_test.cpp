@@ -1,0 +1,153 @@
+// spatial_test.cpp                                               -*-C++-*-
+#include "analysis/spatial.h"
+
+#include "analysis/lineages.h"
+#include "collectedmessages.h"
+#include "tablefromtext.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+namespace {
+
+using psex::NearestNeighbours;
+using psex::SamplePoint;
+using psex::UnitSpatial;
+using Units = std::vector<std::uint32_t>;
+
+SamplePoint at(double x, double y) {
+    return {x, y, true};
+}
+
+// Six located samples in two groups of three, each an L: in each group the
+// corner sample has two nearest neighbours at distance 1 (a tie), the
+// other two one each (the corner).  A seventh sample has no place.
+//
+//   s3 (0,1)                 s6 (5,6)
+//   s1 (0,0)  s2 (1,0)       s4 (5,5)  s5 (6,5)        s7 not located
+const std::vector<SamplePoint> k_points = {at(0, 0), at(1, 0), at(0, 1),     at(5, 5),
+                                           at(6, 5), at(5, 6), SamplePoint{}};
+
+std::vector<SamplePoint> locatedOnly() {
+    return {k_points.begin(), k_points.begin() + 6};
+}
+
+TEST(NearestNeighbours, KeepsEveryNeighbourAtTheSmallestDistance) {
+    const NearestNeighbours neighbours(locatedOnly());
+    ASSERT_EQ(6u, neighbours.size());
+    EXPECT_EQ(2u, neighbours.count(0)); // s2 and s3, both at 1
+    EXPECT_EQ(1u, neighbours.count(1)); // s1 (s3 is sqrt 2 away)
+    EXPECT_EQ(0u, *neighbours.begin(1));
+    EXPECT_EQ(2u, neighbours.count(3));
+    EXPECT_EQ(3u, *neighbours.begin(5));
+}
+
+TEST(UnitSpatial, GivesSubrangesAndAcByHand) {
+    // Units: s1 s2 s7 in 1, s3 s4 in 2, s5 s6 in 3.
+    const Units units = {1, 1, 2, 2, 3, 3, 1};
+    const NearestNeighbours neighbours(locatedOnly());
+    const UnitSpatial spatial = psex::unitSpatial(k_points, units, 3, &neighbours, 0, 0);
+    ASSERT_EQ(3u, spatial.units.size());
+    EXPECT_EQ(3u, spatial.units[0].samples);
+    EXPECT_EQ(2u, spatial.units[0].located);
+    EXPECT_EQ(1.0, spatial.units[0].subrange);
+    EXPECT_EQ(std::sqrt(41.0), spatial.units[1].subrange); // (0,1) to (5,5)
+    EXPECT_EQ(std::sqrt(2.0), spatial.units[2].subrange);
+    EXPECT_EQ(std::sqrt(41.0), spatial.subrangeMax);
+    EXPECT_DOUBLE_EQ((1.0 + std::sqrt(41.0) + std::sqrt(2.0)) / 3.0, *spatial.subrangeMean);
+    // Nearest neighbours in the own unit: s1 1 of its 2, s2 1 of 1, s3 0,
+    // s4 0 of 2, s5 0, s6 0: S_1 = 1, S_2 = 1, Psp = (1/1 + 1/2) / 6 = 1/4.
+    // Psg = 3 pairs in one unit of 15 = 1/5; Ac = (1/4 - 1/5) / (4/5).
+    EXPECT_DOUBLE_EQ(0.0625, *spatial.aggregation);
+    EXPECT_FALSE(spatial.aggregationP); // no permutations asked for
+    EXPECT_DOUBLE_EQ(0.25, psex::neighbourShare(neighbours, {1, 1, 2, 2, 3, 3}));
+}
+
+TEST(UnitSpatial, LeavesAcUndefinedWhenEveryPairIsInOneUnitOrTooFewAreLocated) {
+    const NearestNeighbours neighbours(locatedOnly());
+    const UnitSpatial one =
+        psex::unitSpatial(k_points, {1, 1, 1, 1, 1, 1, 1}, 1, &neighbours, 9, 0);
+    EXPECT_FALSE(one.aggregation); // Psg = 1
+    EXPECT_FALSE(one.aggregationP);
+    EXPECT_EQ(std::sqrt(61.0), one.subrangeMax); // (0,0) to (6,5), and to (5,6)
+
+    const std::vector<SamplePoint> single = {at(3, 4), SamplePoint{}};
+    const NearestNeighbours alone(std::vector<SamplePoint>{at(3, 4)});
+    const UnitSpatial lonely = psex::unitSpatial(single, {1, 2}, 2, &alone, 9, 0);
+    EXPECT_FALSE(lonely.aggregation);
+    EXPECT_FALSE(lonely.subrangeMax);
+    EXPECT_FALSE(lonely.subrangeMean);
+    EXPECT_EQ(1u, lonely.units[0].located);
+    EXPECT_EQ(0u, lonely.units[1].located);
+
+    // Without neighbours (too many located samples) only the subranges.
+    const UnitSpatial unpaired =
+        psex::unitSpatial(k_points, {1, 1, 2, 2, 3, 3, 1}, 3, nullptr, 9, 0);
+    EXPECT_FALSE(unpaired.aggregation);
+    EXPECT_EQ(std::sqrt(41.0), unpaired.subrangeMax);
+}
+
+TEST(UnitSpatial, CountsShufflesFromTheFixedSource) {
+    // Units s1 s2 s3 in 1, s4 s5 s6 in 2: every nearest neighbour is in the
+    // own unit, Psp = 1, Psg = 6/15, Ac = 1.  The first three shuffles of six
+    // drawn from "psex spa" (derived apart, with the project's checker) put
+    // the units in the orders 2 1 2 1 1 2, 1 2 1 2 2 1 and 1 2 2 1 2 1, with
+    // Psp 1/2, 1/2 and 1/4: none reaches 1, so p = (1 + 0) / (3 + 1).
+    const NearestNeighbours neighbours(locatedOnly());
+    const Units units = {1, 1, 1, 2, 2, 2, 1};
+    const UnitSpatial three = psex::unitSpatial(k_points, units, 2, &neighbours, 3, 0);
+    EXPECT_EQ(1.0, three.aggregation);
+    EXPECT_EQ(0.25, three.aggregationP);
+    EXPECT_EQ(0.5, psex::neighbourShare(neighbours, {2, 1, 2, 1, 1, 2}));
+    EXPECT_EQ(0.25, psex::neighbourShare(neighbours, {1, 2, 2, 1, 2, 1}));
+
+    // The units [1 1 2 2 3 3] have Psp 1/4, and each of those shuffles
+    // (orders 3 2 5 1 0 4, 2 3 0 5 4 1, 1 4 5 2 3 0) reaches at least 1/4:
+    // p = (1 + 3) / (3 + 1).
+    const UnitSpatial low =
+        psex::unitSpatial(k_points, {1, 1, 2, 2, 3, 3, 1}, 3, &neighbours, 3, 0);
+    EXPECT_EQ(1.0, low.aggregationP);
+
+    // The stream position moves the shuffles on: after the first shuffle's
+    // five draws, the next two shuffles are the second and the third above.
+    const UnitSpatial later = psex::unitSpatial(k_points, units, 2, &neighbours, 2, 5);
+    EXPECT_EQ(1.0 / 3.0, later.aggregationP);
+}
+
+TEST(AnalyseSpace, ShufflesTheLineagesOnTheStreamAfterTheGenotypes) {
+    // Two genotypes one copy apart form one lineage with MLLDISTANCE=1; the
+    // third stands alone.  Located: all six.
+    const psex::MLGTable table = psex::test::tableFromText(
+        "PLOIDY=1\nLOCUSCOUNT=2\nSIMULATIONS=1\nCOORDINATES=x,y\nMLLDISTANCE=1\nSPATIAL=4\n\n"
+        "S,a,b,x,y\n"
+        "s1,1,1,0,0\ns2,1,2,1,0\ns3,5,5,0,1\ns4,5,5,5,5\ns5,7,7,6,5\ns6,7,7,5,6\n");
+    ASSERT_EQ(6u, table.samplePoints().size());
+    const psex::Lineages lineages = psex::formLineages(table, 1, 1);
+    psex::test::CollectedMessages messages;
+    const psex::SpatialAnalysis spatial = psex::analyseSpace(table, lineages, messages);
+    EXPECT_EQ("", messages.error());
+    ASSERT_TRUE(spatial.mll);
+    EXPECT_EQ(4u, spatial.mlg.units.size());
+    EXPECT_EQ(3u, spatial.mll->units.size());
+    // MLG permutations take draws 0 to 19; the lineages' start at 20.
+    Units mlgUnits;
+    for (std::uint32_t m : table.mlgNumbersOfSamples()) {
+        mlgUnits.push_back(m);
+    }
+    Units mllUnits;
+    for (std::uint32_t m : mlgUnits) {
+        mllUnits.push_back(lineages.lineageOfMlg[m - 1]);
+    }
+    const NearestNeighbours neighbours(locatedOnly());
+    EXPECT_EQ(psex::unitSpatial(table.samplePoints(), mllUnits, 3, &neighbours, 4, 20).aggregationP,
+              spatial.mll->aggregationP);
+    EXPECT_EQ(psex::unitSpatial(table.samplePoints(), mlgUnits, 4, &neighbours, 4, 0).aggregationP,
+              spatial.mlg.aggregationP);
+    ASSERT_EQ(2u, spatial.kinship.size());
+    EXPECT_EQ("ramets", spatial.kinship[0].level);
+    EXPECT_EQ("genets", spatial.kinship[1].level);
+}
+
+} // namespace
