@@ -39,6 +39,20 @@
 # distance (in allele copies) beside the shares of simulated full-sibling and
 # unrelated pairs, with the chosen MLLDISTANCE marked.
 #
+# When psex ran with COORDINATES, a spatial file spatial_<run>.csv lies
+# beside the results file.  The map goes to a third picture, <out>-map.png:
+# every located sample at its coordinates, coloured by its genet (its MLL,
+# which is its MLG without MLLDISTANCE, from the samples file), the samples
+# of each genet with two or more located samples joined by the shortest
+# lines that connect them all (a minimum spanning tree), and the genets'
+# clonal subranges from the spatial file.  The coordinates are read from the
+# data file that the results name in their "Datafile," line (as given to
+# psex: from the current folder, else from the results file's folder); when
+# it cannot be read, or holds other samples than the results, no map is
+# drawn and a note says why.  A spatial file beside the results of a run
+# without COORDINATES is left over from an earlier run, and is passed over
+# with a note.
+#
 # Without an output name the picture goes beside the input, with ".png" in
 # place of ".csv".  A short summary is printed on standard output, notes
 # included.  A file that cannot be read as a psex result ends the program with
@@ -58,6 +72,10 @@ the PSex values of the chance repeats in the simulated data sets, and the
 thresholds PValue(0.01), PValue(0.05) and PValue(0.10).  When the run had
 MLLDISTANCE, the histogram of its distances file (distances_<run>.csv,
 beside the results file) goes to a second picture, <out>-distances.png.
+When the run had COORDINATES (a spatial file spatial_<run>.csv beside the
+results file), a map of the samples coloured by genet goes to
+<out>-map.png, with the coordinates read from the data file that the
+results name.
 Without out.png the picture goes beside the input, with .png for .csv.
 A short summary, notes included, is printed on standard output.
 
@@ -116,6 +134,7 @@ if (length(fileArguments) < 1 || length(fileArguments) > 2) {
 input <- fileArguments[1]
 output <- if (length(fileArguments) == 2) fileArguments[2] else sub("(\\.csv)?$", ".png", input)
 distancesOutput <- sub("(\\.png)?$", "-distances.png", output)
+mapOutput <- sub("(\\.png)?$", "-map.png", output)
 if (!file.exists(input) || dir.exists(input)) fail("cannot read '", input, "'")
 for (folder in unique(dirname(c(output, distancesOutput)))) {
   if (!dir.exists(folder) || file.access(folder, 2) != 0)
@@ -319,6 +338,103 @@ top <- max(c(counts, zeroSimulated, 1))
 
 plural <- function(count, one, many) sprintf("%.0f %s", count, if (count == 1) one else many)
 
+# ---- reading the places of the samples, when the run had coordinates --------
+
+# Return the text of a CSV field as psex writes it (quoted when it holds a
+# comma or a double quote).
+unquoted <- function(field) {
+  if (grepl('^".*"$', field)) gsub('""', '"', substr(field, 2, nchar(field) - 1)) else field
+}
+
+# A coordinate as psex reads it: a decimal number with a point, spaces around
+# it allowed; NA otherwise.
+coordinateOf <- function(cell) {
+  cell <- gsub("^ +| +$", "", cell)
+  ok <- grepl("^[+-]?([0-9]+(\\.[0-9]*)?|\\.[0-9]+)([eE][+-]?[0-9]+)?$", cell)
+  value <- rep(NA_real_, length(cell))
+  value[ok] <- suppressWarnings(as.numeric(cell[ok]))
+  value[!is.finite(value)] <- NA
+  value
+}
+
+# The sample names and coordinates of the data file at 'path', whose columns
+# 'xName' and 'yName' hold them; NULL when it cannot be read so.
+readPlaces <- function(path, xName, yName) {
+  text <- tryCatch(sub("\r$", "", readLines(path, warn = FALSE)), error = function(e) NULL,
+                   warning = function(w) NULL)
+  if (is.null(text) || !length(text)) return(NULL)
+  text[1] <- sub("^\xef\xbb\xbf", "", text[1], useBytes = TRUE)
+  i <- 1
+  # The header ends at an empty line or one that begins with a space or TAB.
+  while (i <= length(text) && nzchar(text[i]) && !grepl("^[ \t]", text[i])) i <- i + 1
+  i <- i + 1
+  while (i <= length(text) && startsWith(text[i], "#")) i <- i + 1
+  if (i > length(text)) return(NULL)
+  names <- strsplit(text[i], "[,\t]")[[1]]
+  names <- names[nzchar(names)]
+  x <- max(c(0, which(names == xName)))
+  y <- max(c(0, which(names == yName)))
+  if (!x || !y) return(NULL)
+  rows <- character(0)
+  for (line in text[-seq_len(i)]) {
+    if (!nzchar(line) || grepl("^[ \t]", line)) break
+    fields <- strsplit(line, "[,\t]")[[1]]
+    if (all(!nzchar(fields))) next
+    if (length(fields) < max(x, y)) break
+    rows <- c(rows, line)
+  }
+  fields <- strsplit(rows, "[,\t]")
+  data.frame(sample = vapply(fields, `[`, "", 1),
+             x = coordinateOf(vapply(fields, `[`, "", x)),
+             y = coordinateOf(vapply(fields, `[`, "", y)), stringsAsFactors = FALSE)
+}
+
+# The map of the run: the located samples with their genets and the units'
+# subranges, or NULL (with a note) when there is none to draw.
+readMap <- function() {
+  spatialInput <- besideInput("spatial_")
+  if (is.na(spatialInput) || !file.exists(spatialInput)) return(NULL)
+  if (!("COORDINATES" %in% names(parameters))) {
+    cat(sprintf("Note: %s passed over: the run had no COORDINATES (left from an earlier run?)\n",
+                spatialInput))
+    return(NULL)
+  }
+  spatial <- tryCatch(read.csv(spatialInput, colClasses = "character"), error = function(e) NULL)
+  if (is.null(spatial) || !identical(names(spatial), c("unit", "id", "n", "located", "subrange")))
+    fail("'", spatialInput, "' is not a psex spatial file")
+  noMap <- function(why) {
+    cat("Note: no map: ", why, "\n", sep = "")
+    NULL
+  }
+  columns <- strsplit(parameters[["COORDINATES"]], ",", fixed = TRUE)[[1]]
+  dataFile <- unquoted(sub("^Datafile,", "", lines[1]))
+  candidates <- unique(c(dataFile, if (!grepl("^/", dataFile)) file.path(dirname(input), dataFile)))
+  readable <- candidates[vapply(candidates, isReadableFile, TRUE)]
+  if (!length(readable))
+    return(noMap(sprintf("the data file '%s' that the results name cannot be read here",
+                         dataFile)))
+  if (is.na(samplesInput) || !file.exists(samplesInput))
+    return(noMap("no samples file of this run beside the results"))
+  tidy <- tryCatch(read.csv(samplesInput, colClasses = "character", check.names = FALSE),
+                   error = function(e) NULL)
+  places <- if (length(columns) == 2) readPlaces(readable[1], columns[1], columns[2])
+  if (is.null(tidy) || !all(c("sample", "mll") %in% names(tidy)) || is.null(places) ||
+      !identical(places$sample, tidy$sample))
+    return(noMap(sprintf("the data file '%s' holds other samples than the results (changed since the run?)",
+                         readable[1])))
+  places$genet <- as.numeric(tidy$mll)
+  lineages <- any(spatial$unit == "mll")
+  units <- spatial[spatial$unit == if (lineages) "mll" else "mlg", ]
+  located <- places[!is.na(places$x) & !is.na(places$y), ]
+  sizes <- table(located$genet)
+  cat(sprintf("Map from %s: %d of %s located, %s of two or more located samples\n", readable[1],
+              nrow(located), plural(nrow(places), "sample", "samples"),
+              plural(sum(sizes >= 2), if (lineages) "MLL" else "MLG",
+                     if (lineages) "MLLs" else "MLGs")))
+  list(places = located, all = nrow(places), unit = if (lineages) "MLL" else "MLG",
+       subrange = setNames(suppressWarnings(as.numeric(units$subrange)), units$id))
+}
+
 cat(sprintf("Run %s: N = %s, %s (%d of them 0)\n", runName,
             plural(sampleSize, "sample", "samples"),
             plural(length(simulated), "simulated PSex value", "simulated PSex values"),
@@ -357,6 +473,7 @@ if (!is.null(distances))
               plural(sum(distances$observed_pairs), "observed pair", "observed pairs"),
               plural(sum(distances$sibling_pairs), "sibling pair", "sibling pairs"),
               plural(sum(distances$unrelated_pairs), "unrelated pair", "unrelated pairs")))
+map <- readMap()
 
 # ---- placing labels along a line --------------------------------------------
 
@@ -777,6 +894,81 @@ drawPicture(output, 1100, 860, function() {
         outer = TRUE, side = 3, line = 0.5, cex = 0.9)
 })
 
+# ---- the map -----------------------------------------------------------------
+
+# The pairs (from, to) of the minimum spanning tree of the points (x, y):
+# the shortest lines that join them all, for the ramets of one genet.
+spanningTree <- function(x, y) {
+  n <- length(x)
+  if (n < 2) return(matrix(integer(0), ncol = 2))
+  inTree <- c(TRUE, rep(FALSE, n - 1))
+  best <- (x - x[1])^2 + (y - y[1])^2
+  from <- rep(1L, n)
+  edges <- matrix(integer(0), ncol = 2)
+  for (step in seq_len(n - 1)) {
+    candidates <- which(!inTree)
+    k <- candidates[which.min(best[candidates])]
+    edges <- rbind(edges, c(from[k], k))
+    inTree[k] <- TRUE
+    closer <- !inTree & (x - x[k])^2 + (y - y[k])^2 < best
+    from[closer] <- k
+    best[closer] <- ((x - x[k])^2 + (y - y[k])^2)[closer]
+  }
+  edges
+}
+
+drawMap <- function(map) {
+  places <- map$places
+  sizes <- table(places$genet)
+  repeated <- as.numeric(names(sizes)[sizes >= 2])
+  # The largest genets first, for the colours and the key.
+  repeated <- repeated[order(-sizes[as.character(repeated)], repeated)]
+  colours <- if (length(repeated)) hcl.colors(max(length(repeated), 2), "Dark 3") else character(0)
+  colourOf <- setNames(rep(colours, length.out = length(repeated)), repeated)
+  # The key goes in the right margin, clear of the samples.
+  par(mar = c(4.5, 4.5, 4.8, 17))
+  if (!nrow(places)) {
+    plot.new()
+    legend("center", "No sample has usable coordinates.", bg = "#FFF4D6", box.col = "#8C5300",
+           text.col = "#5A3500")
+  } else {
+    span <- function(v) if (diff(range(v)) > 0) range(v) else range(v) + c(-1, 1)
+    plot(NA, xlim = span(places$x), ylim = span(places$y), asp = 1, xlab = "x", ylab = "y",
+         las = 1, cex.axis = 0.9)
+    grid(col = "grey90", lty = 1)
+    box(col = "grey40")
+    for (genet in repeated) {
+      own <- places[places$genet == genet, ]
+      edges <- spanningTree(own$x, own$y)
+      segments(own$x[edges[, 1]], own$y[edges[, 1]], own$x[edges[, 2]], own$y[edges[, 2]],
+               col = colourOf[[as.character(genet)]], lwd = 2)
+    }
+    single <- !(places$genet %in% repeated)
+    points(places$x[single], places$y[single], pch = 21, bg = "white", col = "grey45", cex = 1.1)
+    inRepeated <- which(!single)
+    points(places$x[inRepeated], places$y[inRepeated], pch = 21, cex = 1.4, col = "grey15",
+           bg = colourOf[as.character(places$genet[inRepeated])])
+  }
+  shown <- head(repeated, 12)
+  if (length(shown)) {
+    keyText <- vapply(shown, function(genet) {
+      subrange <- map$subrange[as.character(genet)]
+      sprintf("%s %g: %s%s", map$unit, genet,
+              plural(sizes[[as.character(genet)]], "sample", "samples"),
+              if (!is.na(subrange)) sprintf(", subrange %.3g", subrange) else "")
+    }, "")
+    legend(grconvertX(1, "npc", "user") + grconvertX(0.15, "inches", "user") -
+             grconvertX(0, "inches", "user"), grconvertY(1, "npc", "user"), xpd = NA,
+           legend = keyText, pch = 21, pt.bg = colourOf[as.character(shown)],
+           col = "grey15", pt.cex = 1.3, cex = 0.75, bty = "n", title.adj = 0, title = if (length(repeated) > length(shown))
+             sprintf("the %d largest of %d", length(shown), length(repeated)))
+  }
+  title(paste0("Where the clones are: ", runName), line = 3, cex.main = 1.15)
+  mtext(sprintf("%d of %s located; coloured by %s, the samples of one %s joined; open: alone",
+                nrow(places), plural(map$all, "sample", "samples"), map$unit, map$unit),
+        side = 3, line = 1.5, cex = 0.85)
+}
+
 # ---- the distances picture --------------------------------------------------
 
 # Shares of the pairs at each distance; 0 for a kind without pairs.
@@ -848,4 +1040,5 @@ drawDistances <- function() {
 }
 
 if (!is.null(distances)) drawPicture(distancesOutput, 990, 620, drawDistances)
+if (!is.null(map)) drawPicture(mapOutput, 1100, 860, function() drawMap(map))
 for (file in written) cat("Wrote ", file, "\n", sep = "")
