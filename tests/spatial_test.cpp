@@ -3,11 +3,14 @@
 
 #include "analysis/lineages.h"
 #include "collectedmessages.h"
+#include "reports/reports.h"
 #include "tablefromtext.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <sstream>
+#include <string>
 #include <vector>
 
 namespace {
@@ -148,6 +151,32 @@ TEST(AnalyseSpace, ShufflesTheLineagesOnTheStreamAfterTheGenotypes) {
     ASSERT_EQ(2u, spatial.kinship.size());
     EXPECT_EQ("ramets", spatial.kinship[0].level);
     EXPECT_EQ("genets", spatial.kinship[1].level);
+}
+
+TEST(AnalyseSpace, LeavesThePairsOfTooManyLocatedSamplesUndefined) {
+    // One more located sample than the pairs are computed for: the
+    // subranges stand, Ac and the kinship are NA, and the run says so.
+    std::ostringstream text;
+    text << "PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=1\nCOORDINATES=x,y\nSPATIAL=5\n\nS,a,x,y\n";
+    for (std::size_t i = 0; i <= psex::k_locatedLimit; ++i) {
+        text << 's' << i << ',' << i % 50 << ',' << i << ",0\n";
+    }
+    const psex::MLGTable table = psex::test::tableFromText(text.str());
+    ASSERT_EQ(psex::k_locatedLimit + 1, table.samplePoints().size());
+    psex::test::CollectedMessages messages;
+    const psex::SpatialAnalysis spatial =
+        psex::analyseSpace(table, psex::singletonLineages(table), messages);
+    EXPECT_EQ("warning: 3001 located samples are more than the 3000 for which aggregation and "
+              "kinship by distance are computed; they are NA.\n",
+              messages.error());
+    EXPECT_FALSE(spatial.pairsAnalysed);
+    EXPECT_FALSE(spatial.mlg.aggregation);
+    EXPECT_FALSE(spatial.mlg.aggregationP);
+    EXPECT_TRUE(spatial.kinship.empty());
+    EXPECT_EQ(3000.0, spatial.mlg.subrangeMax); // samples 0 and 3000 share allele 0
+    std::ostringstream kinship;
+    psex::writeKinship(spatial, kinship);
+    EXPECT_EQ("level,class,max_distance,mean_distance,pairs,kinship\n", kinship.str());
 }
 
 } // namespace
