@@ -12,6 +12,7 @@
 // tests/fuzz/README.md for how to run it.
 
 #include "analysis/lineages.h"
+#include "analysis/spatial.h"
 #include "base/messagesink.h"
 #include "model/datareader.h"
 #include "model/mlgtable.h"
@@ -108,5 +109,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(lineCount(samples.str()) == table.sampleNames().size() + 1);
     std::ostringstream summary;
     psex::writeSummary(table, lineages, summary);
+
+    // Where the clones are (COORDINATES), with few enough permutations to
+    // keep an input cheap: one row per unit, the kinship rows of both sets.
+    if (table.settings().coordinateColumns &&
+        table.settings().spatialPermutations.value_or(0) <= 50) {
+        const psex::SpatialAnalysis spatial = psex::analyseSpace(table, lineages, messages);
+        std::ostringstream places;
+        psex::writeSpatial(spatial, places);
+        require(lineCount(places.str()) ==
+                1 + table.mlgs().size() + (spatial.mll ? lineages.count : 0));
+        std::ostringstream kinship;
+        psex::writeKinship(spatial, kinship);
+        std::ostringstream located;
+        psex::writeSummary(table, lineages, located, &spatial);
+        require(located.str().find("\nkinship_first_class,genets,") != std::string::npos);
+    }
     return 0;
 }
