@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <map>
 #include <numeric>
 
@@ -62,10 +63,16 @@ std::optional<double> kinshipSlope(const std::vector<double>& squares,
 } // namespace
 
 KinshipSet::KinshipSet(const MLGTable& table, const std::vector<std::uint32_t>& members)
-    : d_table(&table), d_mlgOfSample(table.mlgNumbersOfSamples()), d_loci(table.locusCount()) {
-    const std::vector<std::uint32_t>& mlgOfSample = d_mlgOfSample;
-    const std::size_t ploidy = static_cast<std::size_t>(table.ploidy());
-    for (std::uint32_t l = 0; l < table.locusCount(); ++l) {
+    : d_ploidy(table.ploidy()), d_loci(table.locusCount()),
+      d_memberOf(table.sampleNames().size(), -1) {
+    const std::vector<std::uint32_t> mlgOfSample = table.mlgNumbersOfSamples();
+    const std::size_t ploidy = static_cast<std::size_t>(d_ploidy);
+    const std::size_t loci = table.locusCount();
+    d_copies.assign(members.size() * loci * ploidy, -1);
+    for (std::size_t m = 0; m < members.size(); ++m) {
+        d_memberOf[members[m]] = static_cast<std::int32_t>(m);
+    }
+    for (std::uint32_t l = 0; l < loci; ++l) {
         std::map<std::int32_t, std::uint64_t> counts;
         std::uint64_t copies = 0;
         for (const std::uint32_t i : members) {
@@ -83,40 +90,74 @@ KinshipSet::KinshipSet(const MLGTable& table, const std::vector<std::uint32_t>& 
             continue;
         }
         locus.used = true;
+        std::map<std::int32_t, std::int32_t> index;
         for (const auto& [allele, count] : counts) {
             const double p = static_cast<double>(count) / static_cast<double>(copies);
-            locus.alleles.push_back(allele);
+            index[allele] = static_cast<std::int32_t>(locus.p.size());
             locus.p.push_back(p);
             locus.variance += p * (1.0 - p);
             locus.correction += p * (1.0 - p) / static_cast<double>(copies - 1);
+            locus.squares.push_back(p * p);
+        }
+        for (std::size_t m = 0; m < members.size(); ++m) {
+            const MLGTuple& tuple = table.mlgs()[mlgOfSample[members[m]] - 1];
+            if (!table.isTyped(tuple, l)) {
+                continue;
+            }
+            for (std::size_t k = 0; k < ploidy; ++k) {
+                d_copies[(m * loci + l) * ploidy + k] =
+                    index.at(tuple.allele(l, static_cast<std::int32_t>(k)));
+            }
         }
     }
 }
 
 std::optional<double> KinshipSet::kinship(std::uint32_t first, std::uint32_t second) const {
-    const std::vector<MLGTuple>& mlgs = d_table->mlgs();
-    const MLGTuple& a = mlgs[d_mlgOfSample[first] - 1];
-    const MLGTuple& b = mlgs[d_mlgOfSample[second] - 1];
-    const std::int32_t ploidy = d_table->ploidy();
+    PSEX_ASSERT(d_memberOf.at(first) >= 0 && d_memberOf.at(second) >= 0);
+    const std::size_t ploidy = static_cast<std::size_t>(d_ploidy);
+    const std::size_t loci = d_loci.size();
+    const std::int32_t* a = &d_copies[static_cast<std::size_t>(d_memberOf[first]) * loci * ploidy];
+    const std::int32_t* b = &d_copies[static_cast<std::size_t>(d_memberOf[second]) * loci * ploidy];
     const double share = 1.0 / static_cast<double>(ploidy);
     double numerator = 0.0;
     double denominator = 0.0;
-    for (std::uint32_t l = 0; l < d_loci.size(); ++l) {
+    for (std::size_t l = 0; l < loci; ++l, a += ploidy, b += ploidy) {
         const LocusFrequencies& locus = d_loci[l];
-        if (!locus.used || !d_table->isTyped(a, l) || !d_table->isTyped(b, l)) {
+        if (!locus.used || a[0] < 0 || b[0] < 0) {
             continue;
         }
+        // The alleles that either carries, each once, ascending.
+        std::int32_t carried[4] = {a[0], b[0], -1, -1};
+        if (ploidy == 2) {
+            carried[2] = a[1];
+            carried[3] = b[1];
+        }
+        std::sort(std::begin(carried), std::end(carried));
+        const std::int32_t* end = std::unique(std::begin(carried), std::end(carried));
+        const std::size_t count = static_cast<std::size_t>(end - carried);
+        // Every allele in ascending order, as the sum is written: p^2 where
+        // neither carries it, the product of the two deviations where one
+        // does (the same doubles: (-p)(-p) is p p exactly).
+        std::size_t next = 0;
+        while (next < count && carried[next] < 0) {
+            ++next; // the places a haploid pair leaves empty
+        }
         double products = 0.0;
-        for (std::size_t k = 0; k < locus.alleles.size(); ++k) {
-            std::int32_t inA = 0;
-            std::int32_t inB = 0;
-            for (std::int32_t c = 0; c < ploidy; ++c) {
-                inA += a.allele(l, c) == locus.alleles[k] ? 1 : 0;
-                inB += b.allele(l, c) == locus.alleles[k] ? 1 : 0;
+        for (std::size_t k = 0; k < locus.p.size(); ++k) {
+            if (next < count && static_cast<std::size_t>(carried[next]) == k) {
+                std::int32_t inA = 0;
+                std::int32_t inB = 0;
+                for (std::size_t c = 0; c < ploidy; ++c) {
+                    inA += a[c] == carried[next] ? 1 : 0;
+                    inB += b[c] == carried[next] ? 1 : 0;
+                }
+                const double da = static_cast<double>(inA) * share - locus.p[k];
+                const double db = static_cast<double>(inB) * share - locus.p[k];
+                products += da * db;
+                ++next;
+            } else {
+                products += locus.squares[k];
             }
-            const double da = static_cast<double>(inA) * share - locus.p[k];
-            const double db = static_cast<double>(inB) * share - locus.p[k];
-            products += da * db;
         }
         numerator += products + locus.correction;
         denominator += locus.variance;

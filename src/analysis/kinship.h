@@ -59,25 +59,32 @@ class KinshipSet {
     // The allele frequencies of a set of samples, locus by locus, and the
     // Loiselle kinship of two of its samples.  A value type.
 
+    // In a pair's sum over the alleles of a locus, sum (x_i - p)(x_j - p),
+    // an allele that neither carries adds p^2, kept for each allele: only
+    // the few alleles that the two carry need their copies counted.
+
     struct LocusFrequencies {
-        std::vector<std::int32_t> alleles; // ascending
-        std::vector<double> p;             // frequency of each
-        double variance = 0.0;             // sum p (1 - p)
-        double correction = 0.0;           // sum p (1 - p) / (n - 1)
-        bool used = false;                 // n >= 2
+        std::vector<double> p;       // frequency of each allele, ascending by allele
+        double variance = 0.0;       // sum p (1 - p)
+        double correction = 0.0;     // sum p (1 - p) / (n - 1)
+        std::vector<double> squares; // p^2 of each allele
+        bool used = false;           // n >= 2
     };
 
-    const MLGTable* d_table;
-    std::vector<std::uint32_t> d_mlgOfSample; // MLG number (from 1) of every sample
+    std::int32_t d_ploidy;
     std::vector<LocusFrequencies> d_loci;
+    std::vector<std::int32_t> d_memberOf; // member index of every sample of the table, or -1
+    std::vector<std::int32_t> d_copies;   // per member and locus, the allele index of each
+                                          // copy; -1 where the member is not typed there
 
   public:
     KinshipSet(const MLGTable& table, const std::vector<std::uint32_t>& members);
     // Count the allele copies of the specified 'members' (sample indices of
-    // 'table', which must outlive the set) at each locus.
+    // 'table') at each locus.
 
     std::optional<double> kinship(std::uint32_t first, std::uint32_t second) const;
-    // Return F of the specified samples, or nothing where it is undefined.
+    // Return F of the specified samples (members), or nothing where it is
+    // undefined.
 };
 
 KinshipLevel kinshipByDistance(const MLGTable& table, const std::vector<std::uint32_t>& members,
