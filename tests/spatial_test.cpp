@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -117,6 +118,23 @@ TEST(UnitSpatial, CountsShufflesFromTheFixedSource) {
     // five draws, the next two shuffles are the second and the third above.
     const UnitSpatial later = psex::unitSpatial(k_points, units, 2, &neighbours, 2, 5);
     EXPECT_EQ(1.0 / 3.0, later.aggregationP);
+}
+
+TEST(UnitSpatial, CountsTheSameShufflesOnAnyNumberOfThreads) {
+    // Blocks of shuffles go to whichever thread takes them: 1000 shuffles
+    // in blocks over 1 to 4 threads must count alike.
+    const NearestNeighbours neighbours(locatedOnly());
+    const Units units = {1, 1, 2, 2, 3, 3, 1};
+    const std::optional<double> one =
+        psex::unitSpatial(k_points, units, 3, &neighbours, 1000, 7, 1).aggregationP;
+    ASSERT_TRUE(one);
+    EXPECT_GT(*one, 0.001); // some shuffles count, not all
+    EXPECT_LT(*one, 1.0);
+    for (const unsigned threads : {2u, 3u, 4u}) {
+        EXPECT_EQ(one,
+                  psex::unitSpatial(k_points, units, 3, &neighbours, 1000, 7, threads).aggregationP)
+            << threads;
+    }
 }
 
 TEST(AnalyseSpace, ShufflesTheLineagesOnTheStreamAfterTheGenotypes) {

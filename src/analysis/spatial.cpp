@@ -4,8 +4,10 @@
 #include "analysis/lineages.h"
 #include "base/contract.h"
 #include "base/messagesink.h"
+#include "base/threads.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 namespace psex {
@@ -92,7 +94,7 @@ std::uint64_t shuffleDraws(std::size_t located) {
 UnitSpatial unitSpatial(const std::vector<SamplePoint>& points,
                         const std::vector<std::uint32_t>& unitOfSample, std::uint32_t unitCount,
                         const NearestNeighbours* neighbours, std::int32_t permutations,
-                        std::uint64_t streamPosition) {
+                        std::uint64_t streamPosition, unsigned threads) {
     PSEX_ASSERT(points.size() == unitOfSample.size());
     UnitSpatial result;
     result.units.assign(unitCount, UnitPlaces());
@@ -149,26 +151,47 @@ UnitSpatial unitSpatial(const std::vector<SamplePoint>& points,
     const double psp = neighbourShare(*neighbours, locatedUnits);
     result.aggregation = (psp - psg) / (1.0 - psg);
     if (permutations > 0) {
-        std::uint64_t state = k_spatialSeed + streamPosition * k_goldenGamma;
-        std::uint64_t count = 0;
-        std::vector<std::uint32_t> shuffled(n);
-        for (std::int32_t k = 0; k < permutations; ++k) {
-            // Each shuffle starts from the observed order.
-            std::copy(locatedUnits.begin(), locatedUnits.end(), shuffled.begin());
-            for (std::uint64_t i = n - 1; i >= 1; --i) {
-                const std::uint64_t t = randomIndex(splitmix64(state), i + 1);
-                std::swap(shuffled[i], shuffled[t]);
-            }
-            count += neighbourShare(*neighbours, shuffled) >= psp ? 1 : 0;
-        }
-        result.aggregationP =
-            static_cast<double>(1 + count) / static_cast<double>(permutations + std::int64_t{1});
+        // Shuffle k starts at draw streamPosition + k (n - 1), so the
+        // shuffles can be shared out among threads in blocks: the count is
+        // a sum, the same on any number of them.
+        constexpr std::uint64_t k_block = 64;
+        const std::uint64_t total = static_cast<std::uint64_t>(permutations);
+        std::atomic<std::uint64_t> nextBlock{0};
+        std::atomic<std::uint64_t> count{0};
+        std::atomic<bool> stop{false};
+        runOnThreads(
+            threads,
+            [&](unsigned) {
+                std::vector<std::uint32_t> shuffled(n);
+                for (;;) {
+                    const std::uint64_t first = nextBlock.fetch_add(k_block);
+                    if (first >= total || stop.load()) {
+                        return;
+                    }
+                    std::uint64_t found = 0;
+                    for (std::uint64_t k = first; k < std::min(total, first + k_block); ++k) {
+                        std::uint64_t state =
+                            k_spatialSeed + (streamPosition + k * (n - 1)) * k_goldenGamma;
+                        // Each shuffle starts from the observed order.
+                        std::copy(locatedUnits.begin(), locatedUnits.end(), shuffled.begin());
+                        for (std::uint64_t i = n - 1; i >= 1; --i) {
+                            const std::uint64_t t = randomIndex(splitmix64(state), i + 1);
+                            std::swap(shuffled[i], shuffled[t]);
+                        }
+                        found += neighbourShare(*neighbours, shuffled) >= psp ? 1 : 0;
+                    }
+                    count += found;
+                }
+            },
+            [&] { stop = true; });
+        result.aggregationP = static_cast<double>(1 + count.load()) /
+                              static_cast<double>(permutations + std::int64_t{1});
     }
     return result;
 }
 
-SpatialAnalysis analyseSpace(const MLGTable& table, const Lineages& lineages,
-                             MessageSink& messages) {
+SpatialAnalysis analyseSpace(const MLGTable& table, const Lineages& lineages, MessageSink& messages,
+                             unsigned threads) {
     SpatialAnalysis result;
     const std::vector<SamplePoint>& points = table.samplePoints();
     std::vector<SamplePoint> located;
@@ -192,7 +215,7 @@ SpatialAnalysis analyseSpace(const MLGTable& table, const Lineages& lineages,
     const std::int32_t permutations = table.settings().spatialPermutations.value_or(0);
     const std::vector<std::uint32_t> mlgOfSample = table.mlgNumbersOfSamples();
     result.mlg = unitSpatial(points, mlgOfSample, static_cast<std::uint32_t>(table.mlgs().size()),
-                             neighbours ? &*neighbours : nullptr, permutations, 0);
+                             neighbours ? &*neighbours : nullptr, permutations, 0, threads);
     std::vector<std::uint32_t> genetOfSample = mlgOfSample;
     if (table.lineageDistance()) {
         for (std::uint32_t& unit : genetOfSample) {

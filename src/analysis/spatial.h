@@ -32,7 +32,9 @@
 // The nearest neighbours are found by comparing every pair of located
 // samples once: time in the square of their number, memory in proportion to
 // the number of neighbours (the samples, unless many stand at one place).
-// Above 'k_locatedLimit' located samples Ac is not computed.
+// Above 'k_locatedLimit' located samples Ac is not computed.  The shuffles
+// are shared among threads in blocks; shuffle k starts at draw k (n - 1) of
+// the stream, so the count is the same on any number of threads.
 
 #include "analysis/kinship.h"
 #include "model/mlgtable.h"
@@ -98,12 +100,15 @@ double squaredDistance(const SamplePoint& first, const SamplePoint& second);
 UnitSpatial unitSpatial(const std::vector<SamplePoint>& points,
                         const std::vector<std::uint32_t>& unitOfSample, std::uint32_t unitCount,
                         const NearestNeighbours* neighbours, std::int32_t permutations,
-                        std::uint64_t streamPosition);
+                        std::uint64_t streamPosition, unsigned threads = 1);
 // Return the spatial statistics of 'unitCount' units from the specified
 // 'points' of every sample and the 'unitOfSample' (from 1) of each: the
 // subranges always; Ac only when 'neighbours' (of the located samples, in
 // sample order) is given; its p-value from 'permutations' shuffles, drawn
-// from splitmix64 at 'k_spatialSeed' after 'streamPosition' draws.
+// from splitmix64 at 'k_spatialSeed' after 'streamPosition' draws, on the
+// specified number of 'threads' (0: as many as the process may use cores;
+// the result does not depend on it).  An exception thrown on any thread
+// stops them all and is thrown again here.
 
 std::uint64_t shuffleDraws(std::size_t located);
 
@@ -119,13 +124,15 @@ struct SpatialAnalysis {
     std::vector<KinshipLevel> kinship; // ramets, then genets (when 'pairsAnalysed')
 };
 
-SpatialAnalysis analyseSpace(const MLGTable& table, const Lineages& lineages,
-                             MessageSink& messages);
+SpatialAnalysis analyseSpace(const MLGTable& table, const Lineages& lineages, MessageSink& messages,
+                             unsigned threads = 1);
 // Return the spatial statistics of the specified 'table', whose samples
 // come with coordinates, and its 'lineages' (formed when the table has
 // MLLDISTANCE): MLG permutations first, then MLL permutations on the same
 // stream.  Beyond 'k_locatedLimit' located samples, Ac and the kinship are
-// left undefined and 'messages' says so.
+// left undefined and 'messages' says so.  The permutations run on the
+// specified number of 'threads' (0: every core the process may use), with
+// the same result on any number.
 // Return the draws that one shuffle of the specified number of 'located'
 // samples takes (n - 1, none for 0 or 1).
 

@@ -152,7 +152,7 @@ Outcome analyseOpenedDataFile(std::istream& input, const std::string& path, Mess
 
     std::optional<SpatialAnalysis> spatial;
     if (table.settings().coordinateColumns) {
-        spatial = analyseSpace(table, lineages, messages);
+        spatial = analyseSpace(table, lineages, messages, threads);
     }
 
     const std::vector<ResultFile> files =
