@@ -307,6 +307,9 @@ run_psex map 'PLOIDY=2\nLOCUSCOUNT=1\nSIMULATIONS=20\nTITLE=map\nCOORDINATES=x,y
 [ -s spatial_map.csv ] || fail "psex wrote no spatial_map.csv"
 "$RSCRIPT" "$SCRIPT" simresults_map.csv >map.out 2>map.err || fail "map: exit status $? ($(cat map.err))"
 expect_line map.out "Map from map.txt: 6 of 7 samples located, 2 MLGs of two or more located samples"
+# Ac from the summary: on the line, m3 has two nearest neighbours (m2 and m4
+# at 2), the others one; Psp = (2/1 + 1/2) / 6, Psg = 4/15, Ac = 9/44.
+expect_line map.out "Aggregation of the MLGs: Ac = 0.205, p = NA"
 expect_line map.out "Wrote simresults_map-map.png"
 expect_png simresults_map-map.png
 # With lineages (MLLDISTANCE=1 joins 1/1 and 1/2, and 2/2 with 1/2): the

@@ -431,7 +431,22 @@ readMap <- function() {
               nrow(located), plural(nrow(places), "sample", "samples"),
               plural(sum(sizes >= 2), if (lineages) "MLL" else "MLG",
                      if (lineages) "MLLs" else "MLGs")))
+  # Ac and its p-value, from the summary file beside the results (the mll
+  # rows, which repeat the mlg rows without lineages).
+  aggregation <- c(NA_real_, NA_real_)
+  summaryInput <- besideInput("summary_")
+  if (!is.na(summaryInput) && file.exists(summaryInput)) {
+    summary <- tryCatch(read.csv(summaryInput, colClasses = "character"), error = function(e) NULL)
+    if (!is.null(summary) && all(c("statistic", "unit", "value") %in% names(summary))) {
+      rows <- summary[summary$unit == "mll", ]
+      aggregation <- suppressWarnings(as.numeric(
+        rows$value[match(c("aggregation_Ac", "aggregation_p"), rows$statistic)]))
+      cat(sprintf("Aggregation of the %s: Ac = %.3g, p = %.3g\n",
+                  if (lineages) "MLLs" else "MLGs", aggregation[1], aggregation[2]))
+    }
+  }
   list(places = located, all = nrow(places), unit = if (lineages) "MLL" else "MLG",
+       aggregation = aggregation,
        subrange = setNames(suppressWarnings(as.numeric(units$subrange)), units$id))
 }
 
@@ -964,8 +979,13 @@ drawMap <- function(map) {
              sprintf("the %d largest of %d", length(shown), length(repeated)))
   }
   title(paste0("Where the clones are: ", runName), line = 3, cex.main = 1.15)
-  mtext(sprintf("%d of %s located; coloured by %s, the samples of one %s joined; open: alone",
-                nrow(places), plural(map$all, "sample", "samples"), map$unit, map$unit),
+  mtext(sprintf("%d of %s located; coloured by %s, the samples of one %s joined; open: alone%s",
+                nrow(places), plural(map$all, "sample", "samples"), map$unit, map$unit,
+                if (!is.na(map$aggregation[1])) {
+                  sprintf("; Ac = %.3g%s", map$aggregation[1],
+                          if (!is.na(map$aggregation[2])) sprintf(" (p = %.3g)", map$aggregation[2])
+                          else "")
+                } else ""),
         side = 3, line = 1.5, cex = 0.85)
 }
 
