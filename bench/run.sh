@@ -24,7 +24,7 @@ QUICK=0
 TIMEOUT=1800
 FLOOR_REPEATS=3
 PSEX_REPEATS=3
-CASES="large,snp,lowdiv,manyalleles,bigclone,memory,lineages,manyloci,manysamples"
+CASES="large,snp,lowdiv,manyalleles,bigclone,memory,lineages,lineages100k,snplineages,manyloci,manysamples"
 
 usage() {
     cat <<'EOF'
@@ -35,7 +35,8 @@ usage: bench/run.sh [options]
                        case and check that its result files are identical
   --cases LIST         comma-separated subset of
                        large,snp,lowdiv,manyalleles,bigclone,memory,lineages,
-                       manyloci,manysamples (default: all)
+                       lineages100k,snplineages,manyloci,manysamples
+                       (default: all)
   --timeout SECONDS    stop a psex run after this long and record it as not
                        finished; 0 for no limit (default 1800)
   --floor-repeats R    time each floor R times and keep the best (default 3)
@@ -73,7 +74,8 @@ done
 [[ "$PSEX_REPEATS" =~ ^[1-9][0-9]*$ ]] || die "--repeats must be a positive count"
 for c in ${CASES//,/ }; do
     case "$c" in
-    large | snp | lowdiv | manyalleles | bigclone | memory | lineages | manyloci | manysamples) ;;
+    large | snp | lowdiv | manyalleles | bigclone | memory | lineages | lineages100k | snplineages | \
+        manyloci | manysamples) ;;
     *) die "unknown case '$c'" ;;
     esac
 done
@@ -99,6 +101,7 @@ rm -f "$BUILD.configure.log" "$BUILD.build.log"
 DATAGEN="$BUILD/bench/psex-datagen"
 FLOOR="$BUILD/bench/psex-floor"
 TABLEBENCH="$BUILD/bench/psex-tablebench"
+PAIRBENCH="$BUILD/bench/psex-pairbench"
 [ -n "$PSEX" ] || PSEX="$BUILD/psex"
 [ -x "$PSEX" ] || die "no executable psex at '$PSEX'"
 PSEX=$(cd "$(dirname "$PSEX")" && pwd)/$(basename "$PSEX")
@@ -140,6 +143,11 @@ define bigclone 20000 20 2 12 3 1 5000 4 2.5
 # Lineages: nearly 20,000 distinct genotypes (clone exponent 20: hardly a
 # clone), every pair of them compared (MLLDISTANCE=2 is added to the header).
 define lineages 20000 20 2 12 3 1 0 6 20
+# Lineages at scale: 100,000 distinct genotypes of the same kind (5 x 10^9
+# pairs), and a SNP panel of 2,000 distinct genotypes at 5,000 biallelic
+# loci; MLLDISTANCE=2 is added to both headers.
+define lineages100k 100000 20 2 12 3 1 0 9 20
+define snplineages 2000 5000 2 2 0 1 0 10 20
 # Memory in proportion to the file: 500,000 loci of two samples (about
 # 22 MB), and 10^6 samples at 5 loci (about 49 MB).  Their peak memory must
 # stay within four times the file plus 64 MB.  (The quick subset divides
@@ -155,6 +163,8 @@ wants lowdiv && addSet lowdiv
 wants manyalleles && addSet manyalleles
 wants bigclone && addSet bigclone
 wants lineages && addSet lineages
+wants lineages100k && addSet lineages100k
+wants snplineages && addSet snplineages
 wants manyloci && addSet manyloci
 wants manysamples && addSet manysamples
 wants memory && { addSet large_sim100; addSet large; }
@@ -168,9 +178,11 @@ for id in "${SETS[@]}"; do
         --output "$SCRATCH/data/$id.txt" \
         2>"$SCRATCH/data/$id.summary"
 done
-if wants lineages; then
-    sed -i 's/^TITLE=lineages$/TITLE=lineages\nMLLDISTANCE=2/' "$SCRATCH/data/lineages.txt"
-fi
+for id in lineages lineages100k snplineages; do
+    if wants "$id"; then
+        sed -i "s/^TITLE=$id\$/TITLE=$id\nMLLDISTANCE=2/" "$SCRATCH/data/$id.txt"
+    fi
+done
 
 # ---- measuring ------------------------------------------------------------
 
@@ -206,7 +218,13 @@ measureFloor() {
     JUMP63[$id]=$(field jump_ms_2_63 "$line")
 }
 
-checksumOf() { cat "$1/simresults_$2.csv" "$1/fulltable_$2.csv" | sha256sum | cut -c1-16; }
+# The simulation results and the full table; with lineages also the
+# per-sample table (its mll column) and the distances.
+checksumOf() {
+    local files=("$1/simresults_$2.csv" "$1/fulltable_$2.csv")
+    [ ! -f "$1/distances_$2.csv" ] || files+=("$1/samples_$2.csv" "$1/distances_$2.csv")
+    cat "${files[@]}" | sha256sum | cut -c1-16
+}
 
 # Run psex on data set $1 with PSEX_THREADS=$2 ("all": unset), best of
 # PSEX_REPEATS by wall time.
@@ -267,6 +285,22 @@ for id in "${SETS[@]}"; do
     runPsex "$id" 1
     runPsex "$id" all
     [ -z "$REFERENCE" ] || runReference "$id"
+done
+
+# The all-pairs phase of lineages alone (psex-pairbench, best of 3, all
+# cores), on the widest path the processor runs and, if that is another, on
+# the portable one.
+PAIR_LINES=()
+for id in lineages lineages100k snplineages; do
+    wants "$id" || continue
+    log "timing the all-pairs phase of $id alone (psex-pairbench)"
+    line=$("$PAIRBENCH" "$SCRATCH/data/$id.txt" 3 0)
+    fastest=$(field path "$line")
+    PAIR_LINES+=("$id/$fastest: $line")
+    if [ "$fastest" != portable ]; then
+        log "timing the all-pairs phase of $id alone on the portable path"
+        PAIR_LINES+=("$id/portable: $("$PAIRBENCH" "$SCRATCH/data/$id.txt" 3 0 portable)")
+    fi
 done
 
 TABLE_LINES=()
@@ -369,6 +403,37 @@ report() {
         note "lineages, whole run (all pairs of MLGs, 1 simulation)" "${WALL[lineages/all]-}" "" \
             "< 5 s" "$(verdict "${WALL[lineages/all]-99} < 5")"
     fi
+    if wants lineages100k; then
+        row "lineages, 100,000 MLGs" lineages100k 1
+        row "lineages, 100,000 MLGs" lineages100k all
+        note "lineages, 100,000 MLGs, whole run (5 x 10^9 pairs, 1 simulation)" \
+            "${WALL[lineages100k/all]-}" "" "< 10 s" "$(verdict "${WALL[lineages100k/all]-99} < 10")"
+        if wants lineages && [ "${STATUS[lineages/all]-}" = ok ] &&
+            [ "${STATUS[lineages100k/all]-}" = ok ]; then
+            note "lineages memory, 100,000 vs 20,000 MLGs" "" \
+                "$(mb "${RSS[lineages100k/all]}") vs $(mb "${RSS[lineages/all]}")" \
+                "linear in G: <= 5 x" \
+                "$(verdict "${RSS[lineages100k/all]} <= 5 * ${RSS[lineages/all]}")"
+        fi
+    fi
+    if wants snplineages; then
+        row "lineages, SNP panel" snplineages 1
+        row "lineages, SNP panel" snplineages all
+    fi
+    local pair
+    for pair in "${PAIR_LINES[@]}"; do
+        local which=${pair%%:*} seconds target="" outcome=""
+        seconds=$(field best_seconds "$pair")
+        # The targets hold for the path a run takes: the widest, listed first.
+        if [ "$(field path "$pair")" = "$(field path "${PAIR_LINES[0]}")" ]; then
+            case "${which%%/*}" in
+            lineages100k) target="< 10 s" outcome=$(verdict "$seconds < 10") ;;
+            snplineages) target="< 2 s" outcome=$(verdict "$seconds < 2") ;;
+            esac
+        fi
+        note "all-pairs phase alone, ${which%%/*}, ${which##*/} path ($(field cpu_ns_per_pair "$pair") ns CPU per pair)" \
+            "$seconds" "$(field peak_rss_mb "$pair")" "$target" "$outcome"
+    done
     if wants memory; then
         row memory large_sim100 1
         row memory large_sim100 all
@@ -440,8 +505,11 @@ report() {
     for line in "${TABLE_LINES[@]}"; do
         echo "- psex-tablebench $line"
     done
+    for line in "${PAIR_LINES[@]}"; do
+        echo "- psex-pairbench $line"
+    done
     echo
-    echo "Result checksums (the two result files of each run):"
+    echo "Result checksums (simresults_ and fulltable_ of each run; with lineages also samples_ and distances_):"
     echo
     echo "| data set | 1 thread | all cores | same | own floor stream = Boost's |" \
         "$([ -n "$REFERENCE" ] && echo "reference | same as reference |")"

@@ -1,6 +1,8 @@
 // lineages_test.cpp                                              -*-C++-*-
 #include "analysis/lineages.h"
 
+#include "analysis/pairdistances.h"
+
 #include "model/mlgtable.h"
 #include "tablefromtext.h"
 
@@ -177,6 +179,66 @@ TEST(FormLineages, ThrowsAFailureAfterEveryThreadHasEnded) {
             << threads;
         EXPECT_EQ(1, calls) << threads;
     }
+}
+
+TEST(FormLineages, AgreesWithThePlainDistancesOnEveryInstructionPath) {
+    // Near copies (few alleles), missing copies and a locus of many
+    // alleles; the lineages and histogram of the plain per-pair distance
+    // and a plain single linkage, against each path the processor runs.
+    std::mt19937 random(23);
+    std::string lines;
+    for (int s = 0; s < 300; ++s) {
+        lines += 's' + std::to_string(s);
+        for (const int spread : {1, 1, 2, 2, 600, 600}) {
+            const bool missing = std::uniform_int_distribution<int>(0, 19)(random) == 0;
+            lines += ',' +
+                     std::to_string(
+                         missing ? 0 : 100 + std::uniform_int_distribution<int>(0, spread)(random));
+        }
+        lines += '\n';
+    }
+    const MLGTable table = diploid(lines, "MISSING=0\n");
+    const std::size_t g = table.mlgs().size();
+    Counts histogram(7, 0);
+    std::vector<std::uint32_t> group(g);
+    std::iota(group.begin(), group.end(), 0u);
+    for (std::size_t a = 0; a < g; ++a) {
+        for (std::size_t b = a + 1; b < g; ++b) {
+            const std::uint32_t d = psex::genotypeDistance(table, table.mlgs()[a], table.mlgs()[b]);
+            ++histogram[d];
+            if (d <= 2 && group[a] != group[b]) {
+                const std::uint32_t from = std::max(group[a], group[b]);
+                const std::uint32_t to = std::min(group[a], group[b]);
+                std::replace(group.begin(), group.end(), from, to);
+            }
+        }
+    }
+    while (histogram.back() == 0) {
+        histogram.pop_back();
+    }
+    Numbers expected;
+    std::vector<std::uint32_t> numberOfGroup(g, 0);
+    std::uint32_t count = 0;
+    for (const std::uint32_t first : group) {
+        if (numberOfGroup[first] == 0) {
+            numberOfGroup[first] = ++count;
+        }
+        expected.push_back(numberOfGroup[first]);
+    }
+    ASSERT_LT(count, g); // some MLGs are joined
+
+    const psex::VectorPath previous = psex::PairDistances::defaultPath();
+    for (const psex::VectorPath path : {psex::VectorPath::e_portable, psex::VectorPath::e_avx2}) {
+        if (!psex::PairDistances::isSupported(path)) {
+            continue;
+        }
+        psex::PairDistances::setDefaultPath(path);
+        const Lineages lineages = psex::formLineages(table, 2, 2);
+        EXPECT_EQ(expected, lineages.lineageOfMlg);
+        EXPECT_EQ(count, lineages.count);
+        EXPECT_EQ(histogram, lineages.observedPairs);
+    }
+    psex::PairDistances::setDefaultPath(previous);
 }
 
 TEST(ReferenceDistances, DrawsSiblingsAndUnrelatedPairsReproducibly) {

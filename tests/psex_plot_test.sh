@@ -1,5 +1,6 @@
 #!/bin/sh
-# psex_plot_test.sh: test the picture program psex-plot (tools/psex-plot.R).
+# psex_plot_test.sh: test the picture program psex-plot (written into the build
+# folder from tools/psex-plot.R.in).
 #
 # Usage: psex_plot_test.sh RSCRIPT SCRIPT PSEX CMAKE BUILD_DIR
 #

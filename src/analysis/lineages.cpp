@@ -1,6 +1,8 @@
 // lineages.cpp                                                   -*-C++-*-
 #include "analysis/lineages.h"
 
+#include "analysis/pairdistances.h"
+
 #include "base/contract.h"
 #include "base/threads.h"
 #include "model/mlgtable.h"
@@ -8,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <numeric>
+#include <optional>
 
 namespace psex {
 
@@ -31,72 +34,6 @@ std::uint32_t locusDistance(std::int32_t ploidy, std::int32_t a0, std::int32_t a
 }
 
 // ---- all pairs of MLGs ----
-
-// One locus of a table's MLGs, coded for comparing all pairs.  Where the
-// locus has few distinct genotypes (nearly always) each MLG holds the index
-// of its genotype and the distance of every two genotypes is looked up;
-// where it has more than fit in a byte, the alleles are compared.
-struct CodedLocus {
-    static constexpr std::uint32_t k_maxStates = 256;
-
-    bool d_lookedUp = false;
-    std::uint32_t d_states = 0;           // distinct typed genotypes + 1 (untyped)
-    std::vector<std::uint8_t> d_code;     // per MLG, when looked up
-    std::vector<std::uint8_t> d_distance; // d_states x d_states, when looked up
-    std::vector<std::int32_t> d_alleles;  // per MLG two values, when compared
-    std::vector<std::uint8_t> d_typed;    // per MLG, when compared
-    std::int32_t d_ploidy = 2;
-};
-
-CodedLocus codeLocus(const MLGTable& table, std::uint32_t locusIndex) {
-    CodedLocus locus;
-    locus.d_ploidy = table.ploidy();
-    const std::vector<MLGTuple>& mlgs = table.mlgs();
-    auto second = [&](const MLGTuple& mlg) {
-        return table.ploidy() == 2 ? mlg.allele(locusIndex, 1) : mlg.allele(locusIndex, 0);
-    };
-    std::vector<std::pair<std::int32_t, std::int32_t>> genotypes;
-    for (const MLGTuple& mlg : mlgs) {
-        if (table.isTyped(mlg, locusIndex)) {
-            genotypes.emplace_back(mlg.allele(locusIndex, 0), second(mlg));
-        }
-    }
-    std::sort(genotypes.begin(), genotypes.end());
-    genotypes.erase(std::unique(genotypes.begin(), genotypes.end()), genotypes.end());
-    locus.d_states = static_cast<std::uint32_t>(genotypes.size()) + 1;
-    locus.d_lookedUp = locus.d_states <= CodedLocus::k_maxStates;
-
-    if (!locus.d_lookedUp) {
-        for (const MLGTuple& mlg : mlgs) {
-            locus.d_alleles.push_back(mlg.allele(locusIndex, 0));
-            locus.d_alleles.push_back(second(mlg));
-            locus.d_typed.push_back(table.isTyped(mlg, locusIndex) ? 1 : 0);
-        }
-        return locus;
-    }
-    const std::uint32_t untyped = locus.d_states - 1;
-    for (const MLGTuple& mlg : mlgs) {
-        std::uint32_t code = untyped;
-        if (table.isTyped(mlg, locusIndex)) {
-            const auto found =
-                std::lower_bound(genotypes.begin(), genotypes.end(),
-                                 std::make_pair(mlg.allele(locusIndex, 0), second(mlg)));
-            code = static_cast<std::uint32_t>(found - genotypes.begin());
-        }
-        locus.d_code.push_back(static_cast<std::uint8_t>(code));
-    }
-    // The untyped state is at distance 0 from everything: the locus is
-    // left out of that pair.
-    locus.d_distance.assign(static_cast<std::size_t>(locus.d_states) * locus.d_states, 0);
-    for (std::uint32_t x = 0; x < untyped; ++x) {
-        for (std::uint32_t y = 0; y < untyped; ++y) {
-            locus.d_distance[x * locus.d_states + y] = static_cast<std::uint8_t>(
-                locusDistance(locus.d_ploidy, genotypes[x].first, genotypes[x].second,
-                              genotypes[y].first, genotypes[y].second));
-        }
-    }
-    return locus;
-}
 
 // Groups of linked MLGs (union-find with path halving).
 class Groups {
@@ -127,13 +64,16 @@ class Groups {
 };
 
 // The pairs (a, b > a) of the rows a that one thread takes: their distances
-// counted, and those within 'maxDistance' joined.
+// counted, and either those within 'maxDistance' joined (NEAREST) or every
+// distance kept in the pair table (AVERAGE and FARTHEST, which join later).
 struct PairWork {
     std::vector<std::uint64_t> histogram;
     Groups groups;
+    PairTable* table; // AVERAGE and FARTHEST, else null
+    bool joins;       // NEAREST (not when another method's table did not fit)
 
-    PairWork(std::size_t mlgs, std::size_t maxPossible)
-        : histogram(maxPossible + 1, 0), groups(mlgs) {}
+    PairWork(std::size_t mlgs, std::size_t maxPossible, PairTable* pairTable, bool joinsPairs)
+        : histogram(maxPossible + 1, 0), groups(mlgs), table(pairTable), joins(joinsPairs) {}
 };
 
 // The rows of pairs shared among the threads: each takes the next row not
@@ -146,39 +86,31 @@ struct PairRows {
 
 // Compare the pairs of the rows that the calling thread takes from the
 // specified 'rows' until none is left, into the specified 'work'; after each
-// row call the specified 'afterRow' (on the main thread: the progress).
+// row call the specified 'afterRow' (on the main thread: the progress).  The
+// rows are taken a group at a time: the kernel reads each genotype's codes
+// once per group.
 template <class AFTER_ROW>
-void comparePairs(const std::vector<CodedLocus>& loci, std::size_t mlgs, std::int32_t maxDistance,
+void comparePairs(const PairDistances& loci, std::size_t mlgs, std::int32_t maxDistance,
                   PairRows& rows, PairWork& work, AFTER_ROW afterRow) {
-    std::vector<std::uint32_t> distance(mlgs, 0);
-    for (std::size_t a = rows.next++; a + 1 < mlgs && !rows.stopped; a = rows.next++) {
-        std::fill(distance.begin() + static_cast<std::ptrdiff_t>(a) + 1, distance.end(), 0u);
-        for (const CodedLocus& locus : loci) {
-            if (locus.d_lookedUp) {
-                const std::uint8_t* row =
-                    &locus.d_distance[static_cast<std::size_t>(locus.d_code[a]) * locus.d_states];
-                const std::uint8_t* codes = locus.d_code.data();
-                for (std::size_t b = a + 1; b < mlgs; ++b) {
-                    distance[b] += row[codes[b]];
-                }
-            } else if (locus.d_typed[a]) {
-                const std::int32_t* x = &locus.d_alleles[2 * a];
-                for (std::size_t b = a + 1; b < mlgs; ++b) {
-                    if (locus.d_typed[b]) {
-                        const std::int32_t* y = &locus.d_alleles[2 * b];
-                        distance[b] += locusDistance(locus.d_ploidy, x[0], x[1], y[0], y[1]);
-                    }
-                }
-            }
+    const std::size_t group = PairDistances::k_rowsPerCall;
+    PairDistances::Report report = [&work](std::uint32_t a, std::uint32_t b, std::uint32_t) {
+        work.groups.join(a, b);
+    };
+    std::int64_t within = work.joins && maxDistance > 0 ? maxDistance : -1;
+    if (work.table) {
+        report = [&work](std::uint32_t a, std::uint32_t b, std::uint32_t distance) {
+            work.table->setDistance(a, b, distance);
+        };
+        within = loci.largestDistance();
+    }
+    for (std::size_t a = rows.next.fetch_add(group); a + 1 < mlgs && !rows.stopped;
+         a = rows.next.fetch_add(group)) {
+        const std::size_t last = std::min(a + group, mlgs);
+        loci.compareRows(a, last, work.histogram, within, report);
+        for (std::size_t row = a; row < last && row + 1 < mlgs; ++row) {
+            rows.pairsDone += mlgs - row - 1;
+            afterRow();
         }
-        for (std::size_t b = a + 1; b < mlgs; ++b) {
-            ++work.histogram[distance[b]];
-            if (maxDistance > 0 && distance[b] <= static_cast<std::uint32_t>(maxDistance)) {
-                work.groups.join(static_cast<std::uint32_t>(a), static_cast<std::uint32_t>(b));
-            }
-        }
-        rows.pairsDone += mlgs - a - 1;
-        afterRow();
     }
 }
 
@@ -297,18 +229,29 @@ std::uint32_t genotypeDistance(const MLGTable& table, const MLGTuple& first,
 
 Lineages formLineages(const MLGTable& table, std::int32_t maxDistance, unsigned threads,
                       const SimulationProgress& progress) {
+    return formLineages(table, maxDistance, LineageMethod::e_nearest, threads, progress);
+}
+
+Lineages formLineages(const MLGTable& table, std::int32_t maxDistance, LineageMethod method,
+                      unsigned threads, const SimulationProgress& progress) {
     const std::size_t mlgs = table.mlgs().size();
-    std::vector<CodedLocus> loci;
-    for (std::uint32_t j = 0; j < table.locusCount(); ++j) {
-        loci.push_back(codeLocus(table, j));
+    const PairDistances loci(table);
+    const std::size_t maxPossible = loci.largestDistance();
+    // AVERAGE and FARTHEST keep the distance of every pair, within a bound
+    // on memory; above it nothing is joined.
+    const bool clustered = method != LineageMethod::e_nearest && maxDistance > 0;
+    const bool fits = mlgs <= largestClusteredTable(method, loci.largestDistance(), maxDistance);
+    std::optional<PairTable> pairTable;
+    if (clustered && fits) {
+        pairTable.emplace(method, mlgs, loci.largestDistance(), maxDistance);
     }
-    const std::size_t maxPossible = static_cast<std::size_t>(table.ploidy()) * table.locusCount();
     const std::uint64_t allPairs = mlgs < 2 ? 0 : static_cast<std::uint64_t>(mlgs) * (mlgs - 1) / 2;
 
     // A thread is worth starting for some hundred rows of pairs only.
     threads =
         static_cast<unsigned>(std::min<std::size_t>(threadCountOrDefault(threads), 1 + mlgs / 256));
-    std::vector<PairWork> work(threads, PairWork(mlgs, maxPossible));
+    std::vector<PairWork> work(
+        threads, PairWork(mlgs, maxPossible, pairTable ? &*pairTable : nullptr, !clustered));
     PairRows rows;
     runOnThreads(
         threads,
@@ -340,8 +283,15 @@ Lineages formLineages(const MLGTable& table, std::int32_t maxDistance, unsigned 
             histogram[d] += work[t].histogram[d];
         }
     }
+    if (pairTable) {
+        const std::vector<std::uint32_t> first = pairTable->join();
+        for (std::uint32_t m = 0; m < mlgs; ++m) {
+            groups.join(m, first[m]);
+        }
+    }
     Lineages lineages = numbered(groups);
     lineages.observedPairs = trimmed(std::move(histogram));
+    lineages.tooManyForMethod = clustered && !fits;
     return lineages;
 }
 

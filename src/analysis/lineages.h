@@ -14,8 +14,10 @@
 // or 1; loci at which either genotype has a missing copy are left out.  MLGs
 // at a distance of at most k (MLLDISTANCE) are linked, and a lineage is a
 // group of MLGs connected by links (single linkage): A and C are one lineage
-// when A-B and B-C are within k, however far A is from C.  k = 0 joins
-// nothing.  Lineages are numbered in the order of their first MLG.
+// when A-B and B-C are within k, however far A is from C.  Average and
+// farthest-neighbour linkage join them step by step instead
+// (lineageclustering.h).  k = 0 joins nothing.  Lineages are numbered in the
+// order of their first MLG.
 //
 // To choose k, the observed distances are set beside two references: pairs
 // of full siblings (two parents drawn among the observed MLGs, each
@@ -26,9 +28,11 @@
 // fixed seed): the simulation's stream, and so every PSex result, is the
 // same whether lineages are formed or not.
 //
-// All pairs of G genotypes are compared (G (G - 1) / 2 pairs); memory grows
-// with G, not with its square, and the pairs are shared among the cores.
+// All pairs of G genotypes are compared (G (G - 1) / 2 pairs, by
+// pairdistances.h, in vector lanes); for single linkage memory grows with G,
+// not with its square, and the pairs are shared among the cores.
 
+#include "analysis/lineageclustering.h"
 #include "base/progress.h"
 
 #include <cstdint>
@@ -45,6 +49,7 @@ struct Lineages {
     std::vector<std::uint32_t> lineageOfMlg;  // lineage number (from 1) of each MLG, table order
     std::uint32_t count = 0;                  // number of lineages
     std::vector<std::uint64_t> observedPairs; // pairs of MLGs by distance (empty when not formed)
+    bool tooManyForMethod = false; // the method's pair table would not fit: one MLG per lineage
 };
 
 struct ReferenceDistances {
@@ -69,6 +74,16 @@ Lineages formLineages(const MLGTable& table, std::int32_t maxDistance, unsigned 
 // calling thread, how many of the G (G - 1) / 2 pairs are compared, last
 // with all of them.  An exception thrown on any thread (an allocation that
 // fails) stops them all and is thrown again here.
+
+Lineages formLineages(const MLGTable& table, std::int32_t maxDistance, LineageMethod method,
+                      unsigned threads = 0, const SimulationProgress& progress = {});
+// Return the lineages of the MLGs of the specified 'table' formed by the
+// specified 'method' at the specified 'maxDistance' k (lineageclustering.h),
+// as the overload above does for NEAREST.  k = 0 joins nothing whatever the
+// method.  A table of more MLGs than 'largestClusteredTable' allows for
+// AVERAGE or FARTHEST gets one lineage per MLG (and the distances of its
+// pairs) with 'tooManyForMethod' set: the caller tells why
+// ('methodTooLargeMessage').
 
 Lineages singletonLineages(const MLGTable& table);
 // Return one lineage per MLG, numbered as the MLGs: the lineages of a run

@@ -3,13 +3,17 @@
 #define PSEX_DRIVER_H
 
 // Purpose: run the analysis for every data file named on the command line
-// and write its two result files into the current directory.
+// and write its result files into the current directory.
 //
 // For a data file the run name is its TITLE or, without one, the path as
-// given; the results go to "simresults_<run name>.csv" and
-// "fulltable_<run name>.csv".  The files are processed in order, each to the
-// end before the next is opened, and the random stream of the simulations
-// runs on from one file to the next.
+// given.  Every run writes "simresults_<run name>.csv",
+// "fulltable_<run name>.csv", "samples_<run name>.csv" and
+// "summary_<run name>.csv", and beside them the file of each analysis that
+// its header keys switch on, such as "distances_<run name>.csv" with
+// MLLDISTANCE (the list is 'resultFilesOf' in driver.cpp, described in the
+// README's table of result files).  The files are processed in order, each
+// to the end before the next is opened, and the random stream of the
+// simulations runs on from one file to the next.
 //
 // A result file appears only complete, and the result files of one data
 // file are replaced as a set (see 'writeResultFiles').  Result names that

@@ -12,6 +12,7 @@
 // tests/fuzz/README.md for how to run it.
 
 #include "analysis/lineages.h"
+#include "analysis/pairdistances.h"
 #include "analysis/spatial.h"
 #include "base/messagesink.h"
 #include "model/datareader.h"
@@ -97,6 +98,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (table.lineageDistance()) {
         lineages = psex::formLineages(table, *table.lineageDistance(), 2);
         reference = psex::referenceDistances(table, 20);
+        // The same on the portable vector path; average and farthest
+        // linkage count the same distances and only ever join MLGs that
+        // single linkage joins too.
+        const psex::VectorPath fastest =
+            psex::PairDistances::setDefaultPath(psex::VectorPath::e_portable);
+        const psex::Lineages portable = psex::formLineages(table, *table.lineageDistance(), 1);
+        psex::PairDistances::setDefaultPath(fastest);
+        require(portable.lineageOfMlg == lineages.lineageOfMlg);
+        require(portable.observedPairs == lineages.observedPairs);
+        for (const psex::LineageMethod method :
+             {psex::LineageMethod::e_average, psex::LineageMethod::e_farthest}) {
+            const psex::Lineages joined =
+                psex::formLineages(table, *table.lineageDistance(), method, 2);
+            require(joined.observedPairs == lineages.observedPairs);
+            require(joined.count >= lineages.count);
+            for (std::size_t a = 0; a < table.mlgs().size(); ++a) {
+                for (std::size_t b = a + 1; b < table.mlgs().size(); ++b) {
+                    require(joined.lineageOfMlg[a] != joined.lineageOfMlg[b] ||
+                            lineages.lineageOfMlg[a] == lineages.lineageOfMlg[b]);
+                }
+            }
+        }
         std::ostringstream distances;
         psex::writeDistances(lineages, reference, distances);
     }

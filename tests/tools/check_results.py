@@ -1453,7 +1453,7 @@ class Comparison:
 
 
 # --------------------------------------------------------------------------
-# The two result files.
+# The simulation results, the full table and the samples file.
 # --------------------------------------------------------------------------
 
 
