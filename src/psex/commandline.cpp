@@ -103,6 +103,8 @@ std::string usageText() {
            "  samples_<run>.csv     tidy table, one row per sample, for R or pandas\n"
            "  summary_<run>.csv     tidy table of clonal diversity statistics\n"
            "  distances_<run>.csv   genotype distances (with MLLDISTANCE only)\n"
+           "  spatial_<run>.csv     clonal subrange of every genotype (with COORDINATES only)\n"
+           "  kinship_<run>.csv     kinship by distance class (with COORDINATES only)\n"
            "\n"
            "Options:\n"
            "  -h, --help   print this text\n"
