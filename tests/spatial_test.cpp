@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <optional>
 #include <sstream>
@@ -118,6 +119,53 @@ TEST(UnitSpatial, CountsShufflesFromTheFixedSource) {
     // five draws, the next two shuffles are the second and the third above.
     const UnitSpatial later = psex::unitSpatial(k_points, units, 2, &neighbours, 2, 5);
     EXPECT_EQ(1.0 / 3.0, later.aggregationP);
+}
+
+TEST(LargestSquaredDistance, IsWhatComparingEveryPairGives) {
+    // Clouds of many shapes (a square, a thin line, a ring, a few points on
+    // one place, a grid full of ties), against every pair compared.
+    std::uint64_t state = 12345;
+    const auto uniform = [&] {
+        return static_cast<double>(psex::splitmix64(state) >> 11) * 0x1p-53;
+    };
+    for (int shape = 0; shape < 5; ++shape) {
+        for (const std::size_t n : {2u, 3u, 17u, 400u}) {
+            std::vector<SamplePoint> points;
+            for (std::size_t i = 0; i < n; ++i) {
+                const double u = uniform();
+                const double v = uniform();
+                switch (shape) {
+                case 0:
+                    points.push_back(at(1000 * u, 1000 * v));
+                    break;
+                case 1:
+                    points.push_back(at(u * 1e6, 3.0 + v * 1e-6));
+                    break;
+                case 2:
+                    points.push_back(at(std::cos(6.283185307179586 * u) * 50,
+                                        std::sin(6.283185307179586 * u) * 50));
+                    break;
+                case 3:
+                    points.push_back(at(i % 2 == 0 ? 0.1 : 0.3, 0.7));
+                    break;
+                default:
+                    points.push_back(at(static_cast<double>(i % 7), static_cast<double>(i / 7)));
+                }
+            }
+            Units members(n);
+            for (std::size_t i = 0; i < n; ++i) {
+                members[i] = static_cast<std::uint32_t>(i);
+            }
+            double every = 0.0;
+            for (std::size_t a = 0; a < n; ++a) {
+                for (std::size_t b = a + 1; b < n; ++b) {
+                    every = std::max(every, psex::squaredDistance(points[a], points[b]));
+                }
+            }
+            EXPECT_EQ(every, psex::largestSquaredDistance(points, members))
+                << "shape " << shape << ", " << n << " points";
+        }
+    }
 }
 
 TEST(UnitSpatial, CountsTheSameShufflesOnAnyNumberOfThreads) {

@@ -26,6 +26,57 @@ std::uint64_t randomIndex(std::uint64_t x, std::uint64_t m) {
 
 } // namespace
 
+double largestSquaredDistance(const std::vector<SamplePoint>& points,
+                              const std::vector<std::uint32_t>& members) {
+    PSEX_ASSERT(members.size() >= 2);
+    // A pair that reaches the largest distance must reach the largest pair
+    // of the extreme samples (leftmost, rightmost, lowest, highest), a
+    // distance that some pair has.  A sample that cannot reach it even to
+    // the farthest corner of the members' box is in no such pair: it is
+    // left out, and only the pairs of the others are compared.  The corner
+    // bound is taken with a margin far above the rounding of a squared
+    // distance (a few units in the last place), so that the largest
+    // computed q is found exactly as among all pairs.
+    std::vector<std::uint32_t> extremes(4, members.front());
+    for (const std::uint32_t i : members) {
+        const SamplePoint& p = points[i];
+        extremes[0] = p.x < points[extremes[0]].x ? i : extremes[0];
+        extremes[1] = p.x > points[extremes[1]].x ? i : extremes[1];
+        extremes[2] = p.y < points[extremes[2]].y ? i : extremes[2];
+        extremes[3] = p.y > points[extremes[3]].y ? i : extremes[3];
+    }
+    double reached = 0.0;
+    for (std::size_t a = 0; a < extremes.size(); ++a) {
+        for (std::size_t b = a + 1; b < extremes.size(); ++b) {
+            reached = std::max(reached, squaredDistance(points[extremes[a]], points[extremes[b]]));
+        }
+    }
+    const double minX = points[extremes[0]].x;
+    const double maxX = points[extremes[1]].x;
+    const double minY = points[extremes[2]].y;
+    const double maxY = points[extremes[3]].y;
+    constexpr double k_margin = 1.0 + 1e-9;
+    std::vector<std::uint32_t> candidates;
+    for (const std::uint32_t i : members) {
+        const SamplePoint& p = points[i];
+        const double dx = std::max(p.x - minX, maxX - p.x);
+        const double dy = std::max(p.y - minY, maxY - p.y);
+        const double xx = dx * dx;
+        const double yy = dy * dy;
+        if (!((xx + yy) * k_margin < reached)) {
+            candidates.push_back(i);
+        }
+    }
+    double farthest = 0.0;
+    for (std::size_t a = 0; a < candidates.size(); ++a) {
+        for (std::size_t b = a + 1; b < candidates.size(); ++b) {
+            farthest =
+                std::max(farthest, squaredDistance(points[candidates[a]], points[candidates[b]]));
+        }
+    }
+    return farthest;
+}
+
 double squaredDistance(const SamplePoint& first, const SamplePoint& second) {
     const double dx = first.x - second.x;
     const double dy = first.y - second.y;
@@ -122,14 +173,7 @@ UnitSpatial unitSpatial(const std::vector<SamplePoint>& points,
         if (m < 2) {
             continue;
         }
-        double farthest = 0.0;
-        for (std::size_t a = 0; a < members.size(); ++a) {
-            for (std::size_t b = a + 1; b < members.size(); ++b) {
-                farthest =
-                    std::max(farthest, squaredDistance(points[members[a]], points[members[b]]));
-            }
-        }
-        const double subrange = std::sqrt(farthest);
+        const double subrange = std::sqrt(largestSquaredDistance(points, members));
         result.units[u].subrange = subrange;
         result.subrangeMax = std::max(result.subrangeMax.value_or(subrange), subrange);
         sum += subrange;

@@ -97,6 +97,14 @@ double neighbourShare(const NearestNeighbours& neighbours, const std::vector<std
 double squaredDistance(const SamplePoint& first, const SamplePoint& second);
 // Return dx dx + dy dy of the specified points (no fused multiply-add).
 
+double largestSquaredDistance(const std::vector<SamplePoint>& points,
+                              const std::vector<std::uint32_t>& members);
+// Return the largest squared distance between two of the specified
+// 'members' (indices into 'points'), exactly as comparing every pair gives
+// it, but comparing only the pairs of the members that could reach it: in
+// a cloud of samples, those near the corners of its box.  The behaviour is
+// undefined unless there are two members or more.
+
 UnitSpatial unitSpatial(const std::vector<SamplePoint>& points,
                         const std::vector<std::uint32_t>& unitOfSample, std::uint32_t unitCount,
                         const NearestNeighbours* neighbours, std::int32_t permutations,
