@@ -221,4 +221,71 @@ TEST(FieldData, ARametWithAFailedLocusStaysItsOwnMLGButJoinsItsLineage) {
     EXPECT_EQ(p11[7], p15[7]);
 }
 
+// Return the specified data file 'text' with coordinates: the header line
+// COORDINATES=x,y (with the specified 'keys' after it) and two columns after
+// the alleles, sample i (from 0) at (i mod 4, i / 4 + i * 0.25).
+std::string located(const std::string& text, const std::string& keys) {
+    std::istringstream in(withHeaderLine(text, "COORDINATES=x,y" + keys));
+    std::string out;
+    bool columns = false;
+    int sample = -1;
+    for (std::string line; std::getline(in, line);) {
+        if (columns && !line.empty()) {
+            line += ',';
+            line += std::to_string(sample % 4) + ',' + std::to_string(sample / 4 + sample * 0.25);
+        }
+        if (!columns && line.rfind("S,", 0) == 0) {
+            line += ",x,y";
+            columns = true;
+        }
+        sample += columns ? 1 : 0;
+        out += line + '\n';
+    }
+    return out;
+}
+
+TEST(Coordinates, ChangeOnlyTheEchoAndAddTheirRowsAndFiles) {
+    const std::string data = meadow("MLLDISTANCE=2\n", false);
+    const RunResult plain = runOn(data);
+    const RunResult mapped = runOn(located(data, "\nSPATIAL=20"));
+    ASSERT_EQ(0, mapped.status) << mapped.err;
+    EXPECT_EQ(plain.err, mapped.err);
+    EXPECT_EQ(plain.out, mapped.out);
+    for (const auto& [file, content] : plain.files) {
+        if (file.rfind("simresults_", 0) == 0) {
+            std::string echoed = content;
+            // The echo lists the keys in byte-wise order.
+            echoed.replace(echoed.find("\nLOCUSCOUNT,") + 1, 0, "COORDINATES,x,y\n");
+            echoed.replace(echoed.find("\nTITLE,") + 1, 0, "SPATIAL,20\n");
+            EXPECT_EQ(echoed, mapped.files.at(file)) << file;
+        } else if (file.rfind("summary_", 0) == 0) {
+            // Each unit's rows gain four, and the kinship units come last.
+            const std::string& summary = mapped.files.at(file);
+            const std::size_t mll = content.find("\nG,mll,");
+            ASSERT_EQ(content.substr(0, mll + 1), summary.substr(0, mll + 1));
+            EXPECT_EQ(0, summary.compare(mll + 1, 17, "subrange_max,mlg,"));
+            EXPECT_NE(std::string::npos, summary.find("\nkinship_first_class,genets,"));
+        } else {
+            EXPECT_EQ(content, mapped.files.at(file)) << file;
+        }
+    }
+    EXPECT_EQ(1u, mapped.files.count("spatial_m.csv"));
+    EXPECT_EQ(1u, mapped.files.count("kinship_m.csv"));
+}
+
+TEST(Coordinates, GiveTheSameResultsOnAnyNumberOfThreads) {
+    const std::string data = located(meadow("MLLDISTANCE=1\n", false), "\nSPATIAL=50");
+    std::vector<RunResult> runs;
+    for (const char* threads : {"1", "2", "3"}) {
+        psex::test::RunOptions options;
+        options.prepare = [threads] { ::setenv("PSEX_THREADS", threads, 1); };
+        runs.push_back(runOn(data, options));
+    }
+    ASSERT_FALSE(runs[0].files.at("spatial_m.csv").empty());
+    for (const RunResult& run : runs) {
+        EXPECT_EQ(runs[0].files, run.files);
+        EXPECT_EQ(runs[0].err, run.err);
+    }
+}
+
 } // namespace

@@ -11,8 +11,9 @@
 # single sample, and a table without samples), and checks the summary and
 # the notes the program prints, which genotypes it labels, and which
 # pictures it writes: the distances picture exactly when the run wrote a
-# distances file (one left from an earlier run is passed over), and the
-# locus curve picture exactly when the run wrote a curve file.  Bad input
+# distances file (one left from an earlier run is passed over), the locus
+# curve picture exactly when the run wrote a curve file, and the map exactly
+# when the run wrote a spatial file and its data file can be read.  Bad input
 # must fail with a message and leave no picture.  Then the build is installed into a
 # scratch prefix, and the installed psex-plot must run by its own name, with
 # its manual page beside psex's.  Last, the command line: --help, -h and
@@ -330,6 +331,50 @@ grep -q "^Distances from distances_empty.csv: 0 observed pairs, " empty.out ||
 expect_png empty.png
 expect_png empty-distances.png
 
+# 6b. A map, when the run had COORDINATES.  Seven samples on a line, one
+#    without coordinates: 1/1 at x = 0, 1 and 3 (one MLG of three), 1/2 at
+#    x = 5 and 9 (two), 2/2 at x = 6, and 2/3 with no place.  psex writes
+#    spatial_map.csv; the map is drawn from map.txt, named in the results.
+run_psex map 'PLOIDY=2\nLOCUSCOUNT=1\nSIMULATIONS=20\nTITLE=map\nCOORDINATES=x,y\n\nSample,a,b,x,y\nm1,1,1,0,0\nm2,1,1,1,0\nm3,1,1,3,0\nm4,1,2,5,0\nm5,2,2,6,0\nm6,1,2,9,0\nm7,2,3,NA,NA\n'
+[ -s spatial_map.csv ] || fail "psex wrote no spatial_map.csv"
+"$RSCRIPT" "$SCRIPT" simresults_map.csv >map.out 2>map.err || fail "map: exit status $? ($(cat map.err))"
+expect_line map.out "Map from map.txt: 6 of 7 samples located, 2 MLGs of two or more located samples"
+# Ac from the summary: on the line, m3 has two nearest neighbours (m2 and m4
+# at 2), the others one; Psp = (2/1 + 1/2) / 6, Psg = 4/15, Ac = 9/44.
+expect_line map.out "Aggregation of the MLGs: Ac = 0.205, p = NA"
+expect_line map.out "Wrote simresults_map-map.png"
+expect_png simresults_map-map.png
+# With lineages (MLLDISTANCE=1 joins 1/1 and 1/2, and 2/2 with 1/2): the
+# genets are the MLLs, here one of five located samples.
+run_psex mapl 'PLOIDY=2\nLOCUSCOUNT=1\nSIMULATIONS=20\nTITLE=mapl\nMLLDISTANCE=1\nCOORDINATES=x,y\n\nSample,a,b,x,y\nm1,1,1,0,0\nm2,1,1,1,0\nm3,5,5,3,0\nm4,1,2,5,0\nm5,2,2,6,0\n'
+plot mapl simresults_mapl.csv
+expect_line mapl.out "Map from mapl.txt: 5 of 5 samples located, 1 MLL of two or more located samples"
+expect_png mapl-map.png
+# From another folder: the data file named in the results is found beside
+# them.
+mkdir -p elsewhere
+(cd elsewhere && "$RSCRIPT" "$SCRIPT" ../simresults_map.csv out.png >out.txt 2>&1) ||
+    fail "map from elsewhere: exit status $?"
+expect_line elsewhere/out.txt "Map from ../map.txt: 6 of 7 samples located, 2 MLGs of two or more located samples"
+expect_png elsewhere/out-map.png
+# A data file that no longer holds the run's samples, or none at all: no
+# map, and a note says why; the other pictures are drawn.
+sed 's/^m6,/m9,/' map.txt >changed.txt && mv changed.txt map.txt
+plot changed simresults_map.csv
+expect_line changed.out "Note: no map: the data file 'map.txt' holds other samples than the results (changed since the run?)"
+expect_absent changed-map.png
+expect_png changed.png
+rm map.txt
+plot gone simresults_map.csv
+expect_line gone.out "Note: no map: the data file 'map.txt' that the results name cannot be read here"
+expect_absent gone-map.png
+# A spatial file beside the results of a run without COORDINATES is left
+# from an earlier run: passed over, with a note.
+cp spatial_map.csv spatial_worked.csv
+plot worked simresults_worked.csv
+expect_line worked.out "Note: spatial_worked.csv passed over: the run had no COORDINATES (left from an earlier run?)"
+expect_absent worked-map.png
+
 # 7. Bad input: each fails with its message and leaves no picture.
 printf 'PLOIDY=2\n\nSample,a,b\n' >notresults.csv
 expect_failure notresults 1 "is not a psex simulation results file" notresults.csv notresults.png
@@ -349,6 +394,10 @@ expect_failure broken/out 1 "unreadable line in 'broken/distances_lineages.csv'"
 printf 'distance,pairs\n0,3\n' >broken/distances_lineages.csv
 expect_failure broken/out 1 "is not a psex distances file" \
     broken/simresults_lineages.csv broken/out.png
+printf 'unit,id,n\n' >broken/spatial_map.csv
+cp simresults_map.csv broken/simresults_map.csv
+expect_failure broken/map 1 "is not a psex spatial file" broken/simresults_map.csv broken/map.png
+expect_absent broken/map-map.png
 expect_failure nofolder 1 "cannot write a picture into the folder 'no/such'" \
     fixture.csv no/such/nofolder.png
 "$RSCRIPT" "$SCRIPT" >/dev/null 2>&1

@@ -273,6 +273,90 @@ TEST(InterpretHeader, ReadsTheAnalysisKeysInTheirOrderAndRefusesOtherValues) {
               interpret(counted({{"MLLMETHOD", "AVERAGE"}, {"MLLDISTANCE", "-2"}})).err);
 }
 
+TEST(InterpretHeader, ReadsTheSpatialKeys) {
+    const Interpreted all = interpret(counted(
+        {{"COORDINATES", "east, north"}, {"SPATIAL", "099"}, {"SPATIALCLASSES", " 2.5,1e1 ,+20"}}));
+    EXPECT_EQ("", all.err);
+    EXPECT_EQ(std::make_pair(std::string("east"), std::string(" north")),
+              *all.settings.coordinateColumns); // names are taken whole
+    EXPECT_EQ(99, all.settings.spatialPermutations);
+    EXPECT_EQ((std::vector<double>{2.5, 10.0, 20.0}), *all.settings.distanceClasses);
+
+    // Refused values, in the order of the keys, each taken as absent.
+    const Interpreted refused = interpret(
+        counted({{"SPATIALCLASSES", "5,5"}, {"SPATIAL", "-1"}, {"COORDINATES", "x,y,z"}}));
+    EXPECT_EQ("error: COORDINATES 'x,y,z' is not two column names separated by a comma; no "
+              "coordinates are read.\n"
+              "warning: SPATIAL '-1' is not a whole number >= 0; no permutation test of "
+              "aggregation is run.\n"
+              "warning: SPATIALCLASSES '5,5' is not a list of ascending distances above 0; using "
+              "ten classes of equal pair counts.\n",
+              refused.err);
+    EXPECT_FALSE(refused.settings.coordinateColumns);
+    EXPECT_FALSE(refused.settings.spatialPermutations);
+    EXPECT_FALSE(refused.settings.distanceClasses);
+    for (const std::string value : {"x", ",y", "x,", ",", ""}) {
+        EXPECT_FALSE(interpret(counted({{"COORDINATES", value}})).settings.coordinateColumns)
+            << value;
+    }
+    for (const std::string value : {"0,1", "-1,2", "2,1", "1,,2", "1;2", "", "inf", "1,nan"}) {
+        EXPECT_FALSE(interpret(counted({{"COORDINATES", "x,y"}, {"SPATIALCLASSES", value}}))
+                         .settings.distanceClasses)
+            << value;
+    }
+}
+
+TEST(InterpretHeader, SaysWhenSpatialKeysHaveNothingToRefine) {
+    // An accepted value without COORDINATES does nothing, and the run says
+    // so; a refused one says only that.  COORDINATES that is itself refused
+    // still counts as given.
+    const Interpreted alone = interpret(counted({{"SPATIAL", "0"}, {"SPATIALCLASSES", "1"}}));
+    EXPECT_EQ("warning: SPATIAL has no effect without COORDINATES.\n"
+              "warning: SPATIALCLASSES has no effect without COORDINATES.\n",
+              alone.err);
+    const Interpreted refused = interpret(counted({{"SPATIAL", "x"}}));
+    EXPECT_EQ("warning: SPATIAL 'x' is not a whole number >= 0; no permutation test of "
+              "aggregation is run.\n",
+              refused.err);
+    const Interpreted withKey = interpret(counted({{"COORDINATES", "x"}, {"SPATIAL", "1"}}));
+    EXPECT_EQ("error: COORDINATES 'x' is not two column names separated by a comma; no "
+              "coordinates are read.\n",
+              withKey.err);
+}
+
+TEST(DecimalNumber, ReadsDecimalsWithAPointAndNothingElse) {
+    struct Case {
+        const char* text;
+        std::optional<double> value;
+    } cases[] = {{"1.5", 1.5},
+                 {"  -2 ", -2.0},
+                 {"+3", 3.0},
+                 {".5", 0.5},
+                 {"5.", 5.0},
+                 {"1e3", 1000.0},
+                 {"2.5E-1", 0.25},
+                 {"0e-999", 0.0},
+                 {"4.9e-324", 4.9e-324}, // the smallest subnormal
+                 {"0.1", 0.1},
+                 {"", std::nullopt},
+                 {" ", std::nullopt},
+                 {"1,5", std::nullopt},
+                 {"inf", std::nullopt},
+                 {"nan", std::nullopt},
+                 {"0x1p3", std::nullopt},
+                 {"1e", std::nullopt},
+                 {".", std::nullopt},
+                 {"-", std::nullopt},
+                 {"+-1", std::nullopt},
+                 {"1.5m", std::nullopt},
+                 {"\t1", std::nullopt},
+                 {"1e400", std::nullopt},   // beyond the largest double
+                 {"1e-400", std::nullopt}}; // not zero, but rounds to it
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.value, psex::decimalNumber(c.text)) << c.text;
+    }
+}
+
 TEST(InterpretHeader, FallsBackFromRoundRobinToMLGWithOneLocus) {
     const Interpreted one =
         interpret({{"PLOIDY", "2"}, {"SIMULATIONS", "1"}, {"FREQUENCY", "ROUNDROBIN"}});
@@ -302,7 +386,7 @@ TEST(KnownKeys, AreEachDocumentedAndKnownToTheFuzzer) {
     const std::string manual = fileText(PSEX_SOURCE_DIR "/doc/psex.1.in");
     const std::string dictionary = fileText(PSEX_SOURCE_DIR "/tests/fuzz/datafile.dict");
     const std::vector<std::string> keys = psex::knownKeys();
-    EXPECT_EQ(13u, keys.size());
+    EXPECT_EQ(16u, keys.size());
     for (const std::string& key : keys) {
         EXPECT_NE(std::string::npos, readme.find("\n| `" + key + "` |")) << key;
         EXPECT_NE(std::string::npos, manual.find("\n.TP\n.B " + key + "\n")) << key;

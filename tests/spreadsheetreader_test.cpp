@@ -69,6 +69,37 @@ TEST(ReadGenAlEx, ReadsTheSheetBelowItsCountAndTitleRows) {
               data.notes);
 }
 
+TEST(ReadGenAlEx, CarriesTheCoordinatesXAndYAfterAnEmptyColumn) {
+    const ImportedData sheet = psex::readGenAlEx(
+        psex::CsvText("1,2,1,2\nt,,,p\nS,P,A,,,X,Y\nx,p,1,2,,43.1,5.2\ny,p,1,1,,\"-4,5\",\n", ','),
+        {});
+    EXPECT_EQ((Names{"A"}), locusNames(sheet));
+    EXPECT_EQ((Names{"X", "Y"}), sheet.coordinateNames);
+    EXPECT_EQ((Names{"43.1", "5.2", "-4.5", ""}), sheet.coordinates);
+    EXPECT_EQ((Names{"coordinates from columns 6 (F) 'X' and 7 (G) 'Y'",
+                     "decimal commas written as points: 1 coordinate"}),
+              sheet.notes);
+}
+
+TEST(ReadPlainTable, CarriesTheCoordinatesThatTheUserNames) {
+    TableOptions options;
+    options.coordinateColumns = "lon,2";
+    const ImportedData data = plain("Sample,Lat,A,A,Lon\nx,3e2,1,2,.5\ny,north,1,1,7,\n", options);
+    EXPECT_EQ((Names{"A"}), locusNames(data));
+    EXPECT_EQ((Copies{1, 2}), data.alleles.row(0));
+    EXPECT_EQ((Names{"Lon", "Lat"}), data.coordinateNames); // x first, as named
+    EXPECT_EQ((Names{".5", "3e2", "7", ""}), data.coordinates);
+    EXPECT_EQ((Names{"coordinates from columns 5 (E) 'Lon' and 2 (B) 'Lat'",
+                     "coordinates that are not decimal numbers, left empty: line 3 'north'"}),
+              data.notes);
+
+    for (const char* spec : {"Lat", "Lat,Lon,A", ",Lon", "Sample,Lat", "Lat,lat"}) {
+        TableOptions wrong;
+        wrong.coordinateColumns = spec;
+        EXPECT_NE("", refusalOf("Sample,Lat,A,A,Lon\nx,3,1,2,5\n", wrong)) << spec;
+    }
+}
+
 TEST(ReadGenAlEx, NotesCountsThatDisagreeWithTheSheet) {
     const ImportedData data =
         psex::readGenAlEx(psex::CsvText("1,5,3\nt\nS,P,A,\nx,p,1,2\n", ','), TableOptions());
@@ -334,13 +365,13 @@ TEST(ReadTables, LeaveOutColumnsThatHoldNoAlleles) {
     EXPECT_EQ((Copies{1, 2, 3, 4}), ignored.alleles.row(0));
     EXPECT_EQ((Names{"columns ignored: Depth"}), ignored.notes);
 
-    // GenAlEx's coordinates: X and Y after an empty column.
+    // GenAlEx's coordinates, X and Y after an empty column, are left out of
+    // a plain table unless named (and carried from a GenAlEx sheet).
     const ImportedData table = plain("Sample,A,A,,X,Y\nx,1,2,,43.1,5.2\n");
     EXPECT_EQ((Names{"A"}), locusNames(table));
     EXPECT_EQ((Names{"columns ignored: X, Y"}), table.notes);
-    const ImportedData sheet = psex::readGenAlEx(
-        psex::CsvText("1,1,1,1\nt,,,p\nS,P,A,,,X,Y\nx,p,1,2,,43.1,5.2\n", ','), {});
-    EXPECT_EQ((Names{"columns ignored: X, Y"}), sheet.notes);
+    EXPECT_TRUE(table.coordinateNames.empty());
+    EXPECT_TRUE(table.coordinates.empty());
 
     TableOptions sample;
     sample.ignoredColumns = {"1"};

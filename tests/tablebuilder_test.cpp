@@ -229,6 +229,84 @@ TEST(BuildTable, SaysWhichAlleleCellsAreNotWholeNumbers) {
               five.err.find("warning: line 6: allele 'e' is not a whole number; read as 0.\n"));
 }
 
+TEST(BuildTable, ReadsCoordinatesAfterTheAlleles) {
+    const Built built = build("PLOIDY=1\nLOCUSCOUNT=2\nSIMULATIONS=1\nCOORDINATES=x,y\n\n"
+                              "S,a,b,x,y\n"
+                              "p,1,2,0.5,-3\n"
+                              "q,1,2O,,4\n"
+                              "r,3,4,1e2, 7 \n"
+                              "s,3,4,NA,NA\n");
+    // A row's coordinate warning follows its allele warnings.
+    EXPECT_EQ("warning: line 8: allele '2O' is not a whole number; read as 2.\n"
+              "warning: line 8: sample 'q' has no usable coordinates.\n"
+              "warning: line 10: sample 's' has no usable coordinates.\n",
+              built.err);
+    EXPECT_EQ(4u, built.table.sampleNames().size()); // every genotype is kept
+    using psex::SamplePoint;
+    EXPECT_EQ((std::vector<SamplePoint>{
+                  {0.5, -3.0, true}, SamplePoint{}, {100.0, 7.0, true}, SamplePoint{}}),
+              built.table.samplePoints());
+    EXPECT_TRUE(built.table.settings().coordinateColumns);
+
+    // Without the key the columns are two columns too many, as ever.
+    const Built without =
+        build("PLOIDY=1\nLOCUSCOUNT=2\nSIMULATIONS=1\n\nS,a,b,x,y\np,1,2,0.5,-3\n");
+    EXPECT_EQ("error: not enough columns in table according to ploidy and locus count "
+              "(should be: 3 has: 5).\n",
+              without.err);
+    EXPECT_TRUE(without.table.samplePoints().empty());
+}
+
+TEST(BuildTable, CountsSamplesWithoutCoordinatesAfterFive) {
+    std::ostringstream text;
+    text << "PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=1\nCOORDINATES=x,y\n\nS,a,x,y\n";
+    for (int i = 0; i < 8; ++i) {
+        text << 's' << i << ",x,,1\n";
+    }
+    const Built built = build(text.str());
+    EXPECT_EQ(std::string::npos, built.err.find("sample 's5'"));
+    EXPECT_NE(std::string::npos,
+              built.err.find("warning: line 11: sample 's4' has no usable coordinates.\n"
+                             "warning: 3 more allele cells are not whole numbers.\n"
+                             "warning: 3 more samples have no usable coordinates.\n"))
+        << built.err;
+}
+
+TEST(BuildTable, ReadsMisplacedCoordinatesAsIfTheKeyWereAbsent) {
+    // The named columns must be the two right after the alleles, in order.
+    for (const char* columns : {"S,a,y,x", "S,a,x,q,y", "S,x,y,a", "S,a,x,y,x"}) {
+        std::ostringstream text;
+        text << "PLOIDY=1\nLOCUSCOUNT=1\nLOCUSNAMES=A,B\nSIMULATIONS=1\nCOORDINATES=x,y\n\n"
+             << columns << "\n1,2,3,4,5\n";
+        const Built built = build(text.str());
+        EXPECT_NE(std::string::npos,
+                  built.err.find("error: too many locus names given in LOCUSNAMES.\n"
+                                 "error: COORDINATES names 'x' and 'y', which are not the two "
+                                 "columns after the alleles.\n"
+                                 "error: not enough columns in table according to ploidy and "
+                                 "locus count (should be: 2 has: "))
+            << columns << "\n"
+            << built.err;
+        EXPECT_FALSE(built.table.settings().coordinateColumns) << columns;
+        EXPECT_TRUE(built.table.samplePoints().empty()) << columns;
+    }
+    // In place but with a column too many: the count expects the two.
+    const Built extra = build("PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=1\nCOORDINATES=x,y\n\n"
+                              "S,a,x,y,z\np,1,2,3,4\n");
+    EXPECT_EQ("error: not enough columns in table according to ploidy and locus count "
+              "(should be: 4 has: 5).\n",
+              extra.err);
+    // Other sources of rows have no column names: no coordinates.
+    psex::SampleRows rows;
+    rows.columnCount = 4;
+    rows.next = []() -> const std::vector<std::string>* { return nullptr; };
+    CollectedMessages messages;
+    const MLGTable table = psex::buildTable(
+        {{"PLOIDY", "1"}, {"LOCUSCOUNT", "1"}, {"SIMULATIONS", "1"}, {"COORDINATES", "x,y"}}, rows,
+        messages);
+    EXPECT_NE(std::string::npos, messages.error().find("not the two columns after the alleles"));
+}
+
 TEST(BuildTable, WarnsAboutALocusWithoutATypedCopy) {
     // After the missing-copy note, one warning per such locus; no message
     // about frequency sums.

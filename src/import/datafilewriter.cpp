@@ -106,6 +106,9 @@ WriteCounts writeDataFile(std::ostream& out, const ImportedData& data,
     if (settings.lineageDistance) {
         out << "MLLDISTANCE=" << *settings.lineageDistance << '\n';
     }
+    if (!data.coordinateNames.empty()) {
+        out << "COORDINATES=" << data.coordinateNames[0] << ',' << data.coordinateNames[1] << '\n';
+    }
     out << "SIMULATIONS=" << settings.simulations << '\n';
     out << '\n';
 
@@ -122,6 +125,13 @@ WriteCounts writeDataFile(std::ostream& out, const ImportedData& data,
         for (const std::int32_t value : values) {
             line += ',';
             line += std::to_string(value);
+        }
+        if (!data.coordinateNames.empty()) {
+            PSEX_ASSERT(data.coordinates.size() == 2 * data.samples.size());
+            line += ',';
+            line += data.coordinates[2 * index];
+            line += ',';
+            line += data.coordinates[2 * index + 1];
         }
         line += '\n';
         out << line;

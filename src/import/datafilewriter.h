@@ -7,14 +7,13 @@
 //
 // The header holds PLOIDY, LOCUSCOUNT, LOCUSNAMES, MISSING (only when a
 // copy is missing), TITLE, FREQUENCY, MODEL and MLLDISTANCE when the user
-// chose them, and SIMULATIONS (psex asks for it: without it, it warns that it assumes
-// 1000); then the empty line, the column-name line and one
-// complete line per sample.  The two copies of a diploid locus are written
-// smaller first, as psex stores them.  A missing copy is written as the
-// MISSING code, which must differ from every real allele: 0 when no allele
-// is 0, otherwise the largest negative number that no allele uses (-1,
-// then -2, ...).  One code serves every file of one input, so that the
-// files of its populations read alike.
+// chose them, COORDINATES when the samples come with coordinates (their
+// two columns after the alleles), and SIMULATIONS (psex asks for it: without it, it warns that it
+// assumes 1000); then the empty line, the column-name line and one complete line per sample.  The
+// two copies of a diploid locus are written smaller first, as psex stores them.  A missing copy is
+// written as the MISSING code, which must differ from every real allele: 0 when no allele is 0,
+// otherwise the largest negative number that no allele uses (-1, then -2, ...).  One code serves
+// every file of one input, so that the files of its populations read alike.
 
 #include "import/importeddata.h"
 

@@ -111,6 +111,10 @@ ImportCommandLine parseImportCommandLine(const std::vector<std::string>& argumen
                    "Leave out a column that holds no alleles, by name or number (repeatable)")
         ->allow_extra_args(false) // one column each time: the input may follow
         ->option_text("NAME|NUMBER");
+    app.add_option("--coordinates", options.table.coordinateColumns,
+                   "Carry the samples' coordinates from these two columns, by name or number "
+                   "(default: a GenAlEx sheet's X and Y after an empty column)")
+        ->option_text("X,Y");
     std::string missing = "0,-9,NA,?,.,";
     app.add_option("--missing", missing,
                    "Comma-separated codes of a missing allele copy; an empty item means an "

@@ -223,9 +223,44 @@ std::string counted(std::size_t count, const std::string& one, const std::string
     return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
+namespace {
+
+// Make the coordinate column names fit for the column-name line: safe
+// names, "x" and "y" for empty ones, and "_2", "_3", ... appended to one
+// that the sample or allele columns (or the other) already use.
+void tidyCoordinateNames(ImportedData* data) {
+    if (data->coordinateNames.empty()) {
+        return;
+    }
+    PSEX_ASSERT(data->coordinateNames.size() == 2);
+    std::vector<std::string> columns = columnNames(*data);
+    std::set<std::string> taken(columns.begin(), columns.end() - 2);
+    const char* fallback[] = {"x", "y"};
+    for (std::size_t k = 0; k < 2; ++k) {
+        std::string& name = data->coordinateNames[k];
+        std::string tidy = safeName(name);
+        if (tidy.empty()) {
+            tidy = fallback[k];
+        }
+        std::string unique = tidy;
+        for (int n = 2; taken.count(unique) != 0; ++n) {
+            unique = tidy + "_" + std::to_string(n);
+        }
+        if (unique != name) {
+            data->notes.push_back("coordinate column " + quoted(name) + " written as " +
+                                  quoted(unique));
+            name = unique;
+        }
+        taken.insert(name);
+    }
+}
+
+} // namespace
+
 void tidyNames(ImportedData* data) {
     tidyLocusNames(data);
     tidySampleNames(data);
+    tidyCoordinateNames(data);
 }
 
 std::vector<std::string> columnNames(const ImportedData& data) {
@@ -235,6 +270,7 @@ std::vector<std::string> columnNames(const ImportedData& data) {
             names.push_back(std::move(column));
         }
     }
+    names.insert(names.end(), data.coordinateNames.begin(), data.coordinateNames.end());
     return names;
 }
 

@@ -127,10 +127,12 @@ struct ImportedData {
     std::string populationColumn; // its column label for messages, or empty
     std::vector<ImportedLocus> loci;
     std::vector<ImportedSample> samples;
-    AlleleMatrix alleles;              // row i: the copies of sample i
-    PopulationNames populations;       // names without surrounding white space
-    std::vector<std::string> notes;    // every change and omission, in the order made
-    std::vector<std::string> warnings; // lines of the input passed over, "line <L>: ..."
+    AlleleMatrix alleles;                     // row i: the copies of sample i
+    PopulationNames populations;              // names without surrounding white space
+    std::vector<std::string> coordinateNames; // the x and y column names, or none
+    std::vector<std::string> coordinates;     // x and y of each sample, as decimal text
+    std::vector<std::string> notes;           // every change and omission, in the order made
+    std::vector<std::string> warnings;        // lines of the input passed over, "line <L>: ..."
 
     // MANIPULATORS
     void reserve(std::size_t sampleCount, std::size_t copiesPerSample);
@@ -176,12 +178,15 @@ void tidyNames(ImportedData* data);
 // would clash) gets "_2", "_3", ... appended.  Sample names that are used
 // more than once are noted, not changed.  The behaviour is undefined unless
 // every sample name holds more than white space (the readers refuse such a
-// sample, as they know its column).
+// sample, as they know its column).  Coordinate column names become safe
+// names too, "x" and "y" when empty, with "_2", ... appended when another
+// column has the name.
 
 std::vector<std::string> columnNames(const ImportedData& data);
 // Return the names of the data file's column-name line for the specified
 // 'data': "Sample", then per locus its name (haploid) or its name with
-// "_a" and "_b" (diploid).  Distinct once 'tidyNames' has run.
+// "_a" and "_b" (diploid), then the coordinate columns, if any.  Distinct
+// once 'tidyNames' has run.
 
 } // namespace psex
 

@@ -19,6 +19,7 @@ struct Layout {
     std::optional<std::size_t> populationColumn;
     std::vector<std::size_t> alleleColumns;  // copy k of locus l at ploidy * l + k
     std::vector<std::size_t> ignoredColumns; // left out on purpose, ascending
+    std::optional<std::pair<std::size_t, std::size_t>> coordinateColumns; // x and y, carried
     std::int32_t ploidy = 2;
     std::size_t width = 0;    // the cells of a row, empty ones at its end aside
     std::size_t rowCells = 0; // the cells a row must have, empty ones at its end counted
@@ -51,6 +52,41 @@ bool holdsNothing(const std::string& cell) {
         }
     }
     return true;
+}
+
+// Return whether the specified 'text' is a decimal number as psex reads a
+// coordinate: an optional sign, digits with an optional fraction or a
+// fraction alone, an optional exponent.
+bool isDecimalNumber(const std::string& text) {
+    std::size_t i = 0;
+    const auto digits = [&] {
+        const std::size_t from = i;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+            ++i;
+        }
+        return i - from;
+    };
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        ++i;
+    }
+    std::size_t mantissa = digits();
+    if (i < text.size() && text[i] == '.') {
+        ++i;
+        mantissa += digits();
+    }
+    if (mantissa == 0) {
+        return false;
+    }
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        ++i;
+        if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+            ++i;
+        }
+        if (digits() == 0) {
+            return false;
+        }
+    }
+    return i == text.size();
 }
 
 bool isBlankRow(const CsvRow& row) {
@@ -222,6 +258,51 @@ std::vector<std::size_t> ignoredColumns(const TableOptions& options, const CsvRo
     std::sort(columns.begin(), columns.end());
     columns.erase(std::unique(columns.begin(), columns.end()), columns.end());
     return columns;
+}
+
+// Add the specified 'column' to the ascending ignored columns of 'layout'.
+void leaveOut(std::size_t column, Layout* layout) {
+    std::vector<std::size_t>& ignored = layout->ignoredColumns;
+    if (!std::binary_search(ignored.begin(), ignored.end(), column)) {
+        ignored.insert(std::upper_bound(ignored.begin(), ignored.end(), column), column);
+    }
+}
+
+// Set the coordinate columns of 'layout' from the specified 'options'
+// ("X,Y": two column names or numbers), which no allele column then uses;
+// nothing when the options name none.
+void takeNamedCoordinates(const TableOptions& options, const CsvRow& header, Layout* layout) {
+    if (options.coordinateColumns.empty()) {
+        return;
+    }
+    const std::string& spec = options.coordinateColumns;
+    const std::size_t comma = spec.find(',');
+    if (comma == std::string::npos || spec.find(',', comma + 1) != std::string::npos ||
+        trimmed(spec.substr(0, comma)).empty() || trimmed(spec.substr(comma + 1)).empty()) {
+        throw refusal(header.line, std::nullopt,
+                      "--coordinates " + quoted(spec) +
+                          " does not name two columns (expected the x and the y column, "
+                          "separated by a comma, e.g. --coordinates X,Y)");
+    }
+    const std::size_t x = resolveColumn(spec.substr(0, comma), header, "--coordinates");
+    const std::size_t y = resolveColumn(spec.substr(comma + 1), header, "--coordinates");
+    for (const std::size_t column : {x, y}) {
+        if (column == layout->sampleColumn || column == layout->populationColumn) {
+            throw refusal(
+                header.line, column,
+                "--coordinates names the " +
+                    std::string(column == layout->sampleColumn ? "sample" : "population") +
+                    " column (expected two columns that hold no sample names, "
+                    "populations or alleles)");
+        }
+    }
+    if (x == y) {
+        throw refusal(header.line, x,
+                      "--coordinates names one column twice (expected an x and a y column)");
+    }
+    layout->coordinateColumns.emplace(x, y);
+    leaveOut(x, layout);
+    leaveOut(y, layout);
 }
 
 // Return the empty column before the coordinate columns X and Y that end
@@ -485,7 +566,10 @@ class SampleReader {
     ImportedData* d_data;
     std::vector<FirstAllele> d_firstAlleles;
     std::vector<AlleleCopy> d_copies;
-    std::string d_padding; // lines of rows of empty cells
+    std::string d_padding;           // lines of rows of empty cells
+    std::size_t d_decimalCommas = 0; // coordinates written with a point for a comma
+    std::string d_notNumbers;        // "line L 'cell'" of coordinates left empty
+    std::size_t d_notNumberCount = 0;
 
   public:
     // CREATORS
@@ -522,6 +606,12 @@ class SampleReader {
         for (std::size_t i = 0; i < d_copies.size(); ++i) {
             d_copies[i] = readAllele(row, i, name);
         }
+        if (d_layout.coordinateColumns) {
+            for (const std::size_t column :
+                 {d_layout.coordinateColumns->first, d_layout.coordinateColumns->second}) {
+                d_data->coordinates.push_back(coordinateText(row, column));
+            }
+        }
         d_data->addSample(name, row.line,
                           d_layout.populationColumn ? cellOf(row, *d_layout.populationColumn)
                                                     : std::string(),
@@ -546,6 +636,21 @@ class SampleReader {
                         (copies == 2 ? "; a table of haploid data needs --ploidy 1)" : ")"));
             }
         }
+        if (d_layout.coordinateColumns) {
+            const auto [x, y] = *d_layout.coordinateColumns;
+            d_data->coordinateNames = {trimmed(cellOf(header, x)), trimmed(cellOf(header, y))};
+            d_data->notes.push_back("coordinates from columns " + columnLabel(x + 1) + " " +
+                                    quoted(trimmed(cellOf(header, x))) + " and " +
+                                    columnLabel(y + 1) + " " + quoted(trimmed(cellOf(header, y))));
+            if (d_decimalCommas > 0) {
+                d_data->notes.push_back("decimal commas written as points: " +
+                                        counted(d_decimalCommas, "coordinate", "coordinates"));
+            }
+            if (!d_notNumbers.empty()) {
+                d_data->notes.push_back("coordinates that are not decimal numbers, left empty: " +
+                                        d_notNumbers);
+            }
+        }
         if (!d_padding.empty()) {
             d_data->notes.push_back(
                 "empty rows skipped: line" +
@@ -554,6 +659,33 @@ class SampleReader {
     }
 
   private:
+    // Return the coordinate in the specified 'column' of 'row' as a data
+    // file writes it: a decimal number with a point (a decimal comma
+    // becomes one), or empty when the cell is empty or holds no such number
+    // (noted, the first few with their line).
+    std::string coordinateText(const CsvRow& row, std::size_t column) {
+        std::string text = trimmed(cellOf(row, column));
+        const std::size_t comma = text.find(',');
+        const bool decimalComma = comma != std::string::npos &&
+                                  text.find_first_of(".,", comma + 1) == std::string::npos &&
+                                  text.find('.') == std::string::npos;
+        if (decimalComma) {
+            text[comma] = '.';
+        }
+        if (text.empty() || isDecimalNumber(text)) {
+            d_decimalCommas += decimalComma && !text.empty() ? 1 : 0;
+            return text;
+        }
+        constexpr std::size_t k_listed = 5;
+        if (++d_notNumberCount <= k_listed) {
+            d_notNumbers += (d_notNumbers.empty() ? "" : ", ") + std::string("line ") +
+                            std::to_string(row.line) + " " + quoted(trimmed(cellOf(row, column)));
+        } else if (d_notNumberCount == k_listed + 1) {
+            d_notNumbers += ", ...";
+        }
+        return std::string();
+    }
+
     AlleleCopy readAllele(const CsvRow& row, std::size_t i, const std::string& name) {
         const std::size_t column = d_layout.alleleColumns[i];
         const std::size_t l = i / d_layout.copies();
@@ -599,6 +731,10 @@ void noteOtherColumns(const CsvRow& header, const Shape& shape, const Layout& la
     }
     std::string ignored;
     for (const std::size_t c : layout.ignoredColumns) {
+        if (layout.coordinateColumns &&
+            (c == layout.coordinateColumns->first || c == layout.coordinateColumns->second)) {
+            continue;
+        }
         const std::string name = trimmed(cellOf(header, c));
         ignored += (ignored.empty() ? "" : ", ") + (name.empty() ? columnLabel(c + 1) : name);
     }
@@ -656,16 +792,16 @@ std::vector<std::size_t> alleleColumnsFrom(std::size_t first, std::size_t loci, 
 
 // Leave out the coordinate columns X and Y after an empty column at the end
 // of the specified 'header' row, when the specified 'layout' has them after
-// the specified 'firstFree' column; return the empty column, or nothing.
+// the specified 'firstFree' column, and 'carry' them as the coordinates
+// when no others are named; return the empty column, or nothing.
 std::optional<std::size_t> leaveOutCoordinates(const CsvRow& header, const Shape& shape,
-                                               std::size_t firstFree, Layout* layout) {
+                                               std::size_t firstFree, Layout* layout, bool carry) {
     const std::optional<std::size_t> gap = coordinateGap(header, shape, firstFree);
     if (gap) {
-        std::vector<std::size_t>& ignored = layout->ignoredColumns;
-        for (const std::size_t c : {*gap + 1, *gap + 2}) {
-            if (!std::binary_search(ignored.begin(), ignored.end(), c)) {
-                ignored.insert(std::upper_bound(ignored.begin(), ignored.end(), c), c);
-            }
+        leaveOut(*gap + 1, layout);
+        leaveOut(*gap + 2, layout);
+        if (carry && !layout->coordinateColumns) {
+            layout->coordinateColumns.emplace(*gap + 1, *gap + 2);
         }
     }
     return gap;
@@ -741,9 +877,10 @@ ImportedData readGenAlEx(const CsvText& table, const TableOptions& options) {
     layout.populationColumn = 1;
     layout.ploidy = ploidyOf(options);
     layout.ignoredColumns = ignoredColumns(options, header, layout);
+    takeNamedCoordinates(options, header, &layout);
     layout.alleleColumns = alleleColumnsFrom(2, static_cast<std::size_t>(loci), layout.copies(), 0,
                                              layout.ignoredColumns);
-    leaveOutCoordinates(header, shape, layout.alleleColumns.back() + 1, &layout);
+    leaveOutCoordinates(header, shape, layout.alleleColumns.back() + 1, &layout, true);
     checkHeaderIsNoSample(header, layout, options.alleles);
     setRowWidths(header, shape, &layout);
     ImportedData data = readWithLayout(table, header, 2, shape, layout, options);
@@ -798,9 +935,10 @@ ImportedData readPlainTable(const CsvText& table, const TableOptions& options) {
     const std::size_t firstLocusColumn =
         std::max(layout.sampleColumn, layout.populationColumn.value_or(0)) + 1;
     layout.ignoredColumns = ignoredColumns(options, header, layout);
+    takeNamedCoordinates(options, header, &layout);
     const Shape shape = shapeFrom(table, headerIndex);
-    const std::size_t end =
-        leaveOutCoordinates(header, shape, firstLocusColumn, &layout).value_or(usedWidth(header));
+    const std::size_t end = leaveOutCoordinates(header, shape, firstLocusColumn, &layout, false)
+                                .value_or(usedWidth(header));
     layout.alleleColumns =
         alleleColumnsFrom(firstLocusColumn, 0, layout.copies(), end, layout.ignoredColumns);
     if (layout.alleleColumns.empty()) {

@@ -27,8 +27,11 @@
 // cells at the end of a row aside).  Rows that hold nothing are padding,
 // and a row with a name but no allele cell filled (a note under the table)
 // is no sample: both are skipped, the second with a warning.  Columns that
-// hold no alleles are left out when the user names them, and GenAlEx's
-// coordinate columns X and Y after an empty column always.
+// hold no alleles are left out when the user names them.  Coordinates are
+// carried into the data file from the two columns the user names, or from
+// a GenAlEx sheet's X and Y after an empty column without being asked
+// (in a plain table those are left out unless named); a decimal comma
+// becomes a point, and a cell that is no decimal number is left empty.
 
 #include "import/allelecode.h"
 #include "import/csvtable.h"
@@ -48,6 +51,7 @@ struct TableOptions {
     std::string sampleColumn;                // a column name or 1-based number; empty: the first
     std::string populationColumn;            // a column name or number; empty: detected or none
     std::vector<std::string> ignoredColumns; // names or numbers of columns to leave out
+    std::string coordinateColumns; // "X,Y": the coordinate columns; empty: GenAlEx's own or none
     AlleleReader alleles{defaultMissingCodes()};
 };
 

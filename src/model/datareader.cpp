@@ -216,6 +216,8 @@ void DataReader::readColumnNames() {
                     refused = true;
                     gap = false;
                 }
+                d_columnNames += name;
+                d_columnNames += '\n';
                 auto entry = columnNames.find(name);
                 if (entry != columnNames.end()) {
                     report("error:", "duplicate column name '" + name + "'.");
@@ -238,9 +240,25 @@ void DataReader::readColumnNames() {
     if (refused) {
         columnNames.clear(); // no columns: the column check fails
         position = 0;
+        d_columnNames.clear();
     }
     d_columnCount = static_cast<std::uint32_t>(columnNames.size());
     d_columnData.assign(static_cast<std::size_t>(position), std::string());
+}
+
+std::optional<std::uint32_t> DataReader::columnPosition(const std::string& name) const {
+    // The names are kept as the text of the line, not as a map: a million
+    // column names would take many times their text.
+    std::optional<std::uint32_t> found;
+    std::uint32_t position = 0;
+    for (std::size_t start = 0; start < d_columnNames.size(); ++position) {
+        const std::size_t end = d_columnNames.find('\n', start);
+        if (d_columnNames.compare(start, end - start, name) == 0) {
+            found = position;
+        }
+        start = end + 1;
+    }
+    return found;
 }
 
 bool DataReader::readDataLine() {

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <istream>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,7 @@ class DataReader {
     std::size_t d_pendingPos = 0;                    // next byte of 'd_pending'
     std::map<std::string, std::string> d_parameters; // key -> value, byte-wise order
     std::uint32_t d_columnCount = 0;                 // distinct column names
+    std::string d_columnNames;                       // the names in order, each ended by LF
     std::vector<std::string> d_columnData;           // fields of the current line
     std::uint32_t d_line = 1;                        // number of the current line
     bool d_readError = false;                        // the system could not read
@@ -99,6 +101,12 @@ class DataReader {
 
     std::uint32_t columnCount() const;
     // Return the number of distinct column names.
+
+    std::optional<std::uint32_t> columnPosition(const std::string& name) const;
+    // Return the position (from 0, the sample names' column) of the column
+    // of the specified 'name' (its last position when the name is
+    // repeated), or nothing when the column-name line has no such name or
+    // was refused.
 
     const std::vector<std::string>& fields() const { return d_columnData; }
     // Return the fields of the line delivered last, one per position of the

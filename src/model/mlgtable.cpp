@@ -124,6 +124,11 @@ std::uint32_t MLGTable::typedCount(std::uint32_t locusIndex) const {
     return count;
 }
 
+void MLGTable::setSamplePoints(std::vector<SamplePoint> points) {
+    PSEX_ASSERT(points.size() == d_sampleNames.size());
+    d_samplePoints = std::move(points);
+}
+
 void MLGTable::setFrequencies(const std::vector<Locus>& loci) {
     PSEX_ASSERT(loci.size() == d_loci.size());
     for (std::size_t j = 0; j < loci.size(); ++j) {

@@ -31,6 +31,16 @@ namespace psex {
 
 class MessageSink;
 
+struct SamplePoint {
+    // Where a sample was taken, when its coordinates could be read.
+
+    double x = 0.0;
+    double y = 0.0;
+    bool located = false; // the coordinates are usable; otherwise x and y mean nothing
+
+    bool operator==(const SamplePoint& other) const = default;
+};
+
 class MLGTable {
     // A value type: copying it copies every list.
 
@@ -41,6 +51,7 @@ class MLGTable {
     std::vector<std::string> d_sampleNames;          // every sample, in order added
     PsexList d_psexValues;                           // ascending
     std::optional<std::vector<double>> d_judgingFis; // Fis of the population judged against
+    std::vector<SamplePoint> d_samplePoints;         // one per sample with COORDINATES, else none
 
   public:
     // CREATORS
@@ -76,6 +87,10 @@ class MLGTable {
     // genotype once: a million samples are not a million tuples first.  The
     // behaviour is undefined unless the table has no sample yet and
     // 'alleles' holds one row per name.
+
+    void setSamplePoints(std::vector<SamplePoint> points);
+    // Give the samples, in the order of adding, the specified 'points'.  The
+    // behaviour is undefined unless there is one point per sample.
 
     void setFrequencies(const std::vector<Locus>& loci);
     // Copy the frequencies of the specified 'loci' into this table's loci,
@@ -120,6 +135,10 @@ class MLGTable {
     const std::vector<MLGTuple>& mlgs() const { return d_mlgs; }
     const std::vector<std::string>& sampleNames() const { return d_sampleNames; }
     const PsexList& psexValues() const { return d_psexValues; }
+    const std::vector<SamplePoint>& samplePoints() const { return d_samplePoints; }
+    // Return where each sample (in the order of adding) was taken: empty
+    // unless the samples come with coordinates (COORDINATES, its columns in
+    // place).
 
     // The settings that most readers of a table ask for:
     std::int32_t ploidy() const { return d_settings.ploidy; }

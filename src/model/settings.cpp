@@ -4,6 +4,7 @@
 #include "base/messagesink.h"
 
 #include <algorithm>
+#include <charconv>
 #include <limits>
 
 namespace psex {
@@ -15,7 +16,7 @@ namespace {
 // come after those of the keys.
 constexpr std::int32_t k_unset = 0;
 
-void readPloidy(const std::string& value, TableSettings& settings, MessageSink& messages) {
+bool readPloidy(const std::string& value, TableSettings& settings, MessageSink& messages) {
     if (value == "DIPLOID" || value == "2") {
         settings.ploidy = 2;
     } else if (value == "HAPLOID" || value == "1") {
@@ -23,10 +24,12 @@ void readPloidy(const std::string& value, TableSettings& settings, MessageSink& 
     } else {
         messages.error("error: only HAPLOID and DIPLOID are supported for now (not '" + value +
                        "').");
+        return false;
     }
+    return true;
 }
 
-void readFrequency(const std::string& value, TableSettings& settings, MessageSink& messages) {
+bool readFrequency(const std::string& value, TableSettings& settings, MessageSink& messages) {
     if (value == "SAMPLE") {
         settings.frequency = FrequencyEstimate::e_sample;
     } else if (value == "MLG") {
@@ -35,35 +38,44 @@ void readFrequency(const std::string& value, TableSettings& settings, MessageSin
         settings.frequency = FrequencyEstimate::e_roundRobin;
     } else {
         messages.error("error: FREQUENCY is unspecified, assuming SAMPLE.");
+        return false;
     }
+    return true;
 }
 
-void readModel(const std::string& value, TableSettings& settings, MessageSink& messages) {
+bool readModel(const std::string& value, TableSettings& settings, MessageSink& messages) {
     if (value == "FIS") {
         settings.fisModel = true;
     } else if (value != "HWE") {
         messages.error("error: MODEL is unspecified, assuming HWE.");
+        return false;
     }
+    return true;
 }
 
-void readSimulations(const std::string& value, TableSettings& settings, MessageSink&) {
+bool readSimulations(const std::string& value, TableSettings& settings, MessageSink&) {
     settings.simulations = decimalValue(value);
+    return true;
 }
 
-void readLocusCount(const std::string& value, TableSettings& settings, MessageSink&) {
+bool readLocusCount(const std::string& value, TableSettings& settings, MessageSink&) {
     settings.locusCount = decimalValue(value);
+    return true;
 }
 
-void readLocusNames(const std::string& value, TableSettings& settings, MessageSink&) {
+bool readLocusNames(const std::string& value, TableSettings& settings, MessageSink&) {
     settings.locusNames = value;
+    return true;
 }
 
-void readTitle(const std::string& value, TableSettings& settings, MessageSink&) {
+bool readTitle(const std::string& value, TableSettings& settings, MessageSink&) {
     settings.title = value;
+    return true;
 }
 
-void readMissing(const std::string& value, TableSettings& settings, MessageSink&) {
+bool readMissing(const std::string& value, TableSettings& settings, MessageSink&) {
     settings.missingCode = decimalValue(value);
+    return true;
 }
 
 // Return the whole number that the specified 'value' writes in digits
@@ -85,32 +97,32 @@ std::optional<std::int32_t> wholeNumber(const char* key, const std::string& valu
     return std::nullopt;
 }
 
-void readLineageDistance(const std::string& value, TableSettings& settings, MessageSink& messages) {
+bool readLineageDistance(const std::string& value, TableSettings& settings, MessageSink& messages) {
     // A distance is a count of allele copies.
     settings.lineageDistance =
         wholeNumber("MLLDISTANCE", value, 0, "no lineages are formed.", messages);
+    return settings.lineageDistance.has_value();
 }
 
-void readLinkage(const std::string& value, TableSettings& settings, MessageSink& messages) {
+bool readLinkage(const std::string& value, TableSettings& settings, MessageSink& messages) {
     settings.linkagePermutations =
         wholeNumber("LINKAGE", value, 0, "no linkage analysis is run.", messages);
+    return settings.linkagePermutations.has_value();
 }
 
-void readLocusCurve(const std::string& value, TableSettings& settings, MessageSink& messages) {
+bool readLocusCurve(const std::string& value, TableSettings& settings, MessageSink& messages) {
     settings.curveSubsets =
         wholeNumber("LOCICURVE", value, 1, "no locus accumulation curve is made.", messages);
+    return settings.curveSubsets.has_value();
 }
 
-void readRarefaction(const std::string& value, TableSettings& settings, MessageSink& messages) {
+bool readRarefaction(const std::string& value, TableSettings& settings, MessageSink& messages) {
     settings.rarefiedSampleSize =
         wholeNumber("RAREFY", value, 1, "no rarefaction is done.", messages);
+    return settings.rarefiedSampleSize.has_value();
 }
 
-// A key that refines another one says so when that one is not in the
-// specified 'header': a setting that changes nothing must not pass for one
-// that was used.
-void readLineageMethod(const std::string& value, const Parameters& header, TableSettings& settings,
-                       MessageSink& messages) {
+bool readLineageMethod(const std::string& value, TableSettings& settings, MessageSink& messages) {
     if (value == "NEAREST") {
         settings.lineageMethod = LineageMethod::e_nearest;
     } else if (value == "AVERAGE") {
@@ -120,22 +132,69 @@ void readLineageMethod(const std::string& value, const Parameters& header, Table
     } else {
         messages.error("warning: MLLMETHOD '" + value +
                        "' is not NEAREST, AVERAGE or FARTHEST; using NEAREST.");
-        return;
+        return false;
     }
-    if (header.find("MLLDISTANCE") == header.end()) {
-        messages.error("warning: MLLMETHOD has no effect without MLLDISTANCE.");
+    return true;
+}
+
+bool readCoordinates(const std::string& value, TableSettings& settings, MessageSink& messages) {
+    // Names are taken whole, spaces included, as the column line writes
+    // them; whether they stand right after the alleles is the table's check.
+    const std::size_t comma = value.find(',');
+    if (comma != std::string::npos && comma != 0 && comma + 1 < value.size() &&
+        value.find(',', comma + 1) == std::string::npos) {
+        settings.coordinateColumns.emplace(value.substr(0, comma), value.substr(comma + 1));
+        return true;
     }
+    messages.error("error: COORDINATES '" + value +
+                   "' is not two column names separated by a comma; no coordinates are "
+                   "read.");
+    return false;
+}
+
+bool readSpatialPermutations(const std::string& value, TableSettings& settings,
+                             MessageSink& messages) {
+    settings.spatialPermutations =
+        wholeNumber("SPATIAL", value, 0, "no permutation test of aggregation is run.", messages);
+    return settings.spatialPermutations.has_value();
+}
+
+bool readDistanceClasses(const std::string& value, TableSettings& settings, MessageSink& messages) {
+    std::vector<double> bounds;
+    bool accepted = true;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = value.find(',', start);
+        const std::optional<double> bound =
+            decimalNumber(std::string_view(value).substr(start, comma - start));
+        if (!bound || !(*bound > 0.0) || (!bounds.empty() && !(*bound > bounds.back()))) {
+            accepted = false;
+            break;
+        }
+        bounds.push_back(*bound);
+        if (comma == std::string::npos) {
+            break;
+        }
+        start = comma + 1;
+    }
+    if (accepted) {
+        settings.distanceClasses = std::move(bounds);
+    } else {
+        messages.error("warning: SPATIALCLASSES '" + value +
+                       "' is not a list of ascending distances above 0; using ten classes of "
+                       "equal pair counts.");
+    }
+    return accepted;
 }
 
 struct HeaderKey {
     const char* name;
-    void (*read)(const std::string& value, TableSettings& settings, MessageSink& messages);
+    bool (*read)(const std::string& value, TableSettings& settings, MessageSink& messages);
     // Set the settings of the key from its 'value', with a message for a
-    // value that is not accepted.
-    void (*readInHeader)(const std::string& value, const Parameters& header,
-                         TableSettings& settings, MessageSink& messages) = nullptr;
-    // The same, for a key (with no 'read') whose meaning depends on the
-    // other keys of the 'header'.
+    // value that is not accepted, and return whether it was accepted.
+    const char* refines = nullptr;
+    // The key whose analysis this one adjusts: an accepted value without
+    // that key in the header does nothing, and the run says so.
 };
 
 // Every key that means something, in the order the keys are read.
@@ -153,8 +212,11 @@ const HeaderKey k_keys[] = {
     {"MLLDISTANCE", readLineageDistance},
     {"LINKAGE", readLinkage},
     {"LOCICURVE", readLocusCurve},
-    {"MLLMETHOD", nullptr, readLineageMethod},
+    {"MLLMETHOD", readLineageMethod, "MLLDISTANCE"},
     {"RAREFY", readRarefaction},
+    {"COORDINATES", readCoordinates},
+    {"SPATIAL", readSpatialPermutations, "COORDINATES"},
+    {"SPATIALCLASSES", readDistanceClasses, "COORDINATES"},
 };
 
 bool isAtoiSpace(char c) {
@@ -206,10 +268,10 @@ TableSettings interpretHeader(const Parameters& parameters, MessageSink& message
     for (const HeaderKey& key : k_keys) {
         const auto entry = parameters.find(key.name);
         if (entry != parameters.end()) {
-            if (key.read != nullptr) {
-                key.read(entry->second, settings, messages);
-            } else {
-                key.readInHeader(entry->second, parameters, settings, messages);
+            if (key.read(entry->second, settings, messages) && key.refines != nullptr &&
+                parameters.find(key.refines) == parameters.end()) {
+                messages.error(std::string("warning: ") + key.name + " has no effect without " +
+                               key.refines + ".");
             }
         }
     }
@@ -268,6 +330,56 @@ std::int32_t decimalValue(const std::string& text) {
     const std::int64_t value = negative ? -magnitude : magnitude;
     return static_cast<std::int32_t>(std::clamp<std::int64_t>(
         value, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+}
+
+std::optional<double> decimalNumber(std::string_view text) {
+    const std::size_t first = text.find_first_not_of(' ');
+    if (first == std::string_view::npos) {
+        return std::nullopt;
+    }
+    text = text.substr(first, text.find_last_not_of(' ') - first + 1);
+    // The form is checked here: from_chars would also take 'inf', 'nan' and
+    // a number cut short by a stray character.
+    std::size_t i = 0;
+    const auto digits = [&] {
+        const std::size_t from = i;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+            ++i;
+        }
+        return i - from;
+    };
+    if (text[i] == '+' || text[i] == '-') {
+        ++i;
+    }
+    std::size_t mantissaDigits = digits();
+    if (i < text.size() && text[i] == '.') {
+        ++i;
+        mantissaDigits += digits();
+    }
+    if (mantissaDigits == 0) {
+        return std::nullopt;
+    }
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        ++i;
+        if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+            ++i;
+        }
+        if (digits() == 0) {
+            return std::nullopt;
+        }
+    }
+    if (i != text.size()) {
+        return std::nullopt;
+    }
+    if (text.front() == '+') {
+        text.remove_prefix(1); // from_chars takes no plus sign
+    }
+    double value = 0.0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size()) {
+        return std::nullopt;
+    }
+    return value;
 }
 
 } // namespace psex

@@ -7,11 +7,12 @@
 //
 // This is the one place where the header keys are interpreted: PLOIDY,
 // FREQUENCY, MODEL, SIMULATIONS, LOCUSCOUNT, LOCUSNAMES, TITLE, MISSING,
-// MLLDISTANCE, MLLMETHOD and the keys that switch on an analysis (LINKAGE,
-// LOCICURVE, RAREFY), each with its default and its message when it is missing or
-// not accepted, and where a key that means nothing is reported (a mistyped
-// key must not pass for a setting that was used).  The reader only stores
-// the header as text.
+// MLLDISTANCE, MLLMETHOD, the keys that switch on an analysis (LINKAGE,
+// LOCICURVE, RAREFY, COORDINATES) and those that adjust one (SPATIAL,
+// SPATIALCLASSES), each with its default and its message when it is missing
+// or not accepted, and where a key that means nothing is reported (a
+// mistyped key must not pass for a setting that was used).  The reader only
+// stores the header as text.
 //
 // A key is one field of 'TableSettings' and one entry in the list of keys
 // in settings.cpp (its name and how its value is read); the list is read in
@@ -24,6 +25,8 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 namespace psex {
@@ -67,6 +70,9 @@ struct TableSettings {
     std::optional<std::int32_t> curveSubsets;                  // LOCICURVE, if digits >= 1
     LineageMethod lineageMethod = LineageMethod::e_nearest;    // MLLMETHOD
     std::optional<std::int32_t> rarefiedSampleSize;            // RAREFY, if digits >= 1
+    std::optional<std::pair<std::string, std::string>> coordinateColumns; // COORDINATES: x, y
+    std::optional<std::int32_t> spatialPermutations;    // SPATIAL, if given as digits
+    std::optional<std::vector<double>> distanceClasses; // SPATIALCLASSES: ascending upper bounds
 
     bool frequencyFromSamples() const { return frequency == FrequencyEstimate::e_sample; }
     // Return whether every sample counts its alleles (FREQUENCY=SAMPLE);
@@ -100,6 +106,15 @@ std::int32_t decimalValue(const std::string& text);
 // Return the integer at the start of the specified 'text' as 'atoi' reads it
 // (leading white space, an optional sign, the digits up to the first other
 // character; 0 without digits), saturated at the 32-bit limits.
+
+std::optional<double> decimalNumber(std::string_view text);
+// Return the number that the specified 'text' writes with a decimal point
+// (spaces around it allowed; an optional sign, digits with an optional
+// fraction or a fraction alone, an optional exponent), read exactly, or
+// nothing when the text is not of that form or the number is beyond the
+// range of a double (too large, or not zero but too small even for a
+// subnormal).  No 'inf', 'nan', hexadecimal or decimal comma: a coordinate
+// cell that a spreadsheet has mangled is not a place.
 
 } // namespace psex
 

@@ -96,6 +96,43 @@ class CellReport {
     }
 };
 
+// Reports the samples without usable coordinates: the first few each, the
+// rest as a count.
+class PlaceReport {
+    static constexpr std::uint64_t k_shown = 5;
+    MessageSink& d_messages;
+    std::uint64_t d_count = 0;
+
+  public:
+    explicit PlaceReport(MessageSink& messages) : d_messages(messages) {}
+
+    void unusable(std::optional<std::uint32_t> line, const std::string& sample) {
+        if (++d_count <= k_shown) {
+            d_messages.error("warning: " + (line ? "line " + std::to_string(*line) + ": " : "") +
+                             "sample '" + sample + "' has no usable coordinates.");
+        }
+    }
+
+    void finish() {
+        if (d_count > k_shown) {
+            d_messages.error("warning: " + std::to_string(d_count - k_shown) +
+                             " more samples have no usable coordinates.");
+        }
+    }
+};
+
+// Return whether the coordinate columns that the specified 'settings' name
+// stand right after the specified number of 'alleleColumns' in 'rows'.
+bool coordinatesInPlace(const TableSettings& settings, const SampleRows& rows,
+                        std::uint64_t alleleColumns) {
+    if (!settings.coordinateColumns || !rows.columnPosition) {
+        return false;
+    }
+    const std::optional<std::uint32_t> x = rows.columnPosition(settings.coordinateColumns->first);
+    const std::optional<std::uint32_t> y = rows.columnPosition(settings.coordinateColumns->second);
+    return x && y && *x == alleleColumns + 1 && *y == alleleColumns + 2;
+}
+
 // Report the specified numbers of 'missingCopies' of the loci of 'table',
 // leaving out loci without any; nothing when no copy is missing.
 void reportMissingCopies(const MLGTable& table, const std::vector<std::uint64_t>& missingCopies,
@@ -121,14 +158,26 @@ SampleRows sampleRowsOf(DataReader& reader) {
         return reader.readDataLine() ? &reader.fields() : nullptr;
     };
     rows.lineNumber = [&reader] { return reader.lineOfFields(); };
+    rows.columnPosition = [&reader](const std::string& name) {
+        return reader.columnPosition(name);
+    };
     return rows;
 }
 
 MLGTable buildTable(const Parameters& parameters, const SampleRows& rows, MessageSink& messages) {
     TableSettings settings = interpretHeader(parameters, messages);
     const std::uint32_t locusCount = static_cast<std::uint32_t>(settings.locusCount);
-    const std::uint64_t expectedColumns =
-        static_cast<std::uint64_t>(locusCount) * static_cast<std::uint64_t>(settings.ploidy) + 1;
+    const std::uint64_t alleleColumns =
+        static_cast<std::uint64_t>(locusCount) * static_cast<std::uint64_t>(settings.ploidy);
+    // Coordinates whose columns are not in place are not read at all: the
+    // table is read as without the key.
+    std::optional<std::pair<std::string, std::string>> misplacedCoordinates;
+    if (settings.coordinateColumns && !coordinatesInPlace(settings, rows, alleleColumns)) {
+        misplacedCoordinates = std::move(settings.coordinateColumns);
+        settings.coordinateColumns.reset();
+    }
+    const bool located = settings.coordinateColumns.has_value();
+    const std::uint64_t expectedColumns = alleleColumns + 1 + (located ? 2 : 0);
     const bool columnsFit = rows.columnCount == expectedColumns;
 
     // A table whose columns do not fit holds no samples; its loci are only
@@ -156,6 +205,12 @@ MLGTable buildTable(const Parameters& parameters, const SampleRows& rows, Messag
         });
     }
 
+    if (misplacedCoordinates) {
+        messages.error("error: COORDINATES names '" + misplacedCoordinates->first + "' and '" +
+                       misplacedCoordinates->second +
+                       "', which are not the two columns after the alleles.");
+    }
+
     if (!columnsFit) {
         messages.error(
             "error: not enough columns in table according to ploidy and locus count (should be: " +
@@ -165,13 +220,15 @@ MLGTable buildTable(const Parameters& parameters, const SampleRows& rows, Messag
 
     // The samples as plain rows of allele values: a tuple per sample would
     // take several times the memory of the file.
-    const std::size_t alleleFields = static_cast<std::size_t>(expectedColumns - 1);
+    const std::size_t alleleFields = static_cast<std::size_t>(alleleColumns);
     std::vector<std::string> names;
+    std::vector<SamplePoint> points;
+    PlaceReport places(messages);
     std::vector<std::int32_t> alleles;
     std::vector<std::uint64_t> missingCopies(locusCount, 0);
     CellReport cells(messages);
     while (const std::vector<std::string>* fields = rows.next()) {
-        PSEX_ASSERT(fields->size() > alleleFields);
+        PSEX_ASSERT(fields->size() > alleleFields + (located ? 2 : 0));
         names.push_back((*fields)[0]);
         const std::size_t start = alleles.size();
         for (std::size_t i = 0; i < alleleFields; ++i) {
@@ -184,9 +241,19 @@ MLGTable buildTable(const Parameters& parameters, const SampleRows& rows, Messag
             missingCopies[i / static_cast<std::size_t>(settings.ploidy)] +=
                 settings.isMissing(alleles.back()) ? 1 : 0;
         }
+        if (located) {
+            const std::optional<double> x = decimalNumber((*fields)[alleleFields + 1]);
+            const std::optional<double> y = decimalNumber((*fields)[alleleFields + 2]);
+            points.push_back(x && y ? SamplePoint{*x, *y, true} : SamplePoint{});
+            if (!points.back().located) {
+                places.unusable(rows.lineNumber ? std::optional(rows.lineNumber()) : std::nullopt,
+                                names.back());
+            }
+        }
         orderAllelePairs(alleles.data() + start, settings.ploidy, locusCount);
     }
     cells.finish();
+    places.finish();
     const std::uint64_t copiesPerLocus =
         static_cast<std::uint64_t>(names.size()) * static_cast<std::uint64_t>(settings.ploidy);
     // The room the lists grew into is given back before the genotypes are
@@ -194,6 +261,10 @@ MLGTable buildTable(const Parameters& parameters, const SampleRows& rows, Messag
     names.shrink_to_fit();
     alleles.shrink_to_fit();
     table.addSampleRows(std::move(names), alleles);
+    if (located) {
+        points.shrink_to_fit();
+        table.setSamplePoints(std::move(points));
+    }
     if (settings.missingCode) {
         reportMissingCopies(table, missingCopies, messages);
     }

@@ -20,6 +20,11 @@
 // columns in order.  Rows may come from a parsed data file or from any other source of the same
 // shape, so another input format can feed the table without pretending to be a data file.
 //
+// With COORDINATES=<x>,<y> the two named columns follow the allele columns,
+// and every row gives the sample's place as two decimal numbers; a row
+// without two usable numbers keeps its genotype and is said to have no
+// place (the first few by name, the rest as a count).
+//
 // Problems never stop the run: every one is reported on the error channel
 // and a default is taken, or, when the columns do not fit the loci and the
 // ploidy, the table comes back without samples.
@@ -29,6 +34,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,6 +57,11 @@ struct SampleRows {
     std::function<std::uint32_t()> lineNumber;
     // Return the number of the line the last row came from, for messages;
     // none when the rows have no lines.
+
+    std::function<std::optional<std::uint32_t>(const std::string&)> columnPosition;
+    // Return the position (from 0) of the column of the specified name (its
+    // last when repeated), or nothing; none when the rows have no names.
+    // With COORDINATES, the two named columns must follow the alleles.
 };
 
 SampleRows sampleRowsOf(DataReader& reader);

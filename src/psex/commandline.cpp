@@ -105,6 +105,8 @@ std::string usageText() {
            "  distances_<run>.csv   genotype distances (with MLLDISTANCE only)\n"
            "  linkage_<run>.csv     index of association (with LINKAGE only)\n"
            "  loci_<run>.csv        genotype accumulation curve (with LOCICURVE only)\n"
+           "  spatial_<run>.csv     clonal subrange of every genotype (with COORDINATES only)\n"
+           "  kinship_<run>.csv     kinship by distance class (with COORDINATES only)\n"
            "\n"
            "Options:\n"
            "  -h, --help   print this text\n"

@@ -4,6 +4,7 @@
 #include "analysis/lineages.h"
 #include "analysis/linkage.h"
 #include "analysis/locuscurve.h"
+#include "analysis/spatial.h"
 #include "base/messagesink.h"
 #include "base/progress.h"
 #include "base/resultfiles.h"
@@ -70,6 +71,7 @@ enum class Outcome {
 struct TableAnalyses {
     std::optional<Linkage> linkage;               // LINKAGE
     std::optional<std::vector<CurvePoint>> curve; // LOCICURVE
+    std::optional<SpatialAnalysis> spatial;       // COORDINATES, the columns in place
 };
 
 // Return the result files of the data file at the specified 'path', in the
@@ -88,7 +90,9 @@ std::vector<ResultFile> resultFilesOf(const std::string& path, const MLGTable& t
         {"samples_" + runName + ".csv",
          [&](std::ostream& out) { writeSamples(table, lineages.lineageOfMlg, out); }},
         {"summary_" + runName + ".csv",
-         [&](std::ostream& out) { writeSummary(table, lineages, out); }},
+         [&table, &lineages, &analyses](std::ostream& out) {
+             writeSummary(table, lineages, out, analyses.spatial ? &*analyses.spatial : nullptr);
+         }},
     };
     if (reference != nullptr) {
         files.push_back(
@@ -117,6 +121,11 @@ std::vector<ResultFile> resultFilesOf(const std::string& path, const MLGTable& t
                  [&analyses](std::ostream& out) { writeLinkage(*analyses.linkage, out); });
     analysisFile("loci_", analyses.curve.has_value(),
                  [&analyses](std::ostream& out) { writeLocusCurve(*analyses.curve, out); });
+    // Where the clones are: only for samples with coordinates in place.
+    analysisFile("spatial_", analyses.spatial.has_value(),
+                 [&analyses](std::ostream& out) { writeSpatial(*analyses.spatial, out); });
+    analysisFile("kinship_", analyses.spatial.has_value(),
+                 [&analyses](std::ostream& out) { writeKinship(*analyses.spatial, out); });
     return files;
 }
 
@@ -181,6 +190,9 @@ Outcome analyseOpenedDataFile(std::istream& input, const std::string& path, Mess
     }
     if (const std::optional<std::int32_t> subsets = table.settings().curveSubsets) {
         analyses.curve = locusCurve(table, static_cast<std::uint32_t>(*subsets));
+    }
+    if (table.settings().coordinateColumns) {
+        analyses.spatial = analyseSpace(table, lineages, messages, threads);
     }
 
     const std::vector<ResultFile> files = resultFilesOf(

@@ -4,6 +4,7 @@
 #include "analysis/lineages.h"
 #include "analysis/linkage.h"
 #include "analysis/locuscurve.h"
+#include "analysis/spatial.h"
 #include "model/diversity.h"
 #include "model/mlgtable.h"
 #include "model/significance.h"
@@ -311,18 +312,32 @@ void writeDistances(const Lineages& lineages, const ReferenceDistances& referenc
     out.flush();
 }
 
+namespace {
+
+std::string numberOrNA(const std::optional<double>& value) {
+    return value ? shortestNumber(*value) : std::string(k_notAvailable);
+}
+
+void writeUnitPlaces(const UnitSpatial& units, const char* unit, std::ostream& out) {
+    for (std::size_t u = 0; u < units.units.size(); ++u) {
+        const UnitPlaces& places = units.units[u];
+        out << unit << ',' << u + 1 << ',' << places.samples << ',' << places.located << ','
+            << numberOrNA(places.subrange) << '\n';
+    }
+}
+
+} // namespace
+
 void writeLinkage(const Linkage& linkage, std::ostream& out) {
     const ClassicLocale classic(out);
-    const auto cell = [](const std::optional<double>& value) {
-        return value ? shortestNumber(*value) : std::string("NA");
-    };
     out << "data,samples,loci,left_out,ia,p_ia,rbarD,p_rbarD,permutations\n";
     for (const auto& [name, row] :
          {std::pair<const char*, const LinkageRow&>("all", linkage.all),
           std::pair<const char*, const LinkageRow&>("clone_corrected", linkage.cloneCorrected)}) {
         out << name << ',' << row.samples << ',' << linkage.loci << ',' << row.leftOut << ','
-            << cell(row.indices.ia) << ',' << cell(row.pValue) << ',' << cell(row.indices.rbarD)
-            << ',' << cell(row.pValue) << ',' << linkage.permutations << '\n';
+            << numberOrNA(row.indices.ia) << ',' << numberOrNA(row.pValue) << ','
+            << numberOrNA(row.indices.rbarD) << ',' << numberOrNA(row.pValue) << ','
+            << linkage.permutations << '\n';
     }
     out.flush();
 }
@@ -335,6 +350,30 @@ void writeLocusCurve(const std::vector<CurvePoint>& curve, std::ostream& out) {
             << shortestNumber(point.lowerQuartile) << ',' << shortestNumber(point.median) << ','
             << shortestNumber(point.upperQuartile) << ',' << point.most << ','
             << shortestNumber(point.mean) << '\n';
+    }
+    out.flush();
+}
+
+void writeSpatial(const SpatialAnalysis& spatial, std::ostream& out) {
+    const ClassicLocale classic(out);
+    out << "unit,id,n,located,subrange\n";
+    writeUnitPlaces(spatial.mlg, "mlg", out);
+    if (spatial.mll) {
+        writeUnitPlaces(*spatial.mll, "mll", out);
+    }
+    out.flush();
+}
+
+void writeKinship(const SpatialAnalysis& spatial, std::ostream& out) {
+    const ClassicLocale classic(out);
+    out << "level,class,max_distance,mean_distance,pairs,kinship\n";
+    for (const KinshipLevel& level : spatial.kinship) {
+        for (std::size_t c = 0; c < level.classes.size(); ++c) {
+            const KinshipClass& row = level.classes[c];
+            out << level.level << ',' << c + 1 << ',' << numberOrNA(row.maxDistance) << ','
+                << numberOrNA(row.meanDistance) << ',' << row.pairs << ','
+                << numberOrNA(row.kinship) << '\n';
+        }
     }
     out.flush();
 }

@@ -34,6 +34,7 @@ struct Lineages;
 struct Linkage;
 struct CurvePoint;
 struct ReferenceDistances;
+struct SpatialAnalysis;
 
 extern const char k_dashCell[];
 // The cell that stands where there is no value: a double quote, a hyphen and
@@ -112,6 +113,20 @@ void writeLocusCurve(const std::vector<CurvePoint>& curve, std::ostream& out);
 // Write the tidy accumulation curve: a header row
 // "loci,subsets,mlg_min,mlg_q25,mlg_median,mlg_q75,mlg_max,mlg_mean", then
 // one row per point of the specified 'curve'.
+
+void writeSpatial(const SpatialAnalysis& spatial, std::ostream& out);
+// Write the tidy table of where the units are: a header row
+// "unit,id,n,located,subrange" and one row per MLG (unit "mlg", id its
+// number), then one per MLL (unit "mll") when lineages were formed: its
+// samples, its located samples and its clonal subrange ("NA" with fewer
+// than two located).
+
+void writeKinship(const SpatialAnalysis& spatial, std::ostream& out);
+// Write the tidy table of kinship by distance: a header row
+// "level,class,max_distance,mean_distance,pairs,kinship" and one row per
+// distance class of the ramets, then of the genets ("NA" where a class has
+// no pair, or no pair with a defined kinship).  Without the pairs analysed
+// (too many located samples) only the header row.
 
 std::string shortestNumber(double value);
 // Return the shortest decimal text that reads back to the specified

@@ -2,6 +2,7 @@
 #include "reports/summary.h"
 
 #include "analysis/lineages.h"
+#include "analysis/spatial.h"
 #include "model/diversity.h"
 #include "model/mlgtable.h"
 #include "model/significance.h"
@@ -132,6 +133,31 @@ void writeRows(const MLGTable& table, const std::vector<std::uint32_t>& unitSize
     }
 }
 
+std::string numberOrNA(const std::optional<double>& value) {
+    return value ? shortestNumber(*value) : std::string(k_notAvailable);
+}
+
+void writePlaceRows(const UnitSpatial& spatial, const char* unitName, std::ostream& out) {
+    out << "subrange_max," << unitName << ',' << numberOrNA(spatial.subrangeMax) << '\n'
+        << "subrange_mean," << unitName << ',' << numberOrNA(spatial.subrangeMean) << '\n'
+        << "aggregation_Ac," << unitName << ',' << numberOrNA(spatial.aggregation) << '\n'
+        << "aggregation_p," << unitName << ',' << numberOrNA(spatial.aggregationP) << '\n';
+}
+
+void writeKinshipRows(const SpatialAnalysis& spatial, std::ostream& out) {
+    for (const char* level : {"ramets", "genets"}) {
+        KinshipLevel figures;
+        for (const KinshipLevel& analysed : spatial.kinship) {
+            if (analysed.level == level) {
+                figures = analysed;
+            }
+        }
+        out << "sp," << level << ',' << numberOrNA(figures.sp) << '\n'
+            << "kinship_slope," << level << ',' << numberOrNA(figures.slope) << '\n'
+            << "kinship_first_class," << level << ',' << numberOrNA(figures.firstClass) << '\n';
+    }
+}
+
 } // namespace
 
 Rarefaction rarefaction(const std::vector<std::uint32_t>& sizes, std::uint64_t subsample) {
@@ -210,11 +236,20 @@ const std::vector<SummaryStatistic>& summaryStatistics() {
     return statistics;
 }
 
-void writeSummary(const MLGTable& table, const Lineages& lineages, std::ostream& out) {
+void writeSummary(const MLGTable& table, const Lineages& lineages, std::ostream& out,
+                  const SpatialAnalysis* spatial) {
     const ClassicLocale classic(out);
     out << "statistic,unit,value\n";
     writeRows(table, table.mlgSizes(), "mlg", false, out);
+    if (spatial != nullptr) {
+        writePlaceRows(spatial->mlg, "mlg", out);
+    }
     writeRows(table, lineageSizes(table, lineages), "mll", true, out);
+    if (spatial != nullptr) {
+        // Without lineages an MLL is its MLG.
+        writePlaceRows(spatial->mll ? *spatial->mll : spatial->mlg, "mll", out);
+        writeKinshipRows(*spatial, out);
+    }
     out.flush();
 }
 

@@ -26,6 +26,7 @@ namespace psex {
 class MLGTable;
 struct Figure;
 struct Lineages;
+struct SpatialAnalysis;
 
 struct SummaryUnit {
     // What the rows of one unit are computed from.
@@ -69,12 +70,17 @@ Rarefaction rarefaction(const std::vector<std::uint32_t>& sizes, std::uint64_t s
 const std::vector<SummaryStatistic>& summaryStatistics();
 // Return the statistics of the summary, in the order of its rows.
 
-void writeSummary(const MLGTable& table, const Lineages& lineages, std::ostream& out);
+void writeSummary(const MLGTable& table, const Lineages& lineages, std::ostream& out,
+                  const SpatialAnalysis* spatial = nullptr);
 // Write the tidy summary of the specified finished 'table' and its
 // 'lineages': a header row "statistic,unit,value", then one row per
 // statistic of 'summaryStatistics' for the MLGs (unit "mlg"), then one row
-// per statistic given for lineages (unit "mll").  A value that is not
-// defined is "NA"; numbers read back exactly.
+// per statistic given for lineages (unit "mll").  With the optionally
+// specified 'spatial' statistics (a table with coordinates), each unit's
+// rows are followed by subrange_max, subrange_mean, aggregation_Ac and
+// aggregation_p, and the kinship rows sp, kinship_slope and
+// kinship_first_class of units "ramets" and "genets" come last.  A value
+// that is not defined is "NA"; numbers read back exactly.
 
 } // namespace psex
 

@@ -15,6 +15,7 @@
 #include "analysis/linkage.h"
 #include "analysis/locuscurve.h"
 #include "analysis/pairdistances.h"
+#include "analysis/spatial.h"
 #include "base/messagesink.h"
 #include "model/datareader.h"
 #include "model/mlgtable.h"
@@ -165,6 +166,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::ostringstream loci;
         psex::writeLocusCurve(curve, loci);
         require(lineCount(loci.str()) == curve.size() + 1);
+    }
+    // Where the clones are (COORDINATES), with few enough permutations to
+    // keep an input cheap: one row per unit, the kinship rows of both sets.
+    if (table.settings().coordinateColumns &&
+        table.settings().spatialPermutations.value_or(0) <= 50) {
+        const psex::SpatialAnalysis spatial = psex::analyseSpace(table, lineages, messages);
+        std::ostringstream places;
+        psex::writeSpatial(spatial, places);
+        require(lineCount(places.str()) ==
+                1 + table.mlgs().size() + (spatial.mll ? lineages.count : 0));
+        std::ostringstream kinship;
+        psex::writeKinship(spatial, kinship);
+        std::ostringstream located;
+        psex::writeSummary(table, lineages, located, &spatial);
+        require(located.str().find("\nkinship_first_class,genets,") != std::string::npos);
     }
     return 0;
 }

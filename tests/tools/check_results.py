@@ -2895,8 +2895,10 @@ def interval_check(lo, hi, describe, what):
 
 def within_check(value, tolerance, what):
     """A number in shortest form within 'tolerance' of 'value' (NA for
-    None)."""
-    if value is None:
+    None, and for a value beyond the doubles, which the program writes as
+    NA like every number that is not finite: a mean of distances that
+    overflow)."""
+    if value is None or not math.isfinite(value):
         return exact_text_check("NA", what)
     return interval_check(value - tolerance, value + tolerance,
                           "%r within %.3g" % (value, tolerance), what)

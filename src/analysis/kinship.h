@@ -1,0 +1,103 @@
+// kinship.h                                                      -*-C++-*-
+#ifndef PSEX_KINSHIP_H
+#define PSEX_KINSHIP_H
+
+// Purpose: how relatedness falls with distance: the kinship coefficient of
+// Loiselle et al. (1995) for pairs of located samples, its means over
+// distance classes, and the Sp statistic of Vekemans and Hardy (2004).
+//
+// For samples i and j, over the loci l where both are typed (no copy
+// missing) and alleles a of l in ascending order:
+//   F_ij = sum [(x_ia - p_a)(x_ja - p_a) + p_a (1 - p_a) / (n_l - 1)]
+//          / sum p_a (1 - p_a),
+// x_ia the share of i's copies that are a, p_a the frequency of a among the
+// n_l copies of the set's samples typed at l; a locus with n_l < 2 is left
+// out, and F is undefined when the denominator is 0.  The set is either all
+// located samples (ramets) or one located sample per genet (genets), each
+// with its own frequencies.
+//
+// Pairs are put in distance classes: ten of equal counts (pairs sorted by
+// squared distance, then by the samples' order; the first P mod 10 classes
+// take one more), or classes up to given bounds (d_{c-1} < d <= d_c).  The
+// slope b is the least-squares slope of F_ij on ln d_ij over the pairs with
+// d > 0 and F defined; F1 the mean kinship of the first class; Sp =
+// -b / (1 - F1).
+//
+// Every pair is held (its squared distance, its kinship and, for classes of
+// equal counts, a place in the order): 16 to 20 bytes a pair, n (n - 1) / 2 pairs; the caller keeps
+// n within its budget.
+
+#include "model/mlgtable.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace psex {
+
+struct KinshipClass {
+    // One distance class of a set.
+
+    std::uint64_t pairs = 0;            // every pair of the class
+    std::optional<double> maxDistance;  // the largest distance of its pairs
+    std::optional<double> meanDistance; // mean distance of its pairs with a defined F
+    std::optional<double> kinship;      // mean F of those pairs
+};
+
+struct KinshipLevel {
+    // Kinship by distance for one set of samples.
+
+    std::string level;                 // "ramets" or "genets"
+    std::vector<KinshipClass> classes; // in order
+    std::optional<double> slope;       // b
+    std::optional<double> firstClass;  // F1
+    std::optional<double> sp;          // -b / (1 - F1)
+};
+
+class KinshipSet {
+    // The allele frequencies of a set of samples, locus by locus, and the
+    // Loiselle kinship of two of its samples.  A value type.
+
+    // In a pair's sum over the alleles of a locus, sum (x_i - p)(x_j - p),
+    // an allele that neither carries adds p^2, kept for each allele: only
+    // the few alleles that the two carry need their copies counted.
+
+    struct LocusFrequencies {
+        std::vector<double> p;       // frequency of each allele, ascending by allele
+        double variance = 0.0;       // sum p (1 - p)
+        double correction = 0.0;     // sum p (1 - p) / (n - 1)
+        std::vector<double> squares; // p^2 of each allele
+        bool used = false;           // n >= 2
+    };
+
+    std::int32_t d_ploidy;
+    std::vector<LocusFrequencies> d_loci;
+    std::vector<std::int32_t> d_memberOf; // member index of every sample of the table, or -1
+    std::vector<std::int32_t> d_copies;   // per member and locus, the allele index of each
+                                          // copy; -1 where the member is not typed there
+
+  public:
+    KinshipSet(const MLGTable& table, const std::vector<std::uint32_t>& members);
+    // Count the allele copies of the specified 'members' (sample indices of
+    // 'table') at each locus.
+
+    std::optional<double> kinship(std::uint32_t first, std::uint32_t second) const;
+    // Return F of the specified samples (members), or nothing where it is
+    // undefined.
+};
+
+KinshipLevel kinshipByDistance(const MLGTable& table, const std::vector<std::uint32_t>& members,
+                               const std::string& level);
+// Return the kinship by distance of the specified 'members' (indices of
+// located samples of 'table', in data-file order), named 'level', with the
+// table's distance classes (SPATIALCLASSES, else ten of equal counts).
+
+std::vector<std::uint32_t> firstSamplesOfGenets(const MLGTable& table,
+                                                const std::vector<std::uint32_t>& genetOfSample);
+// Return the first located sample of each genet, in data-file order, given
+// the genet of every sample.
+
+} // namespace psex
+
+#endif
