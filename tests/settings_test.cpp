@@ -324,39 +324,6 @@ TEST(InterpretHeader, SaysWhenSpatialKeysHaveNothingToRefine) {
               withKey.err);
 }
 
-TEST(DecimalNumber, ReadsDecimalsWithAPointAndNothingElse) {
-    struct Case {
-        const char* text;
-        std::optional<double> value;
-    } cases[] = {{"1.5", 1.5},
-                 {"  -2 ", -2.0},
-                 {"+3", 3.0},
-                 {".5", 0.5},
-                 {"5.", 5.0},
-                 {"1e3", 1000.0},
-                 {"2.5E-1", 0.25},
-                 {"0e-999", 0.0},
-                 {"4.9e-324", 4.9e-324}, // the smallest subnormal
-                 {"0.1", 0.1},
-                 {"", std::nullopt},
-                 {" ", std::nullopt},
-                 {"1,5", std::nullopt},
-                 {"inf", std::nullopt},
-                 {"nan", std::nullopt},
-                 {"0x1p3", std::nullopt},
-                 {"1e", std::nullopt},
-                 {".", std::nullopt},
-                 {"-", std::nullopt},
-                 {"+-1", std::nullopt},
-                 {"1.5m", std::nullopt},
-                 {"\t1", std::nullopt},
-                 {"1e400", std::nullopt},   // beyond the largest double
-                 {"1e-400", std::nullopt}}; // not zero, but rounds to it
-    for (const Case& c : cases) {
-        EXPECT_EQ(c.value, psex::decimalNumber(c.text)) << c.text;
-    }
-}
-
 TEST(InterpretHeader, FallsBackFromRoundRobinToMLGWithOneLocus) {
     const Interpreted one =
         interpret({{"PLOIDY", "2"}, {"SIMULATIONS", "1"}, {"FREQUENCY", "ROUNDROBIN"}});

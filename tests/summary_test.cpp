@@ -5,6 +5,7 @@
 #include "model/mlgtable.h"
 #include "reports/reports.h"
 #include "tablefromtext.h"
+#include "workedtables.h"
 
 #include <gtest/gtest.h>
 
@@ -20,7 +21,10 @@
 namespace {
 
 using psex::MLGTable;
+using psex::test::familywiseExample;
 using psex::test::tableFromText;
+using psex::test::withoutSimulatedValues;
+using psex::test::workedExample;
 
 std::string summary(const MLGTable& table) {
     std::ostringstream out;
@@ -46,26 +50,6 @@ std::vector<Listed> listed() {
         result.emplace_back(statistic.name, statistic.forLineages);
     }
     return result;
-}
-
-// The worked example (genotypes 1/1, 1/2 twice, 2/3), with a simulated list
-// of three values set by hand: 0.1, the PSex of 1/2 itself, and 0.9, from
-// four data sets whose smallest values are 0.1, the PSex of 1/2, 0.9 and
-// none.
-MLGTable workedExample() {
-    MLGTable table = tableFromText("PLOIDY=2\nLOCUSCOUNT=1\nLOCUSNAMES=L1\nSIMULATIONS=4\n\n"
-                                   "Sample,a,b\ns1,1,2\ns2,1,2\ns3,1,1\ns4,2,3\n");
-    const double psex = table.mlgs()[1].psex();
-    table.setPsexValues({0.1, psex, 0.9});
-    table.assignPValues();
-    psex::FamilywiseCounter smallest(table.repeatedPsexValues());
-    for (const std::optional<double> value :
-         {std::optional<double>(0.1), std::optional<double>(psex), std::optional<double>(0.9),
-          std::optional<double>()}) {
-        smallest.addDataSet(value);
-    }
-    table.assignFamilywisePValues(smallest);
-    return table;
 }
 
 TEST(Summary, WritesOneRowPerStatisticOfTheListForEachUnit) {
@@ -109,18 +93,6 @@ TEST(Summary, GivesTheWorkedExampleFiguresAndWhatTheSimulationsSay) {
     }
 }
 
-// The table of the data file 'text' with an empty simulated list: three
-// data sets without any chance repeat.
-MLGTable withoutSimulatedValues(const std::string& text) {
-    MLGTable table = tableFromText(text);
-    table.setPsexValues(std::vector<double>{});
-    table.assignPValues();
-    psex::FamilywiseCounter smallest(table.repeatedPsexValues());
-    smallest.addDataSetsWithoutRepeat(3);
-    table.assignFamilywisePValues(smallest);
-    return table;
-}
-
 TEST(Summary, GivesNoThresholdWithoutSimulatedRepeats) {
     const MLGTable table = withoutSimulatedValues("PLOIDY=1\nLOCUSCOUNT=1\nLOCUSNAMES=A\n"
                                                   "SIMULATIONS=3\n\nS,a\nx,1\ny,1\nz,2\nw,2\n");
@@ -138,20 +110,9 @@ TEST(Summary, CountsTheGenetsAtTheFamilywiseFivePerCentLevel) {
     // have a smallest value m at most the PSex of MLG2 and of MLG4 but above
     // that of MLG1: MLG1 gets p = 1/100 ('**'), MLG2 and MLG4 6/100 ('ns'),
     // so their second samples count as genets of their own: 7 + 1 + 1.
-    MLGTable table = tableFromText("PLOIDY=1\nLOCUSCOUNT=2\nSIMULATIONS=99\n\nS,a,b\n"
-                                   "a1,1,1\na2,1,1\na3,1,1\nb1,1,2\nb2,1,2\nc,2,1\n"
-                                   "d1,2,2\nd2,2,2\ne,3,3\nf,3,4\ng,4,3\n");
+    const MLGTable table = familywiseExample();
     ASSERT_EQ(7u, table.mlgs().size());
-    const double m = std::min(table.mlgs()[1].psex(), table.mlgs()[3].psex());
-    ASSERT_LT(table.mlgs()[0].psex(), m);
-    table.setPsexValues(std::vector<double>{m});
-    table.assignPValues();
-    psex::FamilywiseCounter smallest(table.repeatedPsexValues());
-    for (int k = 0; k < 5; ++k) {
-        smallest.addDataSet(m);
-    }
-    smallest.addDataSetsWithoutRepeat(94);
-    table.assignFamilywisePValues(smallest);
+    ASSERT_LT(table.mlgs()[0].psex(), std::min(table.mlgs()[1].psex(), table.mlgs()[3].psex()));
     EXPECT_EQ(0.01, table.mlgs()[0].familywisePvalue());
     EXPECT_EQ(0.06, table.mlgs()[1].familywisePvalue());
     EXPECT_EQ(0.06, table.mlgs()[3].familywisePvalue());

@@ -544,7 +544,7 @@ PairDistances::PairDistances(const MLGTable& table, VectorPath path)
     // written stay in the cache.
     constexpr std::size_t lociPerTile = 128;
     for (std::size_t m0 = 0; m0 < d_mlgs; m0 += k_block) {
-        std::uint8_t* block = &d_codes[m0 / k_block * d_slots * ploidy * k_block];
+        std::uint8_t* block = d_codes.data() + m0 / k_block * d_slots * ploidy * k_block;
         for (std::size_t j0 = 0; j0 < loci; j0 += lociPerTile) {
             const std::size_t j1 = std::min(loci, j0 + lociPerTile);
             for (std::size_t m = m0; m < std::min(d_mlgs, m0 + k_block); ++m) {

@@ -1,6 +1,8 @@
 // spreadsheetreader.cpp                                          -*-C++-*-
 #include "import/spreadsheetreader.h"
 
+#include "base/decimalnumber.h"
+
 #include <algorithm>
 #include <cctype>
 #include <string_view>
@@ -52,41 +54,6 @@ bool holdsNothing(const std::string& cell) {
         }
     }
     return true;
-}
-
-// Return whether the specified 'text' is a decimal number as psex reads a
-// coordinate: an optional sign, digits with an optional fraction or a
-// fraction alone, an optional exponent.
-bool isDecimalNumber(const std::string& text) {
-    std::size_t i = 0;
-    const auto digits = [&] {
-        const std::size_t from = i;
-        while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
-            ++i;
-        }
-        return i - from;
-    };
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        ++i;
-    }
-    std::size_t mantissa = digits();
-    if (i < text.size() && text[i] == '.') {
-        ++i;
-        mantissa += digits();
-    }
-    if (mantissa == 0) {
-        return false;
-    }
-    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
-        ++i;
-        if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-            ++i;
-        }
-        if (digits() == 0) {
-            return false;
-        }
-    }
-    return i == text.size();
 }
 
 bool isBlankRow(const CsvRow& row) {
@@ -672,7 +639,7 @@ class SampleReader {
         if (decimalComma) {
             text[comma] = '.';
         }
-        if (text.empty() || isDecimalNumber(text)) {
+        if (text.empty() || hasDecimalForm(text)) {
             d_decimalCommas += decimalComma && !text.empty() ? 1 : 0;
             return text;
         }

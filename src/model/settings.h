@@ -107,15 +107,6 @@ std::int32_t decimalValue(const std::string& text);
 // (leading white space, an optional sign, the digits up to the first other
 // character; 0 without digits), saturated at the 32-bit limits.
 
-std::optional<double> decimalNumber(std::string_view text);
-// Return the number that the specified 'text' writes with a decimal point
-// (spaces around it allowed; an optional sign, digits with an optional
-// fraction or a fraction alone, an optional exponent), read exactly, or
-// nothing when the text is not of that form or the number is beyond the
-// range of a double (too large, or not zero but too small even for a
-// subnormal).  No 'inf', 'nan', hexadecimal or decimal comma: a coordinate
-// cell that a spreadsheet has mangled is not a place.
-
 } // namespace psex
 
 #endif

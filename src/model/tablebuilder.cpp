@@ -2,6 +2,7 @@
 #include "model/tablebuilder.h"
 
 #include "base/contract.h"
+#include "base/decimalnumber.h"
 #include "base/messagesink.h"
 #include "model/datareader.h"
 
