@@ -255,9 +255,11 @@ struct PairKernel {
             std::memcpy(shared, distances, k_block);
         }
 
+        // (Both offsets are 0, and the vectors empty, when every locus is
+        // coded wide: no element is referred to then.)
         const std::uint8_t* columns =
-            &pairs.d_codes[b0 / k_block * pairs.d_slots * ploidy * k_block];
-        const std::uint32_t* row = &call.rowValues[r * pairs.d_slots * (ploidy + 1)];
+            pairs.d_codes.data() + b0 / k_block * pairs.d_slots * ploidy * k_block;
+        const std::uint32_t* row = call.rowValues.data() + r * pairs.d_slots * (ploidy + 1);
         // Loci typed in every MLG, then those with untyped partners to
         // take out of the row's count.
         Vector b0Codes[vectors];
@@ -544,14 +546,17 @@ PairDistances::PairDistances(const MLGTable& table, VectorPath path)
     // written stay in the cache.
     constexpr std::size_t lociPerTile = 128;
     for (std::size_t m0 = 0; m0 < d_mlgs; m0 += k_block) {
-        std::uint8_t* block = d_codes.data() + m0 / k_block * d_slots * ploidy * k_block;
+        // No byte codes at all when every locus is coded wide.
+        std::uint8_t* block =
+            d_codes.empty() ? nullptr : d_codes.data() + m0 / k_block * d_slots * ploidy * k_block;
         for (std::size_t j0 = 0; j0 < loci; j0 += lociPerTile) {
             const std::size_t j1 = std::min(loci, j0 + lociPerTile);
             for (std::size_t m = m0; m < std::min(d_mlgs, m0 + k_block); ++m) {
                 const std::int32_t* copies = table.mlgs()[m].alleles().data() + j0 * ploidy;
                 for (std::size_t j = j0; j < j1; ++j, copies += ploidy) {
                     if (isTyped(copies, ploidy, missing)) {
-                        code(copies, values[j], place[j], m, block + m % k_block);
+                        code(copies, values[j], place[j], m,
+                             block == nullptr ? nullptr : block + m % k_block);
                     }
                 }
             }
