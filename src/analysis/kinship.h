@@ -23,9 +23,15 @@
 // d > 0 and F defined; F1 the mean kinship of the first class; Sp =
 // -b / (1 - F1).
 //
-// Every pair is held (its squared distance, its kinship and, for classes of
-// equal counts, a place in the order): 16 to 20 bytes a pair, n (n - 1) / 2 pairs; the caller keeps
-// n within its budget.
+// No pair is held: the memory is in proportion to the samples.  The ends of
+// the classes of equal counts are found by counting passes over the pairs
+// (a radix selection on the bits of the squared distances, which order
+// like the values; ties at an end are split by the pairs' (i, j) order,
+// which is the order they are visited in), then one pass computes each F
+// and adds it to its class and to the slope's means, and one more the
+// slope's centred sums.  The pairs are visited in fixed blocks of rows
+// whose sums are added in block order, so the figures are the same on any
+// number of threads; the time is in n^2 times the loci.
 
 #include "model/mlgtable.h"
 
@@ -88,10 +94,13 @@ class KinshipSet {
 };
 
 KinshipLevel kinshipByDistance(const MLGTable& table, const std::vector<std::uint32_t>& members,
-                               const std::string& level);
+                               const std::string& level, unsigned threads = 1);
 // Return the kinship by distance of the specified 'members' (indices of
 // located samples of 'table', in data-file order), named 'level', with the
-// table's distance classes (SPATIALCLASSES, else ten of equal counts).
+// table's distance classes (SPATIALCLASSES, else ten of equal counts), on
+// the specified number of 'threads' (0: every core the process may use;
+// the result does not depend on it).  An exception thrown on any thread
+// stops them all and is thrown again here.
 
 std::vector<std::uint32_t> firstSamplesOfGenets(const MLGTable& table,
                                                 const std::vector<std::uint32_t>& genetOfSample);
