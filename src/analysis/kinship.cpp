@@ -10,8 +10,8 @@
 #include <bit>
 #include <cmath>
 #include <iterator>
+#include <limits>
 #include <map>
-#include <mutex>
 
 namespace psex {
 
@@ -58,13 +58,13 @@ void forEachBlock(const Blocks& blocks, unsigned threads, const Work& work) {
     std::atomic<bool> stop{false};
     runOnThreads(
         threads,
-        [&](unsigned) {
+        [&](unsigned thread) {
             for (;;) {
                 const std::size_t block = next.fetch_add(1);
                 if (block >= blocks.count() || stop.load()) {
                     return;
                 }
-                work(block);
+                work(thread, block);
             }
         },
         [&] { stop = true; });
@@ -128,10 +128,12 @@ std::vector<ClassEnd> equalCountEnds(const std::vector<SamplePoint>& at, const B
             }
         }
         const std::size_t groups = prefixes.size();
-        std::mutex lock;
-        std::vector<std::uint64_t> counts(groups * k_digits, 0);
-        forEachBlock(blocks, threads, [&](std::size_t block) {
-            std::vector<std::uint64_t> mine(groups * k_digits, 0);
+        // Counts per thread (whole numbers: the order they are added in
+        // does not matter), made when a thread takes its first block.
+        std::vector<std::vector<std::uint64_t>> perThread(threadCountOrDefault(threads));
+        forEachBlock(blocks, threads, [&](unsigned thread, std::size_t block) {
+            std::vector<std::uint64_t>& mine = perThread[thread];
+            mine.resize(groups * k_digits, 0);
             forPairsOfBlock(at, blocks, block, [&](std::size_t, std::size_t, double q) {
                 const std::uint64_t u = bitsOf(q);
                 const std::uint64_t head = pass == 0 ? 0 : u >> (shift + k_digitBits);
@@ -142,11 +144,13 @@ std::vector<ClassEnd> equalCountEnds(const std::vector<SamplePoint>& at, const B
                     }
                 }
             });
-            const std::lock_guard<std::mutex> guard(lock);
-            for (std::size_t k = 0; k < mine.size(); ++k) {
-                counts[k] += mine[k]; // whole numbers: the order does not matter
-            }
         });
+        std::vector<std::uint64_t> counts(groups * k_digits, 0);
+        for (const std::vector<std::uint64_t>& mine : perThread) {
+            for (std::size_t k = 0; k < mine.size(); ++k) {
+                counts[k] += mine[k];
+            }
+        }
         for (Rank& r : ranks) {
             const std::size_t g = static_cast<std::size_t>(
                 std::find(prefixes.begin(), prefixes.end(), r.prefix) - prefixes.begin());
@@ -196,10 +200,14 @@ KinshipSet::KinshipSet(const MLGTable& table, const std::vector<std::uint32_t>& 
     const std::vector<std::uint32_t> mlgOfSample = table.mlgNumbersOfSamples();
     const std::size_t ploidy = static_cast<std::size_t>(d_ploidy);
     const std::size_t loci = table.locusCount();
+    const Wide bigP = static_cast<Wide>(ploidy);
     d_copies.assign(members.size() * loci * ploidy, -1);
+    d_weights.assign(members.size() * loci, 0);
     for (std::size_t m = 0; m < members.size(); ++m) {
         d_memberOf[members[m]] = static_cast<std::int32_t>(m);
     }
+    std::vector<std::uint64_t> groupCopies; // n of each group
+    std::vector<std::vector<std::uint32_t>> groupLoci;
     for (std::uint32_t l = 0; l < loci; ++l) {
         std::map<std::int32_t, std::uint64_t> counts;
         std::uint64_t copies = 0;
@@ -213,30 +221,50 @@ KinshipSet::KinshipSet(const MLGTable& table, const std::vector<std::uint32_t>& 
             }
             copies += ploidy;
         }
-        LocusFrequencies& locus = d_loci[l];
+        LocusTerms& locus = d_loci[l];
         if (copies < 2) {
             continue;
         }
         locus.used = true;
+        const Wide n = static_cast<Wide>(copies);
+        Wide q = 0;
+        for (const auto& [allele, count] : counts) {
+            q += static_cast<Wide>(count) * static_cast<Wide>(count);
+        }
+        locus.constant = (n - 1) * bigP * bigP * q + bigP * bigP * (n * n - q);
+        locus.perMatch = (n - 1) * n * n;
+        locus.perWeight = (n - 1) * n * bigP;
+        locus.variance = static_cast<double>(n * n - q) / static_cast<double>(n * n);
+        const auto known = std::find(groupCopies.begin(), groupCopies.end(), copies);
+        locus.group = static_cast<std::uint32_t>(known - groupCopies.begin());
+        if (known == groupCopies.end()) {
+            groupCopies.push_back(copies);
+            groupLoci.emplace_back();
+            d_scales.push_back(static_cast<double>(bigP * bigP * n * n * (n - 1)));
+        }
+        groupLoci[locus.group].push_back(l);
         std::map<std::int32_t, std::int32_t> index;
         for (const auto& [allele, count] : counts) {
-            const double p = static_cast<double>(count) / static_cast<double>(copies);
-            index[allele] = static_cast<std::int32_t>(locus.p.size());
-            locus.p.push_back(p);
-            locus.variance += p * (1.0 - p);
-            locus.correction += p * (1.0 - p) / static_cast<double>(copies - 1);
-            locus.squares.push_back(p * p);
+            index[allele] = static_cast<std::int32_t>(index.size());
         }
         for (std::size_t m = 0; m < members.size(); ++m) {
             const MLGTuple& tuple = table.mlgs()[mlgOfSample[members[m]] - 1];
             if (!table.isTyped(tuple, l)) {
                 continue;
             }
+            std::uint64_t weight = 0;
             for (std::size_t k = 0; k < ploidy; ++k) {
-                d_copies[(m * loci + l) * ploidy + k] =
-                    index.at(tuple.allele(l, static_cast<std::int32_t>(k)));
+                const std::int32_t allele = tuple.allele(l, static_cast<std::int32_t>(k));
+                d_copies[(m * loci + l) * ploidy + k] = index.at(allele);
+                weight += counts.at(allele);
             }
+            PSEX_ASSERT(weight <= std::numeric_limits<std::uint32_t>::max());
+            d_weights[m * loci + l] = static_cast<std::uint32_t>(weight);
         }
+    }
+    for (const std::vector<std::uint32_t>& group : groupLoci) {
+        d_byGroup.insert(d_byGroup.end(), group.begin(), group.end());
+        d_groupEnds.push_back(static_cast<std::uint32_t>(d_byGroup.size()));
     }
 }
 
@@ -244,51 +272,37 @@ std::optional<double> KinshipSet::kinship(std::uint32_t first, std::uint32_t sec
     PSEX_ASSERT(d_memberOf.at(first) >= 0 && d_memberOf.at(second) >= 0);
     const std::size_t ploidy = static_cast<std::size_t>(d_ploidy);
     const std::size_t loci = d_loci.size();
-    const std::int32_t* a = &d_copies[static_cast<std::size_t>(d_memberOf[first]) * loci * ploidy];
-    const std::int32_t* b = &d_copies[static_cast<std::size_t>(d_memberOf[second]) * loci * ploidy];
-    const double share = 1.0 / static_cast<double>(ploidy);
+    const std::size_t i = static_cast<std::size_t>(d_memberOf[first]);
+    const std::size_t j = static_cast<std::size_t>(d_memberOf[second]);
     double numerator = 0.0;
     double denominator = 0.0;
-    for (std::size_t l = 0; l < loci; ++l, a += ploidy, b += ploidy) {
-        const LocusFrequencies& locus = d_loci[l];
-        if (!locus.used || a[0] < 0 || b[0] < 0) {
-            continue;
-        }
-        // The alleles that either carries, each once, ascending.
-        std::int32_t carried[4] = {a[0], b[0], -1, -1};
-        if (ploidy == 2) {
-            carried[2] = a[1];
-            carried[3] = b[1];
-        }
-        std::sort(std::begin(carried), std::end(carried));
-        const std::int32_t* end = std::unique(std::begin(carried), std::end(carried));
-        const std::size_t count = static_cast<std::size_t>(end - carried);
-        // Every allele in ascending order, as the sum is written: p^2 where
-        // neither carries it, the product of the two deviations where one
-        // does (the same doubles: (-p)(-p) is p p exactly).
-        std::size_t next = 0;
-        while (next < count && carried[next] < 0) {
-            ++next; // the places a haploid pair leaves empty
-        }
-        double products = 0.0;
-        for (std::size_t k = 0; k < locus.p.size(); ++k) {
-            if (next < count && static_cast<std::size_t>(carried[next]) == k) {
-                std::int32_t inA = 0;
-                std::int32_t inB = 0;
-                for (std::size_t c = 0; c < ploidy; ++c) {
-                    inA += a[c] == carried[next] ? 1 : 0;
-                    inB += b[c] == carried[next] ? 1 : 0;
-                }
-                const double da = static_cast<double>(inA) * share - locus.p[k];
-                const double db = static_cast<double>(inB) * share - locus.p[k];
-                products += da * db;
-                ++next;
-            } else {
-                products += locus.squares[k];
+    std::size_t position = 0;
+    for (std::size_t g = 0; g < d_groupEnds.size(); ++g) {
+        Wide sum = 0;
+        bool any = false;
+        for (; position < d_groupEnds[g]; ++position) {
+            const std::size_t l = d_byGroup[position];
+            const std::int32_t* a = &d_copies[(i * loci + l) * ploidy];
+            const std::int32_t* b = &d_copies[(j * loci + l) * ploidy];
+            if (a[0] < 0 || b[0] < 0) {
+                continue; // a locus counts where both are typed
             }
+            std::int32_t matches = 0;
+            for (std::size_t c = 0; c < ploidy; ++c) {
+                for (std::size_t d = 0; d < ploidy; ++d) {
+                    matches += a[c] == b[d] ? 1 : 0;
+                }
+            }
+            const LocusTerms& locus = d_loci[l];
+            sum += locus.constant + locus.perMatch * matches -
+                   locus.perWeight * (static_cast<Wide>(d_weights[i * loci + l]) +
+                                      static_cast<Wide>(d_weights[j * loci + l]));
+            denominator += locus.variance;
+            any = true;
         }
-        numerator += products + locus.correction;
-        denominator += locus.variance;
+        if (any) {
+            numerator += static_cast<double>(sum) / d_scales[g];
+        }
     }
     if (denominator == 0.0) {
         return std::nullopt;
@@ -343,7 +357,7 @@ KinshipLevel kinshipByDistance(const MLGTable& table, const std::vector<std::uin
         ends = equalCountEnds(at, blocks, threads);
         const std::size_t e = ends.size();
         equalBefore.assign(blockCount * e, 0);
-        forEachBlock(blocks, threads, [&](std::size_t block) {
+        forEachBlock(blocks, threads, [&](unsigned, std::size_t block) {
             std::uint64_t* equal = &equalBefore[block * e];
             forPairsOfBlock(at, blocks, block, [&](std::size_t, std::size_t, double q) {
                 for (std::size_t c = 0; c < e; ++c) {
@@ -365,7 +379,7 @@ KinshipLevel kinshipByDistance(const MLGTable& table, const std::vector<std::uin
     // of the slope's means.
     std::vector<ClassSums> classSums(blockCount * classes);
     std::vector<SlopeSums> slopeSums(blockCount);
-    forEachBlock(blocks, threads, [&](std::size_t block) {
+    forEachBlock(blocks, threads, [&](unsigned, std::size_t block) {
         ClassSums* sums = classSums.data() + block * classes;
         SlopeSums& slope = slopeSums[block];
         std::vector<std::uint64_t> seen;
@@ -461,7 +475,7 @@ KinshipLevel kinshipByDistance(const MLGTable& table, const std::vector<std::uin
     if (slope.m >= 2 && slope.spread) {
         const double meanX = slope.sumX / static_cast<double>(slope.m);
         const double meanY = slope.sumY / static_cast<double>(slope.m);
-        forEachBlock(blocks, threads, [&](std::size_t block) {
+        forEachBlock(blocks, threads, [&](unsigned, std::size_t block) {
             SlopeSums& s = slopeSums[block];
             forPairsOfBlock(at, blocks, block, [&](std::size_t a, std::size_t b, double q) {
                 if (!(q > 0.0)) {

@@ -65,23 +65,38 @@ class KinshipSet {
     // The allele frequencies of a set of samples, locus by locus, and the
     // Loiselle kinship of two of its samples.  A value type.
 
-    // In a pair's sum over the alleles of a locus, sum (x_i - p)(x_j - p),
-    // an allele that neither carries adds p^2, kept for each allele: only
-    // the few alleles that the two carry need their copies counted.
+    // With P the ploidy, n the copies of a locus, N_a the copies of allele
+    // a, Q = sum N_a^2, M the pairs of copies (one of each sample) that are
+    // one allele and W_i = sum of N_a over i's copies, a locus adds to the
+    // numerator
+    //   sum (x_i - p)(x_j - p) + sum p (1 - p) / (n - 1)
+    //     = [(n - 1)(n^2 M - n P (W_i + W_j) + P^2 Q) + P^2 (n^2 - Q)]
+    //       / (P^2 n^2 (n - 1)),
+    // a whole number over a whole number.  So a pair takes a few integer
+    // operations a locus, however many alleles it has, and the loci that
+    // share n (all of them without missing copies) are added exactly and
+    // divided once: the figure is the exact one, rounded once.
 
-    struct LocusFrequencies {
-        std::vector<double> p;       // frequency of each allele, ascending by allele
-        double variance = 0.0;       // sum p (1 - p)
-        double correction = 0.0;     // sum p (1 - p) / (n - 1)
-        std::vector<double> squares; // p^2 of each allele
-        bool used = false;           // n >= 2
+    __extension__ using Wide = __int128;
+
+    struct LocusTerms {
+        Wide constant = 0;       // (n - 1) P^2 Q + P^2 (n^2 - Q)
+        Wide perMatch = 0;       // (n - 1) n^2
+        Wide perWeight = 0;      // (n - 1) n P
+        double variance = 0.0;   // sum p (1 - p) = (n^2 - Q) / n^2
+        std::uint32_t group = 0; // index of its n among the loci's distinct ones
+        bool used = false;       // n >= 2
     };
 
     std::int32_t d_ploidy;
-    std::vector<LocusFrequencies> d_loci;
-    std::vector<std::int32_t> d_memberOf; // member index of every sample of the table, or -1
-    std::vector<std::int32_t> d_copies;   // per member and locus, the allele index of each
-                                          // copy; -1 where the member is not typed there
+    std::vector<LocusTerms> d_loci;
+    std::vector<double> d_scales;           // per group, P^2 n^2 (n - 1)
+    std::vector<std::uint32_t> d_byGroup;   // the used loci, group by group
+    std::vector<std::uint32_t> d_groupEnds; // end of each group in 'd_byGroup'
+    std::vector<std::int32_t> d_memberOf;   // member index of every sample of the table, or -1
+    std::vector<std::int32_t> d_copies;     // per member and locus, the allele of each copy;
+                                            // -1 where the member is not typed there
+    std::vector<Wide> d_weights;            // per member and locus, (n - 1) n P W_i
 
   public:
     KinshipSet(const MLGTable& table, const std::vector<std::uint32_t>& members);
