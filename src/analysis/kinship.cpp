@@ -200,6 +200,7 @@ KinshipSet::KinshipSet(const MLGTable& table, const std::vector<std::uint32_t>& 
     const std::vector<std::uint32_t> mlgOfSample = table.mlgNumbersOfSamples();
     const std::size_t ploidy = static_cast<std::size_t>(d_ploidy);
     const std::size_t loci = table.locusCount();
+    PSEX_ASSERT(members.size() < (std::size_t{1} << 18));
     const Wide bigP = static_cast<Wide>(ploidy);
     d_copies.assign(members.size() * loci * ploidy, -1);
     d_weights.assign(members.size() * loci, 0);
@@ -231,9 +232,10 @@ KinshipSet::KinshipSet(const MLGTable& table, const std::vector<std::uint32_t>& 
         for (const auto& [allele, count] : counts) {
             q += static_cast<Wide>(count) * static_cast<Wide>(count);
         }
-        locus.constant = (n - 1) * bigP * bigP * q + bigP * bigP * (n * n - q);
-        locus.perMatch = (n - 1) * n * n;
-        locus.perWeight = (n - 1) * n * bigP;
+        locus.constant =
+            static_cast<std::int64_t>((n - 1) * bigP * bigP * q + bigP * bigP * (n * n - q));
+        locus.perMatch = static_cast<std::int64_t>((n - 1) * n * n);
+        locus.perWeight = static_cast<std::int64_t>((n - 1) * n * bigP);
         locus.variance = static_cast<double>(n * n - q) / static_cast<double>(n * n);
         const auto known = std::find(groupCopies.begin(), groupCopies.end(), copies);
         locus.group = static_cast<std::uint32_t>(known - groupCopies.begin());
@@ -295,8 +297,8 @@ std::optional<double> KinshipSet::kinship(std::uint32_t first, std::uint32_t sec
             }
             const LocusTerms& locus = d_loci[l];
             sum += locus.constant + locus.perMatch * matches -
-                   locus.perWeight * (static_cast<Wide>(d_weights[i * loci + l]) +
-                                      static_cast<Wide>(d_weights[j * loci + l]));
+                   locus.perWeight * (static_cast<std::int64_t>(d_weights[i * loci + l]) +
+                                      static_cast<std::int64_t>(d_weights[j * loci + l]));
             denominator += locus.variance;
             any = true;
         }

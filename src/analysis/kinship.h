@@ -80,12 +80,12 @@ class KinshipSet {
     __extension__ using Wide = __int128;
 
     struct LocusTerms {
-        Wide constant = 0;       // (n - 1) P^2 Q + P^2 (n^2 - Q)
-        Wide perMatch = 0;       // (n - 1) n^2
-        Wide perWeight = 0;      // (n - 1) n P
-        double variance = 0.0;   // sum p (1 - p) = (n^2 - Q) / n^2
-        std::uint32_t group = 0; // index of its n among the loci's distinct ones
-        bool used = false;       // n >= 2
+        std::int64_t constant = 0;  // (n - 1) P^2 Q + P^2 (n^2 - Q)
+        std::int64_t perMatch = 0;  // (n - 1) n^2
+        std::int64_t perWeight = 0; // (n - 1) n P
+        double variance = 0.0;      // sum p (1 - p) = (n^2 - Q) / n^2
+        std::uint32_t group = 0;    // index of its n among the loci's distinct ones
+        bool used = false;          // n >= 2
     };
 
     std::int32_t d_ploidy;
@@ -101,7 +101,8 @@ class KinshipSet {
   public:
     KinshipSet(const MLGTable& table, const std::vector<std::uint32_t>& members);
     // Count the allele copies of the specified 'members' (sample indices of
-    // 'table') at each locus.
+    // 'table') at each locus.  The behaviour is undefined unless there are
+    // fewer than 2^18 members (a locus term then fits 63 bits).
 
     std::optional<double> kinship(std::uint32_t first, std::uint32_t second) const;
     // Return F of the specified samples (members), or nothing where it is
