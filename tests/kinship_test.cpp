@@ -275,6 +275,33 @@ TEST(KinshipByDistance, FindsTheSlopeOverSeveralBlocks) {
     EXPECT_NE(0.0, *level.slope);
 }
 
+TEST(KinshipByDistance, CountsEveryPairVisitItPromises) {
+    // The progress reaches its total exactly: classes of equal counts and
+    // bounds, with and without a slope (all at one place: no second pass).
+    for (const std::string keys : {"", "SPATIALCLASSES=1,2\n"}) {
+        const MLGTable table = psex::test::tableFromText(gridTable(90, keys));
+        psex::KinshipProgress progress;
+        std::uint64_t last = 0;
+        progress.report = [&](std::uint64_t done, std::uint64_t total) {
+            EXPECT_GE(done, last);
+            EXPECT_EQ(progress.total, total);
+            last = done;
+        };
+        progress.total = psex::kinshipPairVisits(90, !keys.empty());
+        EXPECT_EQ(90u * 89u / 2u * (keys.empty() ? 7u : 2u), progress.total);
+        psex::kinshipByDistance(table, firstMembers(90), "ramets", 1, &progress);
+        EXPECT_EQ(progress.total, progress.done.load()) << keys;
+        EXPECT_EQ(progress.total, last);
+    }
+    const MLGTable together = psex::test::tableFromText(
+        "PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=1\nCOORDINATES=x,y\n\nS,a,x,y\n"
+        "s1,1,0,0\ns2,2,0,0\ns3,3,0,0\n");
+    psex::KinshipProgress progress;
+    progress.total = psex::kinshipPairVisits(3, false);
+    EXPECT_FALSE(psex::kinshipByDistance(together, {0, 1, 2}, "ramets", 2, &progress).slope);
+    EXPECT_EQ(progress.total, progress.done.load());
+}
+
 TEST(FirstSamplesOfGenets, TakesTheFirstLocatedSampleOfEach) {
     const MLGTable table = psex::test::tableFromText(
         "PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=1\nCOORDINATES=x,y\n\nS,a,x,y\n"

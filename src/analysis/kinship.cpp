@@ -49,11 +49,24 @@ struct Blocks {
     std::size_t end(std::size_t block) const { return std::min(rows, (block + 1) * perBlock); }
 };
 
-// Run 'work(block)' for every block on the specified number of 'threads';
-// blocks are taken in turn, and an exception on any thread stops the rest
-// and is thrown again here.
+// Return the pairs (a, b), a < b, whose first sample is in the specified
+// 'block'.
+std::uint64_t pairsOfBlock(const Blocks& blocks, std::size_t block) {
+    std::uint64_t pairs = 0;
+    for (std::size_t a = blocks.first(block); a < blocks.end(block); ++a) {
+        pairs += blocks.rows - 1 - a;
+    }
+    return pairs;
+}
+
+// Run 'work(thread, block)' for every block on the specified number of
+// 'threads'; blocks are taken in turn, and an exception on any thread stops
+// the rest and is thrown again here.  The optionally specified 'progress'
+// counts the pairs of every finished block and is told on the calling
+// thread.
 template <class Work>
-void forEachBlock(const Blocks& blocks, unsigned threads, const Work& work) {
+void forEachBlock(const Blocks& blocks, unsigned threads, KinshipProgress* progress,
+                  const Work& work) {
     std::atomic<std::size_t> next{0};
     std::atomic<bool> stop{false};
     runOnThreads(
@@ -65,6 +78,12 @@ void forEachBlock(const Blocks& blocks, unsigned threads, const Work& work) {
                     return;
                 }
                 work(thread, block);
+                if (progress != nullptr) {
+                    const std::uint64_t done = progress->done += pairsOfBlock(blocks, block);
+                    if (thread == 0 && progress->report) {
+                        progress->report(done, progress->total);
+                    }
+                }
             }
         },
         [&] { stop = true; });
@@ -96,7 +115,7 @@ struct ClassEnd {
 // rank among the squared distances, 16 bits a pass, counting the pairs
 // without keeping them.
 std::vector<ClassEnd> equalCountEnds(const std::vector<SamplePoint>& at, const Blocks& blocks,
-                                     unsigned threads) {
+                                     unsigned threads, KinshipProgress* progress) {
     const std::uint64_t n = at.size();
     const std::uint64_t pairs = n * (n - (n > 0 ? 1 : 0)) / 2;
     std::vector<ClassEnd> ends(k_equalClasses - 1);
@@ -131,7 +150,7 @@ std::vector<ClassEnd> equalCountEnds(const std::vector<SamplePoint>& at, const B
         // Counts per thread (whole numbers: the order they are added in
         // does not matter), made when a thread takes its first block.
         std::vector<std::vector<std::uint64_t>> perThread(threadCountOrDefault(threads));
-        forEachBlock(blocks, threads, [&](unsigned thread, std::size_t block) {
+        forEachBlock(blocks, threads, progress, [&](unsigned thread, std::size_t block) {
             std::vector<std::uint64_t>& mine = perThread[thread];
             mine.resize(groups * k_digits, 0);
             forPairsOfBlock(at, blocks, block, [&](std::size_t, std::size_t, double q) {
@@ -312,6 +331,15 @@ std::optional<double> KinshipSet::kinship(std::uint32_t first, std::uint32_t sec
     return numerator / denominator;
 }
 
+std::uint64_t kinshipPairVisits(std::size_t members, bool bounded) {
+    const std::uint64_t n = members;
+    const std::uint64_t pairs = n * (n - (n > 0 ? 1 : 0)) / 2;
+    // Classes of equal counts: the counting passes of the selection and
+    // the one for ties at the ends; then the kinship and the slope.
+    const std::uint64_t passes = bounded ? 2 : 64 / k_digitBits + 1 + 2;
+    return pairs * passes;
+}
+
 std::vector<std::uint32_t> firstSamplesOfGenets(const MLGTable& table,
                                                 const std::vector<std::uint32_t>& genetOfSample) {
     std::vector<std::uint32_t> firsts;
@@ -333,7 +361,8 @@ std::vector<std::uint32_t> firstSamplesOfGenets(const MLGTable& table,
 }
 
 KinshipLevel kinshipByDistance(const MLGTable& table, const std::vector<std::uint32_t>& members,
-                               const std::string& level, unsigned threads) {
+                               const std::string& level, unsigned threads,
+                               KinshipProgress* progress) {
     KinshipLevel result;
     result.level = level;
     const KinshipSet set(table, members);
@@ -356,10 +385,10 @@ KinshipLevel kinshipByDistance(const MLGTable& table, const std::vector<std::uin
     std::vector<ClassEnd> ends;
     std::vector<std::uint64_t> equalBefore; // per block and end
     if (!bounds) {
-        ends = equalCountEnds(at, blocks, threads);
+        ends = equalCountEnds(at, blocks, threads, progress);
         const std::size_t e = ends.size();
         equalBefore.assign(blockCount * e, 0);
-        forEachBlock(blocks, threads, [&](unsigned, std::size_t block) {
+        forEachBlock(blocks, threads, progress, [&](unsigned, std::size_t block) {
             std::uint64_t* equal = &equalBefore[block * e];
             forPairsOfBlock(at, blocks, block, [&](std::size_t, std::size_t, double q) {
                 for (std::size_t c = 0; c < e; ++c) {
@@ -381,7 +410,7 @@ KinshipLevel kinshipByDistance(const MLGTable& table, const std::vector<std::uin
     // of the slope's means.
     std::vector<ClassSums> classSums(blockCount * classes);
     std::vector<SlopeSums> slopeSums(blockCount);
-    forEachBlock(blocks, threads, [&](unsigned, std::size_t block) {
+    forEachBlock(blocks, threads, progress, [&](unsigned, std::size_t block) {
         ClassSums* sums = classSums.data() + block * classes;
         SlopeSums& slope = slopeSums[block];
         std::vector<std::uint64_t> seen;
@@ -477,7 +506,7 @@ KinshipLevel kinshipByDistance(const MLGTable& table, const std::vector<std::uin
     if (slope.m >= 2 && slope.spread) {
         const double meanX = slope.sumX / static_cast<double>(slope.m);
         const double meanY = slope.sumY / static_cast<double>(slope.m);
-        forEachBlock(blocks, threads, [&](unsigned, std::size_t block) {
+        forEachBlock(blocks, threads, progress, [&](unsigned, std::size_t block) {
             SlopeSums& s = slopeSums[block];
             forPairsOfBlock(at, blocks, block, [&](std::size_t a, std::size_t b, double q) {
                 if (!(q > 0.0)) {
@@ -497,6 +526,9 @@ KinshipLevel kinshipByDistance(const MLGTable& table, const std::vector<std::uin
         if (slope.sxx > 0.0) {
             result.slope = slope.sxy / slope.sxx;
         }
+    } else if (progress != nullptr) {
+        const std::uint64_t n = at.size();
+        progress->done += n * (n - (n > 0 ? 1 : 0)) / 2; // the pass not needed
     }
     if (result.slope && result.firstClass && *result.firstClass != 1.0) {
         result.sp = -*result.slope / (1.0 - *result.firstClass);

@@ -33,8 +33,10 @@
 // whose sums are added in block order, so the figures are the same on any
 // number of threads; the time is in n^2 times the loci.
 
+#include "base/progress.h"
 #include "model/mlgtable.h"
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -109,14 +111,30 @@ class KinshipSet {
     // undefined.
 };
 
+struct KinshipProgress {
+    // How far the passes over the pairs of one or more sets are: pairs
+    // visited of all the passes together.
+
+    SimulationProgress report;          // told (done, total) on the calling thread
+    std::uint64_t total = 0;            // 'kinshipPairVisits' of every set
+    std::atomic<std::uint64_t> done{0}; // pairs visited so far
+};
+
+std::uint64_t kinshipPairVisits(std::size_t members, bool bounded);
+// Return the pairs that 'kinshipByDistance' visits, over all its passes, for
+// the specified number of 'members', with bounds (SPATIALCLASSES) when the
+// specified 'bounded' is true, else with classes of equal counts.
+
 KinshipLevel kinshipByDistance(const MLGTable& table, const std::vector<std::uint32_t>& members,
-                               const std::string& level, unsigned threads = 1);
+                               const std::string& level, unsigned threads = 1,
+                               KinshipProgress* progress = nullptr);
 // Return the kinship by distance of the specified 'members' (indices of
 // located samples of 'table', in data-file order), named 'level', with the
 // table's distance classes (SPATIALCLASSES, else ten of equal counts), on
 // the specified number of 'threads' (0: every core the process may use;
-// the result does not depend on it).  An exception thrown on any thread
-// stops them all and is thrown again here.
+// the result does not depend on it), counting the pairs it visits in the
+// optionally specified 'progress'.  An exception thrown on any thread stops
+// them all and is thrown again here.
 
 std::vector<std::uint32_t> firstSamplesOfGenets(const MLGTable& table,
                                                 const std::vector<std::uint32_t>& genetOfSample);

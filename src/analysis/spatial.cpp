@@ -296,7 +296,7 @@ UnitSpatial unitSpatial(const std::vector<SamplePoint>& points,
 }
 
 SpatialAnalysis analyseSpace(const MLGTable& table, const Lineages& lineages, MessageSink& messages,
-                             unsigned threads) {
+                             unsigned threads, const SimulationProgress& progress) {
     SpatialAnalysis result;
     const std::vector<SamplePoint>& points = table.samplePoints();
     std::vector<SamplePoint> located;
@@ -345,9 +345,15 @@ SpatialAnalysis analyseSpace(const MLGTable& table, const Lineages& lineages, Me
     }
     neighbours.reset();
     if (result.kinshipAnalysed) {
-        result.kinship.push_back(kinshipByDistance(table, locatedSamples, "ramets", threads));
-        result.kinship.push_back(kinshipByDistance(
-            table, firstSamplesOfGenets(table, genetOfSample), "genets", threads));
+        const std::vector<std::uint32_t> genets = firstSamplesOfGenets(table, genetOfSample);
+        const bool bounded = table.settings().distanceClasses.has_value();
+        KinshipProgress counted;
+        counted.report = progress;
+        counted.total = kinshipPairVisits(locatedSamples.size(), bounded) +
+                        kinshipPairVisits(genets.size(), bounded);
+        result.kinship.push_back(
+            kinshipByDistance(table, locatedSamples, "ramets", threads, &counted));
+        result.kinship.push_back(kinshipByDistance(table, genets, "genets", threads, &counted));
     }
     return result;
 }

@@ -151,7 +151,7 @@ struct SpatialAnalysis {
 };
 
 SpatialAnalysis analyseSpace(const MLGTable& table, const Lineages& lineages, MessageSink& messages,
-                             unsigned threads = 1);
+                             unsigned threads = 1, const SimulationProgress& progress = {});
 // Return the spatial statistics of the specified 'table', whose samples
 // come with coordinates, and its 'lineages' (formed when the table has
 // MLLDISTANCE): MLG permutations first, then MLL permutations on the same
@@ -159,7 +159,8 @@ SpatialAnalysis analyseSpace(const MLGTable& table, const Lineages& lineages, Me
 // 'k_neighbourLimit' or 'k_neighbourBudget' neighbour entries Ac, are left
 // undefined and 'messages' says so.  Everything runs on the specified
 // number of 'threads' (0: every core the process may use), with the same
-// result on any number.
+// result on any number; the optionally specified 'progress' is told how
+// many of the kinship's pair visits are done.
 // Return the draws that one shuffle of the specified number of 'located'
 // samples takes (n - 1, none for 0 or 1).
 
