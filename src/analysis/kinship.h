@@ -98,7 +98,7 @@ class KinshipSet {
     std::vector<std::int32_t> d_memberOf;   // member index of every sample of the table, or -1
     std::vector<std::int32_t> d_copies;     // per member and locus, the allele of each copy;
                                             // -1 where the member is not typed there
-    std::vector<Wide> d_weights;            // per member and locus, (n - 1) n P W_i
+    std::vector<std::uint32_t> d_weights;   // per member and locus, W_i (fewer than 2^32)
 
   public:
     KinshipSet(const MLGTable& table, const std::vector<std::uint32_t>& members);
