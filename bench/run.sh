@@ -24,7 +24,7 @@ QUICK=0
 TIMEOUT=1800
 FLOOR_REPEATS=3
 PSEX_REPEATS=3
-CASES="large,snp,lowdiv,manyalleles,bigclone,memory,lineages,lineages100k,snplineages,manyloci,manysamples,linkage"
+CASES="large,snp,lowdiv,manyalleles,bigclone,memory,lineages,lineages100k,snplineages,manyloci,manysamples,linkage,spatial"
 
 usage() {
     cat <<'EOF'
@@ -36,7 +36,7 @@ usage: bench/run.sh [options]
   --cases LIST         comma-separated subset of
                        large,snp,lowdiv,manyalleles,bigclone,memory,lineages,
                        lineages100k,snplineages,manyloci,manysamples,
-                       linkage (default: all)
+                       linkage,spatial (default: all)
   --timeout SECONDS    stop a psex run after this long and record it as not
                        finished; 0 for no limit (default 1800)
   --floor-repeats R    time each floor R times and keep the best (default 3)
@@ -75,7 +75,7 @@ done
 for c in ${CASES//,/ }; do
     case "$c" in
     large | snp | lowdiv | manyalleles | bigclone | memory | lineages | lineages100k | snplineages | \
-        manyloci | manysamples | linkage) ;;
+        manyloci | manysamples | linkage | spatial) ;;
     *) die "unknown case '$c'" ;;
     esac
 done
@@ -158,6 +158,13 @@ define manysamples 1000000 5 2 12 3 10 0 8 2.5
 # loci, with LINKAGE=999 added to the header (999 permutations of each of
 # the two sets, all samples and clone-corrected).
 define linkage 1000 20 2 12 3 1 0 11 2.5
+# Where the clones are: 3,000 and 20,000 located samples at 10 diploid loci
+# on a grid of half-metre steps (many ties), with COORDINATES, SPATIAL=999
+# and MLLDISTANCE=1 added: subranges, the aggregation index with 999
+# permutations for MLGs and MLLs, and the kinship by distance of every pair
+# (20,000 is the most located samples it is computed for).
+define spatial 3000 10 2 12 3 1 0 12 2.5
+define spatial20k 20000 10 2 12 3 1 0 13 2.5
 
 SETS=()
 addSet() { [[ " ${SETS[*]-} " == *" $1 "* ]] || SETS+=("$1"); }
@@ -173,6 +180,7 @@ wants manyloci && addSet manyloci
 wants manysamples && addSet manysamples
 wants linkage && addSet linkage
 wants memory && { addSet large_sim100; addSet large; }
+wants spatial && { addSet spatial; addSet spatial20k; }
 
 for id in "${SETS[@]}"; do
     log "generating $id: N=${N[$id]} L=${L[$id]} ploidy=${P[$id]}"
@@ -191,6 +199,22 @@ done
 if wants linkage; then
     sed -i "s/^TITLE=linkage\$/TITLE=linkage\nLINKAGE=999/" "$SCRATCH/data/linkage.txt"
 fi
+
+# Coordinates for the spatial sets: sample i at grid point k = 7919 i mod
+# side^2 of a square grid of 0.5 m steps, side = 1.2 sqrt(N) points.
+for id in spatial spatial20k; do
+    wants spatial || continue
+    awk -v n="${N[$id]}" '
+        BEGIN { side = int(1.2 * sqrt(n)) + 1; part = 0 }
+        part == 0 && /^TITLE=/ { print; print "COORDINATES=x,y\nSPATIAL=999\nMLLDISTANCE=1"; next }
+        part == 0 && /^$/ { part = 1; print; next }
+        part == 1 { print $0 ",x,y"; part = 2; i = 0; next }
+        part == 2 && NF > 0 {
+            k = (i * 7919) % (side * side); i++
+            printf "%s,%.1f,%.1f\n", $0, (k % side) * 0.5, int(k / side) * 0.5; next }
+        { print }' "$SCRATCH/data/$id.txt" >"$SCRATCH/data/$id.tmp"
+    mv "$SCRATCH/data/$id.tmp" "$SCRATCH/data/$id.txt"
+done
 
 # ---- measuring ------------------------------------------------------------
 
@@ -232,6 +256,8 @@ checksumOf() {
     local files=("$1/simresults_$2.csv" "$1/fulltable_$2.csv")
     [ ! -f "$1/distances_$2.csv" ] || files+=("$1/samples_$2.csv" "$1/distances_$2.csv")
     [ ! -f "$1/linkage_$2.csv" ] || files+=("$1/linkage_$2.csv")
+    [ ! -f "$1/spatial_$2.csv" ] || files+=("$1/summary_$2.csv" "$1/spatial_$2.csv")
+    [ ! -f "$1/kinship_$2.csv" ] || files+=("$1/kinship_$2.csv")
     cat "${files[@]}" | sha256sum | cut -c1-16
 }
 
@@ -435,6 +461,24 @@ report() {
         note "linkage, whole run (1,000 samples, 20 loci, 999 permutations)" \
             "${WALL[linkage/all]-}" "" "< 10 s" "$(verdict "${WALL[linkage/all]-99} < 10")"
     fi
+    if wants spatial; then
+        local id threads bytes bound
+        for id in spatial spatial20k; do
+            row "spatial, ${N[$id]} located" "$id" 1
+            row "spatial, ${N[$id]} located" "$id" all
+            bytes=$(stat -c %s "$SCRATCH/data/$id.txt")
+            bound=$(awk -v b="$bytes" 'BEGIN { printf "%d", (4 * b + 64 * 1048576) / 1024 }')
+            for threads in 1 all; do
+                if [ "${STATUS[$id/$threads]-}" = ok ]; then
+                    note "spatial memory, ${N[$id]} located, $threads thread(s)" "" \
+                        "$(mb "${RSS[$id/$threads]}")" "<= 4 x file + 64 MB = $(mb "$bound")" \
+                        "$(verdict "${RSS[$id/$threads]} <= $bound")"
+                fi
+            done
+        done
+        note "spatial, 20,000 located, whole run (all cores)" "${WALL[spatial20k/all]-}" "" \
+            "about a minute" "$(verdict "${WALL[spatial20k/all]-999} < 90")"
+    fi
     local pair
     for pair in "${PAIR_LINES[@]}"; do
         local which=${pair%%:*} seconds target="" outcome=""
@@ -524,7 +568,8 @@ report() {
         echo "- psex-pairbench $line"
     done
     echo
-    echo "Result checksums (simresults_ and fulltable_ of each run; with lineages also samples_ and distances_):"
+    echo "Result checksums (simresults_ and fulltable_ of each run; with lineages also samples_ and distances_;" \
+        "with coordinates also summary_, spatial_ and kinship_):"
     echo
     echo "| data set | 1 thread | all cores | same | own floor stream = Boost's |" \
         "$([ -n "$REFERENCE" ] && echo "reference | same as reference |")"

@@ -1,11 +1,15 @@
 // kinship_test.cpp                                               -*-C++-*-
 #include "analysis/kinship.h"
 
+#include "analysis/spatial.h"
 #include "tablefromtext.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -104,6 +108,198 @@ TEST(KinshipByDistance, HasNoSlopeWhenEveryDistanceIsTheSame) {
     EXPECT_FALSE(level.sp);
     // Distance 0 pairs are in the first class.
     EXPECT_EQ(0.0, *level.classes[0].maxDistance);
+}
+
+// A data file of 'n' diploid samples at three loci (one of them missing in
+// every seventh sample, MISSING=0), placed on a coarse grid so that many
+// pairs share a distance, and every fifth sample on the place of the one
+// before it (distance 0).
+std::string gridTable(std::size_t n, const std::string& extraKeys = "") {
+    std::ostringstream text;
+    text << "PLOIDY=2\nLOCUSCOUNT=3\nSIMULATIONS=1\nMISSING=0\nCOORDINATES=x,y\n"
+         << extraKeys << "\nS,a1,a2,b1,b2,c1,c2,x,y\n";
+    std::size_t x = 0;
+    std::size_t y = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (i % 5 != 4) {
+            x = (i * 7) % 6;
+            y = (i * 3) % 5;
+        }
+        const std::size_t c = i % 7 == 6 ? 0 : 1 + (i * 5) % 4;
+        text << 's' << i << ',' << 1 + i % 3 << ',' << 1 + (i / 2) % 4 << ',' << 1 + (i * i) % 5
+             << ',' << 2 << ',' << c << ',' << c << ',' << x * 1.5 << ',' << y * 0.5 << '\n';
+    }
+    return text.str();
+}
+
+std::vector<std::uint32_t> firstMembers(std::size_t n) {
+    std::vector<std::uint32_t> members(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        members[i] = static_cast<std::uint32_t>(i);
+    }
+    return members;
+}
+
+// The classes of equal counts as a plain reading of their definition
+// gives them: every pair listed, sorted by (q, i, j), cut into ten; sums
+// in sorted order.
+std::vector<psex::KinshipClass> sortedClasses(const MLGTable& table) {
+    const std::size_t n = table.samplePoints().size();
+    const KinshipSet set(table, firstMembers(n));
+    struct Pair {
+        double q;
+        std::size_t i;
+        std::size_t j;
+    };
+    std::vector<Pair> pairs;
+    for (std::size_t i = 0; i < n; ++i) {
+        for (std::size_t j = i + 1; j < n; ++j) {
+            const double dx = table.samplePoints()[i].x - table.samplePoints()[j].x;
+            const double dy = table.samplePoints()[i].y - table.samplePoints()[j].y;
+            pairs.push_back({dx * dx + dy * dy, i, j});
+        }
+    }
+    std::stable_sort(pairs.begin(), pairs.end(),
+                     [](const Pair& a, const Pair& b) { return a.q < b.q; });
+    std::vector<psex::KinshipClass> classes;
+    std::size_t start = 0;
+    for (std::size_t c = 0; c < 10; ++c) {
+        const std::size_t size = pairs.size() / 10 + (c < pairs.size() % 10 ? 1 : 0);
+        psex::KinshipClass row;
+        row.pairs = size;
+        double sumD = 0.0;
+        double sumF = 0.0;
+        std::size_t defined = 0;
+        for (std::size_t k = start; k < start + size; ++k) {
+            row.maxDistance = std::sqrt(pairs[k].q);
+            const std::optional<double> f = set.kinship(static_cast<std::uint32_t>(pairs[k].i),
+                                                        static_cast<std::uint32_t>(pairs[k].j));
+            if (f) {
+                sumD += std::sqrt(pairs[k].q);
+                sumF += *f;
+                ++defined;
+            }
+        }
+        if (defined > 0) {
+            row.meanDistance = sumD / static_cast<double>(defined);
+            row.kinship = sumF / static_cast<double>(defined);
+        }
+        classes.push_back(row);
+        start += size;
+    }
+    return classes;
+}
+
+TEST(KinshipByDistance, CutsTheSortedPairsWithoutHoldingThem) {
+    // Many ties at the class ends (a grid, repeated places), split by the
+    // pairs' order; sets of a few pairs up to several blocks of rows.
+    for (const std::size_t n : {2u, 4u, 5u, 11u, 40u, 97u, 150u}) {
+        const MLGTable table = psex::test::tableFromText(gridTable(n));
+        ASSERT_EQ(n, table.samplePoints().size());
+        const KinshipLevel level = psex::kinshipByDistance(table, firstMembers(n), "ramets");
+        const std::vector<psex::KinshipClass> expected = sortedClasses(table);
+        ASSERT_EQ(expected.size(), level.classes.size());
+        for (std::size_t c = 0; c < expected.size(); ++c) {
+            const psex::KinshipClass& got = level.classes[c];
+            EXPECT_EQ(expected[c].pairs, got.pairs) << n << " samples, class " << c;
+            EXPECT_EQ(expected[c].maxDistance, got.maxDistance) << n << " samples, class " << c;
+            ASSERT_EQ(expected[c].kinship.has_value(), got.kinship.has_value());
+            if (got.kinship) {
+                EXPECT_NEAR(*expected[c].kinship, *got.kinship, 1e-12) << n << ", class " << c;
+                EXPECT_NEAR(*expected[c].meanDistance, *got.meanDistance, 1e-12);
+            }
+        }
+    }
+}
+
+TEST(KinshipByDistance, GivesTheSameFiguresOnAnyNumberOfThreads) {
+    // Sums are kept per block of rows and added in block order: every
+    // figure identical, bit for bit, with classes of equal counts and with
+    // bounds.
+    for (const std::string keys : {"", "SPATIALCLASSES=0.6,1.6,3,9\n"}) {
+        const MLGTable table = psex::test::tableFromText(gridTable(300, keys));
+        const KinshipLevel one = psex::kinshipByDistance(table, firstMembers(300), "ramets", 1);
+        ASSERT_TRUE(one.slope);
+        for (const unsigned threads : {2u, 3u, 4u}) {
+            const KinshipLevel more =
+                psex::kinshipByDistance(table, firstMembers(300), "ramets", threads);
+            ASSERT_EQ(one.classes.size(), more.classes.size());
+            for (std::size_t c = 0; c < one.classes.size(); ++c) {
+                EXPECT_EQ(one.classes[c].pairs, more.classes[c].pairs);
+                EXPECT_EQ(one.classes[c].maxDistance, more.classes[c].maxDistance);
+                EXPECT_EQ(one.classes[c].meanDistance, more.classes[c].meanDistance);
+                EXPECT_EQ(one.classes[c].kinship, more.classes[c].kinship) << threads;
+            }
+            EXPECT_EQ(one.slope, more.slope) << threads;
+            EXPECT_EQ(one.sp, more.sp) << threads;
+        }
+    }
+}
+
+TEST(KinshipByDistance, FindsTheSlopeOverSeveralBlocks) {
+    // The two passes of the slope against a direct computation over every
+    // pair with d > 0 and F defined.
+    const std::size_t n = 120;
+    const MLGTable table = psex::test::tableFromText(gridTable(n));
+    const KinshipSet set(table, firstMembers(n));
+    std::vector<double> xs;
+    std::vector<double> ys;
+    for (std::uint32_t i = 0; i < n; ++i) {
+        for (std::uint32_t j = i + 1; j < n; ++j) {
+            const double q =
+                psex::squaredDistance(table.samplePoints()[i], table.samplePoints()[j]);
+            const std::optional<double> f = set.kinship(i, j);
+            if (q > 0.0 && f) {
+                xs.push_back(std::log(std::sqrt(q)));
+                ys.push_back(*f);
+            }
+        }
+    }
+    double mx = 0.0;
+    double my = 0.0;
+    for (std::size_t k = 0; k < xs.size(); ++k) {
+        mx += xs[k];
+        my += ys[k];
+    }
+    mx /= static_cast<double>(xs.size());
+    my /= static_cast<double>(xs.size());
+    double sxy = 0.0;
+    double sxx = 0.0;
+    for (std::size_t k = 0; k < xs.size(); ++k) {
+        sxy += (xs[k] - mx) * (ys[k] - my);
+        sxx += (xs[k] - mx) * (xs[k] - mx);
+    }
+    const KinshipLevel level = psex::kinshipByDistance(table, firstMembers(n), "ramets", 2);
+    ASSERT_TRUE(level.slope);
+    EXPECT_NEAR(sxy / sxx, *level.slope, 1e-12);
+    EXPECT_NE(0.0, *level.slope);
+}
+
+TEST(KinshipByDistance, CountsEveryPairVisitItPromises) {
+    // The progress reaches its total exactly: classes of equal counts and
+    // bounds, with and without a slope (all at one place: no second pass).
+    for (const std::string keys : {"", "SPATIALCLASSES=1,2\n"}) {
+        const MLGTable table = psex::test::tableFromText(gridTable(90, keys));
+        psex::KinshipProgress progress;
+        std::uint64_t last = 0;
+        progress.report = [&](std::uint64_t done, std::uint64_t total) {
+            EXPECT_GE(done, last);
+            EXPECT_EQ(progress.total, total);
+            last = done;
+        };
+        progress.total = psex::kinshipPairVisits(90, !keys.empty());
+        EXPECT_EQ(90u * 89u / 2u * (keys.empty() ? 7u : 2u), progress.total);
+        psex::kinshipByDistance(table, firstMembers(90), "ramets", 1, &progress);
+        EXPECT_EQ(progress.total, progress.done.load()) << keys;
+        EXPECT_EQ(progress.total, last);
+    }
+    const MLGTable together = psex::test::tableFromText(
+        "PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=1\nCOORDINATES=x,y\n\nS,a,x,y\n"
+        "s1,1,0,0\ns2,2,0,0\ns3,3,0,0\n");
+    psex::KinshipProgress progress;
+    progress.total = psex::kinshipPairVisits(3, false);
+    EXPECT_FALSE(psex::kinshipByDistance(together, {0, 1, 2}, "ramets", 2, &progress).slope);
+    EXPECT_EQ(progress.total, progress.done.load());
 }
 
 TEST(FirstSamplesOfGenets, TakesTheFirstLocatedSampleOfEach) {

@@ -272,4 +272,59 @@ TEST(ProgressOnTerminal, ShowsThePermutationsOfTheLinkageTest) {
               readFile(withTerminal.path() / "linkage_progress.csv"));
 }
 
+TEST(ProgressOnTerminal, ShowsThePassesOfTheKinshipByDistance) {
+    // 300 located samples on one thread: every block of rows of every pass
+    // over the pairs (ramets, then genets) reports, a quarter of a second
+    // each; the line shows rising percentages, then is erased, and nothing
+    // else changes.
+    ::setenv("PSEX_THREADS", "1", 1);
+    std::istringstream lines("COORDINATES=x,y\n" + dataFile(300, 1));
+    std::string data;
+    std::string line;
+    bool header = true;
+    int sample = 0;
+    while (std::getline(lines, line)) {
+        if (line.starts_with("Sample,")) {
+            header = false;
+            line += ",x,y";
+        } else if (!header && !line.empty()) {
+            line += ',' + std::to_string(sample % 17) + ',' + std::to_string(sample / 17);
+            ++sample;
+        }
+        data += line + '\n';
+    }
+    ASSERT_EQ(300, sample);
+
+    ScratchFolder withFiles;
+    std::ofstream(withFiles.path() / "data.txt") << data;
+    const psex::test::RunResult plain = runWithFiles(withFiles.path());
+    ScratchFolder withTerminal;
+    std::ofstream(withTerminal.path() / "data.txt") << data;
+    psex::test::RunResult terminal;
+    ASSERT_TRUE(runOnTerminal(withTerminal.path(), terminal))
+        << "no pseudo-terminal: the indicator cannot be checked on this machine";
+
+    EXPECT_EQ(0, plain.status) << plain.err;
+    EXPECT_EQ(std::string::npos, plain.err.find("Kinship by distance")) << plain.err;
+    const std::vector<std::string> texts = drawnTexts(terminal.err, "Kinship by distance");
+    ASSERT_GE(texts.size(), 20u) << terminal.err;
+    int last = -1;
+    for (const std::string& text : texts) {
+        const std::size_t percent = text.find("%, ");
+        ASSERT_NE(std::string::npos, percent) << text;
+        EXPECT_TRUE(text.ends_with(" left")) << text;
+        const int shown = std::stoi(text.substr(20, percent - 20));
+        EXPECT_LE(last, shown) << text;
+        EXPECT_LT(shown, 100) << text;
+        last = shown;
+    }
+    EXPECT_GE(last, 90);
+    EXPECT_EQ(screen(plain.err), screen(terminal.err)) << terminal.err;
+    EXPECT_EQ(plain.out, terminal.out);
+    for (const char* name : {"kinship_progress.csv", "summary_progress.csv"}) {
+        ASSERT_EQ(1u, plain.files.count(name)) << name;
+        EXPECT_EQ(plain.files.at(name), readFile(withTerminal.path() / name)) << name;
+    }
+}
+
 } // namespace

@@ -13,6 +13,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -219,30 +220,122 @@ TEST(AnalyseSpace, ShufflesTheLineagesOnTheStreamAfterTheGenotypes) {
     EXPECT_EQ("genets", spatial.kinship[1].level);
 }
 
-TEST(AnalyseSpace, LeavesThePairsOfTooManyLocatedSamplesUndefined) {
-    // One more located sample than the pairs are computed for: the
-    // subranges stand, Ac and the kinship are NA, and the run says so.
+// A data file of haploid samples at one locus with 50 alleles, sample i
+// at the place 'place(i)'.
+template <class Place>
+psex::MLGTable placedTable(std::size_t n, const Place& place) {
     std::ostringstream text;
     text << "PLOIDY=1\nLOCUSCOUNT=1\nSIMULATIONS=1\nCOORDINATES=x,y\nSPATIAL=5\n\nS,a,x,y\n";
-    for (std::size_t i = 0; i <= psex::k_locatedLimit; ++i) {
-        text << 's' << i << ',' << i % 50 << ',' << i << ",0\n";
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto [x, y] = place(i);
+        text << 's' << i << ',' << i % 50 << ',' << x << ',' << y << '\n';
     }
-    const psex::MLGTable table = psex::test::tableFromText(text.str());
+    return psex::test::tableFromText(text.str());
+}
+
+TEST(AnalyseSpace, LeavesTheKinshipOfTooManyLocatedSamplesUndefined) {
+    // One more located sample than the kinship is computed for: the
+    // subranges and Ac stand, the kinship is NA, and the run says so.
+    const psex::MLGTable table = placedTable(psex::k_locatedLimit + 1, [](std::size_t i) {
+        return std::pair<std::size_t, std::size_t>(i, 0);
+    });
     ASSERT_EQ(psex::k_locatedLimit + 1, table.samplePoints().size());
     psex::test::CollectedMessages messages;
     const psex::SpatialAnalysis spatial =
-        psex::analyseSpace(table, psex::singletonLineages(table), messages);
-    EXPECT_EQ("warning: 3001 located samples are more than the 3000 for which aggregation and "
-              "kinship by distance are computed; they are NA.\n",
+        psex::analyseSpace(table, psex::singletonLineages(table), messages, 2);
+    EXPECT_EQ("warning: 20001 located samples are more than the 20000 for which kinship by "
+              "distance is computed; it is NA.\n",
               messages.error());
-    EXPECT_FALSE(spatial.pairsAnalysed);
-    EXPECT_FALSE(spatial.mlg.aggregation);
-    EXPECT_FALSE(spatial.mlg.aggregationP);
+    EXPECT_FALSE(spatial.kinshipAnalysed);
     EXPECT_TRUE(spatial.kinship.empty());
-    EXPECT_EQ(3000.0, spatial.mlg.subrangeMax); // samples 0 and 3000 share allele 0
+    // Neighbours on a line are the next ones, of another MLG: Ac < 0.
+    ASSERT_TRUE(spatial.mlg.aggregation);
+    EXPECT_LT(*spatial.mlg.aggregation, 0.0);
+    EXPECT_TRUE(spatial.mlg.aggregationP);
+    EXPECT_EQ(20000.0, spatial.mlg.subrangeMax); // samples 0 and 20000 share allele 0
     std::ostringstream kinship;
     psex::writeKinship(spatial, kinship);
     EXPECT_EQ("level,class,max_distance,mean_distance,pairs,kinship\n", kinship.str());
+}
+
+TEST(AnalyseSpace, LeavesAcOfTooManyLocatedSamplesUndefined) {
+    const psex::MLGTable table = placedTable(psex::k_neighbourLimit + 1, [](std::size_t i) {
+        return std::pair<std::size_t, std::size_t>(i % 1000, i / 1000);
+    });
+    psex::test::CollectedMessages messages;
+    const psex::SpatialAnalysis spatial =
+        psex::analyseSpace(table, psex::singletonLineages(table), messages);
+    EXPECT_EQ("warning: 100001 located samples are more than the 100000 for which the aggregation "
+              "index is computed; it is NA.\n"
+              "warning: 100001 located samples are more than the 20000 for which kinship by "
+              "distance is computed; it is NA.\n",
+              messages.error());
+    EXPECT_FALSE(spatial.mlg.aggregation);
+    EXPECT_FALSE(spatial.mlg.aggregationP);
+    EXPECT_TRUE(spatial.mlg.subrangeMax);
+}
+
+TEST(AnalyseSpace, LeavesAcUndefinedWhenTiesMakeTooManyNeighbours) {
+    // 3000 samples at one place: each has the 2999 others as nearest
+    // neighbours, 8,997,000 entries in all, beyond the budget.  The
+    // kinship is still computed.
+    const psex::MLGTable table =
+        placedTable(3000, [](std::size_t) { return std::pair<double, double>(2.5, 2.5); });
+    psex::test::CollectedMessages messages;
+    const psex::SpatialAnalysis spatial =
+        psex::analyseSpace(table, psex::singletonLineages(table), messages, 2);
+    EXPECT_EQ("warning: the 3000 located samples have more than 8000000 nearest neighbours in "
+              "all (many stand at one distance); the aggregation index is NA.\n",
+              messages.error());
+    EXPECT_FALSE(spatial.mlg.aggregation);
+    EXPECT_FALSE(spatial.mlg.aggregationP);
+    ASSERT_EQ(2u, spatial.kinship.size());
+    EXPECT_EQ(3000u * 2999u / 2u / 10u, spatial.kinship[0].classes[9].pairs);
+}
+
+TEST(NearestNeighbours, FindsTheSameListsOnAnyNumberOfThreads) {
+    // Samples on a small grid (ties in plenty), more than one block of
+    // them; some stand on one place with more than 64 others.
+    std::vector<SamplePoint> points;
+    for (std::size_t i = 0; i < 700; ++i) {
+        points.push_back(i < 90 ? at(3, 3)
+                                : at(static_cast<double>(10 + i % 9), static_cast<double>(i % 13)));
+    }
+    const NearestNeighbours one(points, 1);
+    ASSERT_TRUE(one.complete());
+    ASSERT_EQ(700u, one.size());
+    EXPECT_EQ(89u, one.count(0)); // the 89 others at its own place
+    EXPECT_EQ(1u, *one.begin(0));
+    EXPECT_EQ(89u, *(one.end(1) - 1));
+    for (const unsigned threads : {2u, 3u, 4u}) {
+        const NearestNeighbours more(points, threads);
+        ASSERT_EQ(one.size(), more.size());
+        for (std::size_t i = 0; i < one.size(); ++i) {
+            ASSERT_EQ(std::vector<std::uint32_t>(one.begin(i), one.end(i)),
+                      std::vector<std::uint32_t>(more.begin(i), more.end(i)))
+                << threads << " threads, sample " << i;
+        }
+    }
+}
+
+TEST(NearestNeighbours, ForgetsTiesFoundBeforeANearerOne) {
+    // Sample 0 has 70 samples at distance 1 before the one at 0.5.
+    std::vector<SamplePoint> points = {at(0, 0)};
+    for (std::size_t i = 0; i < 70; ++i) {
+        points.push_back(at(1, 0));
+    }
+    points.push_back(at(-0.5, 0));
+    const NearestNeighbours neighbours(points);
+    ASSERT_EQ(1u, neighbours.count(0));
+    EXPECT_EQ(71u, *neighbours.begin(0));
+    EXPECT_EQ(69u, neighbours.count(1)); // the others at (1, 0)
+}
+
+TEST(NearestNeighbours, KeepsNoListBeyondItsBudget) {
+    const std::vector<SamplePoint> points(10, at(1, 1)); // 90 entries
+    EXPECT_TRUE(NearestNeighbours(points, 2, 90).complete());
+    const NearestNeighbours over(points, 2, 89);
+    EXPECT_FALSE(over.complete());
 }
 
 } // namespace

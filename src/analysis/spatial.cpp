@@ -85,31 +85,92 @@ double squaredDistance(const SamplePoint& first, const SamplePoint& second) {
     return xx + yy;
 }
 
-NearestNeighbours::NearestNeighbours(const std::vector<SamplePoint>& located) {
+NearestNeighbours::NearestNeighbours(const std::vector<SamplePoint>& located, unsigned threads,
+                                     std::uint64_t budget) {
+    // Samples in fixed blocks, each block's lists found on whichever thread
+    // takes it and joined in block order: the same lists on any number of
+    // threads.  A sample's list is kept while it is found only up to a few
+    // entries; a sample with more ties at its smallest distance is looked
+    // at again once that distance is known, so that the memory is the
+    // lists themselves.
+    constexpr std::size_t k_samplesPerBlock = 256;
+    constexpr std::size_t k_keptWhileSearching = 64;
     const std::size_t n = located.size();
+    const std::size_t blockCount = (n + k_samplesPerBlock - 1) / k_samplesPerBlock;
+    struct Block {
+        std::vector<std::uint32_t> counts;
+        std::vector<std::uint32_t> neighbours;
+    };
+    std::vector<Block> blocks(blockCount);
+    std::atomic<std::size_t> next{0};
+    std::atomic<std::uint64_t> entries{0};
+    std::atomic<bool> stop{false};
+    runOnThreads(
+        threads,
+        [&](unsigned) {
+            for (;;) {
+                const std::size_t block = next.fetch_add(1);
+                if (block >= blockCount || stop.load()) {
+                    return;
+                }
+                Block& mine = blocks[block];
+                const std::size_t end = std::min(n, (block + 1) * k_samplesPerBlock);
+                for (std::size_t a = block * k_samplesPerBlock; a < end && !stop.load(); ++a) {
+                    double smallest = 0.0;
+                    bool any = false;
+                    std::uint64_t ties = 0;
+                    const std::size_t first = mine.neighbours.size();
+                    for (std::size_t b = 0; b < n; ++b) {
+                        if (b == a) {
+                            continue;
+                        }
+                        const double q = squaredDistance(located[a], located[b]);
+                        if (!any || q < smallest) {
+                            smallest = q;
+                            any = true;
+                            ties = 1;
+                            mine.neighbours.resize(first);
+                            mine.neighbours.push_back(static_cast<std::uint32_t>(b));
+                        } else if (q == smallest) {
+                            ++ties;
+                            if (ties <= k_keptWhileSearching) {
+                                mine.neighbours.push_back(static_cast<std::uint32_t>(b));
+                            }
+                        }
+                    }
+                    if (entries.fetch_add(ties) + ties > budget) {
+                        stop = true;
+                        return;
+                    }
+                    if (ties > k_keptWhileSearching) {
+                        mine.neighbours.resize(first);
+                        for (std::size_t b = 0; b < n; ++b) {
+                            if (b != a && squaredDistance(located[a], located[b]) == smallest) {
+                                mine.neighbours.push_back(static_cast<std::uint32_t>(b));
+                            }
+                        }
+                    }
+                    mine.counts.push_back(static_cast<std::uint32_t>(ties));
+                }
+            }
+        },
+        [&] { stop = true; });
+    if (entries.load() > budget) {
+        d_complete = false;
+        d_neighbours.push_back(0);
+        return;
+    }
     d_offsets.reserve(n + 1);
     d_offsets.push_back(0);
-    for (std::size_t a = 0; a < n; ++a) {
-        double smallest = 0.0;
-        bool any = false;
-        const std::size_t first = d_neighbours.size();
-        for (std::size_t b = 0; b < n; ++b) {
-            if (b == a) {
-                continue;
-            }
-            const double q = squaredDistance(located[a], located[b]);
-            if (!any || q < smallest) {
-                smallest = q;
-                any = true;
-                d_neighbours.resize(first);
-                d_neighbours.push_back(static_cast<std::uint32_t>(b));
-            } else if (q == smallest) {
-                d_neighbours.push_back(static_cast<std::uint32_t>(b));
-            }
+    d_neighbours.reserve(static_cast<std::size_t>(entries.load()));
+    for (Block& block : blocks) {
+        for (const std::uint32_t count : block.counts) {
+            d_offsets.push_back(d_offsets.back() + count);
         }
-        d_offsets.push_back(static_cast<std::uint32_t>(d_neighbours.size()));
+        d_neighbours.insert(d_neighbours.end(), block.neighbours.begin(), block.neighbours.end());
+        std::vector<std::uint32_t>().swap(block.counts);
+        std::vector<std::uint32_t>().swap(block.neighbours);
     }
-    d_neighbours.shrink_to_fit();
     if (d_neighbours.empty()) {
         d_neighbours.push_back(0); // so that begin() and end() have an address
     }
@@ -235,7 +296,7 @@ UnitSpatial unitSpatial(const std::vector<SamplePoint>& points,
 }
 
 SpatialAnalysis analyseSpace(const MLGTable& table, const Lineages& lineages, MessageSink& messages,
-                             unsigned threads) {
+                             unsigned threads, const SimulationProgress& progress) {
     SpatialAnalysis result;
     const std::vector<SamplePoint>& points = table.samplePoints();
     std::vector<SamplePoint> located;
@@ -247,14 +308,26 @@ SpatialAnalysis analyseSpace(const MLGTable& table, const Lineages& lineages, Me
         }
     }
     std::optional<NearestNeighbours> neighbours;
-    if (located.size() <= k_locatedLimit) {
-        neighbours.emplace(located);
-        result.pairsAnalysed = true;
+    const std::string count = std::to_string(located.size());
+    if (located.size() > k_neighbourLimit) {
+        messages.error("warning: " + count + " located samples are more than the " +
+                       std::to_string(k_neighbourLimit) +
+                       " for which the aggregation index is computed; it is NA.");
     } else {
-        messages.error("warning: " + std::to_string(located.size()) +
-                       " located samples are more than the " + std::to_string(k_locatedLimit) +
-                       " for which aggregation and kinship by distance are computed; they are "
-                       "NA.");
+        neighbours.emplace(located, threads);
+        if (!neighbours->complete()) {
+            neighbours.reset();
+            messages.error("warning: the " + count + " located samples have more than " +
+                           std::to_string(k_neighbourBudget) +
+                           " nearest neighbours in all (many stand at one distance); the "
+                           "aggregation index is NA.");
+        }
+    }
+    result.kinshipAnalysed = located.size() <= k_locatedLimit;
+    if (!result.kinshipAnalysed) {
+        messages.error("warning: " + count + " located samples are more than the " +
+                       std::to_string(k_locatedLimit) +
+                       " for which kinship by distance is computed; it is NA.");
     }
     const std::int32_t permutations = table.settings().spatialPermutations.value_or(0);
     const std::vector<std::uint32_t> mlgOfSample = table.mlgNumbersOfSamples();
@@ -267,13 +340,20 @@ SpatialAnalysis analyseSpace(const MLGTable& table, const Lineages& lineages, Me
         }
         result.mll = unitSpatial(
             points, genetOfSample, lineages.count, neighbours ? &*neighbours : nullptr,
-            permutations, static_cast<std::uint64_t>(permutations) * shuffleDraws(located.size()));
+            permutations, static_cast<std::uint64_t>(permutations) * shuffleDraws(located.size()),
+            threads);
     }
     neighbours.reset();
-    if (result.pairsAnalysed) {
-        result.kinship.push_back(kinshipByDistance(table, locatedSamples, "ramets"));
+    if (result.kinshipAnalysed) {
+        const std::vector<std::uint32_t> genets = firstSamplesOfGenets(table, genetOfSample);
+        const bool bounded = table.settings().distanceClasses.has_value();
+        KinshipProgress counted;
+        counted.report = progress;
+        counted.total = kinshipPairVisits(locatedSamples.size(), bounded) +
+                        kinshipPairVisits(genets.size(), bounded);
         result.kinship.push_back(
-            kinshipByDistance(table, firstSamplesOfGenets(table, genetOfSample), "genets"));
+            kinshipByDistance(table, locatedSamples, "ramets", threads, &counted));
+        result.kinship.push_back(kinshipByDistance(table, genets, "genets", threads, &counted));
     }
     return result;
 }

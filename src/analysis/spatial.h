@@ -30,11 +30,12 @@
 //   p = (1 + count) / (P + 1).
 //
 // The nearest neighbours are found by comparing every pair of located
-// samples once: time in the square of their number, memory in proportion to
-// the number of neighbours (the samples, unless many stand at one place).
-// Above 'k_locatedLimit' located samples Ac is not computed.  The shuffles
-// are shared among threads in blocks; shuffle k starts at draw k (n - 1) of
-// the stream, so the count is the same on any number of threads.
+// samples, on threads: time in the square of their number, memory in
+// proportion to the number of neighbours (the samples, unless many stand at
+// one distance from one sample; beyond 'k_neighbourBudget' of them Ac is
+// not computed).  The shuffles are shared among threads in blocks; shuffle
+// k starts at draw k (n - 1) of the stream, so the count is the same on any
+// number of threads.
 
 #include "analysis/kinship.h"
 #include "model/mlgtable.h"
@@ -47,10 +48,19 @@ namespace psex {
 
 constexpr std::uint64_t k_spatialSeed = 0x7073657820737061; // "psex spa"
 
-constexpr std::size_t k_locatedLimit = 3000;
-// The most located samples whose pairs the aggregation index and the
-// kinship by distance are computed for: their pairs, in the square of the
-// number, must fit a fixed memory budget (about 20 bytes each).
+constexpr std::size_t k_locatedLimit = 20000;
+// The most located samples for which the kinship by distance is computed:
+// its passes over every pair take time in the square of their number times
+// the loci (about a minute at this number and ten loci on two cores).
+
+constexpr std::size_t k_neighbourLimit = 100000;
+// The most located samples for which the aggregation index is computed:
+// finding the nearest neighbours compares every pair.
+
+constexpr std::uint64_t k_neighbourBudget = 8000000;
+// The most nearest-neighbour entries (4 bytes each) kept for the
+// aggregation index: ties can make them many (all samples at one place:
+// n (n - 1)); beyond it the index is not computed.
 
 struct UnitPlaces {
     // The place figures of one unit.
@@ -76,10 +86,18 @@ class NearestNeighbours {
 
     std::vector<std::uint32_t> d_offsets; // sample i's neighbours: [d_offsets[i], d_offsets[i+1])
     std::vector<std::uint32_t> d_neighbours; // indices among the located samples
+    bool d_complete = true;                  // within the budget
 
   public:
-    explicit NearestNeighbours(const std::vector<SamplePoint>& located);
-    // Find the nearest neighbours among the specified 'located' points.
+    explicit NearestNeighbours(const std::vector<SamplePoint>& located, unsigned threads = 1,
+                               std::uint64_t budget = k_neighbourBudget);
+    // Find the nearest neighbours among the specified 'located' points on
+    // the specified number of 'threads' (0: every core the process may use;
+    // the lists do not depend on it), keeping at most 'budget' entries: with
+    // more, none is kept and 'complete()' is false.  An exception thrown on
+    // any thread stops them all and is thrown again here.
+
+    bool complete() const { return d_complete; }
 
     std::size_t size() const { return d_offsets.empty() ? 0 : d_offsets.size() - 1; }
     const std::uint32_t* begin(std::size_t i) const { return &d_neighbours[0] + d_offsets[i]; }
@@ -128,19 +146,21 @@ struct SpatialAnalysis {
 
     UnitSpatial mlg;                   // MLGs
     std::optional<UnitSpatial> mll;    // MLLs, when MLLDISTANCE forms lineages
-    bool pairsAnalysed = false;        // Ac and kinship computed (within 'k_locatedLimit')
-    std::vector<KinshipLevel> kinship; // ramets, then genets (when 'pairsAnalysed')
+    bool kinshipAnalysed = false;      // within 'k_locatedLimit'
+    std::vector<KinshipLevel> kinship; // ramets, then genets (when 'kinshipAnalysed')
 };
 
 SpatialAnalysis analyseSpace(const MLGTable& table, const Lineages& lineages, MessageSink& messages,
-                             unsigned threads = 1);
+                             unsigned threads = 1, const SimulationProgress& progress = {});
 // Return the spatial statistics of the specified 'table', whose samples
 // come with coordinates, and its 'lineages' (formed when the table has
 // MLLDISTANCE): MLG permutations first, then MLL permutations on the same
-// stream.  Beyond 'k_locatedLimit' located samples, Ac and the kinship are
-// left undefined and 'messages' says so.  The permutations run on the
-// specified number of 'threads' (0: every core the process may use), with
-// the same result on any number.
+// stream.  Beyond 'k_locatedLimit' located samples the kinship, and beyond
+// 'k_neighbourLimit' or 'k_neighbourBudget' neighbour entries Ac, are left
+// undefined and 'messages' says so.  Everything runs on the specified
+// number of 'threads' (0: every core the process may use), with the same
+// result on any number; the optionally specified 'progress' is told how
+// many of the kinship's pair visits are done.
 // Return the draws that one shuffle of the specified number of 'located'
 // samples takes (n - 1, none for 0 or 1).
 

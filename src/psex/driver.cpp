@@ -192,7 +192,11 @@ Outcome analyseOpenedDataFile(std::istream& input, const std::string& path, Mess
         analyses.curve = locusCurve(table, static_cast<std::uint32_t>(*subsets));
     }
     if (table.settings().coordinateColumns) {
-        analyses.spatial = analyseSpace(table, lineages, messages, threads);
+        ProgressIndicator spatialProgress(messages.errorStream(), standardErrorIsTerminal(),
+                                          ProgressIndicator::steadyClock(), "Kinship by distance");
+        analyses.spatial =
+            analyseSpace(table, lineages, messages, threads, spatialProgress.callback());
+        spatialProgress.finish();
     }
 
     const std::vector<ResultFile> files = resultFilesOf(
