@@ -82,6 +82,11 @@ void subsetAtRank(std::uint32_t loci, std::uint32_t size, std::uint64_t rank, st
     subset.resize(size);
     std::uint32_t locus = 0;
     for (std::uint32_t t = 0; t < size; ++t, ++locus) {
+        if (t + 1 == size) {
+            // One subset begins with each locus left.
+            subset[t] = locus + static_cast<std::uint32_t>(rank);
+            return;
+        }
         while (true) {
             const std::uint64_t beginning = subsetsUpTo(loci - 1 - locus, size - 1 - t, limit);
             if (rank < beginning) {
@@ -350,6 +355,7 @@ std::vector<CurvePoint> locusCurve(const MLGTable& table, std::uint32_t wanted, 
         total += size.subsets;
     }
 
+    PSEX_ASSERT(mlgs <= std::numeric_limits<std::uint32_t>::max()); // a count fits its cell
     const LocusCodes codes = locusCodesOf(table);
     std::vector<std::uint64_t> histogram(mlgs + 1, 0);
     CurvePoint point;
@@ -389,7 +395,14 @@ std::vector<CurvePoint> locusCurve(const MLGTable& table, std::uint32_t wanted, 
             CurveChunk chunk;
             chunk.size = k;
             chunk.first = rank;
-            chunk.count = std::min(k_chunkSubsets, sizes[k].subsets - rank);
+            // A listed piece begins by finding its first subset from its
+            // rank, which takes up to (loci + k) k steps: a piece is made
+            // as long, so that the finding does not outweigh the counting.
+            const std::uint64_t piece =
+                sizes[k].listed
+                    ? std::clamp(std::uint64_t(loci) * k, k_chunkSubsets, k_windowSubsets)
+                    : k_chunkSubsets;
+            chunk.count = std::min(piece, sizes[k].subsets - rank);
             chunk.offset = window;
             chunks.push_back(chunk);
             window += chunk.count;
