@@ -24,7 +24,7 @@ QUICK=0
 TIMEOUT=1800
 FLOOR_REPEATS=3
 PSEX_REPEATS=3
-CASES="large,snp,lowdiv,manyalleles,bigclone,memory,lineages,lineages100k,snplineages,manyloci,manysamples,linkage,spatial"
+CASES="large,snp,lowdiv,manyalleles,bigclone,memory,lineages,lineages100k,snplineages,manyloci,manysamples,linkage,spatial,locicurve"
 
 usage() {
     cat <<'EOF'
@@ -36,7 +36,7 @@ usage: bench/run.sh [options]
   --cases LIST         comma-separated subset of
                        large,snp,lowdiv,manyalleles,bigclone,memory,lineages,
                        lineages100k,snplineages,manyloci,manysamples,
-                       linkage,spatial (default: all)
+                       linkage,spatial,locicurve (default: all)
   --timeout SECONDS    stop a psex run after this long and record it as not
                        finished; 0 for no limit (default 1800)
   --floor-repeats R    time each floor R times and keep the best (default 3)
@@ -75,7 +75,7 @@ done
 for c in ${CASES//,/ }; do
     case "$c" in
     large | snp | lowdiv | manyalleles | bigclone | memory | lineages | lineages100k | snplineages | \
-        manyloci | manysamples | linkage | spatial) ;;
+        manyloci | manysamples | linkage | spatial | locicurve) ;;
     *) die "unknown case '$c'" ;;
     esac
 done
@@ -165,6 +165,11 @@ define linkage 1000 20 2 12 3 1 0 11 2.5
 # (20,000 is the most located samples it is computed for).
 define spatial 3000 10 2 12 3 1 0 12 2.5
 define spatial20k 20000 10 2 12 3 1 0 13 2.5
+# The locus accumulation curve, LOCICURVE=1000 added to the headers: the SNP
+# panel (2,000 samples at 5,000 biallelic loci: about 5 x 10^6 subsets) and
+# 1,000 samples of a clonal population at 20 microsatellite loci.
+define curvesnp 2000 5000 2 2 0 1 0 3 2.5
+define curvemsat 1000 20 2 12 3 1 0 12 2.5
 
 SETS=()
 addSet() { [[ " ${SETS[*]-} " == *" $1 "* ]] || SETS+=("$1"); }
@@ -179,6 +184,7 @@ wants snplineages && addSet snplineages
 wants manyloci && addSet manyloci
 wants manysamples && addSet manysamples
 wants linkage && addSet linkage
+wants locicurve && { addSet curvesnp; addSet curvemsat; }
 wants memory && { addSet large_sim100; addSet large; }
 wants spatial && { addSet spatial; addSet spatial20k; }
 
@@ -198,6 +204,11 @@ for id in lineages lineages100k snplineages; do
 done
 if wants linkage; then
     sed -i "s/^TITLE=linkage\$/TITLE=linkage\nLINKAGE=999/" "$SCRATCH/data/linkage.txt"
+fi
+if wants locicurve; then
+    for id in curvesnp curvemsat; do
+        sed -i "s/^TITLE=$id\$/TITLE=$id\nLOCICURVE=1000/" "$SCRATCH/data/$id.txt"
+    done
 fi
 
 # Coordinates for the spatial sets: sample i at grid point k = 7919 i mod
@@ -258,6 +269,7 @@ checksumOf() {
     [ ! -f "$1/linkage_$2.csv" ] || files+=("$1/linkage_$2.csv")
     [ ! -f "$1/spatial_$2.csv" ] || files+=("$1/summary_$2.csv" "$1/spatial_$2.csv")
     [ ! -f "$1/kinship_$2.csv" ] || files+=("$1/kinship_$2.csv")
+    [ ! -f "$1/loci_$2.csv" ] || files+=("$1/loci_$2.csv")
     cat "${files[@]}" | sha256sum | cut -c1-16
 }
 
@@ -479,6 +491,12 @@ report() {
         note "spatial, 20,000 located, whole run (all cores)" "${WALL[spatial20k/all]-}" "" \
             "about a minute" "$(verdict "${WALL[spatial20k/all]-999} < 90")"
     fi
+    if wants locicurve; then
+        row "locus curve, SNP panel" curvesnp 1
+        row "locus curve, SNP panel" curvesnp all
+        row "locus curve, 20 loci" curvemsat 1
+        row "locus curve, 20 loci" curvemsat all
+    fi
     local pair
     for pair in "${PAIR_LINES[@]}"; do
         local which=${pair%%:*} seconds target="" outcome=""
@@ -569,7 +587,7 @@ report() {
     done
     echo
     echo "Result checksums (simresults_ and fulltable_ of each run; with lineages also samples_ and distances_;" \
-        "with coordinates also summary_, spatial_ and kinship_):"
+        "with coordinates also summary_, spatial_ and kinship_; with LINKAGE linkage_, with LOCICURVE loci_):"
     echo
     echo "| data set | 1 thread | all cores | same | own floor stream = Boost's |" \
         "$([ -n "$REFERENCE" ] && echo "reference | same as reference |")"

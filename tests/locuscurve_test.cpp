@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <numeric>
 #include <random>
 #include <set>
 #include <string>
@@ -158,6 +159,142 @@ TEST(LocusCurve, GivesOneMLGOnEverySubsetWithoutListingThem) {
     EXPECT_EQ(1000u, empty[20].subsets);
     EXPECT_EQ(0u, empty[20].most);
     EXPECT_EQ(0.0, empty[20].mean);
+}
+
+// A table of 'samples' haploid samples at 'loci' loci with alleles 1 to
+// 'alleles' drawn from a fixed seed, with its genotypes row by row.
+struct RandomTable {
+    std::string text;
+    std::vector<std::vector<int>> rows;
+};
+
+RandomTable randomTable(int samples, int loci, int alleles, unsigned seed) {
+    std::mt19937 random(seed);
+    RandomTable table;
+    table.text = "PLOIDY=1\nLOCUSCOUNT=" + std::to_string(loci) + "\nSIMULATIONS=1\n\nS";
+    for (int j = 0; j < loci; ++j) {
+        table.text += ",l" + std::to_string(j);
+    }
+    for (int s = 0; s < samples; ++s) {
+        table.text += "\ns" + std::to_string(s);
+        std::vector<int> row;
+        for (int j = 0; j < loci; ++j) {
+            row.push_back(1 + int(random() % unsigned(alleles)));
+            table.text += ',' + std::to_string(row.back());
+        }
+        table.rows.push_back(row);
+    }
+    table.text += '\n';
+    return table;
+}
+
+// Return the curve of 'table' worked the long way: every subset in full
+// from one stream running through all numbers of loci, each count a set of
+// the rows cut down to the subset, and the quartiles from the sorted counts.
+std::vector<psex::CurvePoint> curveByHand(const RandomTable& table, std::uint32_t wanted) {
+    const auto loci = static_cast<std::uint32_t>(table.rows.front().size());
+    std::vector<psex::CurvePoint> curve;
+    std::uint64_t state = psex::k_curveSeed;
+    for (std::uint32_t k = 1; k <= loci; ++k) {
+        std::vector<std::uint64_t> counts;
+        for (const std::vector<std::uint32_t>& subset : visited(loci, k, wanted, state)) {
+            std::set<std::vector<int>> distinct;
+            for (const std::vector<int>& row : table.rows) {
+                std::vector<int> cut;
+                for (const std::uint32_t j : subset) {
+                    cut.push_back(row[j]);
+                }
+                distinct.insert(cut);
+            }
+            counts.push_back(distinct.size());
+        }
+        std::sort(counts.begin(), counts.end());
+        const auto quantile = [&](double p) {
+            const double h = double(counts.size() - 1) * p;
+            const auto lo = static_cast<std::size_t>(h);
+            const double x = double(counts[lo]);
+            return h == double(lo) || counts[lo + 1] == counts[lo]
+                       ? x
+                       : (1.0 - (h - double(lo))) * x + (h - double(lo)) * double(counts[lo + 1]);
+        };
+        psex::CurvePoint point;
+        point.loci = k;
+        point.subsets = counts.size();
+        point.least = counts.front();
+        point.most = counts.back();
+        point.lowerQuartile = quantile(0.25);
+        point.median = quantile(0.5);
+        point.upperQuartile = quantile(0.75);
+        point.mean = double(std::accumulate(counts.begin(), counts.end(), std::uint64_t(0))) /
+                     double(counts.size());
+        curve.push_back(point);
+    }
+    return curve;
+}
+
+void expectSameCurve(const std::vector<psex::CurvePoint>& expected,
+                     const std::vector<psex::CurvePoint>& actual, const std::string& what) {
+    ASSERT_EQ(expected.size(), actual.size()) << what;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        const psex::CurvePoint& e = expected[i];
+        const psex::CurvePoint& a = actual[i];
+        EXPECT_EQ(e.loci, a.loci) << what << " k " << i + 1;
+        EXPECT_EQ(e.subsets, a.subsets) << what << " k " << i + 1;
+        EXPECT_EQ(e.least, a.least) << what << " k " << i + 1;
+        EXPECT_EQ(e.lowerQuartile, a.lowerQuartile) << what << " k " << i + 1;
+        EXPECT_EQ(e.median, a.median) << what << " k " << i + 1;
+        EXPECT_EQ(e.upperQuartile, a.upperQuartile) << what << " k " << i + 1;
+        EXPECT_EQ(e.most, a.most) << what << " k " << i + 1;
+        EXPECT_EQ(e.mean, a.mean) << what << " k " << i + 1;
+    }
+}
+
+TEST(LocusCurve, StopsCountingOnceEveryMLGStandsApartWithoutMovingTheStream) {
+    // 40 samples at 12 loci of 4 alleles: a few loci tell all of them
+    // apart, so most subsets stop early; the subsets drawn after such a
+    // subset must still be those of the full drawing.  60 wanted: k = 1,
+    // 11 and 12 list every subset (k = 11 in two pieces), the others draw.
+    const RandomTable table = randomTable(40, 12, 4, 5);
+    const std::vector<psex::CurvePoint> expected = curveByHand(table, 60);
+    ASSERT_EQ(60u, expected[5].subsets);
+    ASSERT_LT(expected[5].least, 40u); // some subsets of 6 loci do not part every MLG
+    ASSERT_EQ(40u, expected[6].most);  // some of 7 do
+    expectSameCurve(expected, psex::locusCurve(psex::test::tableFromText(table.text), 60), "1");
+}
+
+TEST(LocusCurve, GivesTheSameCurveOnAnyNumberOfThreads) {
+    // Many subsets (1,150,909 in all, more than are held at once) on a table
+    // of few MLGs, and fewer on one where they part slowly: the lists of k =
+    // 2, 3, 6 and 7 of 9 loci (C = 36 and 84 against 100) run over several
+    // pieces each, each piece beginning at its rank.
+    const RandomTable wide = randomTable(6, 24, 2, 8);
+    const psex::MLGTable wideTable = psex::test::tableFromText(wide.text);
+    const RandomTable deep = randomTable(300, 9, 3, 9);
+    const psex::MLGTable deepTable = psex::test::tableFromText(deep.text);
+    const std::vector<psex::CurvePoint> wideCurve = curveByHand(wide, 80000);
+    const std::vector<psex::CurvePoint> deepCurve = curveByHand(deep, 100);
+    for (const unsigned threads : {1u, 2u, 3u}) {
+        std::vector<std::uint64_t> told;
+        std::uint64_t totalTold = 0;
+        expectSameCurve(wideCurve,
+                        psex::locusCurve(wideTable, 80000, threads,
+                                         [&](std::uint64_t done, std::uint64_t total) {
+                                             told.push_back(done);
+                                             totalTold = total;
+                                         }),
+                        "wide, threads " + std::to_string(threads));
+        // Every subset of k = 1 to 5 and 19 to 24 (2 x (24 + 276 + 2,024 +
+        // 10,626 + 42,504) + 1), 80,000 of each of the 13 others.
+        EXPECT_EQ(110909u + 13u * 80000u, totalTold);
+        ASSERT_FALSE(told.empty());
+        EXPECT_TRUE(std::is_sorted(told.begin(), told.end()));
+        EXPECT_LE(told.back(), totalTold);
+        if (threads == 1) {
+            EXPECT_EQ(totalTold, told.back()); // the calling thread counted them all
+        }
+        expectSameCurve(deepCurve, psex::locusCurve(deepTable, 100, threads),
+                        "deep, threads " + std::to_string(threads));
+    }
 }
 
 TEST(LocusCurve, TakesQuartilesAsRsDefaultDoes) {

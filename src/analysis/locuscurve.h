@@ -22,6 +22,21 @@
 // Fisher-Yates on a fresh identity order of the loci (for t = 0..k-1: u = t
 // + floor(x (L - t) / 2^64) for the next draw x; swap places t and u): the
 // simulation's stream is untouched.
+//
+// On a panel of thousands of loci that is millions of subsets of thousands
+// of loci each, so three things keep it within reach.  A subset's loci
+// split the MLGs into groups one locus after another, and once every MLG
+// is a group of its own no further locus can change the count: the count
+// stops there, and a drawn subset draws no further (its shuffle touches
+// only the places it swaps, not an order of all the loci).  Every drawn
+// subset still takes k draws of the stream: the state after t draws is
+// the seed + t times splitmix64's step, so each subset starts where the
+// full drawing would have started it.  That also lets the subsets be
+// shared among threads with the same counts for any number of them; the
+// counts are tallied in order.  And the number of subsets over all k is
+// known at the start, so a long curve shows its progress.
+
+#include "base/progress.h"
 
 #include <cstdint>
 #include <functional>
@@ -46,10 +61,14 @@ struct CurvePoint {
     double mean = 0;
 };
 
-std::vector<CurvePoint> locusCurve(const MLGTable& table, std::uint32_t wanted);
+std::vector<CurvePoint> locusCurve(const MLGTable& table, std::uint32_t wanted,
+                                   unsigned threads = 1, const SimulationProgress& progress = {});
 // Return the accumulation curve of the specified 'table' from at most the
 // specified number of 'wanted' subsets of loci per number of loci, one
-// point per number from 1 to the number of loci.
+// point per number from 1 to the number of loci, counted on the optionally
+// specified number of 'threads' (0: as many as there are cores; the result
+// is the same for any number), telling the optionally specified 'progress'
+// how many of all the subsets are counted.
 
 void visitCurveSubsets(std::uint32_t loci, std::uint32_t size, std::uint32_t wanted,
                        std::uint64_t& state,

@@ -7,15 +7,17 @@
 //
 // Thousands of samples and many simulated data sets can keep the program
 // busy for minutes, and so can comparing every pair of tens of thousands of
-// genotypes for lineages, many permutations of the linkage test, or the
-// kinship of every pair of thousands of located samples.  When
-// standard error is a terminal and such a phase of a data file will take
-// more than about a second, one line such as
+// genotypes for lineages, many permutations of the linkage test, the
+// kinship of every pair of thousands of located samples, or the millions of
+// subsets of a locus accumulation curve on a SNP panel.  When standard
+// error is a terminal and such a phase of a data file will take more than
+// about a second, one line such as
 //
 //     Simulating 45%, 1 min 05 s left
 //     Forming lineages 45%, 12 s left
 //     Testing linkage 45%, 8 s left
 //     Kinship by distance 45%, 20 s left
+//     Counting genotypes on subsets of loci 45%, 20 s left
 //
 // is drawn on standard error and redrawn in place (carriage return, at most
 // ten times a second), then erased when the simulations are done, so that

@@ -189,7 +189,12 @@ Outcome analyseOpenedDataFile(std::istream& input, const std::string& path, Mess
         linkageProgress.finish();
     }
     if (const std::optional<std::int32_t> subsets = table.settings().curveSubsets) {
-        analyses.curve = locusCurve(table, static_cast<std::uint32_t>(*subsets));
+        ProgressIndicator curveProgress(messages.errorStream(), standardErrorIsTerminal(),
+                                        ProgressIndicator::steadyClock(),
+                                        "Counting genotypes on subsets of loci");
+        analyses.curve = locusCurve(table, static_cast<std::uint32_t>(*subsets), threads,
+                                    curveProgress.callback());
+        curveProgress.finish();
     }
     if (table.settings().coordinateColumns) {
         ProgressIndicator spatialProgress(messages.errorStream(), standardErrorIsTerminal(),
