@@ -180,28 +180,33 @@ Outcome analyseOpenedDataFile(std::istream& input, const std::string& path, Mess
             table, static_cast<std::uint64_t>(std::max(table.simulations(), 0)) * 10);
     }
 
+    // The analyses that header keys switch on, each with its own progress
+    // line on a terminal.
+    const auto withProgress = [&](const char* label, const auto& run) {
+        ProgressIndicator progress(messages.errorStream(), standardErrorIsTerminal(),
+                                   ProgressIndicator::steadyClock(), label);
+        auto result = run(progress.callback());
+        progress.finish();
+        return result;
+    };
     TableAnalyses analyses;
     if (const std::optional<std::int32_t> permutations = table.settings().linkagePermutations) {
-        ProgressIndicator linkageProgress(messages.errorStream(), standardErrorIsTerminal(),
-                                          ProgressIndicator::steadyClock(), "Testing linkage");
-        analyses.linkage = linkageAnalysis(table, static_cast<std::uint32_t>(*permutations),
-                                           threads, linkageProgress.callback());
-        linkageProgress.finish();
+        analyses.linkage = withProgress("Testing linkage", [&](const SimulationProgress& shown) {
+            return linkageAnalysis(table, static_cast<std::uint32_t>(*permutations), threads,
+                                   shown);
+        });
     }
     if (const std::optional<std::int32_t> subsets = table.settings().curveSubsets) {
-        ProgressIndicator curveProgress(messages.errorStream(), standardErrorIsTerminal(),
-                                        ProgressIndicator::steadyClock(),
-                                        "Counting genotypes on subsets of loci");
-        analyses.curve = locusCurve(table, static_cast<std::uint32_t>(*subsets), threads,
-                                    curveProgress.callback());
-        curveProgress.finish();
+        analyses.curve = withProgress(
+            "Counting genotypes on subsets of loci", [&](const SimulationProgress& shown) {
+                return locusCurve(table, static_cast<std::uint32_t>(*subsets), threads, shown);
+            });
     }
     if (table.settings().coordinateColumns) {
-        ProgressIndicator spatialProgress(messages.errorStream(), standardErrorIsTerminal(),
-                                          ProgressIndicator::steadyClock(), "Kinship by distance");
         analyses.spatial =
-            analyseSpace(table, lineages, messages, threads, spatialProgress.callback());
-        spatialProgress.finish();
+            withProgress("Kinship by distance", [&](const SimulationProgress& shown) {
+                return analyseSpace(table, lineages, messages, threads, shown);
+            });
     }
 
     const std::vector<ResultFile> files = resultFilesOf(
