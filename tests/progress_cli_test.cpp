@@ -157,6 +157,24 @@ std::vector<std::string> screen(const std::string& bytes) {
     return lines;
 }
 
+// The same data file run twice, each in a folder of its own that keeps its
+// result files: with standard error in a file, and on a pseudo-terminal
+// ('onTerminal' false when the machine has none).
+struct TwoRuns {
+    ScratchFolder withFiles;
+    ScratchFolder withTerminal;
+    psex::test::RunResult plain;
+    psex::test::RunResult terminal;
+    bool onTerminal = false;
+
+    explicit TwoRuns(const std::string& data) {
+        std::ofstream(withFiles.path() / "data.txt") << data;
+        plain = runWithFiles(withFiles.path());
+        std::ofstream(withTerminal.path() / "data.txt") << data;
+        onTerminal = runOnTerminal(withTerminal.path(), terminal);
+    }
+};
+
 // The texts the indicator drew, in order: what stands between a carriage
 // return and the next one, without the blanks that erase a longer text.
 std::vector<std::string> drawnTexts(const std::string& bytes,
@@ -181,15 +199,12 @@ TEST(ProgressOnTerminal, AppearsIsErasedAndChangesNoOutput) {
     // after the last.
     const std::string data = dataFile(300, 40);
 
-    ScratchFolder withFiles;
-    std::ofstream(withFiles.path() / "data.txt") << data;
-    const psex::test::RunResult plain = runWithFiles(withFiles.path());
-
-    ScratchFolder withTerminal;
-    std::ofstream(withTerminal.path() / "data.txt") << data;
-    psex::test::RunResult terminal;
-    ASSERT_TRUE(runOnTerminal(withTerminal.path(), terminal))
+    const TwoRuns runs(data);
+    ASSERT_TRUE(runs.onTerminal)
         << "no pseudo-terminal: the indicator cannot be checked on this machine";
+    const psex::test::RunResult& plain = runs.plain;
+    const psex::test::RunResult& terminal = runs.terminal;
+    const ScratchFolder& withTerminal = runs.withTerminal;
 
     // With standard error in a file, nothing of the indicator appears:
     // standard error holds only the warnings (few simulated data sets).
@@ -240,14 +255,12 @@ TEST(ProgressOnTerminal, ShowsThePermutationsOfTheLinkageTest) {
     ::setenv("PSEX_THREADS", "1", 1);
     const std::string data = "LINKAGE=40\n" + dataFile(300, 1);
 
-    ScratchFolder withFiles;
-    std::ofstream(withFiles.path() / "data.txt") << data;
-    const psex::test::RunResult plain = runWithFiles(withFiles.path());
-    ScratchFolder withTerminal;
-    std::ofstream(withTerminal.path() / "data.txt") << data;
-    psex::test::RunResult terminal;
-    ASSERT_TRUE(runOnTerminal(withTerminal.path(), terminal))
+    const TwoRuns runs(data);
+    ASSERT_TRUE(runs.onTerminal)
         << "no pseudo-terminal: the indicator cannot be checked on this machine";
+    const psex::test::RunResult& plain = runs.plain;
+    const psex::test::RunResult& terminal = runs.terminal;
+    const ScratchFolder& withTerminal = runs.withTerminal;
 
     EXPECT_EQ(0, plain.status) << plain.err;
     EXPECT_EQ(std::string::npos, plain.err.find("Testing linkage")) << plain.err;
@@ -295,14 +308,12 @@ TEST(ProgressOnTerminal, ShowsThePassesOfTheKinshipByDistance) {
     }
     ASSERT_EQ(300, sample);
 
-    ScratchFolder withFiles;
-    std::ofstream(withFiles.path() / "data.txt") << data;
-    const psex::test::RunResult plain = runWithFiles(withFiles.path());
-    ScratchFolder withTerminal;
-    std::ofstream(withTerminal.path() / "data.txt") << data;
-    psex::test::RunResult terminal;
-    ASSERT_TRUE(runOnTerminal(withTerminal.path(), terminal))
+    const TwoRuns runs(data);
+    ASSERT_TRUE(runs.onTerminal)
         << "no pseudo-terminal: the indicator cannot be checked on this machine";
+    const psex::test::RunResult& plain = runs.plain;
+    const psex::test::RunResult& terminal = runs.terminal;
+    const ScratchFolder& withTerminal = runs.withTerminal;
 
     EXPECT_EQ(0, plain.status) << plain.err;
     EXPECT_EQ(std::string::npos, plain.err.find("Kinship by distance")) << plain.err;
