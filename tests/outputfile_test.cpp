@@ -3,6 +3,7 @@
 
 #include "base/signals.h"
 #include "scratchfolder.h"
+#include "signalhandlers.h"
 
 #include <gtest/gtest.h>
 
@@ -292,16 +293,7 @@ const std::set<int> k_defaultAtStart = [] {
     return signals;
 }();
 
-// Return the action of every signal, as 'sigaction' reports its handler.
-std::vector<void (*)(int)> signalHandlers() {
-    std::vector<void (*)(int)> handlers;
-    for (int signalNumber = 1; signalNumber < NSIG; ++signalNumber) {
-        struct sigaction current = {};
-        ::sigaction(signalNumber, nullptr, &current);
-        handlers.push_back(current.sa_handler);
-    }
-    return handlers;
-}
+using psex::test::signalHandlers;
 
 TEST(OutputFile, InstallsNoSignalHandlerOfItsOwn) {
     // Only the programs' 'main' installs the handlers: a process that uses

@@ -2,6 +2,7 @@
 #include "base/signals.h"
 
 #include "scratchfolder.h"
+#include "signalhandlers.h"
 
 #include <gtest/gtest.h>
 
@@ -60,16 +61,7 @@ void makeFiles(const ScratchFolder& folder, int count) {
     }
 }
 
-// Return the action of every signal, as 'sigaction' reports its handler.
-std::vector<void (*)(int)> signalHandlers() {
-    std::vector<void (*)(int)> handlers;
-    for (int signalNumber = 1; signalNumber < NSIG; ++signalNumber) {
-        struct sigaction current = {};
-        ::sigaction(signalNumber, nullptr, &current);
-        handlers.push_back(current.sa_handler);
-    }
-    return handlers;
-}
+using psex::test::signalHandlers;
 
 void (*handlerOf(int signalNumber))(int) {
     struct sigaction current = {};
